@@ -1,0 +1,98 @@
+#include "relay/CommandMessages.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+
+#include <cmath>
+#include <limits>
+
+namespace CommandMessages {
+
+namespace {
+
+QString serialise(const QJsonObject &message)
+{
+    return QString::fromUtf8(QJsonDocument(message).toJson());
+}
+
+int readInt32(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    if (std::trunc(number) != number || number < std::numeric_limits<int>::min() ||
+        number > std::numeric_limits<int>::max())
+        return 0;
+    return static_cast<int>(number);
+}
+
+} // namespace
+
+QString voteStart(const QString &title, const QStringList &options)
+{
+    return serialise({{"command", "vote_start"},
+                      {"title", title},
+                      {"options", QJsonArray::fromStringList(options)}});
+}
+
+QString voteStop()
+{
+    return serialise({{"command", "vote_stop"}});
+}
+
+QString randomGameTick(const QString &clr, int proc)
+{
+    return serialise({{"command", "random_game_tick"}, {"clr", clr}, {"proc", proc}});
+}
+
+QString randomGameFinishWinner(const QString &win_txt, const QString &win_code)
+{
+    return serialise(
+        {{"command", "random_game_finish"}, {"win_txt", win_txt}, {"win_code", win_code}});
+}
+
+QString randomGameFinishLoser(const QString &lose_txt)
+{
+    return serialise({{"command", "random_game_finish"}, {"lose_txt", lose_txt}});
+}
+
+QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,
+                            const QString &win_code)
+{
+    return serialise({{"command", "random_game_finish_all"},
+                      {"lose_txt", lose_txt},
+                      {"win_txt", win_txt},
+                      {"win_code", win_code}});
+}
+
+QJsonObject parse(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+QString commandOf(const QJsonObject &message)
+{
+    return message.value("command").toString();
+}
+
+int voteResultOption(const QJsonObject &message)
+{
+    // toInt() yields 0 for anything that is not a plain decimal integer.
+    return message.value("result").toString().toInt(nullptr, 10);
+}
+
+StatInfo statInfo(const QJsonObject &message)
+{
+    StatInfo info;
+    info.clients = readInt32(message.value("clients"));
+    info.totalBytes = readInt32(message.value("total_bytes"));
+    info.votes = message.value("votes").toArray();
+    return info;
+}
+
+QByteArray questionPayload(const QJsonObject &message)
+{
+    return QByteArray::fromPercentEncoding(message.value("raw").toString().toUtf8());
+}
+
+} // namespace CommandMessages

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// The JSON text messages exchanged with viewer pages and the cloud relay.
+// Builders return Qt's indented serialisation (four-space indent, keys sorted,
+// trailing line feed), which is what peers have always received.
+namespace CommandMessages {
+
+QString voteStart(const QString &title, const QStringList &options);
+QString voteStop();
+QString randomGameTick(const QString &clr, int proc);
+QString randomGameFinishWinner(const QString &win_txt, const QString &win_code);
+QString randomGameFinishLoser(const QString &lose_txt);
+QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,
+                            const QString &win_code);
+
+// Any text that is not a JSON object yields an empty object.
+QJsonObject parse(const QString &text);
+// Empty when "command" is missing or not a string.
+QString commandOf(const QJsonObject &message);
+
+// "vote_result": the option number, or 0 when "result" is not a string holding a
+// decimal integer (a JSON number does not count).
+int voteResultOption(const QJsonObject &message);
+
+struct StatInfo
+{
+    int clients = 0;
+    int totalBytes = 0;
+    QJsonArray votes;
+};
+// "on_stat_info": whole numbers within 32 bits; anything else reads as 0.
+StatInfo statInfo(const QJsonObject &message);
+
+// "question": the percent-decoded "raw" member, the UTF-8 JSON text of a question.
+QByteArray questionPayload(const QJsonObject &message);
+
+} // namespace CommandMessages

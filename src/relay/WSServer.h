@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+#include <QVector>
+
+class QTcpSocket;
+class QWebSocket;
+class QWebSocketServer;
+
+// The local relay: encoder writers push transport-stream bytes to the ingest
+// listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
+// on "/readvideo". Viewers on "/cmdchannel" get vote and game commands and
+// answer votes. Lives on the GUI thread; the statistics read the counters directly.
+class WSServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 kIngestPort = 62000;
+    // A viewer whose unsent backlog passes this is closed. 2 MiB is over three
+    // seconds at the highest preset (5 Mbit/s) and about fifteen at the usual
+    // 1 Mbit/s: a live viewer that far behind sees nothing useful, and a
+    // thousand stalled browsers must not be able to exhaust the studio's memory.
+    static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
+    // Commands from viewers are a few bytes; nobody gets to make us buffer more.
+    static constexpr quint64 kMaxIncomingMessageBytes = 4096;
+    static constexpr int kTallySize = 10;
+
+    WSServer();
+    ~WSServer() override;
+
+    // Zeroes the counters; listens unless already listening. The address is the
+    // chosen interface's text, the port the viewer HTTP port plus one.
+    void start(const QString &address, int port);
+    void stop();
+    bool isListening() const;
+    quint16 serverPort() const;
+
+    // Entry 0: viewers the last vote was sent to; entry k: votes for option k.
+    QVector<qint32> voteResults() const;
+
+    qint64 receivedBytes = 0;
+    qint64 sentBytes = 0;
+    QWebSocketServer *wsServer;
+    QList<QWebSocket *> videoConsumers;
+    QList<QWebSocket *> cmdConsumers;
+    QTcpServer ingestServer;
+    qint32 voteRecipients = 0;
+    QHash<QHostAddress, qint32> votes;
+
+public slots:
+    void onConnect();
+    void onDisconnect();
+    void processTextMessage(QString message);
+    void onNewConnection();
+    void onRandomGameTick(QString clr, int proc);
+    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
+    void onVoteStart(QString title, QStringList opts);
+    void onVoteStop();
+
+private:
+    void forwardIngest(const QByteArray &packets);
+    void sendToCommandConsumers(const QString &message);
+    void dropViewer(QWebSocket *socket);
+};

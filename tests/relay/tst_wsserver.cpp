@@ -1,0 +1,403 @@
+#include "relay/WSServer.h"
+#include "support/RawWebSocketClient.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QWebSocketServer>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// One transport-stream packet whose payload bytes all carry `index`, so that a
+// torn or mixed packet shows up as a payload that is not uniform.
+QByteArray tsPacket(int pid, int index)
+{
+    QByteArray packet(188, char(index & 0xff));
+    packet[0] = 0x47;
+    packet[1] = char((pid >> 8) & 0x1f);
+    packet[2] = char(pid & 0xff);
+    packet[3] = char(0x10 | (index & 0x0f));
+    return packet;
+}
+
+QByteArray tsStream(int pid, int packets)
+{
+    QByteArray stream;
+    for (int i = 0; i < packets; ++i)
+        stream += tsPacket(pid, i);
+    return stream;
+}
+
+std::unique_ptr<QWebSocket> openViewer(quint16 port, const QString &path)
+{
+    auto socket = std::make_unique<QWebSocket>();
+    QSignalSpy connected(socket.get(), &QWebSocket::connected);
+    socket->open(QUrl(QString("ws://127.0.0.1:%1%2").arg(port).arg(path)));
+    if (!connected.wait(5000))
+        return nullptr;
+    return socket;
+}
+
+struct ViewerBytes
+{
+    QByteArray bytes;
+    QList<int> messageSizes;
+};
+
+std::unique_ptr<ViewerBytes> collectBinary(QWebSocket *socket)
+{
+    auto collected = std::make_unique<ViewerBytes>();
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived,
+                     [sink = collected.get()](const QByteArray &message) {
+                         sink->bytes += message;
+                         sink->messageSizes.append(message.size());
+                     });
+    return collected;
+}
+
+std::unique_ptr<QTcpSocket> openIngest()
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, WSServer::kIngestPort);
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    return socket;
+}
+
+} // namespace
+
+class TestWSServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void fanOutCountsEveryByteAndViewer();
+    void bytesWithoutViewersAreCountedAndDropped();
+    void interleavedIngestDeliversWholePackets();
+    void pathsDecideTheRole_data();
+    void pathsDecideTheRole();
+    void voteAnswersOnePerAddress();
+    void voteStartCountsRecipients();
+    void randomGameHasExactlyOneWinner();
+    void randomGameWithoutViewersSendsNothing();
+    void stalledViewerIsClosedOthersKeepReceiving();
+    void oversizedCommandClosesTheViewer();
+    void secondStartOnlyZeroesCounters();
+    void finishedIngestConnectionIsReleased();
+
+private:
+    std::unique_ptr<WSServer> m_server;
+    quint16 m_port = 0;
+};
+
+void TestWSServer::init()
+{
+    m_server = std::make_unique<WSServer>();
+    m_server->start("127.0.0.1", 0);
+    QVERIFY(m_server->isListening());
+    QVERIFY(m_server->ingestServer.isListening());
+    m_port = m_server->serverPort();
+}
+
+void TestWSServer::cleanup()
+{
+    m_server->stop();
+    m_server.reset();
+}
+
+void TestWSServer::fanOutCountsEveryByteAndViewer()
+{
+    std::vector<std::unique_ptr<QWebSocket>> viewers;
+    std::vector<std::unique_ptr<ViewerBytes>> received;
+    for (int i = 0; i < 3; ++i) {
+        viewers.push_back(openViewer(m_port, "/readvideo"));
+        QVERIFY(viewers.back());
+        received.push_back(collectBinary(viewers.back().get()));
+    }
+    QTRY_COMPARE(m_server->videoConsumers.size(), 3);
+
+    auto ingest = openIngest();
+    QVERIFY(ingest);
+    const QByteArray stream = tsStream(0x100, 6); // 1128 bytes
+    ingest->write(stream.left(1000));
+    ingest->flush();
+    // Every byte read is counted; only the five whole packets (940 bytes) go out
+    // until the sixth is complete.
+    QTRY_COMPARE(m_server->receivedBytes, qint64(1000));
+    for (auto &viewer : received)
+        QTRY_COMPARE(viewer->bytes.size(), 940);
+    QCOMPARE(m_server->sentBytes, qint64(3 * 940));
+
+    ingest->write(stream.mid(1000));
+    ingest->flush();
+    QTRY_COMPARE(m_server->receivedBytes, qint64(1128));
+    for (auto &viewer : received) {
+        QTRY_COMPARE(viewer->bytes, stream);
+        for (int size : viewer->messageSizes)
+            QCOMPARE(size % 188, 0);
+    }
+    QCOMPARE(m_server->sentBytes, qint64(3 * 1128));
+}
+
+void TestWSServer::bytesWithoutViewersAreCountedAndDropped()
+{
+    auto ingest = openIngest();
+    QVERIFY(ingest);
+    ingest->write(tsStream(0x100, 10));
+    QTRY_COMPARE(m_server->receivedBytes, qint64(1880));
+    QCOMPARE(m_server->sentBytes, qint64(0));
+}
+
+void TestWSServer::interleavedIngestDeliversWholePackets()
+{
+    auto viewer = openViewer(m_port, "/readvideo");
+    QVERIFY(viewer);
+    auto received = collectBinary(viewer.get());
+    QTRY_COMPARE(m_server->videoConsumers.size(), 1);
+
+    const int packetsPerStream = 300;
+    const QByteArray video = tsStream(0x100, packetsPerStream);
+    const QByteArray audio = tsStream(0x101, packetsPerStream);
+    auto videoIngest = openIngest();
+    auto audioIngest = openIngest();
+    QVERIFY(videoIngest && audioIngest);
+
+    // Pieces deliberately off the 188-byte grid, alternating between the two
+    // connections so the relay's reads interleave mid-packet.
+    QRandomGenerator random(7);
+    int videoOffset = 0, audioOffset = 0;
+    while (videoOffset < video.size() || audioOffset < audio.size()) {
+        const int videoPiece = int(random.bounded(1, 700));
+        videoIngest->write(video.mid(videoOffset, videoPiece));
+        videoIngest->flush();
+        videoOffset += videoPiece;
+        QCoreApplication::processEvents();
+        const int audioPiece = int(random.bounded(1, 300));
+        audioIngest->write(audio.mid(audioOffset, audioPiece));
+        audioIngest->flush();
+        audioOffset += audioPiece;
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(received->bytes.size(), video.size() + audio.size());
+    QVERIFY(received->messageSizes.size() > 2);
+    for (int size : received->messageSizes)
+        QCOMPARE(size % 188, 0);
+
+    QHash<int, int> nextIndex;
+    for (int offset = 0; offset < received->bytes.size(); offset += 188) {
+        const QByteArray packet = received->bytes.mid(offset, 188);
+        QCOMPARE(packet[0], char(0x47));
+        const int pid = (uchar(packet[1]) & 0x1f) << 8 | uchar(packet[2]);
+        QVERIFY(pid == 0x100 || pid == 0x101);
+        const int index = nextIndex[pid]++;
+        QCOMPARE(packet, tsPacket(pid, index));
+    }
+    QCOMPARE(nextIndex.value(0x100), packetsPerStream);
+    QCOMPARE(nextIndex.value(0x101), packetsPerStream);
+}
+
+void TestWSServer::pathsDecideTheRole_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("video");
+    QTest::addColumn<bool>("command");
+
+    QTest::newRow("video") << "/readvideo" << true << false;
+    QTest::newRow("video after a longer path") << "/room/42/readvideo" << true << false;
+    QTest::newRow("video with trailing slash") << "/readvideo/" << false << false;
+    QTest::newRow("video, other case") << "/ReadVideo" << false << false;
+    QTest::newRow("command") << "/cmdchannel" << false << true;
+    QTest::newRow("command after a longer path") << "/x/cmdchannel" << false << true;
+    QTest::newRow("command with trailing slash") << "/cmdchannel/" << false << false;
+    QTest::newRow("neither") << "/" << false << false;
+}
+
+void TestWSServer::pathsDecideTheRole()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, video);
+    QFETCH(bool, command);
+
+    auto socket = openViewer(m_port, path);
+    QVERIFY(socket);
+    QTRY_COMPARE(m_server->wsServer->hasPendingConnections(), false);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_server->videoConsumers.size(), video ? 1 : 0);
+    QCOMPARE(m_server->cmdConsumers.size(), command ? 1 : 0);
+
+    // A socket on neither path stays open; only its disconnection is handled.
+    QTest::qWait(50);
+    QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    socket->close();
+    QTRY_COMPARE(m_server->videoConsumers.size() + m_server->cmdConsumers.size(), 0);
+}
+
+void TestWSServer::voteAnswersOnePerAddress()
+{
+    // Distinct loopback source addresses stand for distinct viewers.
+    RawWebSocketClient first, second, third;
+    QVERIFY(first.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    QVERIFY(second.open(QHostAddress("127.0.0.3"), m_port, "/cmdchannel"));
+    QVERIFY(third.open(QHostAddress("127.0.0.4"), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 3);
+
+    m_server->onVoteStart("Q1", {"A", "B", "C", "D", "E"});
+    QTRY_COMPARE(first.textMessages.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(first.textMessages[0].toUtf8())["command"].toString(),
+             QString("vote_start"));
+
+    first.sendText(R"({"command":"vote_result","result":"3"})");
+    first.sendText(R"({"command":"vote_result","result":"5"})");
+    second.sendText(R"({"command":"vote_result","result":2})");
+    second.sendText(R"({"command":"vote_result","result":"0"})");
+    second.sendText(R"({"command":"vote_result","result":"-2"})");
+    second.sendText(R"({"command":"vote_result","result":"abc"})");
+    second.sendText("not json at all");
+    third.sendText(R"({"result":"12","command":"vote_result"})");
+    QTRY_COMPARE(m_server->votes.size(), 2);
+    QTRY_COMPARE(m_server->votes.value(QHostAddress("127.0.0.2")), 5);
+    QCOMPARE(m_server->votes.value(QHostAddress("127.0.0.4")), 12);
+
+    const QVector<qint32> expected{3, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+    QCOMPARE(m_server->voteResults(), expected);
+
+    // Answers after the stop still count; the next start clears the tally.
+    m_server->onVoteStop();
+    QTRY_COMPARE(second.textMessages.size(), 2);
+    second.sendText(R"({"command":"vote_result","result":"1"})");
+    QTRY_COMPARE(m_server->voteResults()[1], 1);
+    m_server->onVoteStart("Q2", {"A", "B", "", "", ""});
+    QCOMPARE(m_server->voteResults(), (QVector<qint32>{3, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+void TestWSServer::voteStartCountsRecipients()
+{
+    m_server->onVoteStart("Nobody here", {"A", "B", "C", "D", "E"});
+    QCOMPARE(m_server->voteRecipients, 0);
+
+    auto video = openViewer(m_port, "/readvideo");
+    auto command = openViewer(m_port, "/cmdchannel");
+    QVERIFY(video && command);
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    m_server->onVoteStart("One", {"A", "B", "C", "D", "E"});
+    QCOMPARE(m_server->voteRecipients, 1);
+    QCOMPARE(m_server->voteResults()[0], 1);
+}
+
+void TestWSServer::randomGameHasExactlyOneWinner()
+{
+    std::vector<std::unique_ptr<QWebSocket>> viewers;
+    QStringList received;
+    for (int i = 0; i < 4; ++i) {
+        viewers.push_back(openViewer(m_port, "/cmdchannel"));
+        QVERIFY(viewers.back());
+        connect(viewers.back().get(), &QWebSocket::textMessageReceived,
+                [&received](const QString &text) { received.append(text); });
+    }
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 4);
+
+    m_server->onRandomGameTick("#ff0000", 42);
+    QTRY_COMPARE(received.size(), 4);
+    QCOMPARE(QJsonDocument::fromJson(received[0].toUtf8())["proc"].toInt(), 42);
+
+    for (int round = 0; round < 10; ++round) {
+        received.clear();
+        m_server->onRandomGameFinish("lost", "won", "C0DE");
+        QTRY_COMPARE(received.size(), 4);
+        int winners = 0;
+        for (const QString &text : received) {
+            const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+            QCOMPARE(message["command"].toString(), QString("random_game_finish"));
+            if (message.contains("win_code")) {
+                ++winners;
+                QCOMPARE(message["win_txt"].toString(), QString("won"));
+            } else {
+                QCOMPARE(message["lose_txt"].toString(), QString("lost"));
+            }
+        }
+        QCOMPARE(winners, 1);
+    }
+}
+
+void TestWSServer::randomGameWithoutViewersSendsNothing()
+{
+    auto video = openViewer(m_port, "/readvideo");
+    QVERIFY(video);
+    QSignalSpy texts(video.get(), &QWebSocket::textMessageReceived);
+    QTest::ignoreMessage(QtDebugMsg, "no clients");
+    m_server->onRandomGameFinish("lost", "won", "C0DE");
+    QTest::qWait(100);
+    QCOMPARE(texts.count(), 0);
+}
+
+void TestWSServer::stalledViewerIsClosedOthersKeepReceiving()
+{
+    auto healthy = openViewer(m_port, "/readvideo");
+    QVERIFY(healthy);
+    auto received = collectBinary(healthy.get());
+    RawWebSocketClient stalled;
+    QVERIFY(stalled.open(QHostAddress("127.0.0.5"), m_port, "/readvideo"));
+    stalled.stall();
+    QTRY_COMPARE(m_server->videoConsumers.size(), 2);
+
+    auto ingest = openIngest();
+    QVERIFY(ingest);
+    // Far more than the kernel's socket buffers plus the backlog bound can absorb.
+    const QByteArray chunk = tsStream(0x100, 100);
+    const qint64 total = 40LL * 1024 * 1024 / chunk.size() * chunk.size();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("closing slow viewer"));
+    for (qint64 sent = 0; sent < total; sent += chunk.size()) {
+        ingest->write(chunk);
+        if (ingest->bytesToWrite() > 1024 * 1024)
+            ingest->waitForBytesWritten(1000);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(received->bytes.size(), int(total), 20000);
+    QCOMPARE(m_server->videoConsumers.size(), 1);
+    QCOMPARE(m_server->videoConsumers.first()->peerAddress(), QHostAddress("127.0.0.1"));
+}
+
+void TestWSServer::oversizedCommandClosesTheViewer()
+{
+    auto command = openViewer(m_port, "/cmdchannel");
+    QVERIFY(command);
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QSignalSpy disconnected(command.get(), &QWebSocket::disconnected);
+    command->sendTextMessage(QString(1024 * 1024, 'x'));
+    QVERIFY(disconnected.wait(5000));
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+}
+
+void TestWSServer::secondStartOnlyZeroesCounters()
+{
+    auto ingest = openIngest();
+    QVERIFY(ingest);
+    ingest->write(tsStream(0x100, 2));
+    QTRY_COMPARE(m_server->receivedBytes, qint64(376));
+    m_server->sentBytes = 99;
+
+    m_server->start("127.0.0.1", 0);
+    QCOMPARE(m_server->receivedBytes, qint64(0));
+    QCOMPARE(m_server->sentBytes, qint64(0));
+    QCOMPARE(m_server->serverPort(), m_port);
+    QVERIFY(m_server->ingestServer.isListening());
+}
+
+void TestWSServer::finishedIngestConnectionIsReleased()
+{
+    auto ingest = openIngest();
+    QVERIFY(ingest);
+    QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 1);
+    ingest->disconnectFromHost();
+    QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestWSServer)
+#include "tst_wsserver.moc"
