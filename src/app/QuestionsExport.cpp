@@ -1,0 +1,109 @@
+#include "app/QuestionsExport.h"
+
+#include "web/DBStorage.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace QuestionsExport {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+} // namespace
+
+void openJsonView(const QString &baseUrl)
+{
+    QDesktopServices::openUrl(QUrl(baseUrl + "/feedback_list.json"));
+}
+
+void exportToFile(QWidget *parent, DBStorage *storage)
+{
+    const QString fileName = QFileDialog::getSaveFileName(parent, tr("Save As"), proposedFileName(),
+                                                          tr("HTML Document (*.html)"));
+    if (fileName.isEmpty())
+        return;
+    saveToFile(parent, storage, fileName);
+}
+
+bool saveToFile(QWidget *parent, DBStorage *storage, const QString &fileName)
+{
+    const QString target = withHtmlSuffix(fileName);
+    QString errorText;
+    if (writeHtml(target, buildHtml(storage->selectQuestions()), &errorText))
+        return true;
+    // The presenter would otherwise believe the questions were saved.
+    QMessageBox::warning(parent, "Error", "Export error: " + errorText);
+    return false;
+}
+
+void clearQuestions(QWidget *parent, DBStorage *storage)
+{
+    const auto answer = QMessageBox::warning(parent, "Deleted All", "Are you sure?",
+                                             QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    if (!storage->deleteAll())
+        QMessageBox::information(parent, "Error", "Delete error.", QMessageBox::Ok);
+}
+
+QString proposedFileName()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + "/table";
+}
+
+QString withHtmlSuffix(const QString &fileName)
+{
+    const int dot = fileName.lastIndexOf('.');
+    if (dot >= 0 && fileName.mid(dot) == ".html")
+        return fileName;
+    return fileName + ".html";
+}
+
+QString buildHtml(const QJsonArray &records)
+{
+    QString html = "<!DOCTYPE html><html><head><style>table, td, th {border: 1px solid black;} "
+                   "table {border-collapse: collapse; width: 100%;} th {height: 50px;} th, td "
+                   "{padding: 15px;}</style></head><body><table> <tr>  "
+                   "<th>id</th><th>name</th><th>question</th>  </tr>";
+    for (const QJsonValue &value : records) {
+        const QJsonObject record = value.toObject();
+        // Multi-argument arg() fills each placeholder once, so a "%1" typed by a viewer stays
+        // text.
+        html += QString("<tr>  <td>%1</td><td>%2</td><td>%3</td>  </tr>")
+                    .arg(QString::number(record.value("id").toVariant().toLongLong()),
+                         record.value("name").toString().toHtmlEscaped(),
+                         record.value("question").toString().toHtmlEscaped());
+    }
+    html += "</table></body></html>";
+    return html;
+}
+
+bool writeHtml(const QString &fileName, const QString &html, QString *errorText)
+{
+    QFile file(fileName);
+    const QByteArray content = html.toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size() || !file.flush()) {
+        *errorText = fileName + ": " + file.errorString();
+        return false;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        *errorText = fileName + ": " + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace QuestionsExport

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QString>
+
+class DBStorage;
+class QWidget;
+
+// The questions menu of the main window: the live JSON view, the HTML table export and clearing
+// the store. GUI thread only; the store is read and cleared synchronously.
+namespace QuestionsExport {
+
+// Opens the system browser at baseUrl + "/feedback_list.json".
+void openJsonView(const QString &baseUrl);
+
+// Asks for a file name (proposing "table" on the desktop) and saves the questions there.
+void exportToFile(QWidget *parent, DBStorage *storage);
+
+// Saves the questions as an HTML table under fileName (".html" appended unless it already ends
+// so); a failed write is reported in a warning box. Returns whether the file was written.
+bool saveToFile(QWidget *parent, DBStorage *storage, const QString &fileName);
+
+// Asks "Are you sure?" and on Yes deletes every question; a failed delete is reported.
+void clearQuestions(QWidget *parent, DBStorage *storage);
+
+// The desktop directory followed by "/table".
+QString proposedFileName();
+
+// fileName unless the part from its last "." is exactly ".html", else fileName + ".html".
+QString withHtmlSuffix(const QString &fileName);
+
+// The HTML document: a header row, then one row per record { "id", "name", "question" } with
+// name and question escaped.
+QString buildHtml(const QJsonArray &records);
+
+// Writes the document as UTF-8, truncating an existing file; on failure returns false and sets
+// errorText to the reason.
+bool writeHtml(const QString &fileName, const QString &html, QString *errorText);
+
+} // namespace QuestionsExport

@@ -1,0 +1,50 @@
+#include "web/APIWebServer.h"
+
+#include "web/SharedRoutes.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+APIWebServer::APIWebServer(VoteDlg *voteDlg, DBStorage *storage)
+    : m_tcpServer(std::make_unique<QTcpServer>()), m_voteDlg(voteDlg), m_storage(storage),
+      m_requests(SharedRoutes::listAndVoteRoutes(storage, voteDlg))
+{
+    connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &APIWebServer::newConnection);
+}
+
+APIWebServer::~APIWebServer() = default;
+
+bool APIWebServer::listen(const QString &address, int port, const QString &webDir)
+{
+    m_webDir = webDir;
+    const QHostAddress host =
+        address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address);
+    const bool listening = m_tcpServer->listen(host, quint16(port));
+    qDebug() << " START API SERVER:" << listening << m_tcpServer->serverPort();
+    return listening;
+}
+
+void APIWebServer::close()
+{
+    m_tcpServer->close();
+}
+
+quint16 APIWebServer::serverPort() const
+{
+    return m_tcpServer->serverPort();
+}
+
+void APIWebServer::newConnection()
+{
+    qDebug() << "NEW CONNECTION TO API SERVER";
+    m_requests.accept(m_tcpServer->nextPendingConnection(), this);
+}
+
+void APIWebServer::readClient()
+{
+    m_requests.readRequest(qobject_cast<QTcpSocket *>(sender()), m_webDir);
+}
+
+void APIWebServer::discardClient() {}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "web/HttpRequestHandler.h"
+
+#include <QObject>
+#include <memory>
+
+class DBStorage;
+class QTcpServer;
+class VoteDlg;
+
+// The HTTP/1.0 server of a cloud session: the question lists, the vote results and the static
+// files of the web directory, on a port the system picks. Questions arrive through the cloud
+// relay instead. Lives on the GUI thread.
+class APIWebServer : public QObject
+{
+    Q_OBJECT
+public:
+    // Neither pointer is owned; both must outlive the server.
+    APIWebServer(VoteDlg *voteDlg, DBStorage *storage);
+    ~APIWebServer() override;
+
+    // An empty address means every interface; port 0 lets the system pick a free port.
+    bool listen(const QString &address, int port, const QString &webDir);
+    void close();
+    // The port the listener is bound to, 0 while it is closed.
+    quint16 serverPort() const;
+
+public slots:
+    void newConnection();
+    void readClient();
+    void discardClient();
+
+private:
+    std::unique_ptr<QTcpServer> m_tcpServer;
+    QString m_webDir;
+    VoteDlg *m_voteDlg;
+    DBStorage *m_storage;
+    HttpRequestHandler m_requests;
+};

@@ -1,0 +1,164 @@
+#include "web/DBStorage.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+namespace {
+
+const char *const kSchema =
+    "CREATE TABLE IF NOT EXISTS questions (id        INTEGER NOT NULL PRIMARY KEY "
+    "AUTOINCREMENT,name      VARCHAR(300) NOT NULL,question  TEXT NOT NULL,is_delete INTEGER "
+    "DEFAULT 0 CHECK(0 or 1));";
+
+// A member that is missing or not a string is bound as SQL NULL, which the NOT NULL
+// constraint rejects.
+QVariant trimmedString(const QJsonValue &value)
+{
+    if (!value.isString())
+        return QVariant(QVariant::String);
+    return value.toString().trimmed();
+}
+
+} // namespace
+
+DBStorage::DBStorage()
+{
+    // Queued insertions and the waiting calls are all delivered to this object, so it has to
+    // live on the thread that owns the connection.
+    moveToThread(this);
+    start(QThread::InheritPriority);
+}
+
+DBStorage::~DBStorage()
+{
+    quit();
+    wait();
+}
+
+QString DBStorage::databaseFileName()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + "/database.db";
+}
+
+void DBStorage::run()
+{
+    openDatabase();
+    exec();
+    closeDatabase();
+}
+
+void DBStorage::openDatabase()
+{
+    if (m_db.isOpen())
+        return;
+    const QString fileName = databaseFileName();
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    m_db = QSqlDatabase::addDatabase("QSQLITE");
+    m_db.setDatabaseName(fileName);
+    if (!m_db.open()) {
+        qDebug() << m_db.lastError().text();
+        return;
+    }
+    qDebug() << "Connect to: " + m_db.databaseName();
+    // A question answered "OK" must survive a crash of the studio or of the machine.
+    execPragma("PRAGMA journal_mode=WAL;");
+    execPragma("PRAGMA synchronous=FULL;");
+    // The statement is idempotent; running it on an existing file heals a file that an earlier
+    // failure left without its table.
+    QSqlQuery query(m_db);
+    if (!query.prepare(kSchema) || !query.exec())
+        qDebug() << "error" << query.lastError();
+    qDebug() << m_db.tables();
+    m_open = true;
+}
+
+void DBStorage::execPragma(const QString &statement)
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(statement))
+        qDebug() << "error" << statement << query.lastError();
+}
+
+void DBStorage::closeDatabase()
+{
+    m_open = false;
+    const QString connection = m_db.connectionName();
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (!connection.isEmpty())
+        QSqlDatabase::removeDatabase(connection);
+}
+
+void DBStorage::postQuestion(const QByteArray &data)
+{
+    QMetaObject::invokeMethod(this, "addtoDb", Qt::QueuedConnection, Q_ARG(QByteArray, data));
+}
+
+void DBStorage::addtoDb(QByteArray data)
+{
+    const QJsonObject payload = QJsonDocument::fromJson(data).object();
+    const QJsonValue name = payload.value("name");
+    const QJsonValue msg = payload.value("msg");
+    qDebug() << name << msg;
+    QSqlQuery query(m_db);
+    query.prepare("INSERT INTO questions(name, question) VALUES (:n, :q);");
+    query.bindValue(":n", trimmedString(name));
+    query.bindValue(":q", trimmedString(msg));
+    if (!query.exec())
+        qDebug() << "error addtoDb" << query.lastError();
+}
+
+QJsonArray DBStorage::selectQuestions()
+{
+    if (!m_open) {
+        qDebug() << "error selectQuestions"
+                 << "database not open";
+        return {};
+    }
+    QJsonArray records;
+    QMetaObject::invokeMethod(
+        this, [this] { return selectOnStoreThread(); }, Qt::BlockingQueuedConnection, &records);
+    return records;
+}
+
+QJsonArray DBStorage::selectOnStoreThread()
+{
+    QJsonArray records;
+    QSqlQuery query(m_db);
+    if (!query.exec("select id, name, question from questions WHERE is_delete = 0;")) {
+        qDebug() << "error selectQuestions" << query.lastError();
+        return records;
+    }
+    while (query.next()) {
+        records.append(QJsonObject{{"id", query.value(0).toLongLong()},
+                                   {"name", query.value(1).toString()},
+                                   {"question", query.value(2).toString()}});
+    }
+    return records;
+}
+
+bool DBStorage::deleteAll()
+{
+    if (!m_open)
+        return false;
+    bool deleted = false;
+    QMetaObject::invokeMethod(
+        this, [this] { return deleteOnStoreThread(); }, Qt::BlockingQueuedConnection, &deleted);
+    return deleted;
+}
+
+bool DBStorage::deleteOnStoreThread()
+{
+    QSqlQuery query(m_db);
+    if (!query.exec("DELETE FROM questions;"))
+        return false;
+    if (!query.exec("UPDATE SQLITE_SEQUENCE SET SEQ=0 WHERE NAME='questions';"))
+        qDebug() << "error deleteAll" << query.lastError();
+    return true;
+}

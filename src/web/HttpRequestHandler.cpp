@@ -1,0 +1,84 @@
+#include "web/HttpRequestHandler.h"
+
+#include "web/HttpResponse.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+const char *const kIdleTimerName = "lumacast_idle_timer";
+
+} // namespace
+
+HttpRequestHandler::HttpRequestHandler(QVector<HttpRoute> routes, int idleTimeoutMs)
+    : m_routes(std::move(routes)), m_idleTimeoutMs(idleTimeoutMs)
+{}
+
+void HttpRequestHandler::accept(QTcpSocket *socket, QObject *server) const
+{
+    if (!socket)
+        return;
+    // Unexamined lines are never buffered beyond this; a full buffer without a line ends in
+    // the length check of readRequest, a full buffer of lines in the idle timeout.
+    socket->setReadBufferSize(2 * kMaxRequestLineBytes);
+    auto *idle = new QTimer(socket);
+    idle->setObjectName(kIdleTimerName);
+    idle->setSingleShot(true);
+    idle->setInterval(m_idleTimeoutMs);
+    QObject::connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
+    idle->start();
+    // A reply still being delivered counts as progress.
+    QObject::connect(socket, &QTcpSocket::bytesWritten, idle, [idle] { idle->start(); });
+    QObject::connect(socket, SIGNAL(readyRead()), server, SLOT(readClient()));
+    QObject::connect(socket, SIGNAL(disconnected()), server, SLOT(discardClient()));
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+void HttpRequestHandler::readRequest(QTcpSocket *socket, const QString &webDir) const
+{
+    if (!socket || !socket->isOpen())
+        return;
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > kMaxRequestLineBytes)
+            socket->abort();
+        return;
+    }
+    const QByteArray raw = socket->readLine(kMaxRequestLineBytes + 1);
+    if (!raw.endsWith('\n')) {
+        socket->abort();
+        return;
+    }
+    static const QRegularExpression separators("[ \r\n][ \r\n]*");
+    const QStringList parts = QString::fromUtf8(raw).split(separators);
+    if (parts.size() < 2 || parts.at(0) != "GET") {
+        // Not a request this server answers; the connection stays open for the next line.
+        if (auto *idle = socket->findChild<QTimer *>(kIdleTimerName))
+            idle->start();
+        return;
+    }
+    const QString path = parts.at(1);
+    if (const HttpRoute *route = routeFor(path)) {
+        try {
+            route->handle(socket, path);
+        } catch (...) {
+            qDebug() << route->handlerName + " EXCEPTION";
+        }
+        socket->close();
+        return;
+    }
+    HttpResponse::sendFile(socket, webDir, path.split('?').at(0));
+    socket->flush();
+    socket->close();
+}
+
+const HttpRoute *HttpRequestHandler::routeFor(const QString &path) const
+{
+    for (const HttpRoute &route : m_routes) {
+        if (path.startsWith(route.prefix))
+            return &route;
+    }
+    return nullptr;
+}

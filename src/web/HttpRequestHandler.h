@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+#include <functional>
+
+class QObject;
+class QTcpSocket;
+
+// Route handler: the socket of the request and its path, query included.
+using HttpRouteHandler = std::function<void(QTcpSocket *socket, const QString &path)>;
+
+struct HttpRoute
+{
+    QString prefix;      // compared case-sensitively with the start of the path
+    QString handlerName; // logged with " EXCEPTION" when the handler throws
+    HttpRouteHandler handle;
+};
+
+// Request reading and prefix routing of the studio's HTTP/1.0 servers: one GET request line per
+// connection, answered and then closed; paths no route claims are static files of the web
+// directory. Lives on the thread of the server that owns it.
+class HttpRequestHandler
+{
+public:
+    static constexpr int kMaxRequestLineBytes = 8 * 1024;
+    static constexpr int kIdleTimeoutMs = 30 * 1000;
+
+    explicit HttpRequestHandler(QVector<HttpRoute> routes, int idleTimeoutMs = kIdleTimeoutMs);
+
+    // Prepares an accepted connection: its readyRead() goes to the server's readClient() slot
+    // and its disconnected() to discardClient(); a connection that neither completes a line nor
+    // takes reply bytes within the idle time is aborted, and a closed connection is released.
+    void accept(QTcpSocket *socket, QObject *server) const;
+
+    // Examines the next complete line of the socket as a request line.
+    void readRequest(QTcpSocket *socket, const QString &webDir) const;
+
+private:
+    const HttpRoute *routeFor(const QString &path) const;
+
+    QVector<HttpRoute> m_routes;
+    int m_idleTimeoutMs;
+};

@@ -1,0 +1,98 @@
+#include "web/WebServer.h"
+
+#include "web/DBStorage.h"
+#include "web/HttpResponse.h"
+#include "web/QuestionPayload.h"
+#include "web/SharedRoutes.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+WebServer::WebServer(VoteDlg *voteDlg, DBStorage *storage)
+    : m_voteDlg(voteDlg), m_storage(storage), m_requests(routes())
+{}
+
+QVector<HttpRoute> WebServer::routes()
+{
+    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_voteDlg);
+    routes.insert(0,
+                  {"/feedback.php", "addFeedback", [this](QTcpSocket *socket, const QString &path) {
+                       addFeedback(socket, path);
+                   }});
+    routes.insert(3, {"/config.js", "configJSON", [this](QTcpSocket *socket, const QString &) {
+                          configJSON(socket);
+                      }});
+    return routes;
+}
+
+WebServer::~WebServer() = default;
+
+void WebServer::listen(const QString &address, int port, const QString &webDir, double maxAudioLag)
+{
+    m_webDir = webDir;
+    m_maxAudioLag = maxAudioLag;
+    if (!m_tcpServer) {
+        m_tcpServer = std::make_unique<QTcpServer>();
+        connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &WebServer::newConnection);
+    }
+    const bool listening = m_tcpServer->listen(QHostAddress(address), quint16(port));
+    qDebug() << "listen:" << listening << QThread::currentThread();
+}
+
+void WebServer::stopListen()
+{
+    qDebug() << "stopListen";
+    if (m_tcpServer)
+        m_tcpServer->close();
+}
+
+void WebServer::setMaxAudioLag(double maxAudioLag)
+{
+    m_maxAudioLag = maxAudioLag;
+}
+
+quint16 WebServer::serverPort() const
+{
+    return m_tcpServer ? m_tcpServer->serverPort() : 0;
+}
+
+void WebServer::newConnection()
+{
+    m_requests.accept(m_tcpServer->nextPendingConnection(), this);
+}
+
+void WebServer::readClient()
+{
+    m_requests.readRequest(qobject_cast<QTcpSocket *>(sender()), m_webDir);
+}
+
+void WebServer::discardClient() {}
+
+void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
+{
+    const QStringList parts = path.split('?');
+    if (parts.size() < 2) {
+        HttpResponse::sendResponse(socket, "400", "Bad request");
+        return;
+    }
+    QString query = parts.at(1);
+    query.remove("raw=");
+    const QByteArray payload = QByteArray::fromPercentEncoding(query.toUtf8());
+    // Refused here, the viewer learns of it; the store would only log it.
+    if (!isQuestionPayload(payload)) {
+        HttpResponse::sendResponse(socket, "400", "Bad request");
+        return;
+    }
+    m_storage->postQuestion(payload);
+    HttpResponse::sendResponse(socket, "200", "OK");
+}
+
+void WebServer::configJSON(QTcpSocket *socket)
+{
+    const QJsonObject config{{"maxAudioLag", m_maxAudioLag}};
+    HttpResponse::sendResponse(socket, "200", QString::fromUtf8(QJsonDocument(config).toJson()));
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "web/HttpRequestHandler.h"
+
+#include <QThread>
+#include <memory>
+
+class DBStorage;
+class QTcpServer;
+class QTcpSocket;
+class VoteDlg;
+
+// The viewer HTTP/1.0 server of a local session: static files of the web directory, question
+// intake, the question lists, the vote results and the player configuration. Its thread is never
+// started; the object, its listener and its connections all live on the GUI thread.
+class WebServer : public QThread
+{
+    Q_OBJECT
+public:
+    // Neither pointer is owned; both must outlive the server.
+    WebServer(VoteDlg *voteDlg, DBStorage *storage);
+    ~WebServer() override;
+
+    // Opens the listener; a failure is only logged. webDir is prefixed unchanged to request
+    // paths.
+    void listen(const QString &address, int port, const QString &webDir, double maxAudioLag);
+    // Stops accepting; connections already accepted are answered as usual.
+    void stopListen();
+    // The value "/config.js" reports from now on.
+    void setMaxAudioLag(double maxAudioLag);
+    // The port the listener is bound to, 0 while it is closed.
+    quint16 serverPort() const;
+
+public slots:
+    void newConnection();
+    void readClient();
+    void discardClient();
+
+protected:
+    void run() override {}
+
+private:
+    QVector<HttpRoute> routes();
+    void addFeedback(QTcpSocket *socket, const QString &path);
+    void configJSON(QTcpSocket *socket);
+
+    double m_maxAudioLag = 0;
+    std::unique_ptr<QTcpServer> m_tcpServer;
+    QString m_webDir;
+    VoteDlg *m_voteDlg;
+    DBStorage *m_storage;
+    HttpRequestHandler m_requests;
+};
