@@ -39,20 +39,27 @@ void HttpRequestHandler::accept(QTcpSocket *socket, QObject *server) const
 
 void HttpRequestHandler::readRequest(QTcpSocket *socket, const QString &webDir) const
 {
-    if (!socket || !socket->isOpen())
+    if (!socket)
         return;
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() > kMaxRequestLineBytes)
+    // Every complete line is examined at once, so nothing waits in the buffer for data that
+    // may never come.
+    while (socket->isOpen() && socket->canReadLine()) {
+        const QByteArray line = socket->readLine(kMaxRequestLineBytes + 1);
+        if (!line.endsWith('\n')) {
             socket->abort();
-        return;
+            return;
+        }
+        examineLine(socket, line, webDir);
     }
-    const QByteArray raw = socket->readLine(kMaxRequestLineBytes + 1);
-    if (!raw.endsWith('\n')) {
+    if (socket->isOpen() && socket->bytesAvailable() > kMaxRequestLineBytes)
         socket->abort();
-        return;
-    }
+}
+
+void HttpRequestHandler::examineLine(QTcpSocket *socket, const QByteArray &line,
+                                     const QString &webDir) const
+{
     static const QRegularExpression separators("[ \r\n][ \r\n]*");
-    const QStringList parts = QString::fromUtf8(raw).split(separators);
+    const QStringList parts = QString::fromUtf8(line).split(separators);
     if (parts.size() < 2 || parts.at(0) != "GET") {
         // Not a request this server answers; the connection stays open for the next line.
         if (auto *idle = socket->findChild<QTimer *>(kIdleTimerName))

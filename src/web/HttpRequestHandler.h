@@ -33,10 +33,11 @@ public:
     // takes reply bytes within the idle time is aborted, and a closed connection is released.
     void accept(QTcpSocket *socket, QObject *server) const;
 
-    // Examines the next complete line of the socket as a request line.
+    // Examines each complete line of the socket as a request line until one is answered.
     void readRequest(QTcpSocket *socket, const QString &webDir) const;
 
 private:
+    void examineLine(QTcpSocket *socket, const QByteArray &line, const QString &webDir) const;
     const HttpRoute *routeFor(const QString &path) const;
 
     QVector<HttpRoute> m_routes;

@@ -1,0 +1,320 @@
+#include "audience/VoteDlg.h"
+#include "support/LogCapture.h"
+#include "support/QuestionStoreDir.h"
+#include "support/RawHttpClient.h"
+#include "support/WebDirFixture.h"
+#include "web/DBStorage.h"
+#include "web/WebServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+#include <memory>
+
+using namespace RawHttpClient;
+
+namespace {
+
+QByteArray questionQuery(const QByteArray &json)
+{
+    return "/feedback.php?raw=" + QUrl::toPercentEncoding(json);
+}
+
+} // namespace
+
+class TestWebServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void staticFiles_data();
+    void staticFiles();
+    void nonGetLinesGetNoReply();
+    void requestLineInTwoSegmentsIsAnsweredOnce();
+    void feedbackWithoutQueryIsBadRequest();
+    void invalidPayloadIsRefused_data();
+    void invalidPayloadIsRefused();
+    void questionIsAnsweredAndStored();
+    void plusSignsAreKept();
+    void emptyLists_data();
+    void emptyLists();
+    void listShapes();
+    void eachClientSeesItsOwnAddress();
+    void prefixRouting();
+    void configReportsCurrentLag();
+    void voteResultsBeforeAndDuringVote();
+    void stopListenAndListenAgain();
+
+private:
+    quint16 port() const { return m_server->serverPort(); }
+    void storeQuestion(const QString &name, const QString &msg);
+
+    std::unique_ptr<QuestionStoreDir> m_storeDir;
+    std::unique_ptr<WebDirFixture> m_web;
+    std::unique_ptr<DBStorage> m_storage;
+    std::unique_ptr<VoteDlg> m_voteDlg;
+    std::unique_ptr<WebServer> m_server;
+};
+
+void TestWebServer::init()
+{
+    m_storeDir = std::make_unique<QuestionStoreDir>();
+    m_web = std::make_unique<WebDirFixture>();
+    m_storage = std::make_unique<DBStorage>();
+    m_voteDlg = std::make_unique<VoteDlg>();
+    m_server = std::make_unique<WebServer>(m_voteDlg.get(), m_storage.get());
+    m_server->listen("127.0.0.1", 0, m_web->dir(), 0.5);
+    QVERIFY(port() != 0);
+    QTRY_VERIFY(m_storage->isOpen());
+}
+
+void TestWebServer::cleanup()
+{
+    m_server.reset();
+    m_voteDlg.reset();
+    m_storage.reset();
+    m_web.reset();
+    m_storeDir.reset();
+}
+
+void TestWebServer::storeQuestion(const QString &name, const QString &msg)
+{
+    const int before = m_storage->selectQuestions().size();
+    const QJsonObject payload{{"name", name}, {"msg", msg}};
+    QCOMPARE(get(port(), questionQuery(QJsonDocument(payload).toJson())), textReply("200", "OK"));
+    QTRY_COMPARE(m_storage->selectQuestions().size(), before + 1);
+}
+
+void TestWebServer::staticFiles_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray index = WebDirFixture::kIndex;
+    const QByteArray indexReply =
+        "HTTP/1.0 200 Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\nContent-length: " +
+        QByteArray::number(index.size()) + "\r\n\r\n" + index;
+    QTest::newRow("root") << QByteArray("/") << indexReply;
+    QTest::newRow("query ignored") << QByteArray("/index.html?v=2") << indexReply;
+    QTest::newRow("file below root")
+        << QByteArray("/sub/page.html")
+        << QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
+                      "charset=\"utf-8\"\r\nContent-length: 8\r\n\r\nsub page");
+    QTest::newRow("zero bytes") << QByteArray("/empty.txt")
+                                << QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
+                                              "charset=\"utf-8\"\r\nContent-length: 0\r\n\r\n");
+    QTest::newRow("no default below root") << QByteArray("/sub/") << notFound();
+    QTest::newRow("missing") << QByteArray("/missing.html") << notFound();
+    QTest::newRow("case matters") << QByteArray("/INDEX.html") << notFound();
+    QTest::newRow("dot-dot") << QByteArray("/../secret.txt") << notFound();
+    QTest::newRow("dot-dot below a folder") << QByteArray("/sub/../../secret.txt") << notFound();
+    QTest::newRow("dot-dot inside") << QByteArray("/sub/../index.html") << notFound();
+    QTest::newRow("encoded dot-dot") << QByteArray("/%2e%2e/secret.txt") << notFound();
+    QTest::newRow("half-encoded dot-dot") << QByteArray("/.%2E/secret.txt") << notFound();
+    QTest::newRow("no leading slash") << QByteArray("../secret.txt") << notFound();
+    QTest::newRow("sibling by name") << QByteArray("_secret.txt") << notFound();
+    QTest::newRow("absolute URI") << QByteArray("http://127.0.0.1/index.html") << notFound();
+    QTest::newRow("backslash") << QByteArray("/..\\secret.txt") << notFound();
+}
+
+void TestWebServer::staticFiles()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, reply);
+    QCOMPARE(get(port(), path), reply);
+}
+
+void TestWebServer::nonGetLinesGetNoReply()
+{
+    // The connection stays open after each refused line, so the last line still gets its one
+    // reply on it, and nothing else arrives.
+    const QByteArray reply =
+        exchange(port(), {"POST /feedback.php?raw=x HTTP/1.0\r\n", "get / HTTP/1.0\r\n",
+                          "Host: localhost\r\n", "GET /feedback.php HTTP/1.0\r\n"});
+    QCOMPARE(reply, textReply("400", "Bad request"));
+}
+
+void TestWebServer::requestLineInTwoSegmentsIsAnsweredOnce()
+{
+    QCOMPARE(exchange(port(), {"GET /feedback_li", "st.json HTTP/1.0\r\n"}),
+             textReply("200", "[\n]\n"));
+}
+
+void TestWebServer::feedbackWithoutQueryIsBadRequest()
+{
+    const QByteArray reply = get(port(), "/feedback.php");
+    QCOMPARE(reply, QByteArray("HTTP/1.0 400 Ok\r\nContent-Type: text/html; "
+                               "charset=\"utf-8\"\r\nContent-length: 11\r\n\r\nBad request"));
+    storeQuestion("marker", "marker");
+    QCOMPARE(m_storage->selectQuestions().size(), 1);
+}
+
+void TestWebServer::invalidPayloadIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("not JSON") << QByteArray("/feedback.php?raw=hello");
+    QTest::newRow("empty query") << QByteArray("/feedback.php?");
+    QTest::newRow("without msg") << questionQuery(R"({"name":"Ann"})");
+    QTest::newRow("without name") << questionQuery(R"({"msg":"Hi"})");
+    QTest::newRow("name not a string") << questionQuery(R"({"name":7,"msg":"Hi"})");
+    QTest::newRow("array") << questionQuery(R"(["Ann","Hi"])");
+    QTest::newRow("truncated") << questionQuery(R"({"name":"Ann","msg":"Hi")");
+}
+
+void TestWebServer::invalidPayloadIsRefused()
+{
+    QFETCH(QByteArray, path);
+    QCOMPARE(get(port(), path), textReply("400", "Bad request"));
+    storeQuestion("marker", "marker");
+    const QJsonArray records = m_storage->selectQuestions();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().toObject().value("name").toString(), QString("marker"));
+}
+
+void TestWebServer::questionIsAnsweredAndStored()
+{
+    const QByteArray json = R"({"name":"Ann","msg":"Hello world"})";
+    QCOMPARE(get(port(), questionQuery(json)),
+             QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
+                        "charset=\"utf-8\"\r\nContent-length: 2\r\n\r\nOK"));
+    QTRY_COMPARE(m_storage->selectQuestions().size(), 1);
+    const QJsonObject record = m_storage->selectQuestions().first().toObject();
+    QCOMPARE(record.value("name").toString(), QString("Ann"));
+    QCOMPARE(record.value("question").toString(), QString("Hello world"));
+}
+
+void TestWebServer::plusSignsAreKept()
+{
+    QCOMPARE(get(port(), "/feedback.php?raw=%7B%22name%22%3A%22Ann%22%2C%22msg%22%3A%22Hello+"
+                         "world%22%7D"),
+             textReply("200", "OK"));
+    QTRY_COMPARE(m_storage->selectQuestions().size(), 1);
+    QCOMPARE(m_storage->selectQuestions().first().toObject().value("question").toString(),
+             QString("Hello+world"));
+}
+
+void TestWebServer::emptyLists_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("php") << QByteArray("/feedback_list.php");
+    QTest::newRow("json") << QByteArray("/feedback_list.json");
+}
+
+void TestWebServer::emptyLists()
+{
+    QFETCH(QByteArray, path);
+    QCOMPARE(get(port(), path), textReply("200", "[\n]\n"));
+}
+
+void TestWebServer::listShapes()
+{
+    storeQuestion("Ann", "Is it \"live\"?");
+    storeQuestion("Bo", "Ça va?");
+    QCOMPARE(body(get(port(), "/feedback_list.json")),
+             QByteArray("[\n"
+                        "    {\n"
+                        "        \"addr\": \"127.0.0.1\",\n"
+                        "        \"id\": 1,\n"
+                        "        \"name\": \"Ann\",\n"
+                        "        \"question\": \"Is it \\\"live\\\"?\"\n"
+                        "    },\n"
+                        "    {\n"
+                        "        \"addr\": \"127.0.0.1\",\n"
+                        "        \"id\": 2,\n"
+                        "        \"name\": \"Bo\",\n"
+                        "        \"question\": \"Ça va?\"\n"
+                        "    }\n"
+                        "]\n"));
+    QCOMPARE(
+        body(get(port(), "/feedback_list.php")),
+        QByteArray("[\n"
+                   "    {\n"
+                   "        \"addr\": \"127.0.0.1\",\n"
+                   "        \"id\": 1,\n"
+                   "        \"raw\": \"{\\n    \\\"msg\\\": \\\"Is it \\\\\\\"live\\\\\\\"?\\\","
+                   "\\n    \\\"name\\\": \\\"Ann\\\"\\n}\\n\"\n"
+                   "    },\n"
+                   "    {\n"
+                   "        \"addr\": \"127.0.0.1\",\n"
+                   "        \"id\": 2,\n"
+                   "        \"raw\": \"{\\n    \\\"msg\\\": \\\"Ça va?\\\",\\n    "
+                   "\\\"name\\\": \\\"Bo\\\"\\n}\\n\"\n"
+                   "    }\n"
+                   "]\n"));
+}
+
+void TestWebServer::eachClientSeesItsOwnAddress()
+{
+    storeQuestion("Ann", "one");
+    storeQuestion("Bo", "two");
+    for (const char *address : {"127.0.0.2", "127.0.0.3"}) {
+        const QJsonArray list =
+            QJsonDocument::fromJson(body(get(port(), "/feedback_list.php", QHostAddress(address))))
+                .array();
+        QCOMPARE(list.size(), 2);
+        for (const QJsonValue &element : list)
+            QCOMPARE(element.toObject().value("addr").toString(), QString(address));
+    }
+}
+
+void TestWebServer::prefixRouting()
+{
+    QCOMPARE(get(port(), "/config.jsx"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
+    QCOMPARE(get(port(), "/feedback_list.json?t=5"), textReply("200", "[\n]\n"));
+    // A file of that name in the web directory is never reached.
+    m_web->write("WEB/config.js", "file");
+    QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
+}
+
+void TestWebServer::configReportsCurrentLag()
+{
+    m_server->setMaxAudioLag(1.25);
+    QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 1.25\n}\n"));
+}
+
+void TestWebServer::voteResultsBeforeAndDuringVote()
+{
+    QCOMPARE(body(get(port(), "/vote_result_json.php")),
+             QByteArray("{\n    \"options\": [\n    ],\n    \"results\": [\n        0,\n        "
+                        "0,\n        0,\n        0,\n        0,\n        0,\n        0,\n        "
+                        "0,\n        0\n    ],\n    \"total\": 0\n}\n"));
+
+    QSettings settings(QDir::temp().filePath("tst_webserver_vote.ini"), QSettings::IniFormat);
+    settings.clear();
+    settings.setValue("VOTE_OPTION_1", "100%25 yes");
+    settings.setValue("VOTE_OPTION_2", "No");
+    m_voteDlg->showVote(
+        &settings, [] { return QVector<qint32>{3, 2, 1, 0, 0, 0, 0, 0, 0, 0}; },
+        "http://127.0.0.1");
+    m_voteDlg->findChild<QPushButton *>("cmdStart")->click();
+    m_voteDlg->onVoteTimer();
+    QCOMPARE(body(get(port(), "/vote_result_json.php")),
+             QByteArray("{\n    \"options\": [\n        \"100% yes\",\n        \"No\",\n        "
+                        "\"\",\n        \"\",\n        \"\"\n    ],\n    \"results\": [\n        "
+                        "2,\n        1,\n        0,\n        0,\n        0,\n        0,\n        "
+                        "0,\n        0,\n        0\n    ],\n    \"total\": 3\n}\n"));
+    m_voteDlg->findChild<QPushButton *>("cmdStart")->click();
+    settings.clear();
+}
+
+void TestWebServer::stopListenAndListenAgain()
+{
+    LogCapture log;
+    const quint16 first = port();
+    m_server->stopListen();
+    QVERIFY(log.contains("stopListen"));
+    QTcpSocket refused;
+    refused.connectToHost(QHostAddress::LocalHost, first);
+    QVERIFY(!refused.waitForConnected(2000));
+    m_server->listen("127.0.0.1", first, m_web->dir(), 0.5);
+    QVERIFY(log.contains("listen: true"));
+    QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
+}
+
+QTEST_MAIN(TestWebServer)
+#include "tst_webserver.moc"
