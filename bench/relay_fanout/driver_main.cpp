@@ -1,0 +1,354 @@
+// Measures the studio's relay fanning a live transport stream out to many
+// viewers. For each crowd size it starts a fresh relay process, two viewer
+// processes and a sender process, plays about 1.1 Mbit/s of MPEG-1 video and
+// MP2 audio through the relay, and prints the relay's CPU and memory and what
+// the viewers received and how late.
+//
+// usage: relay_fanout [--seconds S] [N ...]      (default: 15 s; 50 200 500 1000)
+
+#include "ChildProcess.h"
+#include "DeliveryReport.h"
+#include "LoopbackAddress.h"
+#include "MonotonicClock.h"
+#include "ProcessUsage.h"
+#include "StreamLayout.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace StreamLayout;
+
+namespace {
+
+constexpr double kGoalCpu = 0.65;
+constexpr double kGoalMegabytes = 80;
+constexpr double kGoalP95Ms = 30;
+
+struct Round
+{
+    int viewers = 0;
+    int upgraded = 0;
+    double relayCpuPerSecond = 0;
+    double viewerCpuPerSecond = 0;
+    double rssEndMb = 0;
+    double rssPeakMb = 0;
+    double sendMbitPerSecond = 0;
+    double minSharePercent = 0;
+    int complete = 0;
+    int closed = 0;
+    unsigned long long badPackets = 0;
+    unsigned long long missedWrites = 0;
+    double lagMedianMs = 0;
+    double lagP95Ms = 0;
+    double lagWorstMs = 0;
+    std::string relayCounters;
+};
+
+class Bench
+{
+public:
+    Bench(const fs::path &binDir, const fs::path &workDir, int seconds)
+        : m_binDir(binDir), m_workDir(workDir), m_seconds(seconds)
+    {}
+
+    void generateStreams()
+    {
+        const std::string duration = std::to_string(m_seconds);
+        // 960x540 MPEG-1 at 820 kbit/s plus 128 kbit/s MP2, each with its own PIDs: with the
+        // transport overhead about 1.1 Mbit/s. One PES per audio frame, as a live writer flushes
+        // them.
+        runFfmpeg({"-f",
+                   "lavfi",
+                   "-i",
+                   "testsrc2=size=960x540:rate=24",
+                   "-t",
+                   duration,
+                   "-c:v",
+                   "mpeg1video",
+                   "-b:v",
+                   "820k",
+                   "-maxrate",
+                   "820k",
+                   "-bufsize",
+                   "400k",
+                   "-bf",
+                   "0",
+                   "-g",
+                   "240",
+                   "-f",
+                   "mpegts",
+                   "-mpegts_pmt_start_pid",
+                   "0x1000",
+                   "-mpegts_start_pid",
+                   std::to_string(kVideoPid),
+                   "-muxdelay",
+                   "0",
+                   "-muxpreload",
+                   "0",
+                   videoPath()});
+        runFfmpeg({"-f",
+                   "lavfi",
+                   "-i",
+                   "sine=frequency=440:sample_rate=48000",
+                   "-t",
+                   duration,
+                   "-ac",
+                   "1",
+                   "-c:a",
+                   "mp2",
+                   "-b:a",
+                   "128k",
+                   "-f",
+                   "mpegts",
+                   "-mpegts_pmt_start_pid",
+                   "0x1100",
+                   "-mpegts_start_pid",
+                   std::to_string(kAudioPid),
+                   "-pes_payload_size",
+                   "0",
+                   "-muxdelay",
+                   "0",
+                   "-muxpreload",
+                   "0",
+                   audioPath()});
+    }
+
+    Round run(int viewers)
+    {
+        waitForFreeIngestPort();
+        const std::string tag = std::to_string(viewers);
+        ChildProcess relay({exe("relay_fanout_relay"), std::to_string(freePort())},
+                           work("relay-" + tag + ".log"));
+        expect(relay.readLine(15000), "READY", "relay");
+
+        Round round;
+        round.viewers = viewers;
+        const int firstHalf = viewers / 2;
+        const int counts[] = {firstHalf, viewers - firstHalf};
+        std::vector<std::unique_ptr<ChildProcess>> crowds;
+        for (int i = 0; i < 2; ++i) {
+            const std::string name = "viewers-" + tag + "-" + std::to_string(i);
+            crowds.push_back(std::make_unique<ChildProcess>(
+                std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
+                                         std::to_string(counts[i]), work(name + ".bin")},
+                work(name + ".log")));
+        }
+        for (auto &crowd : crowds) {
+            std::istringstream answer(crowd->readLine(120000));
+            std::string word;
+            int upgraded = 0;
+            answer >> word >> upgraded;
+            round.upgraded += upgraded;
+        }
+
+        const double relayCpuBefore = ProcessUsage::cpuSeconds(relay.pid());
+        const double viewerCpuBefore = crowdCpu(crowds);
+        const std::int64_t startNs = monotonicNs();
+        ChildProcess sender(
+            {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
+            work("sender-" + tag + ".log"));
+        std::istringstream sent(sender.readLine((m_seconds + 30) * 1000));
+        const double windowSeconds = (monotonicNs() - startNs) / 1e9;
+        round.relayCpuPerSecond =
+            (ProcessUsage::cpuSeconds(relay.pid()) - relayCpuBefore) / windowSeconds;
+        round.viewerCpuPerSecond = (crowdCpu(crowds) - viewerCpuBefore) / windowSeconds;
+        round.rssEndMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
+        round.rssPeakMb = ProcessUsage::statusBytes(relay.pid(), "VmHWM") / 1e6;
+        if (sender.wait(10000) != 0)
+            throw std::runtime_error("sender failed, see " + work("sender-" + tag + ".log"));
+        std::string word;
+        unsigned long long sentBytes = 0;
+        double sendSeconds = 0;
+        sent >> word >> sentBytes >> sendSeconds;
+        round.sendMbitPerSecond = sentBytes * 8 / sendSeconds / 1e6;
+
+        // Let the last writes drain to every viewer before the crowd stops reading.
+        usleep(1000000);
+        relay.writeLine("report");
+        round.relayCounters = relay.readLine(10000);
+        for (auto &crowd : crowds)
+            crowd->closeInput();
+        DeliveryReport report(work("send-" + tag + ".bin"), sentBytes);
+        for (int i = 0; i < 2; ++i) {
+            crowds[i]->wait(60000);
+            report.addViewers(work("viewers-" + tag + "-" + std::to_string(i) + ".bin"));
+        }
+        relay.closeInput();
+        relay.wait(30000);
+
+        round.minSharePercent = report.minShare() * 100;
+        round.complete = report.completeViewers();
+        round.closed = report.closedViewers();
+        round.badPackets = report.badPackets();
+        round.missedWrites = report.missedWrites();
+        round.lagMedianMs = report.lagMs(0.5);
+        round.lagP95Ms = report.lagMs(0.95);
+        round.lagWorstMs = report.lagMs(1.0);
+        return round;
+    }
+
+private:
+    std::string exe(const std::string &name) const { return (m_binDir / name).string(); }
+    std::string work(const std::string &name) const { return (m_workDir / name).string(); }
+    std::string videoPath() const { return work("video.ts"); }
+    std::string audioPath() const { return work("audio.ts"); }
+
+    void runFfmpeg(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(),
+                    {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y"});
+        ChildProcess ffmpeg(args, work("ffmpeg.log"));
+        if (ffmpeg.wait(180000) != 0)
+            throw std::runtime_error("ffmpeg failed, see " + work("ffmpeg.log"));
+    }
+
+    // The port the relay will listen on for viewers: one the kernel just had free.
+    int freePort()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        LoopbackAddress address(0);
+        bind(fd, address.get(), address.size);
+        getsockname(fd, address.get(), &address.size);
+        close(fd);
+        m_port = ntohs(address.address.sin_port);
+        return m_port;
+    }
+
+    // The ingest port is fixed, and tests or a running studio may hold it for a while.
+    static void waitForFreeIngestPort()
+    {
+        for (int attempt = 0; attempt < 60; ++attempt) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            const int one = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            LoopbackAddress address(kIngestPort);
+            const bool free = bind(fd, address.get(), address.size) == 0;
+            close(fd);
+            if (free)
+                return;
+            if (attempt == 0)
+                std::fprintf(stderr, "127.0.0.1:%d is taken; waiting for it to be free\n",
+                             kIngestPort);
+            sleep(1);
+        }
+        throw std::runtime_error("127.0.0.1:62000 stayed taken");
+    }
+
+    static void expect(const std::string &line, const std::string &wanted, const char *who)
+    {
+        if (line != wanted)
+            throw std::runtime_error(std::string(who) + " said \"" + line + "\"");
+    }
+
+    static double crowdCpu(const std::vector<std::unique_ptr<ChildProcess>> &crowds)
+    {
+        double seconds = 0;
+        for (const auto &crowd : crowds)
+            seconds += ProcessUsage::cpuSeconds(crowd->pid());
+        return seconds;
+    }
+
+    fs::path m_binDir;
+    fs::path m_workDir;
+    int m_seconds;
+    int m_port = 0;
+};
+
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string oneMinute;
+    in >> oneMinute;
+    return oneMinute;
+}
+
+void printRound(const Round &r)
+{
+    std::printf("%5d %5d %8.3f %8.3f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
+                "%8.2f   %s\n",
+                r.viewers, r.upgraded, r.relayCpuPerSecond, r.viewerCpuPerSecond, r.rssEndMb,
+                r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete, r.closed,
+                r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
+                loadAverage().c_str());
+    std::fflush(stdout);
+}
+
+void printGoal(const Round &r)
+{
+    auto verdict = [](bool met) {
+        return met ? "met" : "MISSED";
+    };
+    std::printf("\nGoal at %d viewers: every byte to every viewer %s (%d of %d complete); "
+                "p95 lag %.2f ms < %.0f ms %s; relay %.3f CPU-s/s < %.2f %s; "
+                "relay RSS peak %.1f MB < %.0f MB %s\n",
+                r.viewers, verdict(r.complete == r.viewers), r.complete, r.viewers, r.lagP95Ms,
+                kGoalP95Ms, verdict(r.lagP95Ms < kGoalP95Ms), r.relayCpuPerSecond, kGoalCpu,
+                verdict(r.relayCpuPerSecond < kGoalCpu), r.rssPeakMb, kGoalMegabytes,
+                verdict(r.rssPeakMb < kGoalMegabytes));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    signal(SIGPIPE, SIG_IGN);
+    int seconds = 15;
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--seconds" && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
+    if (sizes.empty())
+        sizes = {50, 200, 500, 1000};
+
+    char workTemplate[] = "/tmp/relay_fanout.XXXXXX";
+    if (!mkdtemp(workTemplate)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path workDir = workTemplate;
+    try {
+        Bench bench(fs::canonical("/proc/self/exe").parent_path(), workDir, seconds);
+        std::printf("Generating %d s of MPEG-1 video + MP2 audio with ffmpeg...\n", seconds);
+        std::fflush(stdout);
+        bench.generateStreams();
+        std::printf(
+            "\nRelay: the studio's WSServer in its own process. Window: the sender's %d s.\n"
+            "CPU = (utime+stime)/wall over the window; RSS end = VmRSS at the window's end, "
+            "peak = VmHWM (MB = 10^6 bytes).\n"
+            "share = min over viewers of received/sent bytes; complete = viewers with every "
+            "byte; closed = viewers the relay closed;\n"
+            "bad = packets off the 188-byte grid; missed = writes some viewer never got; "
+            "lag = sender write() to viewer read, all writes x viewers.\n\n",
+            seconds);
+        std::printf("    N    up  relayCPU viewerCPU RSSend RSSpeak  Mbit/s  share%% cmplt "
+                    "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
+        Round last;
+        for (const int viewers : sizes) {
+            last = bench.run(viewers);
+            printRound(last);
+        }
+        std::printf("\nRelay counters after the last round (received sent consumers): %s\n",
+                    last.relayCounters.c_str());
+        printGoal(last);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "relay_fanout: %s (files kept in %s)\n", error.what(), workTemplate);
+        return 1;
+    }
+    fs::remove_all(workDir);
+    return 0;
+}
