@@ -8,7 +8,7 @@ packages=(
   qtbase5-dev qttools5-dev-tools libqt5websockets5-dev libqt5sql5-sqlite libqt5svg5-dev
   libqrcodegencpp-dev
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  ffmpeg xvfb x11-utils xdotool pulseaudio pulseaudio-utils
+  ffmpeg xvfb x11-utils xdotool libx11-dev libxcb1-dev pulseaudio pulseaudio-utils
   chromium iproute2
 )
 # Node.js may come from elsewhere (its own npm conflicts with Debian's); only add Debian's when absent.

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Starts the real studio on a private Xvfb display, waits for its window, closes
+# it as a window manager would and expects a clean exit.
+# Usage: studio_smoke.sh <lumacast binary> <x11_close_window binary>
+set -euo pipefail
+studio=$1
+closer=$2
+work=$(mktemp -d)
+xvfb_pid=""
+studio_pid=""
+cleanup() {
+  [ -n "$studio_pid" ] && kill "$studio_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display number itself and reports it on the given fd.
+exec {display_fd}<> <(:)
+Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r -t 15 -u "$display_fd" display_number
+export DISPLAY=":$display_number"
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
+chmod 700 "$work"
+
+QT_QPA_PLATFORM=xcb "$studio" >"$work/studio.log" 2>&1 &
+studio_pid=$!
+for _ in $(seq 100); do
+  "$closer" "Lumacast PRO" 2>/dev/null && break
+  kill -0 "$studio_pid" 2>/dev/null || { cat "$work/studio.log"; echo "studio died"; exit 1; }
+  sleep 0.1
+done
+for _ in $(seq 100); do
+  kill -0 "$studio_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$studio_pid" 2>/dev/null; then
+  echo "studio did not exit after its window was closed"
+  exit 1
+fi
+status=0
+wait "$studio_pid" || status=$?
+studio_pid=""
+cat "$work/studio.log"
+[ "$status" -eq 0 ] || { echo "studio exited with $status"; exit 1; }
+echo "studio window appeared and closed cleanly"
