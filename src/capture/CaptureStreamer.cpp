@@ -1,0 +1,272 @@
+#include "capture/CaptureStreamer.h"
+
+#include "capture/media/IMFProps.h"
+#include "capture/media/IMFSource.h"
+#include "capture/setMFDevice.h"
+
+#include <QDebug>
+
+namespace {
+
+std::atomic<int> s_ndiReceiverIndex{-1};
+
+const char ingestTarget[] = "tcp://127.0.0.1:62000";
+const char ndiPrefix[] = "NDI:";
+// Seconds between full pictures.
+constexpr double gopSeconds = 10.0;
+// Total bitrates below this carry the audio inside them.
+constexpr int audioIncludedBelowKbps = 5000;
+constexpr int minVideoKbps = 200;
+constexpr int raisedVideoKbps = 256;
+
+} // namespace
+
+CaptureStreamer::CaptureStreamer(QObject *parent) : CaptureStreamer(mfDefaultFactory(), parent) {}
+
+CaptureStreamer::CaptureStreamer(MFFactoryPtr factory, QObject *parent)
+    : QThread(parent), m_factory(std::move(factory))
+{
+    m_device = m_factory->createDevice();
+    if (!m_device)
+        qCritical() << "__cdecl CaptureStreamer::CaptureStreamer(void)"
+                    << "ERROR: Can't create MFormats instance";
+    m_outputProps.video.width = 960;
+    m_outputProps.video.height = 540;
+    m_outputProps.video.frameRate = 24.0;
+}
+
+CaptureStreamer::~CaptureStreamer()
+{
+    m_running.exchange(false);
+    wait();
+}
+
+int CaptureStreamer::ndiReceiverIndex()
+{
+    return s_ndiReceiverIndex;
+}
+
+MFAVProps CaptureStreamer::outputProps() const
+{
+    QMutexLocker lock(&m_outputPropsMutex);
+    return m_outputProps;
+}
+
+void CaptureStreamer::enumerateDevices(QString kind, QStringList &names)
+{
+    const MFDevicePtr device = m_factory->createDevice();
+    if (!device) {
+        qCritical() << "void __cdecl CaptureStreamer::enumerateDevices(class QString,class "
+                       "QStringList &)"
+                    << "ERROR: Can't create MFormats instance";
+        return;
+    }
+    names.clear();
+    const eMFDeviceType type = kind == QLatin1String("VIDEO") ? eMFDT_Video : eMFDT_ExtAudio;
+    int count = 0;
+    if (mfFailed(device->DeviceGetCount(type, &count))) {
+        qCritical() << "void __cdecl CaptureStreamer::enumerateDevices(class QString,class "
+                       "QStringList &)"
+                    << "DeviceGetCount FAILED";
+        return;
+    }
+    static const QStringList excluded{
+        QString(),
+        QStringLiteral("<None>"),
+        QStringLiteral("NDI Receiver"),
+        QStringLiteral("<No External Audio>"),
+        QStringLiteral("Medialooks DXGI/DX11 ScreenCapture"),
+        QStringLiteral("Medialooks WebCapture"),
+    };
+    for (int index = 0; index < count; ++index) {
+        QString name;
+        int busy = 0;
+        device->DeviceGetByIndex(type, index, &name, &busy);
+        qDebug() << "buttonName:" << name;
+        if (name == QLatin1String("NDI Receiver"))
+            s_ndiReceiverIndex = index;
+        if (!excluded.contains(name))
+            names.append(name);
+    }
+}
+
+void CaptureStreamer::setSources(QString videoName, QString audioName)
+{
+    if (videoName == QLatin1String("NO_VIDEO")) {
+        m_videoEnabled = false;
+        qDebug() << "-- DISABLE VIDEO";
+    } else if (videoName.startsWith(QLatin1String(ndiPrefix))) {
+        setNDIDevice(videoName);
+        m_currentVideoName = videoName;
+        m_videoEnabled = true;
+    } else {
+        const bool found = setMFDevice(m_device, eMFDT_Video, videoName);
+        qDebug() << "setVideoDevice:" << videoName << found;
+        m_currentVideoName = videoName;
+        m_videoEnabled = true;
+    }
+
+    if (audioName == QLatin1String("NO_AUDIO")) {
+        m_audioEnabled = false;
+        QMutexLocker lock(&m_outputPropsMutex);
+        m_outputProps.audio = MFAudioProps();
+        return;
+    }
+    m_audioEnabled = true;
+    m_audioBitrate = 64;
+    {
+        QMutexLocker lock(&m_outputPropsMutex);
+        m_outputProps.audio.channels = 1;
+        m_outputProps.audio.samplesPerSec = 48000;
+        m_outputProps.audio.bitsPerSample = 16;
+    }
+    if (audioName == QLatin1String("ORIGINAL"))
+        return;
+    const bool noInternal = setMFDevice(m_device, eMFDT_Audio, QStringLiteral("<No Audio>"));
+    qDebug() << "set Internal AudioDevice to None:" << noInternal;
+    const bool external = setMFDevice(m_device, eMFDT_ExtAudio, audioName);
+    qDebug() << "set External AudioDevices:" << audioName << external;
+}
+
+void CaptureStreamer::setNDIDevice(QString name)
+{
+    const QString source = name.mid(int(qstrlen(ndiPrefix)));
+    const int receiver = s_ndiReceiverIndex;
+    qDebug() << "setNDIDevice:" << receiver << source;
+    if (m_currentVideoName.startsWith(QLatin1String(ndiPrefix))) {
+        qDebug() << "skip NDI Receiver switch";
+    } else if (!m_device || mfFailed(m_device->DeviceSet(eMFDT_Video, receiver, QString()))) {
+        qDebug() << "FAILED SETUP NDI";
+    }
+    const auto props = mfQuery<IMFProps>(m_device);
+    if (!props || mfFailed(props->PropsSet(QStringLiteral("line-in"), source)))
+        qCritical() << "void __cdecl CaptureStreamer::setNDIDevice(class QString)"
+                    << "set line-in FAILED:";
+    else
+        qDebug() << "PROPS SET SUCCESSFULL";
+}
+
+void CaptureStreamer::setCaptureArea(int screenIndex, QRect area)
+{
+    QString areaText;
+    if (!area.isEmpty()) {
+        areaText = QStringLiteral("%1,%2,%3,%4")
+                       .arg(area.left())
+                       .arg(area.top())
+                       .arg(area.right())
+                       .arg(area.bottom());
+        const QString sizeText = QStringLiteral("%1x%2").arg(area.width()).arg(area.height());
+        qDebug() << "SET AREA:" << areaText << sizeText << screenIndex;
+    }
+    const auto props = mfQuery<IMFProps>(m_device);
+    if (!props)
+        return;
+    props->PropsSet(QStringLiteral("capture.highlight_mouse"), QStringLiteral("hide"));
+    props->PropsSet(QStringLiteral("capture.screen_index"), QString::number(screenIndex));
+    props->PropsSet(QStringLiteral("capture.area"), areaText);
+    props->PropsSet(QStringLiteral("capture.frame_size"),
+                    area.isEmpty() ? QStringLiteral("screen") : QStringLiteral("area"));
+    props->PropsSet(QStringLiteral("capture.background_color"), QStringLiteral("black(0)"));
+    props->PropsSet(QStringLiteral("capture.aspect_ratio"), QStringLiteral("keep"));
+}
+
+void CaptureStreamer::setOutputParams(QSize frameSize, int totalBitrate)
+{
+    int video = totalBitrate;
+    if (video < audioIncludedBelowKbps)
+        video -= m_audioBitrate;
+    if (video < minVideoKbps)
+        video = raisedVideoKbps;
+    m_videoBitrate = video;
+    qDebug() << "setOutputParams:" << frameSize << m_videoBitrate << m_audioBitrate;
+    QMutexLocker lock(&m_outputPropsMutex);
+    m_outputProps.video.width = frameSize.width();
+    m_outputProps.video.height = frameSize.height();
+}
+
+QString CaptureStreamer::videoWriterConfig(int gopLength, int videoBitrateKbps)
+{
+    return QStringLiteral("format='mpegts' ") + QStringLiteral(" video::codec='mpeg1video' ") +
+           QStringLiteral(" video::g='%1'").arg(gopLength) +
+           QStringLiteral(" video::b='%1K'  video::maxrate='%1K' ").arg(videoBitrateKbps) +
+           QStringLiteral(" audio::codec='null' ");
+}
+
+QString CaptureStreamer::audioWriterConfig(int audioBitrateKbps)
+{
+    return QStringLiteral("format='mpegts' ") + QStringLiteral(" video::codec='null' ") +
+           QStringLiteral(" audio::codec='mp2'  audio::b='%1K'  audio::minrate='%1K' "
+                          "audio::maxrate='%1K' ")
+               .arg(audioBitrateKbps);
+}
+
+MFWriterPtr CaptureStreamer::openWriter(const QString &config, const char *createError,
+                                        const char *setupLog)
+{
+    MFWriterPtr writer = m_factory->createWriter();
+    if (!writer) {
+        qDebug() << createError;
+        return writer;
+    }
+    const bool opened = !mfFailed(writer->WriterSet(QLatin1String(ingestTarget), 1, config));
+    qDebug() << setupLog << config << opened;
+    return writer;
+}
+
+void CaptureStreamer::startStreaming(bool cloudMode)
+{
+    // A pump still finishing its last frame must not share the writers with the next one.
+    m_running.exchange(false);
+    wait();
+    m_cloudMode = cloudMode;
+
+    const int gop = int(outputProps().video.frameRate * gopSeconds);
+    m_videoWriter.reset();
+    m_videoWriter =
+        openWriter(videoWriterConfig(gop, m_videoBitrate),
+                   "ERROR 10: Can't create Video MFWriter instance", "setup config Video Writer:");
+
+    int audioKbps = m_audioBitrate;
+    if (m_cloudMode) {
+        audioKbps *= 2;
+        qDebug() << " cloud mode audio bitrate:" << audioKbps;
+    }
+    m_audioWriter.reset();
+    m_audioWriter =
+        openWriter(audioWriterConfig(audioKbps), "ERROR 10: Can't create Audio MFWriter instance",
+                   "setup config Audio Writer:");
+
+    m_running.exchange(true);
+    start();
+}
+
+void CaptureStreamer::stopStreaming()
+{
+    m_running.exchange(false);
+}
+
+void CaptureStreamer::run()
+{
+    const auto source = mfQuery<IMFSource>(m_device);
+    if (!source)
+        return;
+    const MFWriterPtr videoWriter = m_videoWriter;
+    const MFWriterPtr audioWriter = m_audioWriter;
+    while (m_running) {
+        MFFramePtr frame;
+        if (mfFailed(source->SourceFrameConvertedGet(outputProps(), -1, &frame, QString())))
+            continue;
+        if (m_videoEnabled && videoWriter) {
+            const MFResult result = videoWriter->ReceiverFramePut(frame, -1, QString());
+            if (mfFailed(result))
+                qDebug().noquote()
+                    << QStringLiteral("write video error ") + QString::number(result);
+        }
+        if (m_audioEnabled && audioWriter) {
+            const MFResult result = audioWriter->ReceiverFramePut(frame, -1, QString());
+            if (mfFailed(result))
+                qDebug().noquote()
+                    << QStringLiteral("write audio error ") + QString::number(result);
+        }
+    }
+}

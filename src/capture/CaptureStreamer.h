@@ -1,0 +1,71 @@
+#pragma once
+
+#include "capture/media/IMFFactory.h"
+#include "capture/media/MFTypes.h"
+
+#include <QMutex>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <atomic>
+
+// The capture controller: lists capture devices, selects the session's video and audio source,
+// sets the screen-capture properties, and while streaming runs the frame pump (this thread),
+// which takes each frame from the capture source and puts it to the video and the audio writer.
+// Every public call comes from the GUI thread; the pump reads the enabled flags and the output
+// format at each frame, so changes take effect from the next frame.
+class CaptureStreamer : public QThread
+{
+public:
+    explicit CaptureStreamer(QObject *parent = nullptr);
+    // For tests: sources and writers come from `factory` instead of the process's back end.
+    explicit CaptureStreamer(MFFactoryPtr factory, QObject *parent = nullptr);
+    // Ends the pump and waits for it.
+    ~CaptureStreamer() override;
+
+    // `kind` "VIDEO" lists video devices, anything else external audio devices.
+    void enumerateDevices(QString kind, QStringList &names);
+    void setSources(QString videoName, QString audioName);
+    void setNDIDevice(QString name);
+    void setCaptureArea(int screenIndex, QRect area);
+    void setOutputParams(QSize frameSize, int totalBitrate);
+    void startStreaming(bool cloudMode);
+    void stopStreaming();
+
+    // Index of the "NDI Receiver" device among the video devices, as the last enumeration saw
+    // it; -1 until one was seen.
+    static int ndiReceiverIndex();
+
+    static QString videoWriterConfig(int gopLength, int videoBitrateKbps);
+    static QString audioWriterConfig(int audioBitrateKbps);
+
+    int videoBitrate() const { return m_videoBitrate; }
+    int audioBitrate() const { return m_audioBitrate; }
+    MFAVProps outputProps() const;
+    QString currentVideoName() const { return m_currentVideoName; }
+    bool videoEnabled() const { return m_videoEnabled; }
+    bool audioEnabled() const { return m_audioEnabled; }
+    bool isStreaming() const { return m_running; }
+
+protected:
+    void run() override;
+
+private:
+    MFWriterPtr openWriter(const QString &config, const char *createError, const char *setupLog);
+
+    MFFactoryPtr m_factory;
+    MFDevicePtr m_device;
+    MFWriterPtr m_videoWriter;
+    MFWriterPtr m_audioWriter;
+    mutable QMutex m_outputPropsMutex; // the pump copies the format at every frame
+    MFAVProps m_outputProps;
+    QString m_currentVideoName;
+    int m_videoBitrate = 960;
+    int m_audioBitrate = 64;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_videoEnabled{false};
+    std::atomic<bool> m_audioEnabled{false};
+    bool m_cloudMode = false;
+};

@@ -1,0 +1,64 @@
+#include "capture/media/DeviceCatalog.h"
+
+#include "capture/media/FFLog.h"
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+}
+
+namespace DeviceCatalog {
+
+const QString screenName = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture");
+const QString desktopSoundName = QStringLiteral("Desktop sound");
+const QString noInternalAudioName = QStringLiteral("<No Audio>");
+const QString noExternalAudioName = QStringLiteral("<No External Audio>");
+
+namespace {
+
+// The sources of one FFmpeg input device; false when the input or its system service is absent.
+bool listSources(const char *input, QList<MFDeviceEntry> *entries)
+{
+    ffInit();
+    const AVInputFormat *format = av_find_input_format(input);
+    AVDeviceInfoList *list = nullptr;
+    if (!format || avdevice_list_input_sources(format, nullptr, nullptr, &list) < 0)
+        return false;
+    for (int i = 0; i < list->nb_devices; ++i) {
+        const AVDeviceInfo *info = list->devices[i];
+        const QString description = QString::fromUtf8(info->device_description).trimmed();
+        const QByteArray url(info->device_name);
+        entries->append(
+            {description.isEmpty() ? QString::fromUtf8(url) : description, QByteArray(input), url});
+    }
+    avdevice_free_list_devices(&list);
+    return true;
+}
+
+} // namespace
+
+QList<MFDeviceEntry> videoDevices()
+{
+    QList<MFDeviceEntry> entries;
+    listSources("video4linux2", &entries);
+    entries.append({screenName, "x11grab", qgetenv("DISPLAY")});
+    return entries;
+}
+
+QList<MFDeviceEntry> externalAudioDevices()
+{
+    QList<MFDeviceEntry> entries{{noExternalAudioName, {}, {}}};
+    if (!listSources("pulse", &entries))
+        listSources("alsa", &entries);
+    return entries;
+}
+
+QList<MFDeviceEntry> internalAudioDevices(const MFDeviceEntry *video)
+{
+    QList<MFDeviceEntry> entries{{noInternalAudioName, {}, {}}};
+    QList<MFDeviceEntry> pulse;
+    if (video && video->name == screenName && listSources("pulse", &pulse))
+        entries.append({desktopSoundName, "pulse", "@DEFAULT_MONITOR@"});
+    return entries;
+}
+
+} // namespace DeviceCatalog

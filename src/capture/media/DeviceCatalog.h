@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A device as the back end lists it: the name shown and selected by, and the FFmpeg input that
+// opens it.
+struct MFDeviceEntry
+{
+    QString name;
+    QByteArray input; // "x11grab", "video4linux2", "pulse", "alsa"; empty for the "none" entries
+    QByteArray url;
+};
+
+// Enumerates the machine's capture devices. Each call asks the system afresh.
+namespace DeviceCatalog {
+
+// The screen device's name; the session control selects the screen sources by it.
+extern const QString screenName;
+// The entry of the screen device's own sound: what the desktop plays (default output's monitor).
+extern const QString desktopSoundName;
+extern const QString noInternalAudioName;
+extern const QString noExternalAudioName;
+
+// V4L2 cameras by card name, then the screen device.
+QList<MFDeviceEntry> videoDevices();
+// "<No External Audio>", then the PulseAudio sources (the ALSA devices when no PulseAudio
+// server answers).
+QList<MFDeviceEntry> externalAudioDevices();
+// Sound that comes with the video device `video`: "<No Audio>", then for the screen device the
+// desktop's sound when PulseAudio runs.
+QList<MFDeviceEntry> internalAudioDevices(const MFDeviceEntry *video);
+
+} // namespace DeviceCatalog

@@ -1,0 +1,288 @@
+#include "capture/media/FFDevice.h"
+
+#include "capture/media/DesktopGeometry.h"
+#include "capture/media/FFLog.h"
+
+#include <QDebug>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+namespace {
+
+constexpr double defaultFrameRate = 24.0;
+
+bool sameDevice(const std::optional<MFDeviceEntry> &a, const std::optional<MFDeviceEntry> &b)
+{
+    if (!a || !b)
+        return !a && !b;
+    return a->input == b->input && a->url == b->url;
+}
+
+} // namespace
+
+FFDevice::FFDevice() : m_packet(av_packet_alloc())
+{
+    ffInit();
+}
+
+FFDevice::~FFDevice() = default;
+
+QList<MFDeviceEntry> FFDevice::listDevices(eMFDeviceType type)
+{
+    switch (type) {
+    case eMFDT_Video:
+        return DeviceCatalog::videoDevices();
+    case eMFDT_Audio: {
+        std::optional<MFDeviceEntry> video;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            video = m_selection.video;
+        }
+        return DeviceCatalog::internalAudioDevices(video ? &*video : nullptr);
+    }
+    case eMFDT_ExtAudio:
+        return DeviceCatalog::externalAudioDevices();
+    }
+    return {};
+}
+
+bool FFDevice::isListed(eMFDeviceType type)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lists.contains(type);
+}
+
+MFResult FFDevice::DeviceGetCount(eMFDeviceType type, int *count)
+{
+    if (type != eMFDT_Video && type != eMFDT_Audio && type != eMFDT_ExtAudio)
+        return AVERROR(EINVAL);
+    const QList<MFDeviceEntry> devices = listDevices(type);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lists[type] = devices;
+    *count = int(devices.size());
+    return MF_OK;
+}
+
+MFResult FFDevice::entryAt(eMFDeviceType type, int index, MFDeviceEntry *entry)
+{
+    int count = 0;
+    if (!isListed(type) && mfFailed(DeviceGetCount(type, &count)))
+        return AVERROR(EINVAL);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const QList<MFDeviceEntry> &devices = m_lists[type];
+    if (index < 0 || index >= devices.size())
+        return AVERROR(EINVAL);
+    *entry = devices[index];
+    return MF_OK;
+}
+
+MFResult FFDevice::DeviceGetByIndex(eMFDeviceType type, int index, QString *name, int *busy)
+{
+    MFDeviceEntry entry;
+    const MFResult result = entryAt(type, index, &entry);
+    if (mfFailed(result))
+        return result;
+    *name = entry.name;
+    if (busy)
+        *busy = 0;
+    return MF_OK;
+}
+
+MFResult FFDevice::DeviceSet(eMFDeviceType type, int index, const QString &props)
+{
+    Q_UNUSED(props)
+    MFDeviceEntry entry;
+    const MFResult result = entryAt(type, index, &entry);
+    if (mfFailed(result))
+        return result;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    switch (type) {
+    case eMFDT_Video:
+        m_selection.video = entry;
+        // A new video device brings its own sound, whatever was chosen for the previous one.
+        m_selection.internalAudio.reset();
+        m_lists.remove(eMFDT_Audio);
+        break;
+    case eMFDT_Audio:
+        m_selection.internalAudio = entry;
+        break;
+    case eMFDT_ExtAudio:
+        m_selection.externalAudio = entry;
+        break;
+    }
+    ++m_generation;
+    return MF_OK;
+}
+
+MFResult FFDevice::PropsSet(const QString &name, const QString &value)
+{
+    // The GUI's screen list can only be read on its thread, which is where properties are set.
+    const QList<QRect> screens = guiScreenRects();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_selection.props[name] = value;
+    if (!screens.isEmpty())
+        m_selection.screens = screens;
+    ++m_generation;
+    return MF_OK;
+}
+
+MFResult FFDevice::PropsOptionGetCount(const QString &name, int *count)
+{
+    // No property offers options here: "line-in" would list NDI sources, and no NDI runtime
+    // exists on this platform.
+    Q_UNUSED(name)
+    *count = 0;
+    return MF_OK;
+}
+
+MFResult FFDevice::PropsOptionGetByIndex(const QString &name, int index, QString *option,
+                                         QString *help)
+{
+    Q_UNUSED(name)
+    Q_UNUSED(index)
+    Q_UNUSED(option)
+    Q_UNUSED(help)
+    return AVERROR(EINVAL);
+}
+
+MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxWaitMs,
+                                           MFFramePtr *frame, const QString &props)
+{
+    Q_UNUSED(maxWaitMs)
+    Q_UNUSED(props)
+    const double rate = format.video.frameRate > 0 ? format.video.frameRate : defaultFrameRate;
+    const FrameClock::Tick tick = m_clock.waitNextTick(rate);
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_followed != m_generation) {
+            m_followed = m_generation;
+            const Selection selection = m_selection;
+            lock.unlock();
+            follow(selection);
+        }
+    }
+    followAudio(format);
+    MFAVProps delivered = format;
+    delivered.video.frameRate = rate;
+    *frame = std::make_shared<MFFrame>(delivered, tick.index, tick.timeUs, picture(format),
+                                       sound(format, rate));
+    return MF_OK;
+}
+
+void FFDevice::follow(const Selection &selection)
+{
+    if (!sameDevice(selection.video, m_video)) {
+        m_grabber.reset();
+        m_camera.reset();
+        m_grabFailing = false;
+        m_video = selection.video;
+        if (m_video && m_video->input == "video4linux2")
+            m_camera = std::make_unique<CameraInput>(m_video->url);
+    }
+    if (m_video && m_video->input == "x11grab") {
+        const ScreenRegion region = ScreenRegion::fromProps(selection.props, selection.screens,
+                                                            x11DesktopRect(m_video->url));
+        if (region != m_region) {
+            // A changed area reopens the grab; the frames go on meanwhile.
+            m_grabber.reset();
+            m_grabFailing = false;
+            m_region = region;
+        }
+    }
+    std::optional<MFDeviceEntry> audio;
+    if (selection.externalAudio && !selection.externalAudio->input.isEmpty())
+        audio = selection.externalAudio;
+    else if (selection.internalAudio)
+        audio = selection.internalAudio;
+    else {
+        const QList<MFDeviceEntry> own =
+            DeviceCatalog::internalAudioDevices(m_video ? &*m_video : nullptr);
+        if (own.size() > 1)
+            audio = own[1];
+    }
+    if (audio && audio->input.isEmpty())
+        audio.reset();
+    m_audioSource = audio;
+}
+
+void FFDevice::followAudio(const MFAVProps &format)
+{
+    const MFAudioProps &want = format.audio;
+    const bool wanted = m_audioSource && want.channels > 0 && want.samplesPerSec > 0;
+    if (m_audio &&
+        (!wanted || m_audio->format() != m_audioSource->input ||
+         m_audio->url() != m_audioSource->url || m_audio->sound().channels != want.channels ||
+         m_audio->sound().samplesPerSec != want.samplesPerSec))
+        m_audio.reset();
+    if (wanted && !m_audio)
+        m_audio = std::make_unique<AudioInput>(m_audioSource->input, m_audioSource->url, want);
+}
+
+FFFramePtr FFDevice::picture(const MFAVProps &format)
+{
+    const QSize size(format.video.width, format.video.height);
+    if (size.width() <= 0 || size.height() <= 0)
+        return nullptr;
+    FFFramePtr result;
+    if (m_video && m_video->input == "x11grab") {
+        result = screenPicture(size);
+    } else if (m_camera) {
+        if (FFFramePtr latest = m_camera->latest())
+            result =
+                m_converter.convert({latest->data, latest->linesize, AVPixelFormat(latest->format),
+                                     latest->width, latest->height},
+                                    size, true);
+    }
+    return result ? std::move(result) : PictureConverter::black(size);
+}
+
+FFFramePtr FFDevice::screenPicture(QSize size)
+{
+    if (m_region.rect.isEmpty())
+        return nullptr;
+    if (!m_grabber) {
+        if (m_grabFailing && Clock::now() < m_grabRetryAt)
+            return nullptr;
+        QString error;
+        m_grabber.emplace();
+        if (!m_grabber->open(m_video->url, m_region, &error)) {
+            if (!m_grabFailing)
+                qWarning().noquote() << "screen capture unavailable:" << error;
+            m_grabber.reset();
+            m_grabFailing = true;
+            m_grabRetryAt = Clock::now() + std::chrono::seconds(1);
+            return nullptr;
+        }
+    }
+    const int ret = m_grabber->grab(m_packet.get());
+    if (ret < 0) {
+        qWarning().noquote() << "screen capture lost:" << ffErrorText(ret);
+        m_grabber.reset();
+        m_grabFailing = true;
+        m_grabRetryAt = Clock::now() + std::chrono::seconds(1);
+        return nullptr;
+    }
+    m_grabFailing = false;
+    uint8_t *data[4] = {};
+    int linesize[4] = {};
+    FFFramePtr result;
+    if (av_image_fill_arrays(data, linesize, m_packet->data, m_grabber->pixelFormat(),
+                             m_grabber->width(), m_grabber->height(), 1) >= 0)
+        result = m_converter.convert(
+            {data, linesize, m_grabber->pixelFormat(), m_grabber->width(), m_grabber->height()},
+            size, m_region.keepAspect);
+    av_packet_unref(m_packet.get());
+    return result;
+}
+
+std::vector<int16_t> FFDevice::sound(const MFAVProps &format, double rate)
+{
+    const MFAudioProps &want = format.audio;
+    if (want.channels <= 0 || want.samplesPerSec <= 0)
+        return {};
+    const size_t count = size_t(std::lround(want.samplesPerSec / rate)) * size_t(want.channels);
+    return m_audio ? m_audio->take(count) : std::vector<int16_t>(count, 0);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "capture/media/FFPtr.h"
+#include "capture/media/MFTypes.h"
+
+#include <cstdint>
+#include <vector>
+
+// One tick of the capture clock: the picture converted to the requested size (planar YUV 4:2:0)
+// and the sound of that period (signed 16-bit samples, interleaved when there are several
+// channels). Immutable once handed out, so writers on other threads may share it.
+class MFFrame
+{
+public:
+    MFFrame(const MFAVProps &format, int64_t tick, int64_t tickTimeUs, FFFramePtr picture,
+            std::vector<int16_t> audio)
+        : m_format(format), m_tick(tick), m_tickTimeUs(tickTimeUs), m_picture(std::move(picture)),
+          m_audio(std::move(audio))
+    {}
+
+    // The format the frame was requested in (frame rate, sound layout).
+    const MFAVProps &format() const { return m_format; }
+    // Index of the tick on the source's clock; consecutive frames differ by one unless the
+    // consumer fell behind. Writers derive their timestamps from it.
+    int64_t tick() const { return m_tick; }
+    // Steady-clock time of the tick in microseconds (for delay measurements).
+    int64_t tickTimeUs() const { return m_tickTimeUs; }
+    // Null when no picture was requested.
+    const AVFrame *picture() const { return m_picture.get(); }
+    const std::vector<int16_t> &audio() const { return m_audio; }
+
+private:
+    MFAVProps m_format;
+    int64_t m_tick;
+    int64_t m_tickTimeUs;
+    FFFramePtr m_picture;
+    std::vector<int16_t> m_audio;
+};

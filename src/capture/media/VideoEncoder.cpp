@@ -1,0 +1,48 @@
+#include "capture/media/VideoEncoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+bool VideoEncoder::match(const MFFrame &frame, const PacketSink &sink, QString *error)
+{
+    const AVFrame *picture = frame.picture();
+    if (m_context && m_context->width == picture->width && m_context->height == picture->height)
+        return true;
+    if (m_context) {
+        avcodec_send_frame(m_context.get(), nullptr);
+        drainEncoder(m_context.get(), sink);
+        m_context.reset();
+    }
+    const int rate = std::max(1, int(std::lround(frame.format().video.frameRate)));
+    m_context = openEncoder(
+        m_codecName, m_options,
+        [picture, rate](AVCodecContext *ctx) {
+            ctx->width = picture->width;
+            ctx->height = picture->height;
+            ctx->pix_fmt = AVPixelFormat(picture->format);
+            ctx->time_base = AVRational{1, rate};
+            ctx->framerate = AVRational{rate, 1};
+            ctx->max_b_frames = 0;
+            // Without these MPEG-1 holds every picture back by one frame.
+            ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+            ctx->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+        },
+        error);
+    return m_context != nullptr;
+}
+
+int VideoEncoder::encode(const MFFrame &frame, const PacketSink &sink)
+{
+    FFFramePtr input(av_frame_alloc());
+    if (!input)
+        return AVERROR(ENOMEM);
+    int ret = av_frame_ref(input.get(), frame.picture());
+    if (ret < 0)
+        return ret;
+    input->pts = frame.tick();
+    input->pict_type = AV_PICTURE_TYPE_NONE;
+    ret = avcodec_send_frame(m_context.get(), input.get());
+    if (ret < 0)
+        return ret;
+    return drainEncoder(m_context.get(), sink);
+}
