@@ -284,8 +284,8 @@ void TestWebServer::voteResultsBeforeAndDuringVote()
                         "0,\n        0,\n        0,\n        0,\n        0,\n        0,\n        "
                         "0,\n        0\n    ],\n    \"total\": 0\n}\n"));
 
-    QSettings settings(QDir::temp().filePath("tst_webserver_vote.ini"), QSettings::IniFormat);
-    settings.clear();
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath("settings.ini"), QSettings::IniFormat);
     settings.setValue("VOTE_OPTION_1", "100%25 yes");
     settings.setValue("VOTE_OPTION_2", "No");
     m_voteDlg->showVote(
@@ -299,7 +299,6 @@ void TestWebServer::voteResultsBeforeAndDuringVote()
                         "2,\n        1,\n        0,\n        0,\n        0,\n        0,\n        "
                         "0,\n        0,\n        0\n    ],\n    \"total\": 3\n}\n"));
     m_voteDlg->findChild<QPushButton *>("cmdStart")->click();
-    settings.clear();
 }
 
 void TestWebServer::stopListenAndListenAgain()

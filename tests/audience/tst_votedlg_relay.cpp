@@ -1,0 +1,69 @@
+#include "audience/VoteDlg.h"
+#include "relay/WSServer.h"
+#include "support/RawWebSocketClient.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+// The voting window against the real local relay, with three viewers on distinct loopback
+// addresses answering over their command channels.
+class TestVoteDlgRelay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void viewersAnswersReachTheWindow();
+};
+
+void TestVoteDlgRelay::viewersAnswersReachTheWindow()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    WSServer relay;
+    relay.start("127.0.0.1", 0);
+    QVERIFY(relay.isListening());
+    VoteDlg dlg;
+    connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
+    connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
+
+    std::unique_ptr<RawWebSocketClient> viewers[3];
+    for (int i = 0; i < 3; ++i) {
+        viewers[i] = std::make_unique<RawWebSocketClient>();
+        QVERIFY(viewers[i]->open(QHostAddress(QString("127.0.0.%1").arg(i + 2)), relay.serverPort(),
+                                 "/cmdchannel"));
+    }
+    QTRY_COMPARE(relay.cmdConsumers.size(), 3);
+
+    dlg.showVote(
+        &settings, [&relay] { return relay.voteResults(); }, "http://127.0.0.1:1");
+    dlg.findChild<QPushButton *>("cmdStart")->click();
+    const QByteArray answers[3] = {"1", "1", "2"};
+    for (int i = 0; i < 3; ++i) {
+        QTRY_COMPARE(viewers[i]->textMessages.size(), 1);
+        QVERIFY(viewers[i]->textMessages.first().contains("vote_start"));
+        viewers[i]->sendText(R"({"command":"vote_result","result":")" + answers[i] + "\"}");
+    }
+    QTRY_COMPARE(relay.voteResults().value(1), 2);
+    QTRY_COMPARE(relay.voteResults().value(2), 1);
+
+    dlg.onVoteTimer();
+    QCOMPARE(dlg.findChild<QLabel *>("lblOption1")->text(),
+             QString("votes: 2 from  3 ( 66.6667 % )"));
+    QCOMPARE(dlg.findChild<QLabel *>("lblOption2")->text(),
+             QString("votes: 1 from  3 ( 33.3333 % )"));
+    QCOMPARE(dlg.findChild<QLabel *>("lblOption3")->text(), QString("votes: 0 from  3 ( 0 % )"));
+    QCOMPARE(dlg.votes().value(0), 3);
+
+    dlg.findChild<QPushButton *>("cmdStart")->click();
+    for (auto &viewer : viewers) {
+        QTRY_COMPARE(viewer->textMessages.size(), 2);
+        QVERIFY(viewer->textMessages.last().contains("vote_stop"));
+    }
+    relay.stop();
+}
+
+QTEST_MAIN(TestVoteDlgRelay)
+#include "tst_votedlg_relay.moc"
