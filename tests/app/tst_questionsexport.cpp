@@ -220,10 +220,7 @@ void TestQuestionsExport::clearing()
 void TestQuestionsExport::failedDeleteIsReported()
 {
     QuestionStoreDir storeDir;
-    // A file where the data directory should be: the store never opens.
-    QFile blocker(storeDir.root() + "/Quillfen");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(storeDir.blockDataDir());
     DBStorage store;
     QStringList shown;
     std::function<void(QWidget *)> answer = [&shown, &answer](QWidget *modal) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
@@ -23,6 +24,14 @@ public:
     QuestionStoreDir &operator=(const QuestionStoreDir &) = delete;
 
     QString root() const { return m_dir.path(); }
+
+    // Puts a file where the organisation's data directory belongs, so that the store can
+    // create neither the directory nor the database.
+    bool blockDataDir() const
+    {
+        QFile blocker(m_dir.path() + "/" + QCoreApplication::organizationName());
+        return blocker.open(QIODevice::WriteOnly);
+    }
     QString dataDir() const
     {
         return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);

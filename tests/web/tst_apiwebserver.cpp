@@ -1,10 +1,7 @@
-#include "audience/VoteDlg.h"
+#include "ServerDependencies.h"
 #include "support/LogCapture.h"
-#include "support/QuestionStoreDir.h"
 #include "support/RawHttpClient.h"
-#include "support/WebDirFixture.h"
 #include "web/APIWebServer.h"
-#include "web/DBStorage.h"
 #include "web/WebServer.h"
 
 #include <QJsonDocument>
@@ -33,39 +30,30 @@ private slots:
     void listenAgainOnlyAfterClose();
 
 private:
-    std::unique_ptr<QuestionStoreDir> m_storeDir;
-    std::unique_ptr<WebDirFixture> m_web;
-    std::unique_ptr<DBStorage> m_storage;
-    std::unique_ptr<VoteDlg> m_voteDlg;
+    std::unique_ptr<ServerDependencies> m_deps;
     std::unique_ptr<APIWebServer> m_server;
 };
 
 void TestAPIWebServer::init()
 {
-    m_storeDir = std::make_unique<QuestionStoreDir>();
-    m_web = std::make_unique<WebDirFixture>();
-    m_storage = std::make_unique<DBStorage>();
-    m_voteDlg = std::make_unique<VoteDlg>();
-    m_server = std::make_unique<APIWebServer>(m_voteDlg.get(), m_storage.get());
-    QVERIFY(m_server->listen("127.0.0.1", 0, m_web->dir()));
-    QTRY_VERIFY(m_storage->isOpen());
+    m_deps = std::make_unique<ServerDependencies>();
+    m_server = std::make_unique<APIWebServer>(&m_deps->voteDlg, &m_deps->storage);
+    QVERIFY(m_server->listen("127.0.0.1", 0, m_deps->web.dir()));
+    QVERIFY(m_deps->waitForStore());
 }
 
 void TestAPIWebServer::cleanup()
 {
     m_server.reset();
-    m_voteDlg.reset();
-    m_storage.reset();
-    m_web.reset();
-    m_storeDir.reset();
+    m_deps.reset();
 }
 
 void TestAPIWebServer::portZeroLogsTheBoundPort()
 {
     LogCapture log;
-    APIWebServer server(m_voteDlg.get(), m_storage.get());
+    APIWebServer server(&m_deps->voteDlg, &m_deps->storage);
     QCOMPARE(server.serverPort(), quint16(0));
-    QVERIFY(server.listen("", 0, m_web->dir()));
+    QVERIFY(server.listen("", 0, m_deps->web.dir()));
     QVERIFY(server.serverPort() != 0);
     QVERIFY(log.contains(QString(" START API SERVER: true %1").arg(server.serverPort())));
     QCOMPARE(get(server.serverPort(), "/"), get(m_server->serverPort(), "/"));
@@ -85,16 +73,16 @@ void TestAPIWebServer::noQuestionIntake()
              notFound());
     QCOMPARE(get(m_server->serverPort(), "/feedback.php"), notFound());
     // Anything queued would be stored before this marker.
-    m_storage->postQuestion(R"({"name":"marker","msg":"marker"})");
-    QTRY_COMPARE(m_storage->selectQuestions().size(), 1);
-    QCOMPARE(m_storage->selectQuestions().first().toObject().value("name").toString(),
+    m_deps->storage.postQuestion(R"({"name":"marker","msg":"marker"})");
+    QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
+    QCOMPARE(m_deps->storage.selectQuestions().first().toObject().value("name").toString(),
              QString("marker"));
 }
 
 void TestAPIWebServer::configIsOnlyAStaticFile()
 {
     QCOMPARE(get(m_server->serverPort(), "/config.js"), notFound());
-    m_web->write("WEB/config.js", "var lag = 1;");
+    m_deps->web.write("WEB/config.js", "var lag = 1;");
     QCOMPARE(get(m_server->serverPort(), "/config.js"), textReply("200", "var lag = 1;"));
 }
 
@@ -122,12 +110,13 @@ void TestAPIWebServer::listsMatchTheViewerServer_data()
 void TestAPIWebServer::listsMatchTheViewerServer()
 {
     QFETCH(QByteArray, path);
-    WebServer viewer(m_voteDlg.get(), m_storage.get());
-    viewer.listen("127.0.0.1", 0, m_web->dir(), 0);
+    WebServer viewer(&m_deps->voteDlg, &m_deps->storage);
+    viewer.listen("127.0.0.1", 0, m_deps->web.dir(), 0);
     QCOMPARE(get(m_server->serverPort(), path), textReply("200", "[\n]\n"));
     for (const char *msg : {"first", "second <b>&"})
-        m_storage->postQuestion(QJsonDocument(QJsonObject{{"name", "Ann"}, {"msg", msg}}).toJson());
-    QTRY_COMPARE(m_storage->selectQuestions().size(), 2);
+        m_deps->storage.postQuestion(
+            QJsonDocument(QJsonObject{{"name", "Ann"}, {"msg", msg}}).toJson());
+    QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 2);
     const QHostAddress client("127.0.0.5");
     const QByteArray reply = get(m_server->serverPort(), path, client);
     QVERIFY(reply.contains("\"addr\": \"127.0.0.5\""));
@@ -146,13 +135,13 @@ void TestAPIWebServer::listenAgainOnlyAfterClose()
 {
     LogCapture log;
     const quint16 port = m_server->serverPort();
-    QVERIFY(!m_server->listen("127.0.0.1", port, m_web->dir()));
+    QVERIFY(!m_server->listen("127.0.0.1", port, m_deps->web.dir()));
     QVERIFY(log.contains(" START API SERVER: false"));
     m_server->close();
     QTcpSocket refused;
     refused.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(!refused.waitForConnected(2000));
-    QVERIFY(m_server->listen("127.0.0.1", port, m_web->dir()));
+    QVERIFY(m_server->listen("127.0.0.1", port, m_deps->web.dir()));
     QCOMPARE(get(m_server->serverPort(), "/feedback_list.json"), textReply("200", "[\n]\n"));
 }
 

@@ -192,10 +192,7 @@ void TestDBStorage::hiddenRowsAreNeverListedButCleared()
 void TestDBStorage::listingWithoutOpenDatabaseIsEmpty()
 {
     QuestionStoreDir dir;
-    // A file where the data directory should be: the directory and the database cannot exist.
-    QFile blocker(dir.root() + "/Quillfen");
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(dir.blockDataDir());
     LogCapture log;
     DBStorage store;
     store.postQuestion(payload("Ann", "lost"));

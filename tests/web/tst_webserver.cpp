@@ -1,9 +1,6 @@
-#include "audience/VoteDlg.h"
+#include "ServerDependencies.h"
 #include "support/LogCapture.h"
-#include "support/QuestionStoreDir.h"
 #include "support/RawHttpClient.h"
-#include "support/WebDirFixture.h"
-#include "web/DBStorage.h"
 #include "web/WebServer.h"
 
 #include <QJsonArray>
@@ -54,40 +51,31 @@ private:
     quint16 port() const { return m_server->serverPort(); }
     void storeQuestion(const QString &name, const QString &msg);
 
-    std::unique_ptr<QuestionStoreDir> m_storeDir;
-    std::unique_ptr<WebDirFixture> m_web;
-    std::unique_ptr<DBStorage> m_storage;
-    std::unique_ptr<VoteDlg> m_voteDlg;
+    std::unique_ptr<ServerDependencies> m_deps;
     std::unique_ptr<WebServer> m_server;
 };
 
 void TestWebServer::init()
 {
-    m_storeDir = std::make_unique<QuestionStoreDir>();
-    m_web = std::make_unique<WebDirFixture>();
-    m_storage = std::make_unique<DBStorage>();
-    m_voteDlg = std::make_unique<VoteDlg>();
-    m_server = std::make_unique<WebServer>(m_voteDlg.get(), m_storage.get());
-    m_server->listen("127.0.0.1", 0, m_web->dir(), 0.5);
+    m_deps = std::make_unique<ServerDependencies>();
+    m_server = std::make_unique<WebServer>(&m_deps->voteDlg, &m_deps->storage);
+    m_server->listen("127.0.0.1", 0, m_deps->web.dir(), 0.5);
     QVERIFY(port() != 0);
-    QTRY_VERIFY(m_storage->isOpen());
+    QVERIFY(m_deps->waitForStore());
 }
 
 void TestWebServer::cleanup()
 {
     m_server.reset();
-    m_voteDlg.reset();
-    m_storage.reset();
-    m_web.reset();
-    m_storeDir.reset();
+    m_deps.reset();
 }
 
 void TestWebServer::storeQuestion(const QString &name, const QString &msg)
 {
-    const int before = m_storage->selectQuestions().size();
+    const int before = m_deps->storage.selectQuestions().size();
     const QJsonObject payload{{"name", name}, {"msg", msg}};
     QCOMPARE(get(port(), questionQuery(QJsonDocument(payload).toJson())), textReply("200", "OK"));
-    QTRY_COMPARE(m_storage->selectQuestions().size(), before + 1);
+    QTRY_COMPARE(m_deps->storage.selectQuestions().size(), before + 1);
 }
 
 void TestWebServer::staticFiles_data()
@@ -151,7 +139,7 @@ void TestWebServer::feedbackWithoutQueryIsBadRequest()
     QCOMPARE(reply, QByteArray("HTTP/1.0 400 Ok\r\nContent-Type: text/html; "
                                "charset=\"utf-8\"\r\nContent-length: 11\r\n\r\nBad request"));
     storeQuestion("marker", "marker");
-    QCOMPARE(m_storage->selectQuestions().size(), 1);
+    QCOMPARE(m_deps->storage.selectQuestions().size(), 1);
 }
 
 void TestWebServer::invalidPayloadIsRefused_data()
@@ -171,7 +159,7 @@ void TestWebServer::invalidPayloadIsRefused()
     QFETCH(QByteArray, path);
     QCOMPARE(get(port(), path), textReply("400", "Bad request"));
     storeQuestion("marker", "marker");
-    const QJsonArray records = m_storage->selectQuestions();
+    const QJsonArray records = m_deps->storage.selectQuestions();
     QCOMPARE(records.size(), 1);
     QCOMPARE(records.first().toObject().value("name").toString(), QString("marker"));
 }
@@ -182,8 +170,8 @@ void TestWebServer::questionIsAnsweredAndStored()
     QCOMPARE(get(port(), questionQuery(json)),
              QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
                         "charset=\"utf-8\"\r\nContent-length: 2\r\n\r\nOK"));
-    QTRY_COMPARE(m_storage->selectQuestions().size(), 1);
-    const QJsonObject record = m_storage->selectQuestions().first().toObject();
+    QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
+    const QJsonObject record = m_deps->storage.selectQuestions().first().toObject();
     QCOMPARE(record.value("name").toString(), QString("Ann"));
     QCOMPARE(record.value("question").toString(), QString("Hello world"));
 }
@@ -193,8 +181,8 @@ void TestWebServer::plusSignsAreKept()
     QCOMPARE(get(port(), "/feedback.php?raw=%7B%22name%22%3A%22Ann%22%2C%22msg%22%3A%22Hello+"
                          "world%22%7D"),
              textReply("200", "OK"));
-    QTRY_COMPARE(m_storage->selectQuestions().size(), 1);
-    QCOMPARE(m_storage->selectQuestions().first().toObject().value("question").toString(),
+    QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
+    QCOMPARE(m_deps->storage.selectQuestions().first().toObject().value("question").toString(),
              QString("Hello+world"));
 }
 
@@ -267,7 +255,7 @@ void TestWebServer::prefixRouting()
     QCOMPARE(get(port(), "/config.jsx"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
     QCOMPARE(get(port(), "/feedback_list.json?t=5"), textReply("200", "[\n]\n"));
     // A file of that name in the web directory is never reached.
-    m_web->write("WEB/config.js", "file");
+    m_deps->web.write("WEB/config.js", "file");
     QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
 }
 
@@ -288,17 +276,17 @@ void TestWebServer::voteResultsBeforeAndDuringVote()
     QSettings settings(settingsDir.filePath("settings.ini"), QSettings::IniFormat);
     settings.setValue("VOTE_OPTION_1", "100%25 yes");
     settings.setValue("VOTE_OPTION_2", "No");
-    m_voteDlg->showVote(
+    m_deps->voteDlg.showVote(
         &settings, [] { return QVector<qint32>{3, 2, 1, 0, 0, 0, 0, 0, 0, 0}; },
         "http://127.0.0.1");
-    m_voteDlg->findChild<QPushButton *>("cmdStart")->click();
-    m_voteDlg->onVoteTimer();
+    m_deps->voteDlg.findChild<QPushButton *>("cmdStart")->click();
+    m_deps->voteDlg.onVoteTimer();
     QCOMPARE(body(get(port(), "/vote_result_json.php")),
              QByteArray("{\n    \"options\": [\n        \"100% yes\",\n        \"No\",\n        "
                         "\"\",\n        \"\",\n        \"\"\n    ],\n    \"results\": [\n        "
                         "2,\n        1,\n        0,\n        0,\n        0,\n        0,\n        "
                         "0,\n        0,\n        0\n    ],\n    \"total\": 3\n}\n"));
-    m_voteDlg->findChild<QPushButton *>("cmdStart")->click();
+    m_deps->voteDlg.findChild<QPushButton *>("cmdStart")->click();
 }
 
 void TestWebServer::stopListenAndListenAgain()
@@ -310,7 +298,7 @@ void TestWebServer::stopListenAndListenAgain()
     QTcpSocket refused;
     refused.connectToHost(QHostAddress::LocalHost, first);
     QVERIFY(!refused.waitForConnected(2000));
-    m_server->listen("127.0.0.1", first, m_web->dir(), 0.5);
+    m_server->listen("127.0.0.1", first, m_deps->web.dir(), 0.5);
     QVERIFY(log.contains("listen: true"));
     QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
 }

@@ -1,0 +1,185 @@
+// 20 viewers post 2,000 questions in total to the viewer HTTP server over loopback and read the
+// question list while they post; prints the request rate and response times, and checks that
+// every question was stored exactly once. The database lives in a temporary directory.
+
+#include "web/DBStorage.h"
+#include "web/WebServer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int kClients = 20;
+const int kQuestionsPerClient = 100;
+const int kPostsPerListRead = 10;
+const int kRequestTimeoutMs = 10000;
+const int kDrainTimeoutMs = 120000;
+
+struct Sample
+{
+    bool isList;
+    double ms;
+    bool ok;
+};
+
+// One HTTP/1.0 exchange on a fresh connection, timed from connecting to the server's close.
+Sample request(quint16 port, const QByteArray &path, bool isList)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    bool ok = socket.waitForConnected(kRequestTimeoutMs);
+    if (ok) {
+        socket.write("GET " + path + " HTTP/1.0\r\n\r\n");
+        QByteArray reply;
+        while (socket.state() == QAbstractSocket::ConnectedState &&
+               socket.waitForReadyRead(kRequestTimeoutMs))
+            reply += socket.readAll();
+        reply += socket.readAll();
+        ok = reply.startsWith("HTTP/1.0 200 Ok\r\n");
+    }
+    return {isList, timer.nsecsElapsed() / 1e6, ok};
+}
+
+QByteArray questionPath(int client, int question)
+{
+    const QJsonObject payload{{"name", QString("viewer %1").arg(client)},
+                              {"msg", QString("c%1-q%2").arg(client).arg(question)}};
+    return "/feedback.php?raw=" +
+           QUrl::toPercentEncoding(QJsonDocument(payload).toJson(QJsonDocument::Compact));
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
+    return values[index];
+}
+
+void printLine(const char *label, const std::vector<Sample> &samples, bool lists)
+{
+    std::vector<double> ms;
+    for (const Sample &sample : samples) {
+        if (sample.isList == lists)
+            ms.push_back(sample.ms);
+    }
+    std::printf("%-14s %6zu requests   p50 %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", label,
+                ms.size(), percentile(ms, 50), percentile(ms, 99),
+                ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()));
+}
+
+// Every "cX-qY" exactly once.
+bool storedExactlyOnce(const QJsonArray &records)
+{
+    std::vector<int> seen(kClients * kQuestionsPerClient, 0);
+    for (const QJsonValue &value : records) {
+        int client = -1;
+        int question = -1;
+        const QByteArray text = value.toObject().value("question").toString().toUtf8();
+        if (std::sscanf(text.constData(), "c%d-q%d", &client, &question) != 2 || client < 0 ||
+            client >= kClients || question < 0 || question >= kQuestionsPerClient)
+            return false;
+        ++seen[size_t(client * kQuestionsPerClient + question)];
+    }
+    return std::all_of(seen.begin(), seen.end(), [](int count) { return count == 1; });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Quillfen");
+    QCoreApplication::setApplicationName("LumacastPRO");
+    QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    qSetMessagePattern("%{if-critical}%{message}%{endif}%{if-fatal}%{message}%{endif}");
+
+    DBStorage storage;
+    // The vote route is not exercised, so no voting window is needed.
+    WebServer server(nullptr, &storage);
+    server.listen("127.0.0.1", 0, dataHome.path(), 0);
+    const quint16 port = server.serverPort();
+    while (!storage.isOpen())
+        QThread::msleep(5);
+
+    std::mutex samplesMutex;
+    std::vector<Sample> samples;
+    std::vector<std::thread> clients;
+    QElapsedTimer wall;
+    wall.start();
+    qint64 clientsDoneMs = 0;
+    int running = kClients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            std::vector<Sample> own;
+            for (int q = 0; q < kQuestionsPerClient; ++q) {
+                own.push_back(request(port, questionPath(c, q), false));
+                if ((q + 1) % kPostsPerListRead == 0)
+                    own.push_back(request(port, "/feedback_list.json", true));
+            }
+            std::lock_guard<std::mutex> lock(samplesMutex);
+            samples.insert(samples.end(), own.begin(), own.end());
+            QMetaObject::invokeMethod(&app, [&] {
+                if (--running == 0)
+                    clientsDoneMs = wall.elapsed();
+            });
+        });
+    }
+
+    QJsonArray stored;
+    QTimer drain;
+    QObject::connect(&drain, &QTimer::timeout, [&] {
+        if (running > 0)
+            return;
+        stored = storage.selectQuestions();
+        if (stored.size() >= kClients * kQuestionsPerClient || wall.elapsed() > kDrainTimeoutMs)
+            app.quit();
+    });
+    drain.start(20);
+    app.exec();
+    const qint64 drainedMs = wall.elapsed();
+    for (std::thread &client : clients)
+        client.join();
+
+    const int failed =
+        int(std::count_if(samples.begin(), samples.end(), [](const Sample &s) { return !s.ok; }));
+    const bool exact = stored.size() == kClients * kQuestionsPerClient && storedExactlyOnce(stored);
+    std::vector<double> all;
+    for (const Sample &sample : samples)
+        all.push_back(sample.ms);
+
+    std::printf("http_questions: %d clients, %d questions, a list read after every %d posts\n",
+                kClients, kClients * kQuestionsPerClient, kPostsPerListRead);
+    std::printf("requests       %6zu in %.2f s = %.0f requests/s (%d failed)\n", samples.size(),
+                double(clientsDoneMs) / 1000.0,
+                double(samples.size()) * 1000.0 / double(clientsDoneMs), failed);
+    std::printf("all requests   p50 %7.2f ms   p99 %7.2f ms\n", percentile(all, 50),
+                percentile(all, 99));
+    printLine("posts", samples, false);
+    printLine("list reads", samples, true);
+    std::printf("stored         %6lld questions, all stored %.2f s after the start; every "
+                "question exactly once: %s\n",
+                static_cast<long long>(stored.size()), double(drainedMs) / 1000.0,
+                exact ? "yes" : "NO");
+    std::printf("goal           nothing lost: %s; p99 under 50 ms: %s\n", exact ? "met" : "MISSED",
+                percentile(all, 99) < 50 ? "met" : "MISSED");
+    return exact && failed == 0 ? 0 : 1;
+}
