@@ -17,17 +17,6 @@ WSServer::WSServer()
     connect(&ingestServer, &QTcpServer::newConnection, this, &WSServer::onNewConnection);
 }
 
-WSServer::~WSServer()
-{
-    // Viewer sockets are parentless; free the ones still open at teardown.
-    for (QWebSocket *socket : videoConsumers + cmdConsumers)
-        socket->disconnect(this);
-    qDeleteAll(videoConsumers);
-    for (QWebSocket *socket : cmdConsumers)
-        if (!videoConsumers.contains(socket))
-            delete socket;
-}
-
 void WSServer::start(const QString &address, int port)
 {
     receivedBytes = 0;
@@ -77,6 +66,9 @@ void WSServer::onConnect()
     QWebSocket *socket = wsServer->nextPendingConnection();
     if (!socket)
         return;
+    // Owned by the relay, so sockets still open, or closed but not yet deleted,
+    // go with it.
+    socket->setParent(this);
     socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     connect(socket, &QWebSocket::disconnected, this, &WSServer::onDisconnect);

@@ -30,7 +30,6 @@ public:
     static constexpr int kTallySize = 10;
 
     WSServer();
-    ~WSServer() override;
 
     // Zeroes the counters; listens unless already listening. The address is the
     // chosen interface's text, the port the viewer HTTP port plus one.
