@@ -1,22 +1,573 @@
 #include "app/MainWindow.h"
 
 #include "app/AppSettings.h"
+#include "app/CaptureSources.h"
+#include "app/CloudServerList.h"
+#include "app/CustomClouds.h"
+#include "app/LinkLabel.h"
+#include "app/OutputPresets.h"
+#include "app/QuestionsExport.h"
+#include "app/RoomIdentifier.h"
+#include "app/StatusBarWidget.h"
+#include "app/ViewerAddress.h"
+#include "audience/VoteDlg.h"
+#include "capture/CaptureStreamer.h"
+#include "capture/NDISource.h"
 #include "relay/WSServer.h"
+#include "ui_MainWindow.h"
+#include "web/APIWebServer.h"
+#include "web/DBStorage.h"
+#include "web/WebServer.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QScreen>
 #include <QSettings>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+// Resources of a static library must be registered by name; outside any namespace.
+static void initIconResources()
 {
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace {
+
+constexpr int kCopiedIconMs = 200;
+constexpr int kShortcutItems = 9;
+
+QToolButton *toolButton(QWidget *parent, const char *icon)
+{
+    auto *button = new QToolButton(parent);
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(50, 50));
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+QWidget *toolBarSpacer(QWidget *parent)
+{
+    auto *spacer = new QWidget(parent);
+    spacer->setMinimumHeight(30);
+    return spacer;
+}
+
+CaptureSources::Item currentItem(const QComboBox *combo)
+{
+    return {combo->currentText(), combo->currentData().toString()};
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : MainWindow(mfDefaultFactory(), parent) {}
+
+MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+{
+    initIconResources();
+    m_ndi = std::make_unique<NDISource>(captureFactory);
+    m_streamer = std::make_unique<CaptureStreamer>(captureFactory);
+    m_statTimer = std::make_unique<QTimer>();
+    m_voteDlg = std::make_unique<VoteDlg>();
+
+    ui->setupUi(this);
     setWindowTitle("Lumacast PRO");
     m_running = false;
     m_settings.reset(createAppSettings());
+    statusBar()->addPermanentWidget(new StatusBarWidget(QString(), this), 1);
+    buildToolBar();
+
+    m_storage = std::make_unique<DBStorage>();
+    m_webServer = std::make_unique<WebServer>(m_voteDlg.get(), m_storage.get());
     m_wsServer = std::make_unique<WSServer>();
+    m_apiServer = std::make_unique<APIWebServer>(m_voteDlg.get(), m_storage.get());
+
+    connect(m_statTimer.get(), &QTimer::timeout, this, qOverload<>(&MainWindow::onStatTimer));
+
+    m_interfaces = ViewerAddress::enumerateInterfaces();
+    if (m_interfaces.isEmpty())
+        m_interfaces.append(ViewerAddress::kNoNetwork);
+    fillVideoSources();
+    fillAudioSources();
+    ui->cmbNetwork->addItems(m_interfaces);
+    fillPresets();
+
+    m_port = m_settings->value("PORT", 8080).toInt();
+    ui->spbPort->setValue(m_port);
+    m_ip.clear();
+    if (m_settings->contains("IP")) {
+        m_ip = m_settings->value("IP").toString();
+        if (!m_interfaces.contains(m_ip))
+            m_ip.clear();
+    }
+    if (m_ip.isEmpty())
+        m_ip = m_interfaces.first();
+    // The combo shows the address that Start will use.
+    ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
+    restoreIndices();
+
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_wsServer.get(), &WSServer::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, m_wsServer.get(), &WSServer::onVoteStop);
+
+    onStatTimer(true);
+
+    ui->cmdCopyURL->setStyleSheet("QPushButton {border:none;padding:0;margin:0;}");
+    ui->cmdCopyURL->setIconSize(QSize(30, 30));
+    ui->cmdCopyURL->setIcon(QIcon(":COPY"));
+    ui->cmdCopyURL->setCursor(Qt::PointingHandCursor);
+    ui->cmdCopyURL->setToolTip(tr("Copy"));
+    ui->cmdQActions->setStyleSheet("QPushButton {background-color:#4A4C50;}");
+    ui->cmdQActions->setCursor(Qt::PointingHandCursor);
+    buildQuestionsMenu();
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    requestPublicServers();
+    fillCloudServers(false);
+    const QString server = m_settings->value("CLOUD_SERVER", QString()).toString();
+    if (!server.isEmpty() && ui->cmbCloudServer->findText(server) >= 0)
+        ui->cmbCloudServer->setCurrentText(server);
+    const bool useCloud = m_settings->value("USE_CLOUD", false).toBool();
+    ui->chkCloud->setChecked(useCloud);
+    setCloudMode(useCloud);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    stopSession();
+    // The servers point at the voting window and the store, so they go first; the store's
+    // destructor ends its thread.
+    m_apiServer.reset();
+    m_wsServer.reset();
+    m_webServer.reset();
+    m_storage.reset();
+    m_voteDlg.reset();
+    m_statTimer.reset();
+    m_streamer.reset();
+    m_ndi.reset();
+}
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // The capture thread must not outlive the window that owns the controller.
+    stopSession();
     event->accept();
+}
+
+void MainWindow::buildToolBar()
+{
+    ui->mainToolBar->setIconSize(QSize(50, 50));
+    ui->mainToolBar->setStyleSheet("QToolButton {color:white;}");
+
+    m_startButton = toolButton(this, ":START");
+    m_startButton->setToolTip(tr("Start"));
+    connect(m_startButton, &QToolButton::clicked, this, &MainWindow::on_cmdStart_clicked);
+    ui->mainToolBar->addWidget(m_startButton);
+    ui->mainToolBar->addWidget(toolBarSpacer(this));
+
+    QToolButton *vote = toolButton(this, ":VOTE");
+    vote->setText(tr("Voting"));
+    vote->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    connect(vote, &QToolButton::clicked, this, &MainWindow::onVoteTriggered);
+    ui->mainToolBar->addWidget(vote);
+    ui->mainToolBar->addWidget(toolBarSpacer(this));
+}
+
+void MainWindow::buildQuestionsMenu()
+{
+    m_questionsMenu = new QMenu(ui->cmdQActions);
+    m_questionsMenu->setStyleSheet("QMenu {background-color: #222633;color: "
+                                   "rgb(255,255,255);}QMenu::item::selected {background-color: "
+                                   "rgb(49,49,49);}");
+    connect(m_questionsMenu->addAction(tr("JSON real-time export")), &QAction::triggered, this,
+            &MainWindow::on_exportToJSON);
+    connect(m_questionsMenu->addAction(tr("Export to file")), &QAction::triggered, this,
+            &MainWindow::on_exportToFile);
+    connect(m_questionsMenu->addAction(tr("Clear questions")), &QAction::triggered, this,
+            &MainWindow::on_clearDatabaze);
+}
+
+void MainWindow::on_cmdQActions_clicked()
+{
+    m_questionsMenu->exec(ui->cmdQActions->mapToGlobal(QPoint(20, 20)));
+}
+
+void MainWindow::fillVideoSources()
+{
+    QStringList devices;
+    m_streamer->enumerateDevices("VIDEO", devices);
+    m_ndi->appendNDISources(devices);
+    const auto items = CaptureSources::videoItems(devices, int(QGuiApplication::screens().size()));
+
+    QComboBox *combo = ui->cmbVideoSources;
+    combo->clear();
+    for (const CaptureSources::Item &item : items)
+        combo->addItem(item.text, item.data.isEmpty() ? QVariant() : QVariant(item.data));
+
+    // One binding per key: the bindings of an earlier fill go first.
+    for (QShortcut *shortcut : m_sourceShortcuts)
+        delete shortcut;
+    m_sourceShortcuts.clear();
+    for (int i = 0; i < combo->count(); ++i) {
+        combo->setItemText(i, CaptureSources::paddedText(combo->itemText(i), combo->width()));
+        if (i < kShortcutItems) {
+            auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_1 + i), combo);
+            shortcut->setContext(Qt::ApplicationShortcut);
+            connect(shortcut, &QShortcut::activated, combo,
+                    [combo, i] { combo->setCurrentIndex(i); });
+            m_sourceShortcuts.push_back(shortcut);
+        }
+    }
+    auto *next = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_N), combo);
+    next->setContext(Qt::ApplicationShortcut);
+    connect(next, &QShortcut::activated, combo,
+            [combo] { combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count()); });
+    m_sourceShortcuts.push_back(next);
+}
+
+void MainWindow::fillAudioSources()
+{
+    QStringList devices;
+    m_streamer->enumerateDevices("AUDIO", devices);
+    qDebug() << "AUDIO:" << devices;
+    ui->cmbAudioSources->clear();
+    for (const CaptureSources::Item &item : CaptureSources::audioItems(devices))
+        ui->cmbAudioSources->addItem(item.text,
+                                     item.data.isEmpty() ? QVariant() : QVariant(item.data));
+}
+
+void MainWindow::fillPresets()
+{
+    for (const OutputPresets::FrameSize &preset : OutputPresets::frameSizes())
+        ui->cmbFrames->addItem(preset.text, preset.size);
+    for (const OutputPresets::Bitrate &preset : OutputPresets::bitrates())
+        ui->cmbBitrate->addItem(preset.text, preset.kbps);
+}
+
+void MainWindow::restoreIndices()
+{
+    const std::pair<const char *, QComboBox *> saved[] = {
+        {"VIDEO_IND", ui->cmbVideoSources},
+        {"AUDIO_IND", ui->cmbAudioSources},
+        {"FRAME_IND", ui->cmbFrames},
+        {"BITRATE_IND", ui->cmbBitrate},
+    };
+    for (const auto &[key, combo] : saved) {
+        const int fallback = combo == ui->cmbFrames || combo == ui->cmbBitrate ? 1 : 0;
+        const int index = m_settings->value(key, fallback).toInt();
+        // A list that got shorter since (a device was removed) keeps a valid choice.
+        combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
+    }
+    ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
+}
+
+void MainWindow::on_cmdRefresh_clicked()
+{
+    fillVideoSources();
+}
+
+void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
+{
+    applySources();
+}
+
+void MainWindow::on_cmbAudioSources_currentIndexChanged(QString arg1)
+{
+    qDebug() << "change audio:" << arg1;
+    applySources();
+}
+
+void MainWindow::on_cmbFrames_currentIndexChanged(int)
+{
+    m_streamer->setOutputParams(ui->cmbFrames->currentData().toSize(),
+                                ui->cmbBitrate->currentData().toInt());
+}
+
+void MainWindow::on_maxAudioLag_valueChanged(double arg1)
+{
+    m_webServer->setMaxAudioLag(arg1);
+}
+
+void MainWindow::on_spbPort_valueChanged(int arg1)
+{
+    m_port = arg1;
+    updateLinks();
+}
+
+void MainWindow::on_cmbNetwork_currentIndexChanged(int)
+{
+    m_ip = ui->cmbNetwork->currentText();
+    updateLinks();
+}
+
+void MainWindow::on_chkCloud_clicked(bool checked)
+{
+    setCloudMode(checked);
+}
+
+CaptureSources::Choice MainWindow::currentChoice() const
+{
+    return CaptureSources::resolve(currentItem(ui->cmbVideoSources),
+                                   currentItem(ui->cmbAudioSources));
+}
+
+void MainWindow::applyChoice(const CaptureSources::Choice &choice)
+{
+    m_streamer->setSources(choice.video, choice.audio);
+    if (choice.display >= 0)
+        m_streamer->setCaptureArea(choice.display, QRect());
+}
+
+void MainWindow::applySources()
+{
+    if (m_running)
+        applyChoice(currentChoice());
+}
+
+// --- viewer address and cloud servers ---
+
+QString MainWindow::roomId()
+{
+    return RoomIdentifier::roomId(*m_settings);
+}
+
+QString MainWindow::viewerUrl()
+{
+    if (m_cloudMode)
+        return ViewerAddress::viewerUrl(true, QString(), 0, ui->cmbCloudServer->currentText(),
+                                        roomId());
+    return ViewerAddress::viewerUrl(false, m_ip, m_port, QString(), QString());
+}
+
+QString MainWindow::apiBaseUrl()
+{
+    return ViewerAddress::apiBaseUrl(m_cloudMode, ui->cmbNetwork->currentText(),
+                                     m_apiServer->serverPort(), viewerUrl());
+}
+
+QString MainWindow::getWEBDir()
+{
+    const QString dir = QCoreApplication::applicationDirPath() + "//WEB";
+    qDebug() << "getWEBDir: " << dir;
+    return dir;
+}
+
+void MainWindow::updateLinks()
+{
+    const QString url = viewerUrl();
+    LinkLabel::showLink(ui->lblURL, url, ViewerAddress::shownText(url));
+    const QString qlink = apiBaseUrl() + "/feedback_list.html";
+    qDebug() << "QLINK:" << qlink;
+    LinkLabel::showLink(ui->lblQuestionsLink, qlink, tr("See Questions"));
+}
+
+void MainWindow::setCloudMode(bool on)
+{
+    m_cloudMode = on;
+    ui->cmbNetwork->setVisible(!on);
+    ui->spbPort->setVisible(!on);
+    ui->cmbCloudServer->setVisible(on);
+    updateLinks();
+}
+
+void MainWindow::on_cmdCopyURL_clicked()
+{
+    ui->cmdCopyURL->setIcon(QIcon(":COPY2"));
+    QGuiApplication::clipboard()->setText(viewerUrl());
+    QTimer::singleShot(kCopiedIconMs, ui->cmdCopyURL,
+                       [button = ui->cmdCopyURL] { button->setIcon(QIcon(":COPY")); });
+}
+
+void MainWindow::requestPublicServers()
+{
+    m_netManager = new QNetworkAccessManager(this);
+    connect(m_netManager, &QNetworkAccessManager::finished, this,
+            &MainWindow::onPublicServersReply);
+    m_netManager->get(QNetworkRequest(CloudServerList::publicListUrl(*m_settings)));
+}
+
+void MainWindow::onPublicServersReply(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    // Status and errors need no check: a failed request has no array in its body.
+    m_publicServers.append(CloudServerList::parseServerList(reply->readAll()));
+    fillCloudServers(true);
+}
+
+void MainWindow::fillCloudServers(bool keepChoice)
+{
+    // A late public list must not undo the presenter's (or the restored) choice.
+    const QString previous = !keepChoice || ui->cmbCloudServer->currentData().isValid()
+                                 ? QString()
+                                 : ui->cmbCloudServer->currentText();
+    m_serversReady = false;
+    ui->cmbCloudServer->clear();
+    ui->cmbCloudServer->addItems(CloudServerList::serverItems(*m_settings, m_publicServers));
+    ui->cmbCloudServer->addItem(CloudServerList::kAddCustomItem,
+                                QString(CloudServerList::kAddCustomData));
+    if (!previous.isEmpty() && previous != CloudServerList::kLoadingItem &&
+        ui->cmbCloudServer->findText(previous) >= 0)
+        ui->cmbCloudServer->setCurrentText(previous);
+    m_serversReady = true;
+}
+
+void MainWindow::on_cmbCloudServer_currentIndexChanged(int)
+{
+    if (m_serversReady &&
+        ui->cmbCloudServer->currentData().toString() == CloudServerList::kAddCustomData) {
+        CustomClouds dialog(m_settings.get());
+        dialog.editServers();
+        fillCloudServers(false);
+        return;
+    }
+    updateLinks();
+}
+
+// --- streaming session ---
+
+void MainWindow::on_cmdStart_clicked()
+{
+    if (m_running)
+        stopSession();
+    else
+        startSession();
+}
+
+bool MainWindow::startLocalServers()
+{
+    m_webServer->listen(m_ip, m_port, getWEBDir(), ui->maxAudioLag->value());
+    m_wsServer->start(m_ip, m_port + 1);
+    if (m_webServer->serverPort() != 0 && m_wsServer->isListening() &&
+        m_wsServer->ingestServer.isListening())
+        return true;
+    m_webServer->stopListen();
+    m_wsServer->stop();
+    QMessageBox::warning(nullptr, tr("Start error"),
+                         tr("Can't listen on %1 ports %2 and %3, or on the local stream port %4: "
+                            "another program may be using them.")
+                             .arg(m_ip)
+                             .arg(m_port)
+                             .arg(m_port + 1)
+                             .arg(WSServer::kIngestPort));
+    return false;
+}
+
+void MainWindow::startSession()
+{
+    m_startButton->setIcon(QIcon(":STOP"));
+    if (m_cloudMode) {
+        // The cloud relay client is not part of this version: say so instead of pretending.
+        m_startButton->setIcon(QIcon(":START"));
+        QMessageBox::warning(nullptr, tr("Cloud mode"),
+                             tr("Streaming through a cloud server is not available in this "
+                                "version. Uncheck \"use cloud\" to stream on the local network."));
+        return;
+    }
+    if (!startLocalServers()) {
+        m_startButton->setIcon(QIcon(":START"));
+        return;
+    }
+    m_stats.reset();
+    m_statTimer->start(SessionStats::kPeriodMs);
+
+    const QSize frameSize = ui->cmbFrames->currentData().toSize();
+    const int kbps = ui->cmbBitrate->currentData().toInt();
+    applyChoice(currentChoice());
+    m_streamer->setOutputParams(frameSize, kbps);
+    m_streamer->startStreaming(m_cloudMode);
+    saveSettings();
+    m_running = true;
+    setSessionControlsEnabled(false);
+    updateLinks();
+}
+
+void MainWindow::stopSession()
+{
+    if (!m_running)
+        return;
+    m_statTimer->stop();
+    m_streamer->stopStreaming();
+    // Joined here, so the pump never outlives a session (or the window at exit).
+    m_streamer->wait();
+    m_webServer->stopListen();
+    m_wsServer->stop();
+    m_running = false;
+    onStatTimer(true);
+    m_startButton->setIcon(QIcon(":START"));
+    setSessionControlsEnabled(true);
+    updateLinks();
+}
+
+void MainWindow::setSessionControlsEnabled(bool enabled)
+{
+    for (QWidget *control :
+         {static_cast<QWidget *>(ui->cmbNetwork), static_cast<QWidget *>(ui->spbPort),
+          static_cast<QWidget *>(ui->cmbFrames), static_cast<QWidget *>(ui->cmbBitrate),
+          static_cast<QWidget *>(ui->chkCloud)})
+        control->setEnabled(enabled);
+}
+
+void MainWindow::saveSettings()
+{
+    m_settings->setValue("VIDEO_IND", ui->cmbVideoSources->currentIndex());
+    m_settings->setValue("AUDIO_IND", ui->cmbAudioSources->currentIndex());
+    m_settings->setValue("FRAME_IND", ui->cmbFrames->currentIndex());
+    m_settings->setValue("BITRATE_IND", ui->cmbBitrate->currentIndex());
+    m_settings->setValue("AUDIO_LAG", ui->maxAudioLag->value());
+    m_settings->setValue("IP", m_ip);
+    m_settings->setValue("PORT", m_port);
+    m_settings->setValue("CLOUD_SERVER", ui->cmbCloudServer->currentText());
+    m_settings->setValue("USE_CLOUD", ui->chkCloud->isChecked());
+    m_settings->sync();
+}
+
+void MainWindow::onStatTimer()
+{
+    onStatTimer(false);
+}
+
+void MainWindow::onStatTimer(bool fake)
+{
+    const SessionStats::Texts texts =
+        m_stats.tick(quint64(m_wsServer->receivedBytes), quint64(m_wsServer->sentBytes),
+                     int(m_wsServer->videoConsumers.size()), fake);
+    ui->lblStatFeed->setText(texts.stream);
+    ui->lblStatTotal->setText(texts.total);
+    ui->lblStatClients->setText(texts.clients);
+}
+
+// --- audience tools ---
+
+void MainWindow::onVoteTriggered()
+{
+    // Only local sessions exist so far, so the local relay holds the tally.
+    WSServer *relay = m_wsServer.get();
+    m_voteDlg->showVote(
+        m_settings.get(), [relay] { return relay->voteResults(); }, apiBaseUrl());
+}
+
+void MainWindow::on_exportToJSON()
+{
+    QuestionsExport::openJsonView(apiBaseUrl());
+}
+
+void MainWindow::on_exportToFile()
+{
+    QuestionsExport::exportToFile(this, m_storage.get());
+}
+
+void MainWindow::on_clearDatabaze()
+{
+    QuestionsExport::clearQuestions(this, m_storage.get());
 }

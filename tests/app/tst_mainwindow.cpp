@@ -1,34 +1,170 @@
+#include "StudioTestHome.h"
+#include "capture/FakeMFFactory.h"
+#include "support/ModalHandler.h"
+
 #include "app/AppSettings.h"
 #include "app/AppStyle.h"
+#include "app/CloudServerList.h"
+#include "app/CustomClouds.h"
+#include "app/LinkLabel.h"
 #include "app/MainWindow.h"
+#include "app/StatusBarWidget.h"
+#include "app/ViewerAddress.h"
+#include "audience/VoteDlg.h"
+#include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
+#include "web/APIWebServer.h"
+#include "web/DBStorage.h"
+#include "web/WebServer.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QToolBar>
+#include <QToolButton>
 #include <QtTest>
+
+namespace {
+
+bool showsIcon(const QIcon &icon, const char *resource)
+{
+    return icon.pixmap(30, 30).toImage() == QIcon(resource).pixmap(30, 30).toImage();
+}
+
+template <class T> T *child(const MainWindow &window, const char *name)
+{
+    T *widget = window.findChild<T *>(name);
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+QString firstInterface()
+{
+    return ViewerAddress::enumerateInterfaces().value(0, ViewerAddress::kNoNetwork);
+}
+
+QStringList comboTexts(const QComboBox *combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts.append(combo->itemText(i).trimmed());
+    return texts;
+}
+
+std::shared_ptr<FakeMFFactory> fakeDevices()
+{
+    auto factory = std::make_shared<FakeMFFactory>();
+    factory->devices[eMFDT_Video] = QStringList{"Cam One", "  Capture Card  "};
+    factory->devices[eMFDT_ExtAudio] = QStringList{"Mic A"};
+    return factory;
+}
+
+// Answers one GET with a fixed body, as the server-list service would.
+class OneShotHttpServer : public QTcpServer
+{
+public:
+    explicit OneShotHttpServer(QByteArray body) : m_body(std::move(body))
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *socket = nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                m_request += socket->readAll();
+                if (!m_request.contains("\r\n\r\n"))
+                    return;
+                socket->write("HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n"
+                              "Content-Length: " +
+                              QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+    QByteArray request() const { return m_request; }
+
+private:
+    QByteArray m_body;
+    QByteArray m_request;
+};
+
+// Receives what the window asks the system browser to open.
+class BrowserStandIn : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void styleSheetIsTheStudioLook();
     void settingsStoreIsUserIniFile();
     void windowIsDarkAndTitled();
     void constructionListensOnNothing();
     void closingIsAccepted();
+    void widgetTreeCarriesItsNames();
+    void firstStartDefaults();
+    void storedChoicesAreRestored();
+    void storedAddressThatIsNoLongerLocalFallsBack();
+    void storedIndexOutsideTheListKeepsTheDefault();
+    void sourceListsOfOneScreen();
+    void shortcutsSelectVideoSources();
+    void statisticsLabels();
+    void addressLabelsFollowPort();
+    void cloudModeAddress();
+    void publicServerList_data();
+    void publicServerList();
+    void customServerDialog_data();
+    void customServerDialog();
+    void copyButtonShowsCopiedFor200Ms();
+    void toolBarAndQuestionsMenu();
+    void votingButtonOpensVoteWindow();
+    void jsonViewOpensQuestionsList();
+    void clearQuestionsAfterYes();
+    void cloudStartSaysNotAvailable();
+    void statusBarShowsVersionAndHelp();
 
 private:
-    QTemporaryDir m_home;
+    std::unique_ptr<StudioTestHome> m_home;
 };
 
 void TestMainWindow::initTestCase()
 {
-    QVERIFY(m_home.isValid());
-    // Before any QSettings exists: keep the developer's own settings out of it.
-    qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
     qApp->setStyleSheet(globalStyleSheet());
+    // The questions store's file goes where the application names say.
+    QCoreApplication::setOrganizationName("Quillfen");
+    QCoreApplication::setApplicationName("LumacastPRO");
+}
+
+void TestMainWindow::init()
+{
+    m_home = std::make_unique<StudioTestHome>();
+}
+
+void TestMainWindow::cleanup()
+{
+    m_home.reset();
 }
 
 void TestMainWindow::styleSheetIsTheStudioLook()
@@ -46,24 +182,25 @@ void TestMainWindow::settingsStoreIsUserIniFile()
     std::unique_ptr<QSettings> settings(createAppSettings());
     QCOMPARE(settings->format(), QSettings::IniFormat);
     QCOMPARE(settings->scope(), QSettings::UserScope);
-    QCOMPARE(settings->fileName(), m_home.filePath("config/Quillfen/LumacastPRO.ini"));
+    QCOMPARE(settings->fileName(), m_home->settingsFile());
     settings->setValue("PORT", 8090);
     settings->sync();
     QCOMPARE(settings->status(), QSettings::NoError);
     QVERIFY(QFile::exists(settings->fileName()));
-    settings->remove("PORT");
 }
 
 void TestMainWindow::windowIsDarkAndTitled()
 {
     MainWindow window;
     QCOMPARE(window.windowTitle(), QString("Lumacast PRO"));
-    window.resize(320, 240);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QImage picture = window.grab().toImage();
-    QCOMPARE(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor("#050F15"));
-    QCOMPARE(window.settings()->fileName(), m_home.filePath("config/Quillfen/LumacastPRO.ini"));
+    // Between the group boxes the window's own background shows.
+    const QWidget *group = child<QWidget>(window, "groupBoxQR");
+    const QPoint gap = group->mapTo(&window, QPoint(group->width() / 2, group->height() + 3));
+    QCOMPARE(picture.pixelColor(gap), QColor("#050F15"));
+    QCOMPARE(window.settings()->fileName(), m_home->settingsFile());
 }
 
 void TestMainWindow::constructionListensOnNothing()
@@ -72,6 +209,9 @@ void TestMainWindow::constructionListensOnNothing()
     QVERIFY(window.relayServer());
     QVERIFY(!window.relayServer()->isListening());
     QVERIFY(!window.relayServer()->ingestServer.isListening());
+    QCOMPARE(window.webServer()->serverPort(), quint16(0));
+    QCOMPARE(window.apiServer()->serverPort(), quint16(0));
+    QVERIFY(!window.captureStreamer()->isStreaming());
 }
 
 void TestMainWindow::closingIsAccepted()
@@ -83,6 +223,377 @@ void TestMainWindow::closingIsAccepted()
     // executable under Xvfb; here: the close is accepted and the window goes.
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
+}
+
+void TestMainWindow::widgetTreeCarriesItsNames()
+{
+    MainWindow window;
+    for (const char *name :
+         {"centralWidget",   "groupBoxQR",       "label_5",     "cmbNetwork",
+          "spbPort",         "cmbCloudServer",   "chkCloud",    "lblURL",
+          "cmdCopyURL",      "groupBox",         "label_2",     "cmbVideoSources",
+          "cmbAudioSources", "cmdRefresh",       "groupBox_3",  "label_3",
+          "cmbFrames",       "cmbBitrate",       "label",       "maxAudioLag",
+          "groupBoxSTAT",    "label_4",          "lblStatFeed", "lblStatClients",
+          "lblStatTotal",    "lblQuestionsLink", "cmdQActions", "mainToolBar",
+          "statusBar"})
+        QVERIFY2(window.findChild<QObject *>(name), name);
+    QCOMPARE(window.toolBarArea(child<QToolBar>(window, "mainToolBar")), Qt::RightToolBarArea);
+    QVERIFY(!child<QToolBar>(window, "mainToolBar")->isMovable());
+    const QSpinBox *port = child<QSpinBox>(window, "spbPort");
+    QCOMPARE(port->minimum(), 10);
+    QCOMPARE(port->maximum(), 65535);
+    const QDoubleSpinBox *lag = child<QDoubleSpinBox>(window, "maxAudioLag");
+    QCOMPARE(lag->maximum(), 5.0);
+    QCOMPARE(lag->singleStep(), 0.2);
+    QCOMPARE(child<QCheckBox>(window, "chkCloud")->text(), QString("use cloud"));
+    QCOMPARE(window.contextMenuPolicy(), Qt::NoContextMenu);
+}
+
+void TestMainWindow::firstStartDefaults()
+{
+    MainWindow window(fakeDevices());
+    QCOMPARE(window.currentPort(), 8080);
+    QCOMPARE(child<QSpinBox>(window, "spbPort")->value(), 8080);
+    QCOMPARE(window.currentAddress(), firstInterface());
+    QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentIndex(), 0);
+    QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
+             QString("Cam One"));
+    QCOMPARE(child<QComboBox>(window, "cmbAudioSources")->currentText(), QString("no audio"));
+    QCOMPARE(child<QComboBox>(window, "cmbFrames")->currentText(), QString("SD (960x540)"));
+    QCOMPARE(child<QComboBox>(window, "cmbBitrate")->currentText(), QString("512 Kbs"));
+    QCOMPARE(child<QDoubleSpinBox>(window, "maxAudioLag")->value(), 1.5);
+    QVERIFY(!window.cloudMode());
+    QVERIFY(!child<QCheckBox>(window, "chkCloud")->isChecked());
+    QVERIFY(child<QComboBox>(window, "cmbCloudServer")->isHidden());
+    QVERIFY(!child<QComboBox>(window, "cmbNetwork")->isHidden());
+    // The frame-size fill already handed the controller its output size.
+    QCOMPARE(window.captureStreamer()->outputProps().video.width, 960);
+}
+
+void TestMainWindow::storedChoicesAreRestored()
+{
+    m_home->set("PORT", 9000);
+    m_home->set("VIDEO_IND", 1);
+    m_home->set("AUDIO_IND", 2);
+    m_home->set("FRAME_IND", 3);
+    m_home->set("BITRATE_IND", 13);
+    m_home->set("AUDIO_LAG", 0.4);
+    MainWindow window(fakeDevices());
+    QCOMPARE(window.currentPort(), 9000);
+    QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
+             QString("Capture Card"));
+    QCOMPARE(child<QComboBox>(window, "cmbAudioSources")->currentText(), QString("Mic A"));
+    QCOMPARE(child<QComboBox>(window, "cmbFrames")->currentText(), QString("FullHD (1920x1080)"));
+    QCOMPARE(child<QComboBox>(window, "cmbBitrate")->currentText(), QString("7 Mbs"));
+    QCOMPARE(child<QDoubleSpinBox>(window, "maxAudioLag")->value(), 0.4);
+}
+
+void TestMainWindow::storedAddressThatIsNoLongerLocalFallsBack()
+{
+    m_home->set("IP", "203.0.113.9");
+    MainWindow window;
+    QCOMPARE(window.currentAddress(), firstInterface());
+    QCOMPARE(child<QComboBox>(window, "cmbNetwork")->currentText(), firstInterface());
+    QVERIFY(window.viewerUrl().startsWith("http://" + firstInterface() + ":"));
+}
+
+void TestMainWindow::storedIndexOutsideTheListKeepsTheDefault()
+{
+    // A device was removed since the index was saved.
+    m_home->set("VIDEO_IND", 12);
+    m_home->set("FRAME_IND", -3);
+    MainWindow window(fakeDevices());
+    QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentIndex(), 0);
+    QCOMPARE(child<QComboBox>(window, "cmbFrames")->currentText(), QString("SD (960x540)"));
+}
+
+void TestMainWindow::sourceListsOfOneScreen()
+{
+    QCOMPARE(QGuiApplication::screens().size(), 1);
+    MainWindow window(fakeDevices());
+    const QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    QCOMPARE(comboTexts(video), (QStringList{"Cam One", "Capture Card", "Desktop", "no video"}));
+    QCOMPARE(video->itemData(0), QVariant());
+    QCOMPARE(video->itemData(2).toString(), QString("CAPTURE_DISPLAY#0"));
+    QCOMPARE(video->itemData(3).toString(), QString("NO_VIDEO"));
+    // Padded to the combo's width, so the drop-down is as wide as the combo.
+    QCOMPARE(video->itemText(2).size(), video->width() - 8 - int(qstrlen("Desktop")));
+    const QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
+    QCOMPARE(comboTexts(audio), (QStringList{"no audio", "original", "Mic A"}));
+    QCOMPARE(audio->itemData(0).toString(), QString("NO_AUDIO"));
+    QCOMPARE(audio->itemData(1).toString(), QString("ORIGINAL"));
+    QCOMPARE(audio->itemData(2), QVariant());
+}
+
+void TestMainWindow::shortcutsSelectVideoSources()
+{
+    MainWindow window(fakeDevices());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 2);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 3);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 0);
+    // Beyond the list nothing happens.
+    QTest::keyClick(&window, Qt::Key_9, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 0);
+
+    // After a refill each key is bound once, so it still works.
+    QTest::mouseClick(child<QPushButton>(window, "cmdRefresh"), Qt::LeftButton);
+    QCOMPARE(video->count(), 4);
+    QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 1);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 2);
+}
+
+void TestMainWindow::statisticsLabels()
+{
+    MainWindow window;
+    QLabel *feed = child<QLabel>(window, "lblStatFeed");
+    QLabel *total = child<QLabel>(window, "lblStatTotal");
+    QLabel *clients = child<QLabel>(window, "lblStatClients");
+    QCOMPARE(feed->text(), QString("Stream bitrate: 0 Kbs"));
+    QCOMPARE(total->text(), QString("Total bitrate: 0 Kbs"));
+    QCOMPARE(clients->text(), QString("Clients: 0 "));
+
+    window.relayServer()->receivedBytes = 1048576;
+    window.relayServer()->sentBytes = 2 * 1048576;
+    window.onStatTimer();
+    QCOMPARE(feed->text(), QString("Stream bitrate: 2730 Kbs"));
+    QCOMPARE(total->text(), QString("Total bitrate: 5461 Kbs"));
+    window.onStatTimer(true);
+    QCOMPARE(feed->text(), QString("Stream bitrate: 0 Kbs"));
+    QCOMPARE(clients->text(), QString("Clients: 0 "));
+}
+
+void TestMainWindow::addressLabelsFollowPort()
+{
+    MainWindow window;
+    QSpinBox *port = child<QSpinBox>(window, "spbPort");
+    port->setValue(8095);
+    QCOMPARE(window.currentPort(), 8095);
+    const QString url = "http://" + firstInterface() + ":8095";
+    QCOMPARE(window.viewerUrl(), url);
+    QCOMPARE(window.apiBaseUrl(), url);
+    QLabel *link = child<QLabel>(window, "lblURL");
+    QCOMPARE(link->text(), LinkLabel::linkHtml(url, ViewerAddress::shownText(url)));
+    QVERIFY(link->openExternalLinks());
+    QVERIFY(link->textInteractionFlags() & Qt::LinksAccessibleByKeyboard);
+    QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(child<QLabel>(window, "lblQuestionsLink")->text(),
+             "<a style='color:white;' href='" + url + "/feedback_list.html'>See Questions</a>");
+}
+
+void TestMainWindow::cloudModeAddress()
+{
+    m_home->set("SERVER_1", "relay.example.com:8089");
+    MainWindow window;
+    window.show();
+    QCheckBox *cloud = child<QCheckBox>(window, "chkCloud");
+    QTest::mouseClick(cloud, Qt::LeftButton);
+    QVERIFY(window.cloudMode());
+    QVERIFY(!child<QComboBox>(window, "cmbCloudServer")->isHidden());
+    QVERIFY(child<QComboBox>(window, "cmbNetwork")->isHidden());
+    QVERIFY(child<QSpinBox>(window, "spbPort")->isHidden());
+    const QString url = window.viewerUrl();
+    QCOMPARE(url, "http://relay.example.com:8089?room=" + window.roomId());
+    QCOMPARE(url.size(), 7 + int(qstrlen("relay.example.com:8089")) + 6 + 68);
+    QCOMPARE(child<QLabel>(window, "lblURL")->text(),
+             LinkLabel::linkHtml(url, url.left(30) + "..."));
+    // Before the first cloud start the API server has no port yet.
+    QCOMPARE(window.apiBaseUrl(),
+             "http://" + child<QComboBox>(window, "cmbNetwork")->currentText() + ":0");
+    QTest::mouseClick(cloud, Qt::LeftButton);
+    QVERIFY(!window.cloudMode());
+}
+
+void TestMainWindow::publicServerList_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("items");
+    const QString add = CloudServerList::kAddCustomItem;
+    QTest::newRow("array") << QByteArray(R"(["p1.example:8089","p2.example:8089"])")
+                           << QStringList{"mine:8089", "p1.example:8089", "p2.example:8089", add};
+    QTest::newRow("object") << QByteArray(R"({"list":["p1.example:8089"]})")
+                            << QStringList{"mine:8089", add};
+    QTest::newRow("invalid JSON") << QByteArray("[\"p1.example:8089\"")
+                                  << QStringList{"mine:8089", add};
+}
+
+void TestMainWindow::publicServerList()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, items);
+    OneShotHttpServer service(body);
+    QVERIFY(service.listen(QHostAddress::LocalHost));
+    m_home->setListHost("http://127.0.0.1:" + QString::number(service.serverPort()));
+    m_home->set("SERVER_2", "mine:8089");
+    m_home->set("CLOUD_SERVER", "mine:8089");
+    MainWindow window;
+    const QComboBox *servers = child<QComboBox>(window, "cmbCloudServer");
+    QCOMPARE(comboTexts(servers), (QStringList{"mine:8089", CloudServerList::kAddCustomItem}));
+    QTRY_VERIFY(!service.request().isEmpty());
+    QVERIFY(service.request().startsWith("GET /api/lumacast/servers/list HTTP/1.1\r\n"));
+    QTRY_COMPARE(comboTexts(servers), items);
+    QCOMPARE(servers->currentText(), QString("mine:8089"));
+    QCOMPARE(servers->itemData(servers->count() - 1).toString(),
+             QString(CloudServerList::kAddCustomData));
+}
+
+void TestMainWindow::customServerDialog_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("OK") << true
+                        << QStringList{"new.example:8089", "old.example:8089",
+                                       CloudServerList::kAddCustomItem};
+    QTest::newRow("Cancel") << false
+                            << QStringList{"old.example:8089", CloudServerList::kAddCustomItem};
+}
+
+void TestMainWindow::customServerDialog()
+{
+    QFETCH(bool, accept);
+    QFETCH(QStringList, items);
+    m_home->set("SERVER_3", "old.example:8089");
+    MainWindow window;
+    QComboBox *servers = child<QComboBox>(window, "cmbCloudServer");
+    QString title;
+    QStringList shown;
+    whenModalAppears([&](QWidget *modal) {
+        auto *dialog = qobject_cast<CustomClouds *>(modal);
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        for (int i = 0; i < 3; ++i)
+            shown.append(dialog->serverEdit(i)->text());
+        dialog->serverEdit(0)->setText("new.example:8089");
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
+    });
+    servers->setCurrentIndex(servers->count() - 1);
+    QCOMPARE(title, QString("Custom Servers"));
+    QCOMPARE(shown, (QStringList{"", "", "old.example:8089"}));
+    QCOMPARE(comboTexts(servers), items);
+    QCOMPARE(servers->currentIndex(), 0);
+    QCOMPARE(m_home->value("SERVER_1").isValid(), accept);
+    QCOMPARE(m_home->value("SERVER_3").toString(), QString("old.example:8089"));
+}
+
+void TestMainWindow::copyButtonShowsCopiedFor200Ms()
+{
+    MainWindow window;
+    QPushButton *copy = child<QPushButton>(window, "cmdCopyURL");
+    QVERIFY(showsIcon(copy->icon(), ":COPY"));
+    QCOMPARE(copy->toolTip(), QString("Copy"));
+    QTest::mouseClick(copy, Qt::LeftButton);
+    QVERIFY(showsIcon(copy->icon(), ":COPY2"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), window.viewerUrl());
+    QTRY_VERIFY(showsIcon(copy->icon(), ":COPY"));
+}
+
+void TestMainWindow::toolBarAndQuestionsMenu()
+{
+    MainWindow window;
+    QVERIFY(!QIcon(":START").pixmap(50, 50).isNull());
+    QVERIFY(!QIcon(":STOP").pixmap(50, 50).isNull());
+    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QCOMPARE(window.startButton()->toolTip(), QString("Start"));
+    QCOMPARE(window.startButton()->cursor().shape(), Qt::PointingHandCursor);
+    const auto buttons = child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>();
+    QStringList texts;
+    for (const QToolButton *button : buttons)
+        if (!button->text().isEmpty())
+            texts.append(button->text());
+    QVERIFY(texts.contains("Voting"));
+
+    QStringList actions;
+    for (const QAction *action : window.questionsMenu()->actions())
+        actions.append(action->text());
+    QCOMPARE(actions, (QStringList{"JSON real-time export", "Export to file", "Clear questions"}));
+    QCOMPARE(window.questionsMenu()->parent(), child<QPushButton>(window, "cmdQActions"));
+}
+
+void TestMainWindow::votingButtonOpensVoteWindow()
+{
+    MainWindow window;
+    QToolButton *voting = nullptr;
+    for (QToolButton *button :
+         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
+        if (button->text() == "Voting")
+            voting = button;
+    QVERIFY(voting);
+    QTest::mouseClick(voting, Qt::LeftButton);
+    QVERIFY(window.voteWindow()->isVisible());
+}
+
+void TestMainWindow::jsonViewOpensQuestionsList()
+{
+    MainWindow window;
+    BrowserStandIn browser;
+    QDesktopServices::setUrlHandler("http", &browser, "open");
+    window.questionsMenu()->actions().at(0)->trigger();
+    QDesktopServices::unsetUrlHandler("http");
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
+}
+
+void TestMainWindow::clearQuestionsAfterYes()
+{
+    MainWindow window;
+    QTRY_VERIFY(window.questionStore()->isOpen());
+    window.questionStore()->postQuestion(R"({"name":"Ann","msg":"one"})");
+    QTRY_COMPARE(window.questionStore()->selectQuestions().size(), 1);
+    QString text;
+    whenModalAppears([&text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        text = box->text();
+        box->button(QMessageBox::Yes)->click();
+    });
+    window.questionsMenu()->actions().at(2)->trigger();
+    QCOMPARE(text, QString("Are you sure?"));
+    QCOMPARE(window.questionStore()->selectQuestions().size(), 0);
+}
+
+void TestMainWindow::cloudStartSaysNotAvailable()
+{
+    MainWindow window;
+    QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
+    QString title;
+    whenModalAppears([&title](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        title = box->windowTitle();
+        box->accept();
+    });
+    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QCOMPARE(title, QString("Cloud mode"));
+    QVERIFY(!window.isRunning());
+    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
+    QVERIFY(!window.captureStreamer()->isStreaming());
+    QVERIFY(!m_home->value("USE_CLOUD").isValid());
+}
+
+void TestMainWindow::statusBarShowsVersionAndHelp()
+{
+    MainWindow window;
+    auto *bar = window.statusBar()->findChild<StatusBarWidget *>();
+    QVERIFY(bar);
+    const QLabel *version = bar->findChild<QLabel *>("lblVersion");
+    QCOMPARE(version->text(), QString("ver 1.5 (build 42)    "));
+    QCOMPARE(version->styleSheet(), QString("font-weight:bold;"));
+    const QLabel *help = bar->findChild<QLabel *>("lblHelp");
+    QCOMPARE(help->text(), "<a style='color:white;' href='" + QString(StatusBarWidget::kHelpUrl) +
+                               "'>help &raquo;</a>");
+    QVERIFY(help->openExternalLinks());
+    QCOMPARE(StatusBarWidget("extra", nullptr).findChild<QLabel *>("lblVersion")->text(),
+             QString("ver 1.5 (build 42)    extra"));
 }
 
 QTEST_MAIN(TestMainWindow)

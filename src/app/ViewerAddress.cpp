@@ -1,0 +1,55 @@
+#include "app/ViewerAddress.h"
+
+#include <QDebug>
+#include <QNetworkInterface>
+
+namespace ViewerAddress {
+
+QStringList usableInterfaces(const QList<QHostAddress> &addresses)
+{
+    QStringList result;
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol ||
+            address == QHostAddress(QHostAddress::LocalHost))
+            continue;
+        const QString text = address.toString();
+        if (text.startsWith("169."))
+            continue;
+        result.append(text);
+    }
+    return result;
+}
+
+QStringList enumerateInterfaces()
+{
+    const QStringList result = usableInterfaces(QNetworkInterface::allAddresses());
+    for (const QString &address : result)
+        qDebug() << "interface:" << address;
+    return result;
+}
+
+QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
+                  const QString &roomId)
+{
+    if (cloudMode)
+        return "http://" + server + "?room=" + roomId;
+    return "http://" + ip + ":" + QString::number(port);
+}
+
+QString apiBaseUrl(bool cloudMode, const QString &interface, quint16 apiPort,
+                   const QString &viewerUrl)
+{
+    if (!cloudMode)
+        return viewerUrl;
+    qDebug() << "API PORT" << apiPort;
+    return "http://" + interface + ":" + QString::number(apiPort);
+}
+
+QString shownText(const QString &url)
+{
+    if (url.size() <= kShownLength)
+        return url;
+    return url.left(kShownLength) + "...";
+}
+
+} // namespace ViewerAddress

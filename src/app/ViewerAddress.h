@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The addresses the presenter hands to viewers, and the local addresses to serve them on.
+namespace ViewerAddress {
+
+// Labels show at most this many characters of an address, then "...".
+constexpr int kShownLength = 30;
+constexpr const char *kNoNetwork = "not_found_network";
+
+// The IPv4 addresses of `addresses` in their order, as dotted text, without 127.0.0.1 and
+// without link-local ones ("169." ...).
+QStringList usableInterfaces(const QList<QHostAddress> &addresses);
+
+// The machine's usable local addresses (see usableInterfaces), each logged.
+QStringList enumerateInterfaces();
+
+// Local: "http://ip:port". Cloud: "http://" + server + "?room=" + room identifier.
+QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
+                  const QString &roomId);
+
+// Where the questions and vote pages are served: in cloud mode the API server on the chosen
+// interface, "http://interface:apiPort"; locally the viewer address.
+QString apiBaseUrl(bool cloudMode, const QString &interface, quint16 apiPort,
+                   const QString &viewerUrl);
+
+// `url` when shorter than kShownLength + 1 characters, else its first kShownLength characters
+// and "...".
+QString shownText(const QString &url);
+
+} // namespace ViewerAddress

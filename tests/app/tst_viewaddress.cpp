@@ -1,0 +1,194 @@
+#include "app/CloudServerList.h"
+#include "app/RoomIdentifier.h"
+#include "app/ViewerAddress.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestViewerAddress : public QObject
+{
+    Q_OBJECT
+private slots:
+    void usableInterfaces_data();
+    void usableInterfaces();
+    void viewerUrl_data();
+    void viewerUrl();
+    void questionsBaseFollowsMode();
+    void shownText_data();
+    void shownText();
+    void hostIdentifierIsMd5OfGuid();
+    void roomSubIdIsMadeOnceAndKept();
+    void roomIdHas68Characters();
+    void serverList_data();
+    void serverList();
+    void serverItems_data();
+    void serverItems();
+    void listAddressCanBeOverridden();
+};
+
+void TestViewerAddress::usableInterfaces_data()
+{
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<QStringList>("usable");
+    QTest::newRow("loopback left out")
+        << QStringList{"127.0.0.1", "192.168.1.5"} << QStringList{"192.168.1.5"};
+    QTest::newRow("link-local left out")
+        << QStringList{"169.254.3.4", "10.0.0.7"} << QStringList{"10.0.0.7"};
+    QTest::newRow("IPv6 left out")
+        << QStringList{"::1", "fe80::1", "2001:db8::5", "10.1.2.3"} << QStringList{"10.1.2.3"};
+    QTest::newRow("order kept") << QStringList{"10.0.0.2", "172.16.0.1", "10.0.0.1"}
+                                << QStringList{"10.0.0.2", "172.16.0.1", "10.0.0.1"};
+    QTest::newRow("other loopback kept") << QStringList{"127.0.1.1"} << QStringList{"127.0.1.1"};
+    QTest::newRow("nothing usable") << QStringList{"127.0.0.1", "::1"} << QStringList{};
+}
+
+void TestViewerAddress::usableInterfaces()
+{
+    QFETCH(QStringList, addresses);
+    QFETCH(QStringList, usable);
+    QList<QHostAddress> hosts;
+    for (const QString &text : addresses)
+        hosts.append(QHostAddress(text));
+    QCOMPARE(ViewerAddress::usableInterfaces(hosts), usable);
+}
+
+void TestViewerAddress::viewerUrl_data()
+{
+    QTest::addColumn<bool>("cloud");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("local") << false << "http://192.168.1.5:8080";
+    QTest::newRow("cloud") << true << "http://relay.example.com:8089?room=R";
+}
+
+void TestViewerAddress::viewerUrl()
+{
+    QFETCH(bool, cloud);
+    QFETCH(QString, url);
+    QCOMPARE(ViewerAddress::viewerUrl(cloud, "192.168.1.5", 8080, "relay.example.com:8089", "R"),
+             url);
+}
+
+void TestViewerAddress::questionsBaseFollowsMode()
+{
+    QCOMPARE(ViewerAddress::apiBaseUrl(false, "10.0.0.7", 41000, "http://192.168.1.5:8080"),
+             QString("http://192.168.1.5:8080"));
+    QCOMPARE(ViewerAddress::apiBaseUrl(true, "10.0.0.7", 41000, "http://192.168.1.5:8080"),
+             QString("http://10.0.0.7:41000"));
+    QCOMPARE(ViewerAddress::apiBaseUrl(true, "10.0.0.7", 0, "x"), QString("http://10.0.0.7:0"));
+}
+
+void TestViewerAddress::shownText_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("24 characters") << "http://192.168.1.5:8080"
+                                   << "http://192.168.1.5:8080";
+    const QString thirty = "http://192.168.100.200:8080/ab";
+    QTest::newRow("30 characters") << thirty << thirty;
+    QTest::newRow("31 characters") << thirty + "c" << thirty + "...";
+    QTest::newRow("cloud") << "http://relay.example.com:8089?room=0123"
+                           << "http://relay.example.com:8089?...";
+}
+
+void TestViewerAddress::shownText()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, shown);
+    QCOMPARE(ViewerAddress::shownText(url), shown);
+}
+
+void TestViewerAddress::hostIdentifierIsMd5OfGuid()
+{
+    QCOMPARE(RoomIdentifier::hostIdentifier(""), QString("d41d8cd98f00b204e9800998ecf8427e"));
+    QCOMPARE(RoomIdentifier::hostIdentifier("abc"), QString("900150983cd24fb0d6963f7d28e17f72"));
+    QCOMPARE(RoomIdentifier::hostIdentifier(RoomIdentifier::machineGuid()).size(), 32);
+}
+
+void TestViewerAddress::roomSubIdIsMadeOnceAndKept()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+    QVERIFY(!settings.contains("ROOM_SUBID"));
+    const QString first = RoomIdentifier::roomSubId(settings);
+    QVERIFY(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
+                .match(first)
+                .hasMatch());
+    QCOMPARE(settings.value("ROOM_SUBID").toString(), first);
+    QCOMPARE(RoomIdentifier::roomSubId(settings), first);
+    settings.setValue("ROOM_SUBID", "");
+    QVERIFY(RoomIdentifier::roomSubId(settings) != first);
+}
+
+void TestViewerAddress::roomIdHas68Characters()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+    const QString room = RoomIdentifier::roomId(settings);
+    QCOMPARE(room.size(), 68);
+    QCOMPARE(room.left(32), RoomIdentifier::hostIdentifier(RoomIdentifier::machineGuid()));
+    QCOMPARE(room.mid(32), settings.value("ROOM_SUBID").toString());
+}
+
+void TestViewerAddress::serverList_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("servers");
+    QTest::newRow("array") << QByteArray(R"(["a.example:8089","b.example:8089"])")
+                           << QStringList{"a.example:8089", "b.example:8089"};
+    QTest::newRow("non-string element")
+        << QByteArray(R"(["a.example:8089",5])") << QStringList{"a.example:8089", ""};
+    QTest::newRow("object") << QByteArray(R"({"servers":["a.example:8089"]})") << QStringList{};
+    QTest::newRow("invalid JSON") << QByteArray("<html>502</html>") << QStringList{};
+    QTest::newRow("empty body") << QByteArray() << QStringList{};
+}
+
+void TestViewerAddress::serverList()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, servers);
+    QCOMPARE(CloudServerList::parseServerList(body), servers);
+}
+
+void TestViewerAddress::serverItems_data()
+{
+    QTest::addColumn<QStringList>("custom");
+    QTest::addColumn<QStringList>("publicServers");
+    QTest::addColumn<QStringList>("items");
+    const QString loading = CloudServerList::kLoadingItem;
+    QTest::newRow("nothing yet") << QStringList{"", "", ""} << QStringList{}
+                                 << QStringList{loading};
+    QTest::newRow("custom only") << QStringList{"", "mine:8089", ""} << QStringList{}
+                                 << QStringList{"mine:8089"};
+    QTest::newRow("custom first") << QStringList{"c1:1", "", "c3:3"} << QStringList{"p:2"}
+                                  << QStringList{"c1:1", "c3:3", "p:2"};
+    QTest::newRow("public only") << QStringList{"", "", ""} << QStringList{"p:1", "q:2"}
+                                 << QStringList{"p:1", "q:2"};
+}
+
+void TestViewerAddress::serverItems()
+{
+    QFETCH(QStringList, custom);
+    QFETCH(QStringList, publicServers);
+    QFETCH(QStringList, items);
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+    for (int i = 0; i < custom.size(); ++i)
+        settings.setValue(CloudServerList::customServerKey(i), custom[i]);
+    QCOMPARE(CloudServerList::serverItems(settings, publicServers), items);
+}
+
+void TestViewerAddress::listAddressCanBeOverridden()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+    QCOMPARE(CloudServerList::publicListUrl(settings).path(),
+             QString("/api/lumacast/servers/list"));
+    settings.setValue("SERVER_LIST_HOST", "http://127.0.0.1:4567");
+    QCOMPARE(CloudServerList::publicListUrl(settings),
+             QUrl("http://127.0.0.1:4567/api/lumacast/servers/list"));
+}
+
+QTEST_GUILESS_MAIN(TestViewerAddress)
+#include "tst_viewaddress.moc"
