@@ -11,6 +11,25 @@
 
 #include <memory>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+// QWebSocket offers no socket options, but Linux hands a listening socket's
+// TCP_NODELAY down to every socket it accepts. Without it Nagle's algorithm
+// holds a chunk back while the viewer's delayed ACK for the previous one is
+// outstanding: tens of milliseconds of lag for nothing.
+void enableNoDelayForViewers(qintptr listeningSocket)
+{
+    const int on = 1;
+    if (::setsockopt(int(listeningSocket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+        qWarning() << "WS-SERVER could not disable Nagle for viewers";
+}
+
+} // namespace
+
 WSServer::WSServer()
     : wsServer(new QWebSocketServer("LumacastPRO Server", QWebSocketServer::NonSecureMode, this))
 {
@@ -28,6 +47,7 @@ void WSServer::start(const QString &address, int port)
         return;
     }
     qDebug() << "START WS-SERVER";
+    enableNoDelayForViewers(wsServer->nativeDescriptor());
     connect(wsServer, &QWebSocketServer::newConnection, this, &WSServer::onConnect,
             Qt::UniqueConnection);
     if (!ingestServer.listen(QHostAddress("127.0.0.1"), kIngestPort))
