@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +26,13 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::stri
         args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);
 
+    const pid_t parent = getpid();
     m_pid = fork();
     if (m_pid == 0) {
+        // Dies with the driver, even when the driver itself crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
         if (errorFile >= 0)

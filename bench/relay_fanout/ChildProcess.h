@@ -7,7 +7,8 @@
 
 // A program the driver starts, with pipes to its stdin and stdout and its
 // stderr in a file. Only this process, by its pid, is ever signalled: if it is
-// still running when the object goes away, it is killed and reaped.
+// still running when the object goes away, it is killed and reaped; it is also
+// killed when the driver dies.
 class ChildProcess
 {
 public:

@@ -44,6 +44,7 @@ struct Round
     int upgraded = 0;
     double relayCpuPerSecond = 0;
     double viewerCpuPerSecond = 0;
+    double rssIdleMb = 0;
     double rssEndMb = 0;
     double rssPeakMb = 0;
     double sendMbitPerSecond = 0;
@@ -90,6 +91,7 @@ public:
 
         Round round;
         round.viewers = viewers;
+        round.rssIdleMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
         const int firstHalf = viewers / 2;
         const int counts[] = {firstHalf, viewers - firstHalf};
         std::vector<std::unique_ptr<ChildProcess>> crowds;
@@ -247,11 +249,11 @@ std::string loadAverage()
 
 void printRound(const Round &r)
 {
-    std::printf("%5d %5d %8.3f %8.3f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
+    std::printf("%5d %5d %8.3f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
                 "%8.2f   %s\n",
-                r.viewers, r.upgraded, r.relayCpuPerSecond, r.viewerCpuPerSecond, r.rssEndMb,
-                r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete, r.closed,
-                r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
+                r.viewers, r.upgraded, r.relayCpuPerSecond, r.viewerCpuPerSecond, r.rssIdleMb,
+                r.rssEndMb, r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete,
+                r.closed, r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
                 loadAverage().c_str());
     std::fflush(stdout);
 }
@@ -261,13 +263,15 @@ void printGoal(const Round &r)
     auto verdict = [](bool met) {
         return met ? "met" : "MISSED";
     };
-    std::printf("\nGoal at %d viewers: every byte to every viewer %s (%d of %d complete); "
-                "p95 lag %.2f ms < %.0f ms %s; relay %.3f CPU-s/s < %.2f %s; "
-                "relay RSS peak %.1f MB < %.0f MB %s\n",
+    std::printf("\nGoal at %d viewers:\n"
+                "  every byte to every viewer: %s (%d of %d complete)\n"
+                "  p95 lag %.2f ms < %.0f ms: %s\n"
+                "  relay %.3f CPU-s/s < %.2f: %s\n"
+                "  relay RSS peak %.1f MB < %.0f MB: %s (%.1f MB of it before any viewer joined)\n",
                 r.viewers, verdict(r.complete == r.viewers), r.complete, r.viewers, r.lagP95Ms,
                 kGoalP95Ms, verdict(r.lagP95Ms < kGoalP95Ms), r.relayCpuPerSecond, kGoalCpu,
                 verdict(r.relayCpuPerSecond < kGoalCpu), r.rssPeakMb, kGoalMegabytes,
-                verdict(r.rssPeakMb < kGoalMegabytes));
+                verdict(r.rssPeakMb < kGoalMegabytes), r.rssIdleMb);
 }
 
 } // namespace
@@ -299,14 +303,15 @@ int main(int argc, char **argv)
         bench.generateStreams();
         std::printf(
             "\nRelay: the studio's WSServer in its own process. Window: the sender's %d s.\n"
-            "CPU = (utime+stime)/wall over the window; RSS end = VmRSS at the window's end, "
-            "peak = VmHWM (MB = 10^6 bytes).\n"
+            "CPU = (utime+stime)/wall over the window; RSS idle = VmRSS of the relay before "
+            "viewers "
+            "join, end = VmRSS at the window's end,\npeak = VmHWM (MB = 10^6 bytes).\n"
             "share = min over viewers of received/sent bytes; complete = viewers with every "
             "byte; closed = viewers the relay closed;\n"
             "bad = packets off the 188-byte grid; missed = writes some viewer never got; "
             "lag = sender write() to viewer read, all writes x viewers.\n\n",
             seconds);
-        std::printf("    N    up  relayCPU viewerCPU RSSend RSSpeak  Mbit/s  share%% cmplt "
+        std::printf("    N    up  relayCPU viewerCPU RSSidle RSSend RSSpeak  Mbit/s  share%% cmplt "
                     "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
         Round last;
         for (const int viewers : sizes) {
