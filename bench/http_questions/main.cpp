@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -18,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -86,13 +86,13 @@ void printLine(const char *label, const std::vector<Sample> &samples, bool lists
 }
 
 // Every "cX-qY" exactly once.
-bool storedExactlyOnce(const QJsonArray &records)
+bool storedExactlyOnce(const QuestionRecords &records)
 {
     std::vector<int> seen(kClients * kQuestionsPerClient, 0);
-    for (const QJsonValue &value : records) {
+    for (const QuestionRecord &record : records) {
         int client = -1;
         int question = -1;
-        const QByteArray text = value.toObject().value("question").toString().toUtf8();
+        const QByteArray text = record.question.toUtf8();
         if (std::sscanf(text.constData(), "c%d-q%d", &client, &question) != 2 || client < 0 ||
             client >= kClients || question < 0 || question >= kQuestionsPerClient)
             return false;
@@ -129,6 +129,7 @@ int main(int argc, char **argv)
     int running = kClients;
     for (int c = 0; c < kClients; ++c) {
         clients.emplace_back([&, c] {
+            pthread_setname_np(pthread_self(), "viewer");
             std::vector<Sample> own;
             for (int q = 0; q < kQuestionsPerClient; ++q) {
                 own.push_back(request(port, questionPath(c, q), false));
@@ -144,7 +145,7 @@ int main(int argc, char **argv)
         });
     }
 
-    QJsonArray stored;
+    QuestionRecords stored;
     QTimer drain;
     QObject::connect(&drain, &QTimer::timeout, [&] {
         if (running > 0)

@@ -6,7 +6,6 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
-#include <QJsonObject>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
@@ -70,20 +69,18 @@ QString withHtmlSuffix(const QString &fileName)
     return fileName + ".html";
 }
 
-QString buildHtml(const QJsonArray &records)
+QString buildHtml(const QuestionRecords &records)
 {
     QString html = "<!DOCTYPE html><html><head><style>table, td, th {border: 1px solid black;} "
                    "table {border-collapse: collapse; width: 100%;} th {height: 50px;} th, td "
                    "{padding: 15px;}</style></head><body><table> <tr>  "
                    "<th>id</th><th>name</th><th>question</th>  </tr>";
-    for (const QJsonValue &value : records) {
-        const QJsonObject record = value.toObject();
+    for (const QuestionRecord &record : records) {
         // Multi-argument arg() fills each placeholder once, so a "%1" typed by a viewer stays
         // text.
         html += QString("<tr>  <td>%1</td><td>%2</td><td>%3</td>  </tr>")
-                    .arg(QString::number(record.value("id").toVariant().toLongLong()),
-                         record.value("name").toString().toHtmlEscaped(),
-                         record.value("question").toString().toHtmlEscaped());
+                    .arg(QString::number(record.id), record.name.toHtmlEscaped(),
+                         record.question.toHtmlEscaped());
     }
     html += "</table></body></html>";
     return html;

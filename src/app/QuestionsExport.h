@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QJsonArray>
+#include "web/QuestionRecord.h"
+
 #include <QString>
 
 class DBStorage;
@@ -29,9 +30,8 @@ QString proposedFileName();
 // fileName unless the part from its last "." is exactly ".html", else fileName + ".html".
 QString withHtmlSuffix(const QString &fileName);
 
-// The HTML document: a header row, then one row per record { "id", "name", "question" } with
-// name and question escaped.
-QString buildHtml(const QJsonArray &records);
+// The HTML document: a header row, then one row per question with name and question escaped.
+QString buildHtml(const QuestionRecords &records);
 
 // Writes the document as UTF-8, truncating an existing file; on failure returns false and sets
 // errorText to the reason.

@@ -85,8 +85,29 @@ void DBStorage::execPragma(const QString &statement)
         qDebug() << "error" << statement << query.lastError();
 }
 
+void DBStorage::joinBatch()
+{
+    if (m_batchOpen || !m_db.isOpen())
+        return;
+    // Insertions already queued behind this one join its transaction, and the commit queued
+    // now runs after them: one synchronous write to disk per burst instead of one per question.
+    m_batchOpen = m_db.transaction();
+    if (m_batchOpen)
+        QMetaObject::invokeMethod(this, &DBStorage::commitBatch, Qt::QueuedConnection);
+}
+
+void DBStorage::commitBatch()
+{
+    if (!m_batchOpen)
+        return;
+    m_batchOpen = false;
+    if (!m_db.commit())
+        qDebug() << "error commit" << m_db.lastError();
+}
+
 void DBStorage::closeDatabase()
 {
+    commitBatch();
     m_open = false;
     const QString connection = m_db.connectionName();
     m_db.close();
@@ -102,6 +123,7 @@ void DBStorage::postQuestion(const QByteArray &data)
 
 void DBStorage::addtoDb(QByteArray data)
 {
+    joinBatch();
     const QJsonObject payload = QJsonDocument::fromJson(data).object();
     const QJsonValue name = payload.value("name");
     const QJsonValue msg = payload.value("msg");
@@ -114,32 +136,31 @@ void DBStorage::addtoDb(QByteArray data)
         qDebug() << "error addtoDb" << query.lastError();
 }
 
-QJsonArray DBStorage::selectQuestions()
+QuestionRecords DBStorage::selectQuestions()
 {
     if (!m_open) {
         qDebug() << "error selectQuestions"
                  << "database not open";
         return {};
     }
-    QJsonArray records;
+    QuestionRecords records;
     QMetaObject::invokeMethod(
         this, [this] { return selectOnStoreThread(); }, Qt::BlockingQueuedConnection, &records);
     return records;
 }
 
-QJsonArray DBStorage::selectOnStoreThread()
+QuestionRecords DBStorage::selectOnStoreThread()
 {
-    QJsonArray records;
+    QuestionRecords records;
     QSqlQuery query(m_db);
+    query.setForwardOnly(true);
     if (!query.exec("select id, name, question from questions WHERE is_delete = 0;")) {
         qDebug() << "error selectQuestions" << query.lastError();
         return records;
     }
-    while (query.next()) {
-        records.append(QJsonObject{{"id", query.value(0).toLongLong()},
-                                   {"name", query.value(1).toString()},
-                                   {"question", query.value(2).toString()}});
-    }
+    while (query.next())
+        records.append(
+            {query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString()});
     return records;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "web/QuestionRecord.h"
+
 #include <QByteArray>
-#include <QJsonArray>
 #include <QSqlDatabase>
 #include <QThread>
 #include <atomic>
@@ -24,9 +25,9 @@ public:
     // returns at once.
     void postQuestion(const QByteArray &data);
 
-    // Question records { "id", "name", "question" } in ascending id, hidden rows left out.
-    // Empty (and logged) while the database is not open or when the query fails.
-    QJsonArray selectQuestions();
+    // The stored questions in ascending id, hidden rows left out. Empty (and logged) while the
+    // database is not open or when the query fails.
+    QuestionRecords selectQuestions();
 
     // Removes every question and restarts the ids at 1; false when the rows were not deleted.
     bool deleteAll();
@@ -45,9 +46,12 @@ private:
     void openDatabase();
     void closeDatabase();
     void execPragma(const QString &statement);
-    QJsonArray selectOnStoreThread();
+    void joinBatch();
+    void commitBatch();
+    QuestionRecords selectOnStoreThread();
     bool deleteOnStoreThread();
 
     QSqlDatabase m_db;
     std::atomic<bool> m_open{false};
+    bool m_batchOpen = false; // store's thread only
 };

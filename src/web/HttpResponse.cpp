@@ -17,7 +17,11 @@ const char *const kNotFound =
 
 void sendResponse(QTcpSocket *socket, const QString &status, const QString &body)
 {
-    const QByteArray content = body.toUtf8();
+    sendUtf8Response(socket, status, body.toUtf8());
+}
+
+void sendUtf8Response(QTcpSocket *socket, const QString &status, const QByteArray &content)
+{
     QByteArray reply = QString("HTTP/1.0 %1 Ok\r\n").arg(status).toUtf8();
     reply += QString(kHeaders).arg(content.size()).toUtf8();
     reply += content;

@@ -10,6 +10,8 @@ namespace HttpResponse {
 
 // Status line, headers with the byte length of the UTF-8 body, then the body; one write.
 void sendResponse(QTcpSocket *socket, const QString &status, const QString &body);
+// The same with a body already encoded as UTF-8.
+void sendUtf8Response(QTcpSocket *socket, const QString &status, const QByteArray &utf8Body);
 
 // Serves webDir + path ("/" meaning "/index.html"), or the not-found text when the file cannot
 // be read or the path would leave the web directory.

@@ -3,8 +3,10 @@
 #include "audience/VoteDlg.h"
 #include "web/DBStorage.h"
 #include "web/HttpResponse.h"
+#include "web/JsonText.h"
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -18,39 +20,42 @@ QString peerAddress(QTcpSocket *socket)
     return socket->peerAddress().toString();
 }
 
-void replyJson(QTcpSocket *socket, const QByteArray &json)
-{
-    HttpResponse::sendResponse(socket, "200", QString::fromUtf8(json));
-}
+// Members in ascending key order, each at the indentation of an element of the top-level array.
+using MemberWriter = void (*)(QByteArray &out, const QuestionRecord &record);
 
-QByteArray listBody(const QJsonArray &records, const QString &addr,
-                    void (*fill)(QJsonObject &element, const QJsonObject &record))
+QByteArray listBody(const QuestionRecords &records, const QString &addr, MemberWriter members)
 {
-    QJsonArray list;
-    for (const QJsonValue &value : records) {
-        const QJsonObject record = value.toObject();
-        QJsonObject element{{"addr", addr}, {"id", record.value("id")}};
-        fill(element, record);
-        list.append(element);
+    if (records.isEmpty())
+        return "[\n]\n";
+    const QByteArray addrMember = "        \"addr\": " + JsonText::quoted(addr) + ",\n";
+    QByteArray out = "[\n";
+    for (int i = 0; i < records.size(); ++i) {
+        out += "    {\n";
+        out += addrMember;
+        out += "        \"id\": " + QByteArray::number(records.at(i).id) + ",\n";
+        members(out, records.at(i));
+        out += i + 1 < records.size() ? "    },\n" : "    }\n";
     }
-    return QJsonDocument(list).toJson();
+    out += "]\n";
+    return out;
 }
 
 } // namespace
 
-QByteArray feedbackList(const QJsonArray &records, const QString &addr)
+QByteArray feedbackList(const QuestionRecords &records, const QString &addr)
 {
-    return listBody(records, addr, [](QJsonObject &element, const QJsonObject &record) {
-        const QJsonObject raw{{"msg", record.value("question")}, {"name", record.value("name")}};
-        element.insert("raw", QString::fromUtf8(QJsonDocument(raw).toJson()));
+    return listBody(records, addr, [](QByteArray &out, const QuestionRecord &record) {
+        const QByteArray raw = "{\n    \"msg\": " + JsonText::quoted(record.question) +
+                               ",\n    \"name\": " + JsonText::quoted(record.name) + "\n}\n";
+        out += "        \"raw\": " + JsonText::quoted(QString::fromUtf8(raw)) + "\n";
     });
 }
 
-QByteArray feedbackListFlat(const QJsonArray &records, const QString &addr)
+QByteArray feedbackListFlat(const QuestionRecords &records, const QString &addr)
 {
-    return listBody(records, addr, [](QJsonObject &element, const QJsonObject &record) {
-        element.insert("name", record.value("name"));
-        element.insert("question", record.value("question"));
+    return listBody(records, addr, [](QByteArray &out, const QuestionRecord &record) {
+        out += "        \"name\": " + JsonText::quoted(record.name) + ",\n";
+        out += "        \"question\": " + JsonText::quoted(record.question) + "\n";
     });
 }
 
@@ -71,15 +76,18 @@ QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteDlg *voteDlg)
     return {
         {"/feedback_list.php", "listFeedback",
          [storage](QTcpSocket *socket, const QString &) {
-             replyJson(socket, feedbackList(storage->selectQuestions(), peerAddress(socket)));
+             HttpResponse::sendUtf8Response(
+                 socket, "200", feedbackList(storage->selectQuestions(), peerAddress(socket)));
          }},
         {"/feedback_list.json", "listFeedbackFlat",
          [storage](QTcpSocket *socket, const QString &) {
-             replyJson(socket, feedbackListFlat(storage->selectQuestions(), peerAddress(socket)));
+             HttpResponse::sendUtf8Response(
+                 socket, "200", feedbackListFlat(storage->selectQuestions(), peerAddress(socket)));
          }},
         {"/vote_result_json.php", "voteJSON",
          [voteDlg](QTcpSocket *socket, const QString &) {
-             replyJson(socket, voteResults(voteDlg->options(), voteDlg->votes()));
+             HttpResponse::sendUtf8Response(socket, "200",
+                                            voteResults(voteDlg->options(), voteDlg->votes()));
          }},
     };
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "web/HttpRequestHandler.h"
+#include "web/QuestionRecord.h"
 
 #include <QByteArray>
-#include <QJsonArray>
 #include <QStringList>
 #include <QVector>
 
@@ -17,11 +17,14 @@ namespace SharedRoutes {
 // The store and the voting window are read on the caller's thread at every request.
 QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteDlg *voteDlg);
 
+// The list bodies below are laid out exactly as QJsonDocument::toJson() would lay them out,
+// but written directly: the lists grow long and are read often.
+
 // [{ "addr", "id", "raw" }] where "raw" is the indented JSON text of { "msg", "name" }.
-QByteArray feedbackList(const QJsonArray &records, const QString &addr);
+QByteArray feedbackList(const QuestionRecords &records, const QString &addr);
 
 // [{ "addr", "id", "name", "question" }].
-QByteArray feedbackListFlat(const QJsonArray &records, const QString &addr);
+QByteArray feedbackListFlat(const QuestionRecords &records, const QString &addr);
 
 // { "options", "results", "total" }: the options percent-decoded, the tally's entry 0 as the
 // total and its other entries as the results.

@@ -94,5 +94,5 @@ void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
 void WebServer::configJSON(QTcpSocket *socket)
 {
     const QJsonObject config{{"maxAudioLag", m_maxAudioLag}};
-    HttpResponse::sendResponse(socket, "200", QString::fromUtf8(QJsonDocument(config).toJson()));
+    HttpResponse::sendUtf8Response(socket, "200", QJsonDocument(config).toJson());
 }

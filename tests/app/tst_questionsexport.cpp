@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QJsonObject>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,9 +21,9 @@ const QString kHead =
     "15px;}</style></head><body><table> <tr>  <th>id</th><th>name</th><th>question</th>  </tr>";
 const QString kTail = "</table></body></html>";
 
-QJsonObject record(int id, const QString &name, const QString &question)
+QuestionRecord record(int id, const QString &name, const QString &question)
 {
-    return {{"id", id}, {"name", name}, {"question", question}};
+    return {id, name, question};
 }
 
 // Handles the next modal window once it is up (modal dialogs run their own event loop).
@@ -48,6 +47,8 @@ QByteArray readFile(const QString &fileName)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(QuestionRecords)
 
 class TestQuestionsExport : public QObject
 {
@@ -92,25 +93,25 @@ void TestQuestionsExport::htmlSuffix()
 
 void TestQuestionsExport::document_data()
 {
-    QTest::addColumn<QJsonArray>("records");
+    QTest::addColumn<QuestionRecords>("records");
     QTest::addColumn<QString>("rows");
-    QTest::newRow("empty store") << QJsonArray() << "";
-    QTest::newRow("plain") << QJsonArray{record(1, "Ann", "Hello world")}
+    QTest::newRow("empty store") << QuestionRecords() << "";
+    QTest::newRow("plain") << QuestionRecords{record(1, "Ann", "Hello world")}
                            << "<tr>  <td>1</td><td>Ann</td><td>Hello world</td>  </tr>";
-    QTest::newRow("escaped") << QJsonArray{record(7, "<Bo>", "a < b & \"c\"")}
+    QTest::newRow("escaped") << QuestionRecords{record(7, "<Bo>", "a < b & \"c\"")}
                              << "<tr>  <td>7</td><td>&lt;Bo&gt;</td><td>a &lt; b &amp; "
                                 "&quot;c&quot;</td>  </tr>";
     QTest::newRow("placeholder in a value")
-        << QJsonArray{record(2, "%1 and %2", "still here")}
+        << QuestionRecords{record(2, "%1 and %2", "still here")}
         << "<tr>  <td>2</td><td>%1 and %2</td><td>still here</td>  </tr>";
-    QTest::newRow("two rows") << QJsonArray{record(1, "A", "x"), record(3, "B", "y")}
+    QTest::newRow("two rows") << QuestionRecords{record(1, "A", "x"), record(3, "B", "y")}
                               << "<tr>  <td>1</td><td>A</td><td>x</td>  </tr><tr>  "
                                  "<td>3</td><td>B</td><td>y</td>  </tr>";
 }
 
 void TestQuestionsExport::document()
 {
-    QFETCH(QJsonArray, records);
+    QFETCH(QuestionRecords, records);
     QFETCH(QString, rows);
     QCOMPARE(QuestionsExport::buildHtml(records), kHead + rows + kTail);
 }

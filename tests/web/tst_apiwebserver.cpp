@@ -75,8 +75,7 @@ void TestAPIWebServer::noQuestionIntake()
     // Anything queued would be stored before this marker.
     m_deps->storage.postQuestion(R"({"name":"marker","msg":"marker"})");
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
-    QCOMPARE(m_deps->storage.selectQuestions().first().toObject().value("name").toString(),
-             QString("marker"));
+    QCOMPARE(m_deps->storage.selectQuestions().first().name, QString("marker"));
 }
 
 void TestAPIWebServer::configIsOnlyAStaticFile()

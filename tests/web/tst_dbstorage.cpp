@@ -139,14 +139,14 @@ void TestDBStorage::insertion()
     // payload has been handled.
     store.postQuestion(payload("marker", "marker"));
     QTRY_VERIFY(!store.selectQuestions().isEmpty() &&
-                store.selectQuestions().last().toObject().value("name") == "marker");
-    const QJsonArray records = store.selectQuestions();
+                store.selectQuestions().last().name == "marker");
+    const QuestionRecords records = store.selectQuestions();
     if (stored) {
         QCOMPARE(records.size(), 2);
-        const QJsonObject record = records.first().toObject();
-        QCOMPARE(record.value("id").toInt(), 1);
-        QCOMPARE(record.value("name").toString(), name);
-        QCOMPARE(record.value("question").toString(), question);
+        const QuestionRecord record = records.first();
+        QCOMPARE(record.id, 1);
+        QCOMPARE(record.name, name);
+        QCOMPARE(record.question, question);
         QVERIFY(!log.contains("error addtoDb"));
     } else {
         QCOMPARE(records.size(), 1);
@@ -162,14 +162,14 @@ void TestDBStorage::clearRestartsIdsAtOne()
     for (const char *msg : {"one", "two", "three"})
         store.postQuestion(payload("Ann", msg));
     QTRY_COMPARE(store.selectQuestions().size(), 3);
-    QCOMPARE(store.selectQuestions().last().toObject().value("id").toInt(), 3);
+    QCOMPARE(store.selectQuestions().last().id, 3);
     QVERIFY(store.deleteAll());
     QVERIFY(store.selectQuestions().isEmpty());
     store.postQuestion(payload("Bo", "four"));
     QTRY_COMPARE(store.selectQuestions().size(), 1);
-    const QJsonObject record = store.selectQuestions().first().toObject();
-    QCOMPARE(record.value("id").toInt(), 1);
-    QCOMPARE(record.value("question").toString(), QString("four"));
+    const QuestionRecord record = store.selectQuestions().first();
+    QCOMPARE(record.id, 1);
+    QCOMPARE(record.question, QString("four"));
 }
 
 void TestDBStorage::hiddenRowsAreNeverListedButCleared()
@@ -182,9 +182,9 @@ void TestDBStorage::hiddenRowsAreNeverListedButCleared()
     probe(DBStorage::databaseFileName(),
           "INSERT INTO questions(name, question, is_delete) VALUES ('Eve', 'hidden', 1);");
     QCOMPARE(probe(DBStorage::databaseFileName(), "SELECT count(*) FROM questions;").toInt(), 2);
-    const QJsonArray records = store.selectQuestions();
+    const QuestionRecords records = store.selectQuestions();
     QCOMPARE(records.size(), 1);
-    QCOMPARE(records.first().toObject().value("question").toString(), QString("visible"));
+    QCOMPARE(records.first().question, QString("visible"));
     QVERIFY(store.deleteAll());
     QCOMPARE(probe(DBStorage::databaseFileName(), "SELECT count(*) FROM questions;").toInt(), 0);
 }
@@ -212,11 +212,10 @@ void TestDBStorage::manyPostsKeepTheirOrder()
     for (int i = 0; i < count; ++i)
         store.postQuestion(payload("viewer", QString("q%1").arg(i)));
     QTRY_COMPARE_WITH_TIMEOUT(store.selectQuestions().size(), count, kManyInsertsTimeoutMs);
-    const QJsonArray records = store.selectQuestions();
+    const QuestionRecords records = store.selectQuestions();
     for (int i = 0; i < count; ++i) {
-        const QJsonObject record = records.at(i).toObject();
-        QCOMPARE(record.value("id").toInt(), i + 1);
-        QCOMPARE(record.value("question").toString(), QString("q%1").arg(i));
+        QCOMPARE(records.at(i).id, i + 1);
+        QCOMPARE(records.at(i).question, QString("q%1").arg(i));
     }
 }
 
@@ -231,9 +230,9 @@ void TestDBStorage::questionsSurviveRestart()
     }
     DBStorage store;
     QTRY_VERIFY(store.isOpen());
-    const QJsonArray records = store.selectQuestions();
+    const QuestionRecords records = store.selectQuestions();
     QCOMPARE(records.size(), 1);
-    QCOMPARE(records.first().toObject().value("question").toString(), QString("kept"));
+    QCOMPARE(records.first().question, QString("kept"));
 }
 
 QTEST_GUILESS_MAIN(TestDBStorage)

@@ -159,9 +159,9 @@ void TestWebServer::invalidPayloadIsRefused()
     QFETCH(QByteArray, path);
     QCOMPARE(get(port(), path), textReply("400", "Bad request"));
     storeQuestion("marker", "marker");
-    const QJsonArray records = m_deps->storage.selectQuestions();
+    const QuestionRecords records = m_deps->storage.selectQuestions();
     QCOMPARE(records.size(), 1);
-    QCOMPARE(records.first().toObject().value("name").toString(), QString("marker"));
+    QCOMPARE(records.first().name, QString("marker"));
 }
 
 void TestWebServer::questionIsAnsweredAndStored()
@@ -171,9 +171,9 @@ void TestWebServer::questionIsAnsweredAndStored()
              QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
                         "charset=\"utf-8\"\r\nContent-length: 2\r\n\r\nOK"));
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
-    const QJsonObject record = m_deps->storage.selectQuestions().first().toObject();
-    QCOMPARE(record.value("name").toString(), QString("Ann"));
-    QCOMPARE(record.value("question").toString(), QString("Hello world"));
+    const QuestionRecord record = m_deps->storage.selectQuestions().first();
+    QCOMPARE(record.name, QString("Ann"));
+    QCOMPARE(record.question, QString("Hello world"));
 }
 
 void TestWebServer::plusSignsAreKept()
@@ -182,8 +182,7 @@ void TestWebServer::plusSignsAreKept()
                          "world%22%7D"),
              textReply("200", "OK"));
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
-    QCOMPARE(m_deps->storage.selectQuestions().first().toObject().value("question").toString(),
-             QString("Hello+world"));
+    QCOMPARE(m_deps->storage.selectQuestions().first().question, QString("Hello+world"));
 }
 
 void TestWebServer::emptyLists_data()
