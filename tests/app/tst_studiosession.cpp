@@ -1,0 +1,384 @@
+// Whole local sessions driven through the main window, inside a network namespace of the test's
+// own (the window serves on a local interface address, never on 127.0.0.1): first against a
+// fake capture back end, then with the real one on a private X display and PulseAudio daemon,
+// received by a WebSocket viewer as a browser would receive it.
+#include "StudioTestHome.h"
+#include "capture/FakeMFFactory.h"
+#include "support/ModalHandler.h"
+#include "support/PrivateNetwork.h"
+#include "support/PulseSession.h"
+#include "support/XvfbSession.h"
+
+#include "app/MainWindow.h"
+#include "audience/VoteDlg.h"
+#include "capture/CaptureStreamer.h"
+#include "relay/WSServer.h"
+#include "web/WebServer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTcpServer>
+#include <QTemporaryFile>
+#include <QToolButton>
+#include <QWebSocket>
+#include <QtTest>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace {
+
+const QString kAddress = PrivateNetwork::kAddress;
+constexpr int kStreamTimeoutMs = 30000;
+
+template <class T> T *child(const MainWindow &window, const char *name)
+{
+    T *widget = window.findChild<T *>(name);
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+bool showsIcon(const QIcon &icon, const char *resource)
+{
+    return icon.pixmap(30, 30).toImage() == QIcon(resource).pixmap(30, 30).toImage();
+}
+
+QStringList sessionControls()
+{
+    return {"cmbNetwork", "spbPort", "cmbFrames", "cmbBitrate", "chkCloud"};
+}
+
+bool controlsEnabled(const MainWindow &window, bool enabled)
+{
+    for (const QString &name : sessionControls())
+        if (child<QWidget>(window, name.toLatin1().constData())->isEnabled() != enabled)
+            return false;
+    return true;
+}
+
+std::shared_ptr<FakeMFFactory> fakeDevices()
+{
+    auto factory = std::make_shared<FakeMFFactory>();
+    factory->devices[eMFDT_Video] = QStringList{"  Capture Card  "};
+    factory->devices[eMFDT_ExtAudio] = QStringList{"Mic A"};
+    return factory;
+}
+
+int indexOfData(const QComboBox *combo, const QString &data)
+{
+    return combo->findData(data);
+}
+
+// A viewer's WebSocket, collecting what arrives.
+class Viewer : public QObject
+{
+public:
+    explicit Viewer(const QString &path)
+    {
+        connect(&socket, &QWebSocket::binaryMessageReceived, this,
+                [this](const QByteArray &message) {
+                    if (message.size() % 188 != 0)
+                        ++offGridMessages;
+                    stream += message;
+                });
+        connect(&socket, &QWebSocket::textMessageReceived, this,
+                [this](const QString &message) { texts.append(message); });
+        socket.open(QUrl("ws://" + kAddress + ":8081" + path));
+    }
+    bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
+
+    QWebSocket socket;
+    QByteArray stream;
+    QStringList texts;
+    int offGridMessages = 0;
+};
+
+struct StreamInfo
+{
+    AVCodecID codec;
+    QSize size;
+};
+
+// The elementary streams of a recording as a player finds them. The two writers' streams each
+// come with their own program table, so every table is read (as ffprobe does by default).
+QList<StreamInfo> streamsOf(const QByteArray &recording)
+{
+    QTemporaryFile file;
+    if (!file.open() || file.write(recording) != recording.size() || !file.flush())
+        return {};
+    AVFormatContext *context = nullptr;
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "scan_all_pmts", "1", 0);
+    const QByteArray name = QFile::encodeName(file.fileName());
+    const int opened = avformat_open_input(&context, name.constData(), nullptr, &options);
+    av_dict_free(&options);
+    QList<StreamInfo> streams;
+    if (opened < 0)
+        return streams;
+    if (avformat_find_stream_info(context, nullptr) >= 0) {
+        for (unsigned i = 0; i < context->nb_streams; ++i) {
+            const AVCodecParameters *parameters = context->streams[i]->codecpar;
+            streams.append({parameters->codec_id, QSize(parameters->width, parameters->height)});
+        }
+    }
+    avformat_close_input(&context);
+    return streams;
+}
+
+} // namespace
+
+class TestStudioSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+    void startAndStopLocalSession();
+    void sourceChangesReachTheControllerTrimmed();
+    void busyPortKeepsTheStudioIdle();
+    void voteReachesCommandViewersAndTallyComesBack();
+    void closingTheWindowEndsTheSession();
+    void desktopSessionReachesViewer();
+
+private:
+    std::unique_ptr<StudioTestHome> m_home;
+    XvfbSession m_xvfb;
+    PulseSession m_pulse;
+};
+
+void TestStudioSession::initTestCase()
+{
+    if (!PrivateNetwork::inside())
+        QSKIP("needs root, to run inside a network namespace of its own");
+    QCOMPARE(PrivateNetwork::run({"ip", "-4", "-o", "addr", "show", "studio0"}), 0);
+    QCoreApplication::setOrganizationName("Quillfen");
+    QCoreApplication::setApplicationName("LumacastPRO");
+    QString error;
+    QVERIFY2(m_xvfb.start(QSize(1280, 720), &error), qPrintable(error));
+    QVERIFY2(m_pulse.start(&error), qPrintable(error));
+    qputenv("DISPLAY", m_xvfb.display().toUtf8());
+    qputenv("PULSE_SERVER", m_pulse.server().toUtf8());
+}
+
+void TestStudioSession::init()
+{
+    m_home = std::make_unique<StudioTestHome>();
+}
+
+void TestStudioSession::cleanup()
+{
+    m_home.reset();
+}
+
+void TestStudioSession::cleanupTestCase()
+{
+    m_pulse.stop();
+    m_xvfb.stop();
+}
+
+void TestStudioSession::startAndStopLocalSession()
+{
+    auto factory = fakeDevices();
+    MainWindow window(factory);
+    QCOMPARE(window.currentAddress(), kAddress);
+    child<QComboBox>(window, "cmbBitrate")->setCurrentIndex(2);
+
+    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QVERIFY(window.isRunning());
+    QVERIFY(showsIcon(window.startButton()->icon(), ":STOP"));
+    QCOMPARE(window.webServer()->serverPort(), quint16(8080));
+    QVERIFY(window.relayServer()->isListening());
+    QCOMPARE(window.relayServer()->serverPort(), quint16(8081));
+    QVERIFY(window.relayServer()->ingestServer.isListening());
+    QVERIFY(window.captureStreamer()->isStreaming());
+    // "1 Mbs" chosen while idle goes out at Start, less the audio share.
+    QCOMPARE(window.captureStreamer()->videoBitrate(), 1000 - 64);
+    QCOMPARE(factory->writers.size(), 2);
+    QVERIFY(controlsEnabled(window, false));
+    QVERIFY(child<QComboBox>(window, "cmbVideoSources")->isEnabled());
+    QVERIFY(child<QDoubleSpinBox>(window, "maxAudioLag")->isEnabled());
+
+    QSettings saved(m_home->settingsFile(), QSettings::IniFormat);
+    QCOMPARE(saved.value("IP").toString(), kAddress);
+    QCOMPARE(saved.value("PORT").toInt(), 8080);
+    QCOMPARE(saved.value("BITRATE_IND").toInt(), 2);
+    QCOMPARE(saved.value("FRAME_IND").toInt(), 1);
+    QCOMPARE(saved.value("AUDIO_LAG").toDouble(), 1.5);
+    QCOMPARE(saved.value("USE_CLOUD").toBool(), false);
+
+    window.relayServer()->receivedBytes = 1048576;
+    window.onStatTimer();
+    QCOMPARE(child<QLabel>(window, "lblStatFeed")->text(), QString("Stream bitrate: 2730 Kbs"));
+
+    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QVERIFY(!window.isRunning());
+    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QVERIFY(window.captureStreamer()->isFinished());
+    QVERIFY(!window.relayServer()->isListening());
+    QCOMPARE(window.webServer()->serverPort(), quint16(0));
+    QVERIFY(controlsEnabled(window, true));
+    QCOMPARE(child<QLabel>(window, "lblStatFeed")->text(), QString("Stream bitrate: 0 Kbs"));
+    QCOMPARE(child<QLabel>(window, "lblStatTotal")->text(), QString("Total bitrate: 0 Kbs"));
+    QCOMPARE(child<QLabel>(window, "lblStatClients")->text(), QString("Clients: 0 "));
+}
+
+void TestStudioSession::sourceChangesReachTheControllerTrimmed()
+{
+    auto factory = fakeDevices();
+    MainWindow window(factory);
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
+    CaptureStreamer *streamer = window.captureStreamer();
+    // Idle: choices wait for Start.
+    audio->setCurrentIndex(2);
+    QVERIFY(!streamer->audioEnabled());
+
+    window.on_cmdStart_clicked();
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+    QVERIFY(streamer->audioEnabled());
+
+    // The controller's own capture source object is the second one the back end made (the NDI
+    // lister's is the first).
+    const std::shared_ptr<FakeMFDevice> device = factory->created.at(1);
+    video->setCurrentIndex(indexOfData(video, "CAPTURE_DISPLAY#0"));
+    QCOMPARE(streamer->currentVideoName(), QString("Medialooks DXGI/DX11 ScreenCapture"));
+    QCOMPARE(device->prop("capture.screen_index"), QString("0"));
+    QCOMPARE(device->prop("capture.frame_size"), QString("screen"));
+    audio->setCurrentIndex(0);
+    QVERIFY(!streamer->audioEnabled());
+    video->setCurrentIndex(indexOfData(video, "NO_VIDEO"));
+    QVERIFY(!streamer->videoEnabled());
+    window.on_cmdStart_clicked();
+    QVERIFY(!window.isRunning());
+}
+
+void TestStudioSession::busyPortKeepsTheStudioIdle()
+{
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress(kAddress), 8081));
+    MainWindow window(fakeDevices());
+    QString title;
+    whenModalAppears([&title](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        title = box->windowTitle();
+        box->accept();
+    });
+    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QCOMPARE(title, QString("Start error"));
+    QVERIFY(!window.isRunning());
+    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QVERIFY(!window.captureStreamer()->isStreaming());
+    QCOMPARE(window.webServer()->serverPort(), quint16(0));
+    QVERIFY(!window.relayServer()->ingestServer.isListening());
+    QVERIFY(controlsEnabled(window, true));
+    QVERIFY(!m_home->value("IP").isValid());
+}
+
+void TestStudioSession::voteReachesCommandViewersAndTallyComesBack()
+{
+    MainWindow window(fakeDevices());
+    window.on_cmdStart_clicked();
+    Viewer viewer("/lumacast/cmdchannel");
+    QTRY_VERIFY(viewer.connected());
+    QTRY_COMPARE(window.relayServer()->cmdConsumers.size(), 1);
+
+    window.onVoteTriggered();
+    VoteDlg *vote = window.voteWindow();
+    QVERIFY(vote->isVisible());
+    auto *start = vote->findChild<QPushButton *>("cmdStart");
+    QVERIFY(start);
+    start->click();
+    QTRY_COMPARE(viewer.texts.size(), 1);
+    QVERIFY(viewer.texts[0].contains("\"vote_start\""));
+
+    viewer.socket.sendTextMessage(R"({"command":"vote_result","result":"2"})");
+    QTRY_COMPARE(vote->votes().value(2), 1);
+    QCOMPARE(vote->votes().value(0), 1);
+    start->click();
+    QTRY_COMPARE(viewer.texts.size(), 2);
+    QVERIFY(viewer.texts[1].contains("\"vote_stop\""));
+}
+
+void TestStudioSession::closingTheWindowEndsTheSession()
+{
+    MainWindow window(fakeDevices());
+    window.show();
+    window.on_cmdStart_clicked();
+    QVERIFY(window.captureStreamer()->isRunning());
+    QVERIFY(window.close());
+    QVERIFY(!window.isRunning());
+    QVERIFY(window.captureStreamer()->isFinished());
+    QVERIFY(!window.relayServer()->isListening());
+}
+
+void TestStudioSession::desktopSessionReachesViewer()
+{
+    MainWindow window;
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    const int desktop = indexOfData(video, "CAPTURE_DISPLAY#0");
+    QVERIFY(desktop >= 0);
+    video->setCurrentIndex(desktop);
+    child<QComboBox>(window, "cmbAudioSources")->setCurrentIndex(1); // "original"
+    child<QComboBox>(window, "cmbFrames")->setCurrentIndex(0);
+
+    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QVERIFY(window.isRunning());
+    Viewer viewer("/lumacast/readvideo");
+    QTRY_VERIFY(viewer.connected());
+
+    QLabel *clients = child<QLabel>(window, "lblStatClients");
+    QLabel *feed = child<QLabel>(window, "lblStatFeed");
+    QTRY_VERIFY_WITH_TIMEOUT(clients->text() == "Clients: 1 " &&
+                                 feed->text() != "Stream bitrate: 0 Kbs",
+                             kStreamTimeoutMs);
+    QVERIFY(feed->text().startsWith("Stream bitrate: "));
+    // A viewer who joins mid-stream needs the next full picture, whose sequence header tells the
+    // demuxer what the video is; one comes every 240 frames (10 s).
+    const QByteArray sequenceHeader("\x00\x00\x01\xb3", 4);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.stream.contains(sequenceHeader), kStreamTimeoutMs);
+    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QVERIFY(!window.isRunning());
+
+    QCOMPARE(viewer.offGridMessages, 0);
+    QStringList codecs;
+    for (const StreamInfo &stream : streamsOf(viewer.stream)) {
+        codecs.append(avcodec_get_name(stream.codec));
+        if (stream.codec == AV_CODEC_ID_MPEG1VIDEO)
+            QCOMPARE(stream.size, QSize(640, 360));
+    }
+    codecs.sort();
+    QCOMPARE(codecs, (QStringList{"mp2", "mpeg1video"}));
+
+    QSettings saved(m_home->settingsFile(), QSettings::IniFormat);
+    QCOMPARE(saved.value("VIDEO_IND").toInt(), desktop);
+    QCOMPARE(saved.value("AUDIO_IND").toInt(), 1);
+    QCOMPARE(saved.value("FRAME_IND").toInt(), 0);
+    QCOMPARE(saved.value("BITRATE_IND").toInt(), 1);
+    QCOMPARE(saved.value("IP").toString(), kAddress);
+    QCOMPARE(saved.value("PORT").toInt(), 8080);
+    QCOMPARE(saved.value("USE_CLOUD").toBool(), false);
+}
+
+int main(int argc, char *argv[])
+{
+    const int status = PrivateNetwork::runSelfInside(argc, argv);
+    if (status >= 0)
+        return status;
+    QApplication app(argc, argv);
+    TestStudioSession test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_studiosession.moc"
