@@ -14,7 +14,6 @@ AudioInput::AudioInput(const QByteArray &format, const QByteArray &url, const MF
         // Small fragments: the server would otherwise hand over sound in large, late blocks.
         const int bytesPer10ms = sound.samplesPerSec / 100 * sound.channels * 2;
         options.append({"fragment_size", QByteArray::number(bytesPer10ms * 2)});
-        options.append({"frame_size", QByteArray::number(bytesPer10ms)});
     }
     m_input = std::make_unique<LiveInput>(
         format, url, options,

@@ -122,7 +122,9 @@ void FFWriter::pump()
 
 void FFWriter::fail(const QString &what)
 {
-    qCritical().noquote() << "writer stops:" << what;
+    // Being released interrupts a send in progress; that is no failure to report.
+    if (!m_closing)
+        qCritical().noquote() << "writer stops:" << what;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failed = true;
     m_queue.clear();

@@ -2,13 +2,25 @@
 
 #include "capture/media/FFLog.h"
 
+#include <cstdlib>
+#include <xcb/xcb.h>
+
 extern "C" {
 #include <libavdevice/avdevice.h>
+}
+
+ScreenGrabber::~ScreenGrabber()
+{
+    if (m_watch)
+        xcb_disconnect(m_watch);
 }
 
 bool ScreenGrabber::open(const QByteArray &display, const ScreenRegion &region, QString *error)
 {
     m_input.reset();
+    if (m_watch)
+        xcb_disconnect(m_watch);
+    m_watch = xcb_connect(display.constData(), nullptr);
     const AVInputFormat *format = av_find_input_format("x11grab");
     if (!format) {
         *error = QStringLiteral("x11grab is not available");
@@ -35,8 +47,18 @@ bool ScreenGrabber::open(const QByteArray &display, const ScreenRegion &region, 
     return true;
 }
 
+bool ScreenGrabber::serverGone()
+{
+    // Non-blocking: reads whatever the server sent, which at its end is the end of the stream.
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_watch))
+        free(event);
+    return xcb_connection_has_error(m_watch) != 0;
+}
+
 int ScreenGrabber::grab(AVPacket *packet)
 {
+    if (serverGone())
+        return AVERROR(EIO);
     return av_read_frame(m_input.get(), packet);
 }
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "support/ChildProcess.h"
+
+#include <QSize>
+#include <QString>
+
+// A private X server (Xvfb) for one test. Xvfb picks a free display number itself and reports
+// it once it accepts clients, so parallel tests never collide and no polling is needed.
+class XvfbSession
+{
+public:
+    ~XvfbSession() { stop(); }
+
+    // Starts the server with one screen of `size` (24-bit). False with `error` filled on failure.
+    bool start(QSize size, QString *error);
+    void stop() { m_process.stop(); }
+
+    // ":N", for DISPLAY.
+    QString display() const { return m_display; }
+
+private:
+    ChildProcess m_process;
+    QString m_display;
+};
