@@ -26,6 +26,16 @@ double cpuSeconds(pid_t pid)
     return static_cast<double>(userTicks + systemTicks) / sysconf(_SC_CLK_TCK);
 }
 
+double runQueueWaitSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long runningNs = 0;
+    unsigned long long waitingNs = 0;
+    if (!(in >> runningNs >> waitingNs))
+        throw std::runtime_error("no /proc schedstat for pid " + std::to_string(pid));
+    return waitingNs / 1e9;
+}
+
 long long statusBytes(pid_t pid, const std::string &field)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");

@@ -43,6 +43,7 @@ struct Round
     int viewers = 0;
     int upgraded = 0;
     double relayCpuPerSecond = 0;
+    double relayWaitMsPerSecond = 0;
     double viewerCpuPerSecond = 0;
     double rssIdleMb = 0;
     double rssEndMb = 0;
@@ -111,6 +112,7 @@ public:
         }
 
         const double relayCpuBefore = ProcessUsage::cpuSeconds(relay.pid());
+        const double relayWaitBefore = ProcessUsage::runQueueWaitSeconds(relay.pid());
         const double viewerCpuBefore = crowdCpu(crowds);
         const std::int64_t startNs = monotonicNs();
         ChildProcess sender(
@@ -120,6 +122,9 @@ public:
         const double windowSeconds = (monotonicNs() - startNs) / 1e9;
         round.relayCpuPerSecond =
             (ProcessUsage::cpuSeconds(relay.pid()) - relayCpuBefore) / windowSeconds;
+        round.relayWaitMsPerSecond =
+            (ProcessUsage::runQueueWaitSeconds(relay.pid()) - relayWaitBefore) * 1000 /
+            windowSeconds;
         round.viewerCpuPerSecond = (crowdCpu(crowds) - viewerCpuBefore) / windowSeconds;
         round.rssEndMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
         round.rssPeakMb = ProcessUsage::statusBytes(relay.pid(), "VmHWM") / 1e6;
@@ -249,12 +254,13 @@ std::string loadAverage()
 
 void printRound(const Round &r)
 {
-    std::printf("%5d %5d %8.3f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
-                "%8.2f   %s\n",
-                r.viewers, r.upgraded, r.relayCpuPerSecond, r.viewerCpuPerSecond, r.rssIdleMb,
-                r.rssEndMb, r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete,
-                r.closed, r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
-                loadAverage().c_str());
+    std::printf(
+        "%5d %5d %8.3f %6.0f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
+        "%8.2f   %s\n",
+        r.viewers, r.upgraded, r.relayCpuPerSecond, r.relayWaitMsPerSecond, r.viewerCpuPerSecond,
+        r.rssIdleMb, r.rssEndMb, r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete,
+        r.closed, r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
+        loadAverage().c_str());
     std::fflush(stdout);
 }
 
@@ -303,7 +309,9 @@ int main(int argc, char **argv)
         bench.generateStreams();
         std::printf(
             "\nRelay: the studio's WSServer in its own process. Window: the sender's %d s.\n"
-            "CPU = (utime+stime)/wall over the window; RSS idle = VmRSS of the relay before "
+            "CPU = (utime+stime)/wall over the window; wait = ms per second the relay was runnable "
+            "but "
+            "had no CPU (other load);\nRSS idle = VmRSS of the relay before "
             "viewers "
             "join, end = VmRSS at the window's end,\npeak = VmHWM (MB = 10^6 bytes).\n"
             "share = min over viewers of received/sent bytes; complete = viewers with every "
@@ -311,8 +319,9 @@ int main(int argc, char **argv)
             "bad = packets off the 188-byte grid; missed = writes some viewer never got; "
             "lag = sender write() to viewer read, all writes x viewers.\n\n",
             seconds);
-        std::printf("    N    up  relayCPU viewerCPU RSSidle RSSend RSSpeak  Mbit/s  share%% cmplt "
-                    "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
+        std::printf(
+            "    N    up  relayCPU  wait viewerCPU RSSidle RSSend RSSpeak  Mbit/s  share%% cmplt "
+            "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
         Round last;
         for (const int viewers : sizes) {
             last = bench.run(viewers);
