@@ -1,5 +1,5 @@
 #include "StudioTestHome.h"
-#include "capture/FakeMFFactory.h"
+#include "WindowProbe.h"
 #include "support/ModalHandler.h"
 
 #include "app/AppSettings.h"
@@ -37,20 +37,9 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace WindowProbe;
+
 namespace {
-
-bool showsIcon(const QIcon &icon, const char *resource)
-{
-    return icon.pixmap(30, 30).toImage() == QIcon(resource).pixmap(30, 30).toImage();
-}
-
-template <class T> T *child(const MainWindow &window, const char *name)
-{
-    T *widget = window.findChild<T *>(name);
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
-}
 
 QString firstInterface()
 {
@@ -63,14 +52,6 @@ QStringList comboTexts(const QComboBox *combo)
     for (int i = 0; i < combo->count(); ++i)
         texts.append(combo->itemText(i).trimmed());
     return texts;
-}
-
-std::shared_ptr<FakeMFFactory> fakeDevices()
-{
-    auto factory = std::make_shared<FakeMFFactory>();
-    factory->devices[eMFDT_Video] = QStringList{"Cam One", "  Capture Card  "};
-    factory->devices[eMFDT_ExtAudio] = QStringList{"Mic A"};
-    return factory;
 }
 
 // Answers one GET with a fixed body, as the server-list service would.
@@ -566,11 +547,7 @@ void TestMainWindow::cloudStartSaysNotAvailable()
     MainWindow window;
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
-    whenModalAppears([&title](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        title = box->windowTitle();
-        box->accept();
-    });
+    closeNextMessageBox(&title);
     QTest::mouseClick(window.startButton(), Qt::LeftButton);
     QCOMPARE(title, QString("Cloud mode"));
     QVERIFY(!window.isRunning());

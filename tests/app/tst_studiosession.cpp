@@ -3,7 +3,7 @@
 // fake capture back end, then with the real one on a private X display and PulseAudio daemon,
 // received by a WebSocket viewer as a browser would receive it.
 #include "StudioTestHome.h"
-#include "capture/FakeMFFactory.h"
+#include "WindowProbe.h"
 #include "support/ModalHandler.h"
 #include "support/PrivateNetwork.h"
 #include "support/PulseSession.h"
@@ -35,23 +35,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+using namespace WindowProbe;
+
 namespace {
 
 const QString kAddress = PrivateNetwork::kAddress;
 constexpr int kStreamTimeoutMs = 30000;
-
-template <class T> T *child(const MainWindow &window, const char *name)
-{
-    T *widget = window.findChild<T *>(name);
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
-}
-
-bool showsIcon(const QIcon &icon, const char *resource)
-{
-    return icon.pixmap(30, 30).toImage() == QIcon(resource).pixmap(30, 30).toImage();
-}
 
 QStringList sessionControls()
 {
@@ -64,14 +53,6 @@ bool controlsEnabled(const MainWindow &window, bool enabled)
         if (child<QWidget>(window, name.toLatin1().constData())->isEnabled() != enabled)
             return false;
     return true;
-}
-
-std::shared_ptr<FakeMFFactory> fakeDevices()
-{
-    auto factory = std::make_shared<FakeMFFactory>();
-    factory->devices[eMFDT_Video] = QStringList{"  Capture Card  "};
-    factory->devices[eMFDT_ExtAudio] = QStringList{"Mic A"};
-    return factory;
 }
 
 int indexOfData(const QComboBox *combo, const QString &data)
@@ -242,6 +223,7 @@ void TestStudioSession::sourceChangesReachTheControllerTrimmed()
     QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
     CaptureStreamer *streamer = window.captureStreamer();
     // Idle: choices wait for Start.
+    video->setCurrentIndex(1);
     audio->setCurrentIndex(2);
     QVERIFY(!streamer->audioEnabled());
 
@@ -270,11 +252,7 @@ void TestStudioSession::busyPortKeepsTheStudioIdle()
     QVERIFY(occupant.listen(QHostAddress(kAddress), 8081));
     MainWindow window(fakeDevices());
     QString title;
-    whenModalAppears([&title](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        title = box->windowTitle();
-        box->accept();
-    });
+    closeNextMessageBox(&title);
     QTest::mouseClick(window.startButton(), Qt::LeftButton);
     QCOMPARE(title, QString("Start error"));
     QVERIFY(!window.isRunning());
