@@ -136,7 +136,8 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     requestPublicServers();
     fillCloudServers(false);
     const QString server = m_settings->value("CLOUD_SERVER", QString()).toString();
-    if (!server.isEmpty() && ui->cmbCloudServer->findText(server) >= 0)
+    if (!server.isEmpty() && server != CloudServerList::kAddCustomItem &&
+        ui->cmbCloudServer->findText(server) >= 0)
         ui->cmbCloudServer->setCurrentText(server);
     const bool useCloud = m_settings->value("USE_CLOUD", false).toBool();
     ui->chkCloud->setChecked(useCloud);

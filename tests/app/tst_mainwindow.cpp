@@ -106,6 +106,7 @@ private slots:
     void closingIsAccepted();
     void widgetTreeCarriesItsNames();
     void firstStartDefaults();
+    void frameSizeSendsSizeAndBitrateWhileIdle();
     void storedChoicesAreRestored();
     void storedAddressThatIsNoLongerLocalFallsBack();
     void storedIndexOutsideTheListKeepsTheDefault();
@@ -250,6 +251,19 @@ void TestMainWindow::firstStartDefaults()
     QVERIFY(!child<QComboBox>(window, "cmbNetwork")->isHidden());
     // The frame-size fill already handed the controller its output size.
     QCOMPARE(window.captureStreamer()->outputProps().video.width, 960);
+}
+
+void TestMainWindow::frameSizeSendsSizeAndBitrateWhileIdle()
+{
+    MainWindow window(fakeDevices());
+    CaptureStreamer *streamer = window.captureStreamer();
+    const int before = streamer->videoBitrate();
+    child<QComboBox>(window, "cmbBitrate")->setCurrentIndex(3); // "1.5 Mbs"
+    QCOMPARE(streamer->videoBitrate(), before);
+    child<QComboBox>(window, "cmbFrames")->setCurrentIndex(2); // "HD (1280x720)"
+    QCOMPARE(streamer->outputProps().video.width, 1280);
+    QCOMPARE(streamer->outputProps().video.height, 720);
+    QCOMPARE(streamer->videoBitrate(), 1500 - streamer->audioBitrate());
 }
 
 void TestMainWindow::storedChoicesAreRestored()
