@@ -2,6 +2,8 @@
 
 #include "relay/CommandMessages.h"
 #include "relay/TsPacketAligner.h"
+#include "relay/ViewerAcceptor.h"
+#include "relay/WebSocketFrame.h"
 
 #include <QDebug>
 #include <QRandomGenerator>
@@ -11,27 +13,9 @@
 
 #include <memory>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
-namespace {
-
-// QWebSocket offers no socket options, but Linux hands a listening socket's
-// TCP_NODELAY down to every socket it accepts. Without it Nagle's algorithm
-// holds a chunk back while the viewer's delayed ACK for the previous one is
-// outstanding: tens of milliseconds of lag for nothing.
-void enableNoDelayForViewers(qintptr listeningSocket)
-{
-    const int on = 1;
-    if (::setsockopt(int(listeningSocket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
-        qWarning() << "WS-SERVER could not disable Nagle for viewers";
-}
-
-} // namespace
-
 WSServer::WSServer()
-    : wsServer(new QWebSocketServer("LumacastPRO Server", QWebSocketServer::NonSecureMode, this))
+    : wsServer(new QWebSocketServer("LumacastPRO Server", QWebSocketServer::NonSecureMode, this)),
+      m_acceptor(new ViewerAcceptor(wsServer, this))
 {
     connect(&ingestServer, &QTcpServer::newConnection, this, &WSServer::onNewConnection);
 }
@@ -40,14 +24,13 @@ void WSServer::start(const QString &address, int port)
 {
     receivedBytes = 0;
     sentBytes = 0;
-    if (wsServer->isListening())
+    if (m_acceptor->isListening())
         return;
-    if (!wsServer->listen(QHostAddress(address), static_cast<quint16>(port))) {
-        qWarning() << "WS-SERVER listen failed on" << address << port << wsServer->errorString();
+    if (!m_acceptor->listen(QHostAddress(address), static_cast<quint16>(port))) {
+        qWarning() << "WS-SERVER listen failed on" << address << port << m_acceptor->errorString();
         return;
     }
     qDebug() << "START WS-SERVER";
-    enableNoDelayForViewers(wsServer->nativeDescriptor());
     connect(wsServer, &QWebSocketServer::newConnection, this, &WSServer::onConnect,
             Qt::UniqueConnection);
     if (!ingestServer.listen(QHostAddress("127.0.0.1"), kIngestPort))
@@ -58,17 +41,17 @@ void WSServer::start(const QString &address, int port)
 void WSServer::stop()
 {
     ingestServer.close();
-    wsServer->close();
+    m_acceptor->close();
 }
 
 bool WSServer::isListening() const
 {
-    return wsServer->isListening();
+    return m_acceptor->isListening();
 }
 
 quint16 WSServer::serverPort() const
 {
-    return wsServer->serverPort();
+    return m_acceptor->serverPort();
 }
 
 QVector<qint32> WSServer::voteResults() const
@@ -93,9 +76,11 @@ void WSServer::onConnect()
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     connect(socket, &QWebSocket::disconnected, this, &WSServer::onDisconnect);
 
+    QTcpSocket *transport = m_acceptor->takeTransport(socket);
     const QString path = socket->requestUrl().path();
     if (path.endsWith("/readvideo")) {
         qDebug() << "new video consumer";
+        m_fanOut.add(socket, transport);
         videoConsumers.append(socket);
     } else if (path.endsWith("/cmdchannel")) {
         qDebug() << "new cmdchannel consumer";
@@ -110,8 +95,7 @@ void WSServer::onDisconnect()
     auto *socket = qobject_cast<QWebSocket *>(sender());
     if (!socket)
         return;
-    videoConsumers.removeAll(socket);
-    cmdConsumers.removeAll(socket);
+    forgetViewer(socket);
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     socket->deleteLater();
@@ -151,24 +135,34 @@ void WSServer::onNewConnection()
 
 void WSServer::forwardIngest(const QByteArray &packets)
 {
+    const QByteArray frame = WebSocketFrame::binary(packets);
     const QList<QWebSocket *> snapshot = videoConsumers;
     for (QWebSocket *socket : snapshot) {
-        socket->sendBinaryMessage(packets);
-        socket->flush();
+        if (!m_fanOut.send(socket, frame)) {
+            dropViewer(socket); // broken underneath; its disconnect may not have arrived yet
+            continue;
+        }
         sentBytes += packets.size();
-        if (socket->bytesToWrite() > kMaxViewerBacklogBytes)
+        if (m_fanOut.backlog(socket) > kMaxViewerBacklogBytes) {
+            qWarning() << "closing slow viewer" << socket->peerAddress().toString() << "with"
+                       << m_fanOut.backlog(socket) << "bytes unsent";
             dropViewer(socket);
+        }
     }
 }
 
 void WSServer::dropViewer(QWebSocket *socket)
 {
-    qWarning() << "closing slow viewer" << socket->peerAddress().toString() << "with"
-               << socket->bytesToWrite() << "bytes unsent";
-    videoConsumers.removeAll(socket);
-    cmdConsumers.removeAll(socket);
+    forgetViewer(socket);
     // abort() rather than close(): a close frame would queue behind the backlog.
     socket->abort();
+}
+
+void WSServer::forgetViewer(QWebSocket *socket)
+{
+    videoConsumers.removeAll(socket);
+    cmdConsumers.removeAll(socket);
+    m_fanOut.remove(socket);
 }
 
 void WSServer::sendToCommandConsumers(const QString &message)

@@ -7,9 +7,12 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "relay/VideoFanOut.h"
+
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
+class ViewerAcceptor;
 
 // The local relay: encoder writers push transport-stream bytes to the ingest
 // listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
@@ -64,4 +67,8 @@ private:
     void forwardIngest(const QByteArray &packets);
     void sendToCommandConsumers(const QString &message);
     void dropViewer(QWebSocket *socket);
+    void forgetViewer(QWebSocket *socket);
+
+    ViewerAcceptor *m_acceptor;
+    VideoFanOut m_fanOut;
 };

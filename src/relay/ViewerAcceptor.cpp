@@ -1,0 +1,46 @@
+#include "relay/ViewerAcceptor.h"
+
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+ViewerAcceptor::ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent)
+    : QObject(parent), m_handshaker(handshaker)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &ViewerAcceptor::onNewConnection);
+}
+
+bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server.listen(address, port);
+}
+
+void ViewerAcceptor::close()
+{
+    m_server.close();
+}
+
+QTcpSocket *ViewerAcceptor::takeTransport(QWebSocket *viewer)
+{
+    QTcpSocket *transport =
+        m_handshaking.take({viewer->peerAddress().toString(), viewer->peerPort()}).data();
+    // The WebSocket does not delete the socket it was upgraded from; tie their lives.
+    if (transport)
+        transport->setParent(viewer);
+    return transport;
+}
+
+void ViewerAcceptor::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const PeerKey key{socket->peerAddress().toString(), socket->peerPort()};
+        m_handshaking.insert(key, socket);
+        // A failed handshake deletes the socket; forget it then.
+        connect(socket, &QObject::destroyed, this, [this, key] {
+            if (m_handshaking.value(key).isNull())
+                m_handshaking.remove(key);
+        });
+        m_handshaker->handleConnection(socket);
+    }
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QTcpServer>
+
+class QTcpSocket;
+class QWebSocket;
+class QWebSocketServer;
+
+// Accepts viewer connections itself, so that each one gets TCP no-delay and the
+// relay keeps a handle on its transport, then hands the socket to the
+// WebSocket server for the handshake. Until then the socket belongs to the
+// listener; afterwards to the viewer's WebSocket.
+class ViewerAcceptor : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent = nullptr);
+
+    bool listen(const QHostAddress &address, quint16 port);
+    void close();
+    bool isListening() const { return m_server.isListening(); }
+    quint16 serverPort() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+
+    // The TCP transport under a viewer whose handshake just completed, or null.
+    QTcpSocket *takeTransport(QWebSocket *viewer);
+
+private:
+    void onNewConnection();
+
+    using PeerKey = QPair<QString, quint16>;
+    QTcpServer m_server;
+    QWebSocketServer *m_handshaker;
+    QHash<PeerKey, QPointer<QTcpSocket>> m_handshaking;
+};
