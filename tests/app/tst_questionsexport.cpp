@@ -1,4 +1,5 @@
 #include "app/QuestionsExport.h"
+#include "support/ModalHandler.h"
 #include "support/QuestionStoreDir.h"
 #include "web/DBStorage.h"
 
@@ -9,7 +10,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 #include <functional>
 
@@ -24,20 +24,6 @@ const QString kTail = "</table></body></html>";
 QuestionRecord record(int id, const QString &name, const QString &question)
 {
     return {id, name, question};
-}
-
-// Handles the next modal window once it is up (modal dialogs run their own event loop).
-void whenModalAppears(std::function<void(QWidget *)> act)
-{
-    auto *poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, act] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            act(modal);
-        }
-    });
-    poll->start(10);
 }
 
 QByteArray readFile(const QString &fileName)
