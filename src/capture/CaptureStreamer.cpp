@@ -48,7 +48,7 @@ int CaptureStreamer::ndiReceiverIndex()
 
 MFAVProps CaptureStreamer::outputProps() const
 {
-    QMutexLocker lock(&m_outputPropsMutex);
+    std::lock_guard<std::mutex> lock(m_outputPropsMutex);
     return m_outputProps;
 }
 
@@ -108,14 +108,14 @@ void CaptureStreamer::setSources(QString videoName, QString audioName)
 
     if (audioName == QLatin1String("NO_AUDIO")) {
         m_audioEnabled = false;
-        QMutexLocker lock(&m_outputPropsMutex);
+        std::lock_guard<std::mutex> lock(m_outputPropsMutex);
         m_outputProps.audio = MFAudioProps();
         return;
     }
     m_audioEnabled = true;
     m_audioBitrate = 64;
     {
-        QMutexLocker lock(&m_outputPropsMutex);
+        std::lock_guard<std::mutex> lock(m_outputPropsMutex);
         m_outputProps.audio.channels = 1;
         m_outputProps.audio.samplesPerSec = 48000;
         m_outputProps.audio.bitsPerSample = 16;
@@ -179,7 +179,7 @@ void CaptureStreamer::setOutputParams(QSize frameSize, int totalBitrate)
         video = raisedVideoKbps;
     m_videoBitrate = video;
     qDebug() << "setOutputParams:" << frameSize << m_videoBitrate << m_audioBitrate;
-    QMutexLocker lock(&m_outputPropsMutex);
+    std::lock_guard<std::mutex> lock(m_outputPropsMutex);
     m_outputProps.video.width = frameSize.width();
     m_outputProps.video.height = frameSize.height();
 }

@@ -134,7 +134,7 @@ void TsDemux::decodeVideo(const std::function<bool(const Picture &)> &visit) con
         if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet) >= 0) {
             while (go && avcodec_receive_frame(decoder.get(), frame) >= 0) {
                 Picture picture{QImage(frame->width, frame->height, QImage::Format_RGB32),
-                                frame->pkt_pos};
+                                frame->pkt_pos, frame->best_effort_timestamp};
                 sws = sws_getCachedContext(
                     sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                     frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);

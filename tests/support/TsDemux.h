@@ -37,6 +37,7 @@ public:
     {
         QImage image; // RGB32
         qint64 pos;   // as in Packet
+        qint64 pts;   // as in Packet
     };
 
     // Demuxes all of `data`. False with `error` filled when it is no readable stream.

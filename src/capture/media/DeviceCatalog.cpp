@@ -56,9 +56,17 @@ QList<MFDeviceEntry> internalAudioDevices(const MFDeviceEntry *video)
 {
     QList<MFDeviceEntry> entries{{noInternalAudioName, {}, {}}};
     QList<MFDeviceEntry> pulse;
-    if (video && video->name == screenName && listSources("pulse", &pulse))
-        entries.append({desktopSoundName, "pulse", "@DEFAULT_MONITOR@"});
+    const MFDeviceEntry own = ownSound(video);
+    if (!own.input.isEmpty() && listSources("pulse", &pulse))
+        entries.append(own);
     return entries;
+}
+
+MFDeviceEntry ownSound(const MFDeviceEntry *video)
+{
+    if (video && video->name == screenName)
+        return {desktopSoundName, "pulse", "@DEFAULT_MONITOR@"};
+    return {noInternalAudioName, {}, {}};
 }
 
 } // namespace DeviceCatalog

@@ -31,5 +31,8 @@ QList<MFDeviceEntry> externalAudioDevices();
 // Sound that comes with the video device `video`: "<No Audio>", then for the screen device the
 // desktop's sound when PulseAudio runs.
 QList<MFDeviceEntry> internalAudioDevices(const MFDeviceEntry *video);
+// What a video device brings by default: the desktop's sound for the screen device, nothing
+// (an entry without input) for the others. Asks no system service, so it is cheap.
+MFDeviceEntry ownSound(const MFDeviceEntry *video);
 
 } // namespace DeviceCatalog

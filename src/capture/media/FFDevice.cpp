@@ -197,12 +197,8 @@ void FFDevice::follow(const Selection &selection)
         audio = selection.externalAudio;
     else if (selection.internalAudio)
         audio = selection.internalAudio;
-    else {
-        const QList<MFDeviceEntry> own =
-            DeviceCatalog::internalAudioDevices(m_video ? &*m_video : nullptr);
-        if (own.size() > 1)
-            audio = own[1];
-    }
+    else
+        audio = DeviceCatalog::ownSound(m_video ? &*m_video : nullptr);
     if (audio && audio->input.isEmpty())
         audio.reset();
     m_audioSource = audio;
@@ -236,7 +232,7 @@ FFFramePtr FFDevice::picture(const MFAVProps &format)
                                      latest->width, latest->height},
                                     size, true);
     }
-    return result ? std::move(result) : PictureConverter::black(size);
+    return result ? std::move(result) : m_converter.black(size);
 }
 
 FFFramePtr FFDevice::screenPicture(QSize size)

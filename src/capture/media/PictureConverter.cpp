@@ -1,5 +1,10 @@
 #include "capture/media/PictureConverter.h"
 
+extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/imgutils.h>
+}
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,19 +14,6 @@ namespace {
 QSize evenSize(QSize size)
 {
     return QSize(std::max(2, size.width() & ~1), std::max(2, size.height() & ~1));
-}
-
-FFFramePtr allocate(QSize size)
-{
-    FFFramePtr frame(av_frame_alloc());
-    if (!frame)
-        return nullptr;
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = size.width();
-    frame->height = size.height();
-    if (av_frame_get_buffer(frame.get(), 0) < 0)
-        return nullptr;
-    return frame;
 }
 
 void fillBlack(AVFrame *frame)
@@ -34,6 +26,30 @@ void fillBlack(AVFrame *frame)
 }
 
 } // namespace
+
+FFFramePtr PictureConverter::allocate(QSize size)
+{
+    constexpr int align = 64;
+    const int bytes =
+        av_image_get_buffer_size(AV_PIX_FMT_YUV420P, size.width(), size.height(), align);
+    if (!m_pool || size != m_poolSize) {
+        m_pool.reset(av_buffer_pool_init(size_t(bytes), nullptr));
+        m_poolSize = size;
+    }
+    FFFramePtr frame(av_frame_alloc());
+    if (!frame || !m_pool)
+        return nullptr;
+    frame->buf[0] = av_buffer_pool_get(m_pool.get());
+    if (!frame->buf[0])
+        return nullptr;
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = size.width();
+    frame->height = size.height();
+    if (av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, AV_PIX_FMT_YUV420P,
+                             size.width(), size.height(), align) < 0)
+        return nullptr;
+    return frame;
+}
 
 FFFramePtr PictureConverter::black(QSize size)
 {
@@ -57,10 +73,15 @@ FFFramePtr PictureConverter::convert(const Source &source, QSize size, bool keep
     FFFramePtr frame = allocate(size);
     if (!frame)
         return nullptr;
-    // The cached-context call frees the old scaler itself when it cannot be reused.
-    m_sws.reset(sws_getCachedContext(m_sws.release(), source.width, source.height, source.format,
-                                     inner.width(), inner.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                     nullptr, nullptr, nullptr));
+    // sws_getCachedContext() would do this, but it compares against fields that the scaler's
+    // own set-up changes for some formats (packed RGB among them) and so rebuilds it each time.
+    const ScalerKey key{source.width, source.height, source.format, inner};
+    if (!m_sws || !(key == m_scalerKey)) {
+        m_sws.reset(sws_getContext(source.width, source.height, source.format, inner.width(),
+                                   inner.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                   nullptr, nullptr));
+        m_scalerKey = key;
+    }
     if (!m_sws)
         return nullptr;
     const int left = ((size.width() - inner.width()) / 2) & ~1;

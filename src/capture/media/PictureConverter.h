@@ -22,8 +22,34 @@ public:
     // its proportions and is centred on black; otherwise it fills the frame. Null on failure.
     FFFramePtr convert(const Source &source, QSize size, bool keepAspect);
     // An all-black frame of `size`.
-    static FFFramePtr black(QSize size);
+    FFFramePtr black(QSize size);
 
 private:
+    struct PoolReleaser
+    {
+        void operator()(AVBufferPool *pool) const { av_buffer_pool_uninit(&pool); }
+    };
+
+    // Frames of one size come from a pool: a new picture buffer for every frame would be
+    // megabytes of fresh memory 24 times a second. Writers on other threads hand buffers back
+    // when they are done; the pool goes when the last one is back.
+    FFFramePtr allocate(QSize size);
+
+    struct ScalerKey
+    {
+        int width = 0;
+        int height = 0;
+        AVPixelFormat format = AV_PIX_FMT_NONE;
+        QSize target;
+        bool operator==(const ScalerKey &o) const
+        {
+            return width == o.width && height == o.height && format == o.format &&
+                   target == o.target;
+        }
+    };
+
     FFSwsPtr m_sws;
+    ScalerKey m_scalerKey;
+    std::unique_ptr<AVBufferPool, PoolReleaser> m_pool;
+    QSize m_poolSize;
 };

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "support/XPaintWindow.h"
+
+#include <QVector>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+// A small window that turns from black to white and back at uneven intervals (never in step
+// with the frame clock), noting the steady-clock time just before each change is sent.
+class ChangeMarker
+{
+public:
+    ~ChangeMarker() { stop(); }
+
+    bool start(const QString &display, const QRect &rect, QString *error);
+    void stop();
+
+    struct Change
+    {
+        qint64 timeUs;
+        bool white;
+    };
+    QVector<Change> changes() const;
+
+private:
+    void run();
+
+    XPaintWindow m_window;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    QVector<Change> m_changes;
+};

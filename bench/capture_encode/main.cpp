@@ -1,0 +1,312 @@
+// Capture and encoding cost of the studio's back end against the ffmpeg command-line tool doing
+// the same job (X11 screen capture, scaling, MPEG-1 video and MP2 audio in two transport streams
+// sent over TCP), on a private Xvfb screen with moving content; and the delay from a change on
+// the screen to the first transport-stream packet of the picture that shows it.
+//
+//   capture_encode [--seconds N]     (30 by default; four runs of N seconds)
+#include "ChangeMarker.h"
+#include "DelayAnalysis.h"
+#include "TickRecordingFactory.h"
+
+#include "capture/CaptureStreamer.h"
+#include "support/ChildProcess.h"
+#include "support/IngestCollector.h"
+#include "support/MovingContent.h"
+#include "support/PulseSession.h"
+#include "support/TsDemux.h"
+#include "support/XvfbSession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+const QSize screenSize(1920, 1080);
+const QRect markerRect(1760, 40, 128, 128);
+const QString studioMonitor = QStringLiteral("Monitor of Studio");
+const QString screenDevice = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture");
+
+struct Job
+{
+    QSize size;
+    int videoKbps;
+    // What the presenter picks: the controller takes the 64 kbit/s of audio out below 5000.
+    int totalKbps() const { return videoKbps < 5000 - 64 ? videoKbps + 64 : videoKbps; }
+};
+
+struct RunResult
+{
+    double cpuPerSecond = 0;
+    QVector<DelaySample> delays;
+    bool ok = false;
+};
+
+double cpuSeconds(const rusage &usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The child side of a studio run: the capture controller with the real back end, as a session
+// would run it, for `seconds`; then the tick times go to `tickFile`.
+int runStudioChild(const QStringList &args)
+{
+    const QSize size(args[0].toInt(), args[1].toInt());
+    const int totalKbps = args[2].toInt();
+    const int seconds = args[3].toInt();
+    auto factory = std::make_shared<TickRecordingFactory>(mfDefaultFactory());
+    {
+        CaptureStreamer streamer(factory);
+        streamer.setSources(screenDevice, studioMonitor);
+        streamer.setCaptureArea(0, QRect());
+        streamer.setOutputParams(size, totalKbps);
+        streamer.startStreaming(false);
+        QThread::sleep(unsigned(seconds));
+        streamer.stopStreaming();
+        streamer.wait();
+    }
+    QFile file(args[4]);
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    QTextStream out(&file);
+    const QMap<qint64, qint64> ticks = factory->ticks();
+    for (auto it = ticks.begin(); it != ticks.end(); ++it)
+        out << it.key() << ' ' << it.value() << '\n';
+    return 0;
+}
+
+QMap<qint64, qint64> readTicks(const QString &path)
+{
+    QMap<qint64, qint64> ticks;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ticks;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QStringList parts = in.readLine().split(QLatin1Char(' '));
+        if (parts.size() == 2)
+            ticks.insert(parts[0].toLongLong(), parts[1].toLongLong());
+    }
+    return ticks;
+}
+
+class Bench
+{
+public:
+    bool setUp(QString *error);
+    RunResult run(const QString &program, const QStringList &args, const Job &job, int seconds,
+                  const QString &tickFile);
+    QStringList ffmpegArgs(const Job &job, int seconds) const;
+    QString display() const { return m_xvfb.display(); }
+
+private:
+    XvfbSession m_xvfb;
+    PulseSession m_pulse;
+    MovingContent m_content;
+    ChangeMarker m_marker;
+    IngestCollector m_ingest;
+};
+
+bool Bench::setUp(QString *error)
+{
+    if (!m_xvfb.start(screenSize, error) || !m_pulse.start(error))
+        return false;
+    qputenv("DISPLAY", m_xvfb.display().toLocal8Bit());
+    qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
+    // A presentation with a playing video in the middle of the screen.
+    if (!m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error) ||
+        !m_marker.start(m_xvfb.display(), markerRect, error))
+        return false;
+    for (int tries = 0; tries < 600 && !m_ingest.listen(); ++tries)
+        QThread::msleep(100);
+    if (!m_ingest.isListening()) {
+        *error = QStringLiteral("port 62000 stays busy");
+        return false;
+    }
+    return true;
+}
+
+QStringList Bench::ffmpegArgs(const Job &job, int seconds) const
+{
+    const QString video = QString::number(job.videoKbps) + QLatin1Char('k');
+    return QStringList{
+        "-nostdin",
+        "-hide_banner",
+        "-loglevel",
+        "error",
+        "-f",
+        "x11grab",
+        "-framerate",
+        "24",
+        "-draw_mouse",
+        "0",
+        "-video_size",
+        QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()),
+        "-i",
+        m_xvfb.display(),
+        "-f",
+        "pulse",
+        "-sample_rate",
+        "48000",
+        "-channels",
+        "1",
+        "-i",
+        "studio.monitor",
+        "-map",
+        "0:v",
+        "-vf",
+        QStringLiteral("scale=%1:%2").arg(job.size.width()).arg(job.size.height()),
+        "-c:v",
+        "mpeg1video",
+        "-g",
+        "240",
+        "-b:v",
+        video,
+        "-maxrate",
+        video,
+        "-t",
+        QString::number(seconds),
+        "-f",
+        "mpegts",
+        "tcp://127.0.0.1:62000",
+        "-map",
+        "1:a",
+        "-c:a",
+        "mp2",
+        "-b:a",
+        "64k",
+        "-t",
+        QString::number(seconds),
+        "-f",
+        "mpegts",
+        "tcp://127.0.0.1:62000",
+    };
+}
+
+RunResult Bench::run(const QString &program, const QStringList &args, const Job &job, int seconds,
+                     const QString &tickFile)
+{
+    RunResult result;
+    m_ingest.reset();
+    const int firstChange = int(m_marker.changes().size());
+    ChildProcess child;
+    QString error;
+    if (!child.start(program, args, ChildProcess::Options{}, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return result;
+    }
+    // The listener needs the event loop while the child runs.
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer timer;
+    timer.start();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!child.running() || timer.elapsed() > (seconds + 30) * 1000)
+            loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    result.cpuPerSecond = cpuSeconds(child.stop()) / seconds;
+    QThread::msleep(200);
+    QCoreApplication::processEvents();
+
+    const QVector<ChangeMarker::Change> all = m_marker.changes();
+    const QVector<ChangeMarker::Change> changes = all.mid(firstChange);
+    const QPoint marker(markerRect.center().x() * job.size.width() / screenSize.width(),
+                        markerRect.center().y() * job.size.height() / screenSize.height());
+    const QMap<qint64, qint64> ticks =
+        tickFile.isEmpty() ? QMap<qint64, qint64>() : readTicks(tickFile);
+    for (int i = 0; i < m_ingest.count(); ++i) {
+        TsDemux demux;
+        if (!demux.open(m_ingest.connection(i).data, &error))
+            continue;
+        for (const TsDemux::Stream &stream : demux.streams)
+            if (stream.type == AVMEDIA_TYPE_VIDEO) {
+                result.delays = measureDelays(demux, m_ingest, i, changes, marker, ticks);
+                result.ok = true;
+            }
+    }
+    return result;
+}
+
+void printDelays(const char *who, const QVector<DelaySample> &delays)
+{
+    QVector<double> total;
+    QVector<double> wait;
+    QVector<double> beyond;
+    for (const DelaySample &d : delays) {
+        total.append(d.totalUs / 1000.0);
+        if (d.tickWaitUs >= 0) {
+            wait.append(d.tickWaitUs / 1000.0);
+            beyond.append((d.totalUs - d.tickWaitUs) / 1000.0);
+        }
+    }
+    std::printf("  %-8s changes %3d  total median %6.1f p95 %6.1f", who, int(total.size()),
+                percentile(total, 0.5), percentile(total, 0.95));
+    if (!beyond.isEmpty())
+        std::printf("  | wait for tick median %5.1f  | beyond the tick median %5.1f p95 %5.1f min "
+                    "%5.1f max %5.1f",
+                    percentile(wait, 0.5), percentile(beyond, 0.5), percentile(beyond, 0.95),
+                    percentile(beyond, 0), percentile(beyond, 1));
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() == 6 && args[0] == QLatin1String("--studio"))
+        return runStudioChild(args.mid(1));
+    int seconds = 30;
+    if (args.size() == 2 && args[0] == QLatin1String("--seconds"))
+        seconds = std::max(2, args[1].toInt());
+
+    Bench bench;
+    QString error;
+    if (!bench.setUp(&error)) {
+        std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
+        return 1;
+    }
+    const QString tickFile = QDir::temp().filePath(
+        QStringLiteral("capture_encode_ticks_%1").arg(QCoreApplication::applicationPid()));
+    const QVector<Job> jobs{{QSize(960, 540), 936}, {QSize(1920, 1080), 4000}};
+    std::printf("capture_encode: %d s per run; Xvfb %dx%d with moving content; audio from a "
+                "PulseAudio null sink; both tools send MPEG-1 video and MP2 48 kHz mono as two "
+                "transport streams over TCP\n",
+                seconds, screenSize.width(), screenSize.height());
+    std::printf("CPU seconds per stream second (user + system of the process):\n");
+    QVector<QPair<RunResult, RunResult>> results;
+    for (const Job &job : jobs) {
+        const RunResult studio = bench.run(
+            QCoreApplication::applicationFilePath(),
+            {"--studio", QString::number(job.size.width()), QString::number(job.size.height()),
+             QString::number(job.totalKbps()), QString::number(seconds), tickFile},
+            job, seconds, tickFile);
+        const RunResult cli =
+            bench.run(QStringLiteral("ffmpeg"), bench.ffmpegArgs(job, seconds), job, seconds, {});
+        std::printf("  %4dx%-4d %4d kbit/s   studio %.3f   ffmpeg CLI %.3f   ratio %.2f%s\n",
+                    job.size.width(), job.size.height(), job.videoKbps, studio.cpuPerSecond,
+                    cli.cpuPerSecond,
+                    cli.cpuPerSecond > 0 ? studio.cpuPerSecond / cli.cpuPerSecond : 0.0,
+                    studio.ok && cli.ok ? "" : "   (a run delivered no video)");
+        std::fflush(stdout);
+        results.append({studio, cli});
+    }
+    QFile::remove(tickFile);
+    std::printf("Capture-to-ingest delay of a changed picture, ms (screen change -> first "
+                "transport packet of the picture showing it, at the listener):\n");
+    for (int i = 0; i < jobs.size(); ++i) {
+        std::printf(" %dx%d:\n", jobs[i].size.width(), jobs[i].size.height());
+        printDelays("studio", results[i].first.delays);
+        printDelays("ffmpeg", results[i].second.delays);
+    }
+    return 0;
+}
