@@ -42,7 +42,9 @@ struct Job
 
 struct RunResult
 {
-    double cpuPerSecond = 0;
+    double cpuSeconds = 0;
+    double streamSeconds = 0; // of video that reached the listener: frames / 24
+    double cpuPerSecond() const { return streamSeconds > 0 ? cpuSeconds / streamSeconds : 0; }
     QVector<DelaySample> delays;
     bool ok = false;
 };
@@ -96,13 +98,20 @@ QMap<qint64, qint64> readTicks(const QString &path)
     return ticks;
 }
 
+struct Command
+{
+    QString program;
+    QStringList args;
+};
+
 class Bench
 {
 public:
     bool setUp(QString *error);
-    RunResult run(const QString &program, const QStringList &args, const Job &job, int seconds,
+    // Runs the commands side by side until all have ended; their CPU times add up.
+    RunResult run(const QList<Command> &commands, const Job &job, int seconds,
                   const QString &tickFile);
-    QStringList ffmpegArgs(const Job &job, int seconds) const;
+    QList<Command> ffmpegCommands(const Job &job, int seconds) const;
     QString display() const { return m_xvfb.display(); }
 
 private:
@@ -132,87 +141,68 @@ bool Bench::setUp(QString *error)
     return true;
 }
 
-QStringList Bench::ffmpegArgs(const Job &job, int seconds) const
+QList<Command> Bench::ffmpegCommands(const Job &job, int seconds) const
 {
+    // Two processes, like the studio's two writers: one ffmpeg reading both inputs paces itself
+    // by the slower one and drops most pictures.
     const QString video = QString::number(job.videoKbps) + QLatin1Char('k');
-    return QStringList{
-        "-nostdin",
-        "-hide_banner",
-        "-loglevel",
-        "error",
-        "-f",
-        "x11grab",
-        "-framerate",
-        "24",
-        "-draw_mouse",
-        "0",
-        "-video_size",
-        QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()),
-        "-i",
-        m_xvfb.display(),
-        "-f",
-        "pulse",
-        "-sample_rate",
-        "48000",
-        "-channels",
-        "1",
-        "-i",
-        "studio.monitor",
-        "-map",
-        "0:v",
-        "-vf",
-        QStringLiteral("scale=%1:%2").arg(job.size.width()).arg(job.size.height()),
-        "-c:v",
-        "mpeg1video",
-        "-g",
-        "240",
-        "-b:v",
-        video,
-        "-maxrate",
-        video,
-        "-t",
-        QString::number(seconds),
-        "-f",
-        "mpegts",
-        "tcp://127.0.0.1:62000",
-        "-map",
-        "1:a",
-        "-c:a",
-        "mp2",
-        "-b:a",
-        "64k",
-        "-t",
-        QString::number(seconds),
-        "-f",
-        "mpegts",
-        "tcp://127.0.0.1:62000",
+    const QStringList common{"-nostdin", "-hide_banner", "-loglevel", "error"};
+    const QStringList output{"-t", QString::number(seconds), "-f", "mpegts",
+                             "tcp://127.0.0.1:62000"};
+    const QString grabSize =
+        QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
+    const QString scale =
+        QStringLiteral("scale=%1:%2").arg(job.size.width()).arg(job.size.height());
+    return {
+        {QStringLiteral("ffmpeg"),
+         common + QStringList{"-f",  "x11grab",     "-framerate", "24",         "-draw_mouse",
+                              "0",   "-video_size", grabSize,     "-i",         m_xvfb.display(),
+                              "-vf", scale,         "-c:v",       "mpeg1video", "-g",
+                              "240", "-b:v",        video,        "-maxrate",   video} +
+             output},
+        {QStringLiteral("ffmpeg"),
+         common +
+             QStringList{"-f", "pulse", "-sample_rate", "48000", "-channels", "1", "-i",
+                         "studio.monitor", "-c:a", "mp2", "-b:a", "64k"} +
+             output},
     };
 }
 
-RunResult Bench::run(const QString &program, const QStringList &args, const Job &job, int seconds,
+RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds,
                      const QString &tickFile)
 {
     RunResult result;
     m_ingest.reset();
     const int firstChange = int(m_marker.changes().size());
-    ChildProcess child;
+    std::vector<std::unique_ptr<ChildProcess>> children;
     QString error;
-    if (!child.start(program, args, ChildProcess::Options{}, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return result;
+    for (const Command &command : commands) {
+        children.push_back(std::make_unique<ChildProcess>());
+        if (!children.back()->start(command.program, command.args, ChildProcess::Options{},
+                                    &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return result;
+        }
     }
+    const auto running = [&children] {
+        bool any = false;
+        for (const auto &child : children)
+            any = child->running() || any;
+        return any;
+    };
     // The listener needs the event loop while the child runs.
     QEventLoop loop;
     QTimer poll;
     QElapsedTimer timer;
     timer.start();
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!child.running() || timer.elapsed() > (seconds + 30) * 1000)
+        if (!running() || timer.elapsed() > (seconds + 30) * 1000)
             loop.quit();
     });
     poll.start(50);
     loop.exec();
-    result.cpuPerSecond = cpuSeconds(child.stop()) / seconds;
+    for (const auto &child : children)
+        result.cpuSeconds += cpuSeconds(child->stop());
     QThread::msleep(200);
     QCoreApplication::processEvents();
 
@@ -229,6 +219,7 @@ RunResult Bench::run(const QString &program, const QStringList &args, const Job 
         for (const TsDemux::Stream &stream : demux.streams)
             if (stream.type == AVMEDIA_TYPE_VIDEO) {
                 result.delays = measureDelays(demux, m_ingest, i, changes, marker, ticks);
+                result.streamSeconds = demux.packets.size() / 24.0;
                 result.ok = true;
             }
     }
@@ -282,21 +273,23 @@ int main(int argc, char **argv)
                 "PulseAudio null sink; both tools send MPEG-1 video and MP2 48 kHz mono as two "
                 "transport streams over TCP\n",
                 seconds, screenSize.width(), screenSize.height());
-    std::printf("CPU seconds per stream second (user + system of the process):\n");
+    std::printf("CPU seconds per stream second (user + system of the studio process, or of the two "
+                "ffmpeg processes, per second of video that reached the listener):\n");
     QVector<QPair<RunResult, RunResult>> results;
     for (const Job &job : jobs) {
-        const RunResult studio = bench.run(
+        const Command studioCommand{
             QCoreApplication::applicationFilePath(),
             {"--studio", QString::number(job.size.width()), QString::number(job.size.height()),
-             QString::number(job.totalKbps()), QString::number(seconds), tickFile},
-            job, seconds, tickFile);
-        const RunResult cli =
-            bench.run(QStringLiteral("ffmpeg"), bench.ffmpegArgs(job, seconds), job, seconds, {});
-        std::printf("  %4dx%-4d %4d kbit/s   studio %.3f   ffmpeg CLI %.3f   ratio %.2f%s\n",
-                    job.size.width(), job.size.height(), job.videoKbps, studio.cpuPerSecond,
-                    cli.cpuPerSecond,
-                    cli.cpuPerSecond > 0 ? studio.cpuPerSecond / cli.cpuPerSecond : 0.0,
-                    studio.ok && cli.ok ? "" : "   (a run delivered no video)");
+             QString::number(job.totalKbps()), QString::number(seconds), tickFile}};
+        const RunResult studio = bench.run({studioCommand}, job, seconds, tickFile);
+        const RunResult cli = bench.run(bench.ffmpegCommands(job, seconds), job, seconds, {});
+        std::printf(
+            "  %4dx%-4d %4d kbit/s   studio %.3f (%.1f s of video)   ffmpeg CLI %.3f (%.1f s "
+            "of video)   ratio %.2f%s\n",
+            job.size.width(), job.size.height(), job.videoKbps, studio.cpuPerSecond(),
+            studio.streamSeconds, cli.cpuPerSecond(), cli.streamSeconds,
+            cli.cpuPerSecond() > 0 ? studio.cpuPerSecond() / cli.cpuPerSecond() : 0.0,
+            studio.ok && cli.ok ? "" : "   (a run delivered no video)");
         std::fflush(stdout);
         results.append({studio, cli});
     }
