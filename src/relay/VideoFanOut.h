@@ -19,10 +19,11 @@ public:
     void add(QWebSocket *viewer, QTcpSocket *transport);
     void remove(QWebSocket *viewer);
 
-    // Writes one ready-made frame; false when the connection is broken.
-    bool send(QWebSocket *viewer, const QByteArray &frame);
-    // Bytes accepted but not yet handed to the kernel.
-    qint64 backlog(QWebSocket *viewer) const;
+    static constexpr qint64 kBroken = -1;
+
+    // Writes one ready-made frame. Returns the viewer's backlog (bytes accepted
+    // but not yet handed to the kernel), or kBroken when the connection is gone.
+    qint64 send(QWebSocket *viewer, const QByteArray &frame);
 
 private:
     QHash<QWebSocket *, QPointer<QTcpSocket>> m_transports;

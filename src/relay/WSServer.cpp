@@ -138,14 +138,15 @@ void WSServer::forwardIngest(const QByteArray &packets)
     const QByteArray frame = WebSocketFrame::binary(packets);
     const QList<QWebSocket *> snapshot = videoConsumers;
     for (QWebSocket *socket : snapshot) {
-        if (!m_fanOut.send(socket, frame)) {
+        const qint64 backlog = m_fanOut.send(socket, frame);
+        if (backlog == VideoFanOut::kBroken) {
             dropViewer(socket); // broken underneath; its disconnect may not have arrived yet
             continue;
         }
         sentBytes += packets.size();
-        if (m_fanOut.backlog(socket) > kMaxViewerBacklogBytes) {
+        if (backlog > kMaxViewerBacklogBytes) {
             qWarning() << "closing slow viewer" << socket->peerAddress().toString() << "with"
-                       << m_fanOut.backlog(socket) << "bytes unsent";
+                       << backlog << "bytes unsent";
             dropViewer(socket);
         }
     }
