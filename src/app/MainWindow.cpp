@@ -445,6 +445,13 @@ void MainWindow::on_cmdStart_clicked()
         startSession();
 }
 
+void MainWindow::onReconnectFailed()
+{
+    QMessageBox::warning(nullptr, tr("Connection Error"), tr("Connection was broken"),
+                         QMessageBox::Ok);
+    on_cmdStart_clicked();
+}
+
 bool MainWindow::startLocalServers()
 {
     m_webServer->listen(m_ip, m_port, getWEBDir(), ui->maxAudioLag->value());

@@ -71,6 +71,8 @@ public:
 
     // The Start/Stop tool button: starts a session when idle, stops it when running.
     void on_cmdStart_clicked();
+    // The cloud relay gave up reconnecting: tell the presenter, then stop the session.
+    void onReconnectFailed();
     // One statistics tick; with `fake` every value reads 0.
     void onStatTimer(bool fake);
     void onStatTimer();

@@ -131,6 +131,7 @@ private slots:
     void busyPortKeepsTheStudioIdle();
     void voteReachesCommandViewersAndTallyComesBack();
     void closingTheWindowEndsTheSession();
+    void reconnectFailureWarnsAndStops();
     void desktopSessionReachesViewer();
 
 private:
@@ -299,6 +300,28 @@ void TestStudioSession::closingTheWindowEndsTheSession()
     QVERIFY(!window.isRunning());
     QVERIFY(window.captureStreamer()->isFinished());
     QVERIFY(!window.relayServer()->isListening());
+}
+
+void TestStudioSession::reconnectFailureWarnsAndStops()
+{
+    MainWindow window(fakeDevices());
+    window.on_cmdStart_clicked();
+    QVERIFY(window.isRunning());
+    QString title, text;
+    whenModalAppears([&title, &text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    window.onReconnectFailed();
+    QCOMPARE(title, QString("Connection Error"));
+    QCOMPARE(text, QString("Connection was broken"));
+    QVERIFY(!window.isRunning());
+    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QVERIFY(window.captureStreamer()->isFinished());
+    QVERIFY(controlsEnabled(window, true));
 }
 
 void TestStudioSession::desktopSessionReachesViewer()
