@@ -13,6 +13,7 @@
 #include "audience/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "quiz/gui/ISquiz.h"
 #include "relay/WSServer.h"
 #include "ui_MainWindow.h"
 #include "web/APIWebServer.h"
@@ -163,6 +164,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The capture thread must not outlive the window that owns the controller.
     stopSession();
+    // The studio ends with its main window; an open quiz list would keep the process alive.
+    if (m_squiz)
+        m_squiz->hideWindow();
     event->accept();
 }
 
@@ -183,6 +187,12 @@ void MainWindow::buildToolBar()
     connect(vote, &QToolButton::clicked, this, &MainWindow::onVoteTriggered);
     ui->mainToolBar->addWidget(vote);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
+
+    QToolButton *quizzes = toolButton(this, ":QUIZ");
+    quizzes->setText(tr("Quizzes"));
+    quizzes->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    connect(quizzes, &QToolButton::clicked, this, &MainWindow::onSquizTriggered);
+    ui->mainToolBar->addWidget(quizzes);
 }
 
 void MainWindow::buildQuestionsMenu()
@@ -563,6 +573,13 @@ void MainWindow::onVoteTriggered()
     WSServer *relay = m_wsServer.get();
     m_voteDlg->showVote(
         m_settings.get(), [relay] { return relay->voteResults(); }, apiBaseUrl());
+}
+
+void MainWindow::onSquizTriggered()
+{
+    if (!m_squiz)
+        m_squiz = createSquiz(*m_settings);
+    m_squiz->showWindow();
 }
 
 void MainWindow::on_exportToJSON()

@@ -20,6 +20,7 @@ class QShortcut;
 class QTimer;
 class QToolButton;
 class APIWebServer;
+class ISquiz;
 class VoteDlg;
 class WebServer;
 class WSServer;
@@ -77,6 +78,8 @@ public:
     void onStatTimer(bool fake);
     void onStatTimer();
     void onVoteTriggered();
+    // The "Quizzes" tool button: the quiz list window, made on the first call.
+    void onSquizTriggered();
     // The questions menu.
     void on_exportToJSON();
     void on_exportToFile();
@@ -130,6 +133,7 @@ private:
     bool m_running = false;
     std::unique_ptr<QTimer> m_statTimer;
     std::unique_ptr<VoteDlg> m_voteDlg;
+    std::unique_ptr<ISquiz> m_squiz;
     QStringList m_publicServers;
     // The settings store and the service objects live as long as the window, which is the life
     // of the process; they are parentless so no widget owns them.

@@ -33,6 +33,7 @@
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
@@ -122,6 +123,7 @@ private slots:
     void copyButtonShowsCopiedFor200Ms();
     void toolBarAndQuestionsMenu();
     void votingButtonOpensVoteWindow();
+    void quizzesButtonOpensOneQuizList();
     void jsonViewOpensQuestionsList();
     void clearQuestionsAfterYes();
     void cloudStartSaysNotAvailable();
@@ -508,6 +510,8 @@ void TestMainWindow::toolBarAndQuestionsMenu()
         if (!button->text().isEmpty())
             texts.append(button->text());
     QVERIFY(texts.contains("Voting"));
+    QVERIFY(texts.contains("Quizzes"));
+    QVERIFY(!QIcon(":QUIZ").pixmap(50, 50).isNull());
 
     QStringList actions;
     for (const QAction *action : window.questionsMenu()->actions())
@@ -527,6 +531,35 @@ void TestMainWindow::votingButtonOpensVoteWindow()
     QVERIFY(voting);
     QTest::mouseClick(voting, Qt::LeftButton);
     QVERIFY(window.voteWindow()->isVisible());
+}
+
+void TestMainWindow::quizzesButtonOpensOneQuizList()
+{
+    QTemporaryDir quizzes;
+    m_home->set("QUIZ_DIR", quizzes.path());
+    MainWindow window;
+    QToolButton *button = nullptr;
+    for (QToolButton *candidate :
+         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
+        if (candidate->text() == "Quizzes")
+            button = candidate;
+    QVERIFY(button);
+    const auto quizWindows = [] {
+        QList<QWidget *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->windowTitle() == "Quizes" && widget->isVisible())
+                found.append(widget);
+        return found;
+    };
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(quizWindows().size(), 1);
+    QWidget *list = quizWindows().first();
+    list->close();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(quizWindows(), QList<QWidget *>{list});
+    // Closing the studio closes the list too, so the process can end.
+    window.close();
+    QVERIFY(quizWindows().isEmpty());
 }
 
 void TestMainWindow::jsonViewOpensQuestionsList()
