@@ -5,6 +5,7 @@
 #include "quiz/gui/QuizEditor.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QtTest>
 #include <memory>
 
@@ -16,6 +17,7 @@ private slots:
     void cleanup();
 
     void startsSavedAndEmpty();
+    void questionFrameLayout();
     void newQuizIsSavedThenRenamed();
     void oneFilledOptionSavesFour();
     void selectingAndDeletingQuestions();
@@ -82,6 +84,28 @@ void TestQuizEditor::startsSavedAndEmpty()
     QVERIFY(!m_editor->isVisible());
     QVERIFY(m_editor->result().title.isEmpty());
     QVERIFY(m_fixture->files().isEmpty());
+}
+
+void TestQuizEditor::questionFrameLayout()
+{
+    open();
+    m_probe->addQuestion("q");
+    QWidget *frame = m_probe->frames().first();
+    QCOMPARE(frame->height(), 120);
+    QCOMPARE(m_probe->selection(0)->objectName(), QString("checkBox-0"));
+    auto *grid = frame->findChild<QGridLayout *>();
+    QVERIFY(grid);
+    // Options 1 and 2 down the first column, 3 and 4 down the second.
+    const QList<QPoint> cells{{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    const QList<QLineEdit *> edits = m_probe->edits(0);
+    for (int option = 0; option < 4; ++option) {
+        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+        grid->getItemPosition(grid->indexOf(edits.at(option + 1)), &row, &column, &rowSpan,
+                              &columnSpan);
+        QCOMPARE(QPoint(row, column), cells.at(option));
+    }
+    m_probe->addQuestion("r");
+    QCOMPARE(m_probe->selection(1)->objectName(), QString("checkBox-1"));
 }
 
 void TestQuizEditor::newQuizIsSavedThenRenamed()
