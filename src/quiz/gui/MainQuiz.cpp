@@ -30,6 +30,8 @@ MainQuiz::MainQuiz(const QString &folder, const QSize &desktopSize,
 {
     ui->setupUi(this);
     setWindowTitle(tr("Quizes"));
+    // Text-only tool buttons on the dark window, legible like the studio's own tool bar.
+    ui->toolBar->setStyleSheet("QToolButton {color:white;}");
     m_grid = new QGridLayout(ui->scrollAreaWidgetContents);
     m_grid->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     connect(ui->createQuiz, &QAction::triggered, this, &MainQuiz::showEditor);
