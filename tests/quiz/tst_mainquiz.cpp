@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
@@ -76,6 +77,8 @@ private:
 
     std::unique_ptr<QuizFixture> m_fixture;
     std::unique_ptr<MainQuiz> m_window;
+    // The caption and filter of the last file dialog.
+    QString m_fileDialog;
 };
 
 void TestMainQuiz::init()
@@ -137,15 +140,21 @@ QPushButton *TestMainQuiz::tileButton(const QString &label, const QString &text)
 
 void TestMainQuiz::import(const QString &file)
 {
-    whenModalAppears([file](QWidget *modal) {
+    m_fileDialog.clear();
+    whenModalAppears([this, file](QWidget *modal) {
         auto *dialog = qobject_cast<QFileDialog *>(modal);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowTitle(), QString("Select file"));
-        QCOMPARE(dialog->nameFilters(), QStringList{"Json file (*.json)"});
-        dialog->selectFile(file);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        m_fileDialog = dialog->windowTitle() + " " + dialog->nameFilters().join(";");
+        // Typed as the presenter would: selectFile() leaves the name field alone once it has
+        // the focus, which a loaded machine may give it before this runs.
+        dialog->findChild<QLineEdit *>("fileNameEdit")->setText(file);
         static_cast<QDialog *>(dialog)->accept();
     });
     m_window->findChild<QAction *>("exportFile")->trigger();
+    QCOMPARE(m_fileDialog, QString("Select file Json file (*.json)"));
 }
 
 void TestMainQuiz::formAndEmptyFolder()
