@@ -11,6 +11,8 @@
 #include "app/StatusBarWidget.h"
 #include "app/ViewerAddress.h"
 #include "audience/VoteDlg.h"
+#include "audience/gui/RandomGame.h"
+#include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "relay/WSServer.h"
@@ -78,8 +80,10 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 {
     initIconResources();
     m_ndi = std::make_unique<NDISource>(captureFactory);
+    m_zoomQR = std::make_unique<ZoomQRW>();
     m_streamer = std::make_unique<CaptureStreamer>(captureFactory);
     m_statTimer = std::make_unique<QTimer>();
+    m_randomGame = std::make_unique<RandomGame>();
     m_voteDlg = std::make_unique<VoteDlg>();
 
     ui->setupUi(this);
@@ -120,6 +124,10 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 
     connect(m_voteDlg.get(), &VoteDlg::voteStart, m_wsServer.get(), &WSServer::onVoteStart);
     connect(m_voteDlg.get(), &VoteDlg::voteStop, m_wsServer.get(), &WSServer::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, m_wsServer.get(),
+            &WSServer::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_wsServer.get(),
+            &WSServer::onRandomGameFinish);
 
     onStatTimer(true);
 
@@ -154,7 +162,9 @@ MainWindow::~MainWindow()
     m_webServer.reset();
     m_storage.reset();
     m_voteDlg.reset();
+    m_randomGame.reset();
     m_statTimer.reset();
+    m_zoomQR.reset();
     m_streamer.reset();
     m_ndi.reset();
 }
@@ -177,11 +187,16 @@ void MainWindow::buildToolBar()
     ui->mainToolBar->addWidget(m_startButton);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
 
-    QToolButton *vote = toolButton(this, ":VOTE");
-    vote->setText(tr("Voting"));
-    vote->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    connect(vote, &QToolButton::clicked, this, &MainWindow::onVoteTriggered);
-    ui->mainToolBar->addWidget(vote);
+    const auto addTool = [this](const char *icon, const QString &text, void (MainWindow::*slot)()) {
+        QToolButton *button = toolButton(this, icon);
+        button->setText(text);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        connect(button, &QToolButton::clicked, this, slot);
+        ui->mainToolBar->addWidget(button);
+    };
+    addTool(":ZQR", tr("Zoom QR"), &MainWindow::on_ZoomQR);
+    addTool(":RND", tr("Random Winner"), &MainWindow::onRandomWinnerTriggered);
+    addTool(":VOTE", tr("Voting"), &MainWindow::onVoteTriggered);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
 }
 
@@ -563,6 +578,16 @@ void MainWindow::onVoteTriggered()
     WSServer *relay = m_wsServer.get();
     m_voteDlg->showVote(
         m_settings.get(), [relay] { return relay->voteResults(); }, apiBaseUrl());
+}
+
+void MainWindow::onRandomWinnerTriggered()
+{
+    m_randomGame->showGame(m_settings.get());
+}
+
+void MainWindow::on_ZoomQR()
+{
+    m_zoomQR->showQR(viewerUrl());
 }
 
 void MainWindow::on_exportToJSON()

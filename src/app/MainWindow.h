@@ -20,9 +20,11 @@ class QShortcut;
 class QTimer;
 class QToolButton;
 class APIWebServer;
+class RandomGame;
 class VoteDlg;
 class WebServer;
 class WSServer;
+class ZoomQRW;
 
 namespace CaptureSources {
 struct Choice;
@@ -51,6 +53,8 @@ public:
     APIWebServer *apiServer() const { return m_apiServer.get(); }
     DBStorage *questionStore() const { return m_storage.get(); }
     VoteDlg *voteWindow() const { return m_voteDlg.get(); }
+    RandomGame *randomGameWindow() const { return m_randomGame.get(); }
+    ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
     CaptureStreamer *captureStreamer() const { return m_streamer.get(); }
     QToolButton *startButton() const { return m_startButton; }
     QMenu *questionsMenu() const { return m_questionsMenu; }
@@ -77,6 +81,9 @@ public:
     void onStatTimer(bool fake);
     void onStatTimer();
     void onVoteTriggered();
+    void onRandomWinnerTriggered();
+    // Shows the current viewer address as a large QR code.
+    void on_ZoomQR();
     // The questions menu.
     void on_exportToJSON();
     void on_exportToFile();
@@ -129,6 +136,8 @@ private:
     std::unique_ptr<CaptureStreamer> m_streamer;
     bool m_running = false;
     std::unique_ptr<QTimer> m_statTimer;
+    std::unique_ptr<ZoomQRW> m_zoomQR;
+    std::unique_ptr<RandomGame> m_randomGame;
     std::unique_ptr<VoteDlg> m_voteDlg;
     QStringList m_publicServers;
     // The settings store and the service objects live as long as the window, which is the life
