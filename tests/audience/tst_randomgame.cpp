@@ -169,10 +169,11 @@ void TestRandomGame::clockTicksEvery400Ms()
     elapsed.start();
     startButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(ticks.count(), 1, 2000);
-    QVERIFY2(elapsed.elapsed() >= 390, qPrintable(QString::number(elapsed.elapsed())));
+    // A coarse timer may fire up to 5 % early.
+    QVERIFY2(elapsed.elapsed() >= 380, qPrintable(QString::number(elapsed.elapsed())));
     QCOMPARE(ticks.first().at(1).toInt(), 4);
     QTRY_COMPARE_WITH_TIMEOUT(ticks.count(), 2, 2000);
-    QVERIFY2(elapsed.elapsed() >= 790, qPrintable(QString::number(elapsed.elapsed())));
+    QVERIFY2(elapsed.elapsed() >= 760, qPrintable(QString::number(elapsed.elapsed())));
 }
 
 QTEST_MAIN(TestRandomGame)

@@ -46,7 +46,6 @@ void RandomGame::onGameTimer()
     const RandomGameRound::Step step = m_round.advance();
     switch (step.kind) {
     case RandomGameRound::Step::Kind::Idle:
-        m_timer.stop();
         return;
     case RandomGameRound::Step::Kind::Progress:
         emit randomGameTick(step.clr, step.proc);
