@@ -34,6 +34,7 @@ void ZoomQRW::showQR(const QString &text)
         ui->lblPreview->setScaledContents(true);
     }
     showNormal();
+    raise();
 }
 
 void ZoomQRW::on_cmdSave_clicked()
