@@ -1,5 +1,5 @@
-#include "app/ViewerAddress.h"
 #include "audience/gui/ZoomQRW.h"
+#include "session/ViewerAddress.h"
 #include "support/ModalHandler.h"
 
 #include <QFileDialog>
