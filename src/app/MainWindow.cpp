@@ -158,8 +158,12 @@ bool MainWindow::isRunning() const
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // The capture thread must not outlive the window that owns the controller.
+    // The capture thread must not outlive the window that owns the controller, and no other
+    // window of the studio may go on reaching viewers without it.
     stopSession();
+    m_voteDlg->close();
+    m_randomGame->close();
+    m_zoomQR->close();
     event->accept();
 }
 

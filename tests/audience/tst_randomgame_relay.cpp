@@ -25,7 +25,7 @@ void TestRandomGameRelay::everyViewerSeesTheGameAndOneWins()
     constexpr int kViewers = 4;
     QTemporaryDir dir;
     QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    WSServer relay;
+    WSServer relay(0);
     relay.start("127.0.0.1", 0);
     QVERIFY(relay.isListening());
     RandomGame game;
