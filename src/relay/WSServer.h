@@ -7,7 +7,11 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "relay/JoinCache.h"
+#include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
+
+#include <memory>
 
 class QTcpSocket;
 class QWebSocket;
@@ -16,8 +20,9 @@ class ViewerAcceptor;
 
 // The local relay: encoder writers push transport-stream bytes to the ingest
 // listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
-// on "/readvideo". Viewers on "/cmdchannel" get vote and game commands and
-// answer votes. Lives on the GUI thread; the statistics read the counters directly.
+// on "/readvideo". A viewer who joins mid-stream first gets the video from the
+// last full picture on, so the picture starts at once. Viewers on "/cmdchannel" get vote and game
+// commands and answer votes. Lives on the GUI thread; the statistics read the counters directly.
 class WSServer : public QObject
 {
     Q_OBJECT
@@ -33,6 +38,7 @@ public:
     static constexpr int kTallySize = 10;
 
     WSServer();
+    ~WSServer() override;
 
     // Zeroes the counters; listens unless already listening. The address is the
     // chosen interface's text, the port the viewer HTTP port plus one.
@@ -64,11 +70,20 @@ public slots:
     void onVoteStop();
 
 private:
+    // Per ingest connection: the partial packet still to come and the join cache.
+    struct IngestStream
+    {
+        TsPacketAligner aligner;
+        JoinCache joinCache;
+    };
+
     void forwardIngest(const QByteArray &packets);
+    void sendJoinCaches(QWebSocket *viewer);
     void sendToCommandConsumers(const QString &message);
     void dropViewer(QWebSocket *socket);
     void forgetViewer(QWebSocket *socket);
 
     ViewerAcceptor *m_acceptor;
     VideoFanOut m_fanOut;
+    QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };
