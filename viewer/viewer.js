@@ -19,7 +19,12 @@
     pendingFrames: 0,   // arrived, not yet decoded
     audioDecoded: 0,
     audioPlayed: 0,     // decoded while the sound was on
-    firstPictureAt: 0,  // performance.now() of the first picture and of being live after it
+    // performance.now() of: the decoders ready, the stream socket open, its first data, the
+    // first picture, and being live after it
+    decodersReadyAt: 0,
+    streamOpenAt: 0,
+    firstDataAt: 0,
+    firstPictureAt: 0,
     liveAt: 0,
     reconnects: 0
   };
@@ -95,9 +100,37 @@
   // ---- the picture and sound ----------------------------------------------------------------
   var player = null;
 
-  // JSMpeg source on a ReconnectingSocket; JSMpeg's own reconnects only every 5 s.
+  // The stream socket opens as soon as the script runs, while JSMpeg compiles its decoders;
+  // what arrives meanwhile waits for them.
+  var early = [];
+  var deliver = function (data) { early.push(data); };
+  function openStream() {
+    var lastData = 0;
+    streamSocket = new ReconnectingSocket(relayUrl('/readvideo'), {
+      open: function () {
+        lastData = performance.now();
+        if (!stats.streamOpenAt) stats.streamOpenAt = lastData;
+        early.length = 0;
+        forgetPartialFrames();
+        updateConnection();
+      },
+      close: function () {
+        stats.reconnects++;
+        updateConnection();
+      },
+      message: function (data) {
+        lastData = performance.now();
+        if (!stats.firstDataAt) stats.firstDataAt = lastData;
+        deliver(data);
+      }
+    });
+    setInterval(function () {
+      if (streamSocket.isOpen && performance.now() - lastData > SILENCE_MS) streamSocket.restart();
+    }, 1000);
+  }
+
+  // JSMpeg's source for that socket (JSMpeg's own reconnects only every 5 s).
   function LiveSource(url, options) {
-    this.url = url;
     this.options = options;
     this.destination = null;
     this.streaming = true;
@@ -110,28 +143,14 @@
   LiveSource.prototype.destroy = function () {};
   LiveSource.prototype.start = function () {
     var self = this;
-    var lastData = 0;
-    streamSocket = new ReconnectingSocket(this.url, {
-      open: function () {
-        lastData = performance.now();
-        forgetPartialFrames();
-        updateConnection();
-      },
-      close: function () {
-        stats.reconnects++;
-        updateConnection();
-      },
-      message: function (data) {
-        lastData = performance.now();
-        self.progress = 1;
-        self.established = true;
-        self.destination.write(data);
-        drain();
-      }
-    });
-    setInterval(function () {
-      if (streamSocket.isOpen && performance.now() - lastData > SILENCE_MS) streamSocket.restart();
-    }, 1000);
+    stats.decodersReadyAt = performance.now();
+    deliver = function (data) {
+      self.progress = 1;
+      self.established = true;
+      self.destination.write(data);
+      drain();
+    };
+    early.splice(0).forEach(deliver);
   };
 
   // A new connection starts a new stream: what was half received of the old one goes.
@@ -430,6 +449,7 @@
     });
   }
 
+  openStream();
   startPlayer();
   loadAudioLag();
   commandSocket = new ReconnectingSocket(relayUrl('/cmdchannel'), {

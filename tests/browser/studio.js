@@ -20,9 +20,12 @@ function studioHostPath() {
 async function startStudio() {
   const child = spawn(studioHostPath(), ['serve'], { stdio: ['pipe', 'pipe', 'pipe'] });
   const log = [];
+  const file = process.env.LUMACAST_STUDIO_LOG &&
+    require('node:fs').createWriteStream(process.env.LUMACAST_STUDIO_LOG, { flags: 'a' });
   child.stderr.on('data', (chunk) => {
     log.push(chunk.toString());
     if (log.length > 400) log.shift();
+    if (file) file.write(chunk);
   });
   const lines = readline.createInterface({ input: child.stdout });
   const waiting = [];

@@ -16,6 +16,8 @@
 //   votes                              -> {"votes": the window's last tally}
 //   questions                          -> {"questions": [{"id","name","question"}]}
 //   game_tick {"clr","proc"}, game_finish {"lose","win","code"}   random draw messages
+//   environment                        -> {"display", "pulseServer", "webDir"}: for a reference
+//                                         pipeline that captures the same screen and sound
 //   quit
 // The first line out is {"ready": true, "url": the viewer address}.
 #include "StudioTestHome.h"
@@ -170,6 +172,10 @@ private:
             m_window->relayServer()->onRandomGameFinish(
                 request["lose"].toString(), request["win"].toString(), request["code"].toString());
             reply({{"sent", true}});
+        } else if (what == "environment") {
+            reply({{"display", m_xvfb.display()},
+                   {"pulseServer", m_pulse.server()},
+                   {"webDir", MainWindow::getWEBDir()}});
         } else if (what == "quit") {
             reply({{"quit", true}});
             QCoreApplication::quit();
