@@ -8,8 +8,8 @@
   // An open stream socket that brings nothing for this long has lost the studio (a stopped
   // session keeps its viewer sockets open but sends nothing).
   var SILENCE_MS = 5000;
-  // Catching up decodes in slices of this length, so a picture is painted between slices.
-  var DECODE_SLICE_MS = 24;
+  // Catching up decodes this long per animation frame.
+  var DECODE_SLICE_MS = 20;
   var DEFAULT_AUDIO_LAG = 0.25;
 
   var stats = {
@@ -148,7 +148,7 @@
       self.progress = 1;
       self.established = true;
       self.destination.write(data);
-      drain();
+      onStreamData();
     };
     early.splice(0).forEach(deliver);
   };
@@ -168,19 +168,21 @@
   }
 
   // JSMpeg decodes one frame per animation frame, so a page that fell behind (a late join, a
-  // busy phone, a hidden tab) never catches up. Here every waiting frame is decoded at once,
-  // in slices, and only the newest is drawn.
-  var drainScheduled = false;
-  var sliceChannel = new MessageChannel();
-  sliceChannel.port1.onmessage = function () {
-    drainScheduled = false;
-    drain();
-  };
+  // busy phone, a hidden tab) never catches up. Here every waiting frame is decoded as soon as
+  // it arrives and only the newest is drawn. A backlog is worked off in slices, one per
+  // animation frame, so the page still paints and answers taps while it catches up; a hidden
+  // page, which paints nothing, decodes everything at once.
+  var catchingUp = false;
+
+  function onStreamData() {
+    if (!catchingUp || document.hidden) drain();
+  }
 
   function drain() {
     if (!player) return;
     var video = player.video;
     if (video) {
+      var budget = document.hidden ? Infinity : DECODE_SLICE_MS;
       var started = performance.now();
       var decoded = 0;
       var more = false;
@@ -189,7 +191,7 @@
       try {
         while (video.decode()) {
           decoded++;
-          if (performance.now() - started > DECODE_SLICE_MS) {
+          if (performance.now() - started > budget) {
             more = true;
             break;
           }
@@ -197,13 +199,10 @@
       } finally {
         video.destination = renderer;
       }
+      catchingUp = more;
       stats.videoDecoded += decoded;
       stats.pendingFrames = more ? Math.max(0, stats.pendingFrames - decoded) : 0;
       if (decoded) present();
-      if (more && !drainScheduled) {
-        drainScheduled = true;
-        sliceChannel.port2.postMessage(0);
-      }
     }
     drainAudio();
   }
@@ -275,7 +274,7 @@
       videoBufferSize: 8 * 1024 * 1024,
       audioBufferSize: 256 * 1024
     });
-    // Frames are decoded as they arrive; the animation loop only picks up what is left.
+    // Frames are decoded as they arrive; the animation loop works off a backlog.
     player.updateForStreaming = drain;
     if (player.video) {
       var write = player.video.write;

@@ -70,6 +70,16 @@ async function viewerFor(t, ...args) {
   return viewer;
 }
 
+async function liveViewers(t, count) {
+  const pages = [];
+  for (let i = 0; i < count; ++i) {
+    const viewer = await viewerFor(t, browser, studio.url);
+    await viewer.page.waitForFunction(() => document.querySelector('#connection').dataset.state === 'live');
+    pages.push(viewer);
+  }
+  return pages;
+}
+
 test('the picture shows the screen within 1 s, right after Start and 5 s into the stream', async (t) => {
   for (const delay of [1000, 5000]) {
     await studio.request({ do: 'stop' });
@@ -151,12 +161,7 @@ test('questions reach the store and the question list, markup as text', async (t
 });
 
 test('a vote shows in three pages; choices reach the window and vote_result.html', async (t) => {
-  const pages = [];
-  for (let i = 0; i < 3; ++i) {
-    const viewer = await viewerFor(t, browser, studio.url);
-    await viewer.page.waitForFunction(() => document.querySelector('#connection').textContent === 'Live');
-    pages.push(viewer);
-  }
+  const pages = await liveViewers(t, 3);
   const result = await viewerFor(t, browser, studio.url, { page: 'vote_result.html' });
   const title = 'Best <u>colour</u>?';
   await studio.request({ do: 'vote', title, options: ['Red', '<b>Blue</b>', '', 'Green', ''] });
@@ -203,12 +208,7 @@ function barTexts(page) {
 }
 
 test('the random draw: progress in its colour, one winner with the code, the others lose', async (t) => {
-  const pages = [];
-  for (let i = 0; i < 2; ++i) {
-    const viewer = await viewerFor(t, browser, studio.url);
-    await viewer.page.waitForFunction(() => document.querySelector('#connection').textContent === 'Live');
-    pages.push(viewer);
-  }
+  const pages = await liveViewers(t, 2);
   await studio.request({ do: 'game_tick', clr: '#00ff7f', proc: 42 });
   for (const { page } of pages) {
     await page.waitForSelector('#game:not([hidden])');
