@@ -8,8 +8,9 @@
   // An open stream socket that brings nothing for this long has lost the studio (a stopped
   // session keeps its viewer sockets open but sends nothing).
   var SILENCE_MS = 5000;
-  // Catching up decodes this long per animation frame.
-  var DECODE_SLICE_MS = 20;
+  // Catching up decodes this long per animation frame, and draws at most this often.
+  var DECODE_SLICE_MS = 40;
+  var CATCH_UP_DRAW_MS = 200;
   var DEFAULT_AUDIO_LAG = 0.25;
 
   var stats = {
@@ -202,7 +203,8 @@
       catchingUp = more;
       stats.videoDecoded += decoded;
       stats.pendingFrames = more ? Math.max(0, stats.pendingFrames - decoded) : 0;
-      if (decoded) present();
+      if (decoded && (!more || !stats.framesShown || started - lastDrawnAt >= CATCH_UP_DRAW_MS))
+        present();
     }
     drainAudio();
   }
@@ -229,6 +231,7 @@
   }
 
   var presentWhenShown = false;
+  var lastDrawnAt = 0;
   function present() {
     if (document.hidden) {
       presentWhenShown = true;
@@ -253,6 +256,7 @@
     }
     stats.framesShown++;
     var now = performance.now();
+    lastDrawnAt = now;
     if (!stats.firstPictureAt) stats.firstPictureAt = now;
     if (!stats.liveAt && stats.pendingFrames <= 2) stats.liveAt = now;
   }
@@ -263,8 +267,25 @@
     }
   });
 
+  // WebGL converts the picture on the graphics chip. Where WebGL runs in software (no usable
+  // GPU), JSMpeg's plain canvas conversion costs less.
+  function hardwareWebGL() {
+    try {
+      var gl = document.createElement('canvas').getContext('webgl');
+      if (!gl) return false;
+      var info = gl.getExtension('WEBGL_debug_renderer_info');
+      var name = info ? String(gl.getParameter(info.UNMASKED_RENDERER_WEBGL)) : '';
+      var lose = gl.getExtension('WEBGL_lose_context');
+      if (lose) lose.loseContext();
+      return !/SwiftShader|llvmpipe|softpipe|Software/i.test(name);
+    } catch (e) {
+      return false;
+    }
+  }
+
   function startPlayer() {
     player = new JSMpeg.Player(relayUrl('/readvideo'), {
+      disableGl: !hardwareWebGL(),
       source: LiveSource,
       canvas: document.getElementById('video'),
       maxAudioLag: DEFAULT_AUDIO_LAG,
