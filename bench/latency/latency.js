@@ -9,7 +9,7 @@
 //   --changes N        colour changes per measurement (default 30)
 //   --soak-minutes M   keep the session and the page running M minutes, then measure again
 //   --viewers N        joining viewers (default 10)
-//   --no-reference     skip the reference pipeline
+//   --no-reference     skip the reference pipeline; --only-reference: only that
 const fs = require('node:fs');
 const os = require('node:os');
 const net = require('node:net');
@@ -29,6 +29,7 @@ const CHANGES = option('--changes', 30);
 const SOAK_MINUTES = option('--soak-minutes', 0);
 const VIEWERS = option('--viewers', 10);
 const REFERENCE = !args.includes('--no-reference');
+const STUDIO = !args.includes('--only-reference');
 const AUTOPLAY = ['--autoplay-policy=no-user-gesture-required'];
 const PALETTE = ['#e02020', '#20c060', '#2040e0', '#f0f0f0', '#f0c020', '#202020'];
 const FRAME_MS = 1000 / 24;
@@ -60,6 +61,11 @@ async function measureLatency(studio, page, label) {
       latencies.push(picture.at - paintedAt);
     } catch (error) {
       ++missed;
+      if (missed === 1) {
+        const last = await page.evaluate(() => window.__pictures[window.__pictures.length - 1]);
+        console.log(`  ${colour} not shown within 5 s; the last picture, ` +
+          `${last ? (last.at - paintedAt).toFixed(0) + ' ms after the paint, shows ' + last.rgb : 'none'}`);
+      }
     }
   }
   console.log(`${label.padEnd(34)} ${summary(latencies)}${missed ? `  missed ${missed}` : ''}`);
@@ -152,6 +158,40 @@ async function startReference(environment, address) {
   };
 }
 
+async function measureStudio(studio, browser) {
+  await studio.request({ do: 'start' });
+  await sleep(3000);
+  const viewer = await openViewer(browser, studio.url);
+  await firstPicture(viewer.page);
+  const start = await measureLatency(studio, viewer.page, 'studio, right after Start');
+  if (SOAK_MINUTES > 0) {
+    console.log(`soaking ${SOAK_MINUTES} min with the page open...`);
+    await sleep(SOAK_MINUTES * 60000);
+    const soaked = await measureLatency(studio, viewer.page, `studio, after ${SOAK_MINUTES} min`);
+    const drift = percentile(soaked, 50) - percentile(start, 50);
+    console.log(`  median change after the soak: ${drift.toFixed(1)} ms; page stats ` +
+      JSON.stringify(await viewer.page.evaluate(() => window.viewer.stats)));
+  }
+  await viewer.context.close();
+  await measureJoins(browser, studio, studio.url, 'studio');
+  await studio.request({ do: 'stop' });
+}
+
+async function measureReference(studio, browser) {
+  const environment = await studio.request({ do: 'environment' });
+  const reference = await startReference(environment, process.env.LUMACAST_STUDIO_ADDRESS);
+  try {
+    await sleep(3000);
+    const page = await openViewer(browser, reference.url);
+    await firstPicture(page.page);
+    await measureLatency(studio, page.page, 'reference (ffmpeg CLI + Node relay)');
+    await page.context.close();
+    await measureJoins(browser, studio, reference.url, 'reference');
+  } finally {
+    await reference.stop();
+  }
+}
+
 async function main() {
   console.log(`bench/latency: ${CHANGES} colour changes, ${VIEWERS} joining viewers, ` +
     `960x540 at 936 kbit/s video + 64 kbit/s audio, 24 frames/s (a frame every ${FRAME_MS.toFixed(1)} ms)`);
@@ -159,37 +199,8 @@ async function main() {
   const studio = await startStudio();
   const browser = await launchBrowser(AUTOPLAY);
   try {
-    await studio.request({ do: 'start' });
-    await sleep(3000);
-    const viewer = await openViewer(browser, studio.url);
-    await firstPicture(viewer.page);
-    const start = await measureLatency(studio, viewer.page, 'studio, right after Start');
-    if (SOAK_MINUTES > 0) {
-      console.log(`soaking ${SOAK_MINUTES} min with the page open...`);
-      await sleep(SOAK_MINUTES * 60000);
-      const soaked = await measureLatency(studio, viewer.page, `studio, after ${SOAK_MINUTES} min`);
-      const drift = percentile(soaked, 50) - percentile(start, 50);
-      console.log(`  median change after the soak: ${drift.toFixed(1)} ms; page stats ` +
-        JSON.stringify(await viewer.page.evaluate(() => window.viewer.stats)));
-    }
-    await viewer.context.close();
-    await measureJoins(browser, studio, studio.url, 'studio');
-
-    if (REFERENCE) {
-      await studio.request({ do: 'stop' });
-      const environment = await studio.request({ do: 'environment' });
-      const reference = await startReference(environment, process.env.LUMACAST_STUDIO_ADDRESS);
-      try {
-        await sleep(3000);
-        const page = await openViewer(browser, reference.url);
-        await firstPicture(page.page);
-        await measureLatency(studio, page.page, 'reference (ffmpeg CLI + Node relay)');
-        await page.context.close();
-        await measureJoins(browser, studio, reference.url, 'reference');
-      } finally {
-        await reference.stop();
-      }
-    }
+    if (STUDIO) await measureStudio(studio, browser);
+    if (REFERENCE) await measureReference(studio, browser);
   } finally {
     await browser.close();
     await studio.close();
