@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "audience/VoteState.h"
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
@@ -21,8 +22,8 @@ class ViewerAcceptor;
 // The local relay: encoder writers push transport-stream bytes to the ingest
 // listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
 // on "/readvideo". A viewer who joins mid-stream first gets the video from the
-// last full picture on, so the picture starts at once. Viewers on "/cmdchannel" get vote and game
-// commands and answer votes. Lives on the GUI thread; the statistics read the counters directly.
+// last full picture on, so the picture starts at once. Viewers on "/cmdchannel"
+// get vote and game commands and answer votes. Lives on the GUI thread.
 class WSServer : public QObject
 {
     Q_OBJECT
@@ -35,9 +36,18 @@ public:
     static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
     // Commands from viewers are a few bytes; nobody gets to make us buffer more.
     static constexpr quint64 kMaxIncomingMessageBytes = 4096;
-    static constexpr int kTallySize = 10;
 
-    WSServer();
+    // What the statistics show, read in one call.
+    struct Statistics
+    {
+        qint64 receivedBytes = 0; // from the encoder writers
+        qint64 sentBytes = 0;     // to all video viewers, summed over viewers
+        int viewers = 0;          // sockets on the video path
+    };
+
+    // The encoder writers connect to `ingestPort` on 127.0.0.1; 0 lets the system pick one
+    // (read it back with ingestPort() after start).
+    explicit WSServer(quint16 ingestPort = kIngestPort);
     ~WSServer() override;
 
     // Zeroes the counters; listens unless already listening. The address is the
@@ -46,6 +56,9 @@ public:
     void stop();
     bool isListening() const;
     quint16 serverPort() const;
+    // The ingest listener's port while it listens, else the port it was given.
+    quint16 ingestPort() const;
+    Statistics statistics() const;
 
     // Entry 0: viewers the last vote was sent to; entry k: votes for option k.
     QVector<qint32> voteResults() const;
@@ -84,6 +97,7 @@ private:
     void forgetViewer(QWebSocket *socket);
 
     ViewerAcceptor *m_acceptor;
+    quint16 m_ingestPort;
     VideoFanOut m_fanOut;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

@@ -2,17 +2,17 @@
 #include "WindowProbe.h"
 #include "support/ModalHandler.h"
 
-#include "app/AppSettings.h"
 #include "app/AppStyle.h"
-#include "app/CloudServerList.h"
 #include "app/CustomClouds.h"
 #include "app/LinkLabel.h"
 #include "app/MainWindow.h"
 #include "app/StatusBarWidget.h"
-#include "app/ViewerAddress.h"
-#include "audience/VoteDlg.h"
+#include "audience/gui/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
+#include "session/AppSettings.h"
+#include "session/CloudServerList.h"
+#include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
 #include "web/DBStorage.h"
 #include "web/WebServer.h"
@@ -151,12 +151,10 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::styleSheetIsTheStudioLook()
 {
-    const QString sheet = globalStyleSheet();
-    QCOMPARE(sheet.size(), 1273);
-    QVERIFY(sheet.startsWith("MainWindow {  background-color: #050F15;}QDialog {"));
-    QVERIFY(sheet.contains("selection-color: #EA700C; } QSpinBox {"));
-    QVERIFY(sheet.endsWith("#scrollAreaQuize QWidget QPushButton{background-color: white;}"));
-    QVERIFY(!sheet.contains('\n'));
+    // clang-format off
+    const QString expected = QStringLiteral("MainWindow {  background-color: #050F15;}QDialog {background-color: #050F15;border:4px solid lightgray;}VoteDlg {background-color: #050F15;border:4px solid lightgray;}RandomGame {background-color: #050F15;border:4px solid lightgray;}QStatusBar {background-color:transparent; color:white;font-weight: bold;}QStatusBar::item {border:none;}QLabel {font-size:13px; color: white;}QCheckBox {font-size:13px;color: white;}QToolBar {border:none;}QGroupBoxZZ {color:white;}QGroupBox {background-color: #0E2B47;border:1px solid #34383A;}QPushButton:checked{ background: red;  color:white;}QComboBox {background:#262626;color: #EA700C; selection-background-color:#262626; selection-color: #EA700C; } QSpinBox {background:#262626;color:#EA700C; border:none; selection-background-color:#262626; selection-color: #EA700C; }QDoubleSpinBox {background:#262626;color:#EA700C; border:none; selection-background-color:#262626; selection-color: #EA700C; }QLineEdit {font-size:14px; background: black; border:none; color: #EA700C;}WCapture {background-color: #050F15;}ZoomQRW {background-color: #0E2B47;}MainQuiz, QuizEditor{background-color: #050F15;}#scrollAreaQuize QWidget, #scrollAreaQuizeEd QWidget{background-color: #0E2B47;}#scrollAreaQuize QWidget QPushButton{background-color: white;}");
+    // clang-format on
+    QCOMPARE(globalStyleSheet(), expected);
 }
 
 void TestMainWindow::settingsStoreIsUserIniFile()
@@ -188,12 +186,12 @@ void TestMainWindow::windowIsDarkAndTitled()
 void TestMainWindow::constructionListensOnNothing()
 {
     MainWindow window;
-    QVERIFY(window.relayServer());
-    QVERIFY(!window.relayServer()->isListening());
-    QVERIFY(!window.relayServer()->ingestServer.isListening());
-    QCOMPARE(window.webServer()->serverPort(), quint16(0));
-    QCOMPARE(window.apiServer()->serverPort(), quint16(0));
-    QVERIFY(!window.captureStreamer()->isStreaming());
+    QVERIFY(window.session()->relay());
+    QVERIFY(!window.session()->relay()->isListening());
+    QVERIFY(!window.session()->relay()->ingestServer.isListening());
+    QCOMPARE(window.session()->webServer()->serverPort(), quint16(0));
+    QCOMPARE(window.session()->apiServer()->serverPort(), quint16(0));
+    QVERIFY(!window.session()->streamer()->isStreaming());
 }
 
 void TestMainWindow::closingIsAccepted()
@@ -201,10 +199,14 @@ void TestMainWindow::closingIsAccepted()
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    // The event loop's own quit on the last close is checked with the real
-    // executable under Xvfb; here: the close is accepted and the window goes.
+    window.onVoteTriggered();
+    QVERIFY(window.voteWindow()->isVisible());
+    // The event loop's own quit on the last close is checked with the real executable under
+    // Xvfb, the stop of a running session in the session tests; here: the close is accepted and
+    // takes the studio's other windows with it, so no half-running studio stays behind.
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
+    QVERIFY(!window.voteWindow()->isVisible());
 }
 
 void TestMainWindow::widgetTreeCarriesItsNames()
@@ -235,9 +237,9 @@ void TestMainWindow::widgetTreeCarriesItsNames()
 void TestMainWindow::firstStartDefaults()
 {
     MainWindow window(fakeDevices());
-    QCOMPARE(window.currentPort(), 8080);
+    QCOMPARE(currentPort(window), 8080);
     QCOMPARE(child<QSpinBox>(window, "spbPort")->value(), 8080);
-    QCOMPARE(window.currentAddress(), firstInterface());
+    QCOMPARE(currentAddress(window), firstInterface());
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentIndex(), 0);
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
              QString("Cam One"));
@@ -250,13 +252,13 @@ void TestMainWindow::firstStartDefaults()
     QVERIFY(child<QComboBox>(window, "cmbCloudServer")->isHidden());
     QVERIFY(!child<QComboBox>(window, "cmbNetwork")->isHidden());
     // The frame-size fill already handed the controller its output size.
-    QCOMPARE(window.captureStreamer()->outputProps().video.width, 960);
+    QCOMPARE(window.session()->streamer()->outputProps().video.width, 960);
 }
 
 void TestMainWindow::frameSizeSendsSizeAndBitrateWhileIdle()
 {
     MainWindow window(fakeDevices());
-    CaptureStreamer *streamer = window.captureStreamer();
+    CaptureStreamer *streamer = window.session()->streamer();
     const int before = streamer->videoBitrate();
     child<QComboBox>(window, "cmbBitrate")->setCurrentIndex(3); // "1.5 Mbs"
     QCOMPARE(streamer->videoBitrate(), before);
@@ -275,7 +277,7 @@ void TestMainWindow::storedChoicesAreRestored()
     m_home->set("BITRATE_IND", 13);
     m_home->set("AUDIO_LAG", 0.4);
     MainWindow window(fakeDevices());
-    QCOMPARE(window.currentPort(), 9000);
+    QCOMPARE(currentPort(window), 9000);
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
              QString("Capture Card"));
     QCOMPARE(child<QComboBox>(window, "cmbAudioSources")->currentText(), QString("Mic A"));
@@ -288,7 +290,7 @@ void TestMainWindow::storedAddressThatIsNoLongerLocalFallsBack()
 {
     m_home->set("IP", "203.0.113.9");
     MainWindow window;
-    QCOMPARE(window.currentAddress(), firstInterface());
+    QCOMPARE(currentAddress(window), firstInterface());
     QCOMPARE(child<QComboBox>(window, "cmbNetwork")->currentText(), firstInterface());
     QVERIFY(window.viewerUrl().startsWith("http://" + firstInterface() + ":"));
 }
@@ -356,8 +358,8 @@ void TestMainWindow::statisticsLabels()
     QCOMPARE(total->text(), QString("Total bitrate: 0 Kbs"));
     QCOMPARE(clients->text(), QString("Clients: 0 "));
 
-    window.relayServer()->receivedBytes = 1048576;
-    window.relayServer()->sentBytes = 2 * 1048576;
+    window.session()->relay()->receivedBytes = 1048576;
+    window.session()->relay()->sentBytes = 2 * 1048576;
     window.onStatTimer();
     QCOMPARE(feed->text(), QString("Stream bitrate: 2730 Kbs"));
     QCOMPARE(total->text(), QString("Total bitrate: 5461 Kbs"));
@@ -371,7 +373,7 @@ void TestMainWindow::addressLabelsFollowPort()
     MainWindow window;
     QSpinBox *port = child<QSpinBox>(window, "spbPort");
     port->setValue(8095);
-    QCOMPARE(window.currentPort(), 8095);
+    QCOMPARE(currentPort(window), 8095);
     const QString url = "http://" + firstInterface() + ":8095";
     QCOMPARE(window.viewerUrl(), url);
     QCOMPARE(window.apiBaseUrl(), url);
@@ -499,9 +501,9 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     MainWindow window;
     QVERIFY(!QIcon(":START").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":STOP").pixmap(50, 50).isNull());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
-    QCOMPARE(window.startButton()->toolTip(), QString("Start"));
-    QCOMPARE(window.startButton()->cursor().shape(), Qt::PointingHandCursor);
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QCOMPARE(startButton(window)->toolTip(), QString("Start"));
+    QCOMPARE(startButton(window)->cursor().shape(), Qt::PointingHandCursor);
     const auto buttons = child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>();
     QStringList texts;
     for (const QToolButton *button : buttons)
@@ -510,10 +512,10 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     QVERIFY(texts.contains("Voting"));
 
     QStringList actions;
-    for (const QAction *action : window.questionsMenu()->actions())
+    for (const QAction *action : questionsMenu(window)->actions())
         actions.append(action->text());
     QCOMPARE(actions, (QStringList{"JSON real-time export", "Export to file", "Clear questions"}));
-    QCOMPARE(window.questionsMenu()->parent(), child<QPushButton>(window, "cmdQActions"));
+    QCOMPARE(questionsMenu(window)->parent(), child<QPushButton>(window, "cmdQActions"));
 }
 
 void TestMainWindow::votingButtonOpensVoteWindow()
@@ -534,7 +536,7 @@ void TestMainWindow::jsonViewOpensQuestionsList()
     MainWindow window;
     BrowserStandIn browser;
     QDesktopServices::setUrlHandler("http", &browser, "open");
-    window.questionsMenu()->actions().at(0)->trigger();
+    questionsMenu(window)->actions().at(0)->trigger();
     QDesktopServices::unsetUrlHandler("http");
     QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
 }
@@ -542,18 +544,18 @@ void TestMainWindow::jsonViewOpensQuestionsList()
 void TestMainWindow::clearQuestionsAfterYes()
 {
     MainWindow window;
-    QTRY_VERIFY(window.questionStore()->isOpen());
-    window.questionStore()->postQuestion(R"({"name":"Ann","msg":"one"})");
-    QTRY_COMPARE(window.questionStore()->selectQuestions().size(), 1);
+    QTRY_VERIFY(window.session()->store()->isOpen());
+    window.session()->store()->postQuestion(R"({"name":"Ann","msg":"one"})");
+    QTRY_COMPARE(window.session()->store()->selectQuestions().size(), 1);
     QString text;
     whenModalAppears([&text](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         text = box->text();
         box->button(QMessageBox::Yes)->click();
     });
-    window.questionsMenu()->actions().at(2)->trigger();
+    questionsMenu(window)->actions().at(2)->trigger();
     QCOMPARE(text, QString("Are you sure?"));
-    QCOMPARE(window.questionStore()->selectQuestions().size(), 0);
+    QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
 }
 
 void TestMainWindow::cloudStartSaysNotAvailable()
@@ -562,12 +564,12 @@ void TestMainWindow::cloudStartSaysNotAvailable()
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
     closeNextMessageBox(&title);
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QCOMPARE(title, QString("Cloud mode"));
     QVERIFY(!window.isRunning());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
     QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
-    QVERIFY(!window.captureStreamer()->isStreaming());
+    QVERIFY(!window.session()->streamer()->isStreaming());
     QVERIFY(!m_home->value("USE_CLOUD").isValid());
 }
 

@@ -28,8 +28,9 @@
 #include "support/XvfbSession.h"
 
 #include "app/MainWindow.h"
-#include "audience/VoteDlg.h"
+#include "audience/gui/VoteDlg.h"
 #include "relay/WSServer.h"
+#include "session/StudioSession.h"
 #include "web/DBStorage.h"
 
 #include <QApplication>
@@ -108,8 +109,7 @@ public:
     {
         m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_input, &QSocketNotifier::activated, this, &StudioHost::readInput);
-        reply({{"ready", true},
-               {"url", QString("http://%1:%2/").arg(m_window->currentAddress()).arg(8080)}});
+        reply({{"ready", true}, {"url", QString("http://%1:8080/").arg(PrivateNetwork::kAddress)}});
     }
 
 private:
@@ -160,16 +160,16 @@ private:
             reply({{"votes", votes}});
         } else if (what == "questions") {
             QJsonArray questions;
-            for (const QuestionRecord &record : m_window->questionStore()->selectQuestions())
+            for (const QuestionRecord &record : m_window->session()->store()->selectQuestions())
                 questions.append(QJsonObject{
                     {"id", record.id}, {"name", record.name}, {"question", record.question}});
             reply({{"questions", questions}});
         } else if (what == "game_tick") {
-            m_window->relayServer()->onRandomGameTick(request["clr"].toString(),
-                                                      request["proc"].toInt());
+            m_window->session()->relay()->onRandomGameTick(request["clr"].toString(),
+                                                           request["proc"].toInt());
             reply({{"sent", true}});
         } else if (what == "game_finish") {
-            m_window->relayServer()->onRandomGameFinish(
+            m_window->session()->relay()->onRandomGameFinish(
                 request["lose"].toString(), request["win"].toString(), request["code"].toString());
             reply({{"sent", true}});
         } else if (what == "environment") {

@@ -76,10 +76,10 @@ struct CollectingViewer
     }
 };
 
-std::unique_ptr<QTcpSocket> openIngest()
+std::unique_ptr<QTcpSocket> openIngest(quint16 port)
 {
     auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QHostAddress::LocalHost, WSServer::kIngestPort);
+    socket->connectToHost(QHostAddress::LocalHost, port);
     if (!socket->waitForConnected(5000))
         return nullptr;
     return socket;
@@ -117,7 +117,7 @@ private:
 
 void TestWSServer::init()
 {
-    m_server = std::make_unique<WSServer>();
+    m_server = std::make_unique<WSServer>(0);
     m_server->start("127.0.0.1", 0);
     QVERIFY(m_server->isListening());
     QVERIFY(m_server->ingestServer.isListening());
@@ -141,7 +141,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
     }
     QTRY_COMPARE(m_server->videoConsumers.size(), 3);
 
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     const QByteArray stream = tsStream(0x100, 6); // 1128 bytes
     ingest->write(stream.left(1000));
@@ -166,7 +166,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
 
 void TestWSServer::bytesWithoutViewersAreCountedAndDropped()
 {
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     ingest->write(tsStream(0x100, 10));
     QTRY_COMPARE(m_server->receivedBytes, qint64(1880));
@@ -183,8 +183,8 @@ void TestWSServer::interleavedIngestDeliversWholePackets()
     const int packetsPerStream = 300;
     const QByteArray video = tsStream(0x100, packetsPerStream);
     const QByteArray audio = tsStream(0x101, packetsPerStream);
-    auto videoIngest = openIngest();
-    auto audioIngest = openIngest();
+    auto videoIngest = openIngest(m_server->ingestPort());
+    auto audioIngest = openIngest(m_server->ingestPort());
     QVERIFY(videoIngest && audioIngest);
 
     // Pieces deliberately off the 188-byte grid, alternating between the two
@@ -365,7 +365,7 @@ void TestWSServer::stalledViewerIsClosedOthersKeepReceiving()
     stalled.stall();
     QTRY_COMPARE(m_server->videoConsumers.size(), 2);
 
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     // Far more than the kernel's socket buffers plus the backlog bound can absorb.
     const QByteArray chunk = tsStream(0x100, 100);
@@ -395,7 +395,7 @@ void TestWSServer::oversizedCommandClosesTheViewer()
 
 void TestWSServer::secondStartOnlyZeroesCounters()
 {
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     ingest->write(tsStream(0x100, 2));
     QTRY_COMPARE(m_server->receivedBytes, qint64(376));
@@ -410,7 +410,7 @@ void TestWSServer::secondStartOnlyZeroesCounters()
 
 void TestWSServer::finishedIngestConnectionIsReleased()
 {
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 1);
     ingest->disconnectFromHost();
@@ -424,8 +424,8 @@ void TestWSServer::lateViewerStartsAtTheLastFullPicture()
     QVERIFY(early);
     auto earlyReceived = collectBinary(early.get());
     QTRY_COMPARE(m_server->videoConsumers.size(), 1);
-    auto video = openIngest();
-    auto audio = openIngest();
+    auto video = openIngest(m_server->ingestPort());
+    auto audio = openIngest(m_server->ingestPort());
     QVERIFY(video && audio);
 
     const QByteArray beforeAnyHeader = videoFrame(0x100, false, 2, 'p');
@@ -471,7 +471,7 @@ void TestWSServer::lateViewerStartsAtTheLastFullPicture()
 void TestWSServer::finishedVideoConnectionTakesItsCacheAlong()
 {
     using namespace TsPackets;
-    auto video = openIngest();
+    auto video = openIngest(m_server->ingestPort());
     QVERIFY(video);
     video->write(videoFrame(0x100, true, 3));
     QTRY_COMPARE(m_server->receivedBytes, qint64(4 * kSize));
