@@ -4,6 +4,7 @@
 #include "capture/FakeMFFactory.h"
 #include "relay/WSServer.h"
 #include "session/StudioSession.h"
+#include "session/ViewerAddress.h"
 #include "support/QuestionStoreDir.h"
 #include "web/WebServer.h"
 
@@ -42,6 +43,7 @@ private slots:
     void relayPort_data();
     void relayPort();
     void lastPortIsRefused();
+    void noNetworkAddressIsRefused();
     void startAndStopOnLoopback();
     void busyRelayPortIsReportedAndNothingListens();
 
@@ -117,6 +119,17 @@ void TestSession::lastPortIsRefused()
     QCOMPARE(error->title, QString("Start error"));
     QVERIFY2(error->text.contains("65535"), qPrintable(error->text));
     QVERIFY(!m_session->isRunning());
+    QVERIFY(nothingListens());
+    QVERIFY(m_settings->allKeys().isEmpty());
+}
+
+void TestSession::noNetworkAddressIsRefused()
+{
+    SessionRequest noNetwork = request(freePortPair());
+    noNetwork.address = ViewerAddress::kNoNetwork;
+    const auto error = m_session->start(noNetwork, SessionChoices{});
+    QVERIFY(error);
+    QVERIFY2(error->text.contains("no network address"), qPrintable(error->text));
     QVERIFY(nothingListens());
     QVERIFY(m_settings->allKeys().isEmpty());
 }
