@@ -13,6 +13,7 @@
 #include "audience/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "capture/gui/WCapture.h"
 #include "relay/WSServer.h"
 #include "ui_MainWindow.h"
 #include "web/APIWebServer.h"
@@ -77,6 +78,7 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     initIconResources();
+    m_wcapture = std::make_unique<WCapture>();
     m_ndi = std::make_unique<NDISource>(captureFactory);
     m_streamer = std::make_unique<CaptureStreamer>(captureFactory);
     m_statTimer = std::make_unique<QTimer>();
@@ -117,6 +119,8 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     // The combo shows the address that Start will use.
     ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
     restoreIndices();
+    connect(m_wcapture.get(), &WCapture::onNewPosition, this,
+            [this](QRect area) { m_streamer->setCaptureArea(m_wcapture->screenIndex(), area); });
 
     connect(m_voteDlg.get(), &VoteDlg::voteStart, m_wsServer.get(), &WSServer::onVoteStart);
     connect(m_voteDlg.get(), &VoteDlg::voteStop, m_wsServer.get(), &WSServer::onVoteStop);
@@ -157,10 +161,12 @@ MainWindow::~MainWindow()
     m_statTimer.reset();
     m_streamer.reset();
     m_ndi.reset();
+    m_wcapture.reset();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_wcapture->hide();
     // The capture thread must not outlive the window that owns the controller.
     stopSession();
     event->accept();
@@ -212,9 +218,11 @@ void MainWindow::fillVideoSources()
     const auto items = CaptureSources::videoItems(devices, int(QGuiApplication::screens().size()));
 
     QComboBox *combo = ui->cmbVideoSources;
+    m_fillingVideoSources = true;
     combo->clear();
     for (const CaptureSources::Item &item : items)
         combo->addItem(item.text, item.data.isEmpty() ? QVariant() : QVariant(item.data));
+    m_fillingVideoSources = false;
 
     // One binding per key: the bindings of an earlier fill go first.
     for (QShortcut *shortcut : m_sourceShortcuts)
@@ -271,6 +279,9 @@ void MainWindow::restoreIndices()
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
     }
     ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
+    // A restored index equal to the fill's first item changed nothing, so nothing showed it.
+    if (screenAreaChosen())
+        showAreaSelector();
 }
 
 void MainWindow::on_cmdRefresh_clicked()
@@ -280,7 +291,23 @@ void MainWindow::on_cmdRefresh_clicked()
 
 void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
 {
+    const bool screenArea = screenAreaChosen();
+    if (screenArea && !m_fillingVideoSources)
+        showAreaSelector();
     applySources();
+    if (screenArea)
+        m_streamer->setCaptureArea(m_wcapture->screenIndex(), m_wcapture->captureArea());
+}
+
+bool MainWindow::screenAreaChosen() const
+{
+    return ui->cmbVideoSources->currentData().toString() == CaptureSources::kScreenAreaKey;
+}
+
+void MainWindow::showAreaSelector()
+{
+    qDebug() << "SELECT CAPTURE SCREEN";
+    m_wcapture->show();
 }
 
 void MainWindow::on_cmbAudioSources_currentIndexChanged(QString arg1)
@@ -328,6 +355,8 @@ void MainWindow::applyChoice(const CaptureSources::Choice &choice)
     m_streamer->setSources(choice.video, choice.audio);
     if (choice.display >= 0)
         m_streamer->setCaptureArea(choice.display, QRect());
+    if (choice.screenArea)
+        m_streamer->setCaptureArea(m_wcapture->screenIndex(), m_wcapture->captureArea());
 }
 
 void MainWindow::applySources()

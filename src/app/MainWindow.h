@@ -21,6 +21,7 @@ class QTimer;
 class QToolButton;
 class APIWebServer;
 class VoteDlg;
+class WCapture;
 class WebServer;
 class WSServer;
 
@@ -52,6 +53,7 @@ public:
     DBStorage *questionStore() const { return m_storage.get(); }
     VoteDlg *voteWindow() const { return m_voteDlg.get(); }
     CaptureStreamer *captureStreamer() const { return m_streamer.get(); }
+    WCapture *areaSelector() const { return m_wcapture.get(); }
     QToolButton *startButton() const { return m_startButton; }
     QMenu *questionsMenu() const { return m_questionsMenu; }
     bool isRunning() const { return m_running; }
@@ -115,6 +117,8 @@ private:
     CaptureSources::Choice currentChoice() const;
     void applyChoice(const CaptureSources::Choice &choice);
     void applySources();
+    void showAreaSelector();
+    bool screenAreaChosen() const;
     bool startLocalServers();
     void startSession();
     void stopSession();
@@ -125,6 +129,7 @@ private:
     QStringList m_interfaces;
     QString m_ip;
     int m_port = 8080;
+    std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     bool m_running = false;
@@ -143,6 +148,8 @@ private:
     QMenu *m_questionsMenu = nullptr;
     // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
     std::vector<QShortcut *> m_sourceShortcuts;
+    // The list's own selection while it is filled is no choice of the presenter's.
+    bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
     SessionStats m_stats;
