@@ -1,7 +1,7 @@
 #include "app/CustomClouds.h"
 
-#include "app/CloudServerList.h"
 #include "app/LinkLabel.h"
+#include "session/CloudServerList.h"
 #include "ui_CustomClouds.h"
 
 #include <QSettings>

@@ -1,23 +1,22 @@
 #include "app/MainWindow.h"
 
-#include "app/AppSettings.h"
-#include "app/CaptureSources.h"
-#include "app/CloudServerList.h"
 #include "app/CustomClouds.h"
 #include "app/LinkLabel.h"
-#include "app/OutputPresets.h"
 #include "app/QuestionsExport.h"
-#include "app/RoomIdentifier.h"
 #include "app/StatusBarWidget.h"
-#include "app/ViewerAddress.h"
-#include "audience/VoteDlg.h"
+#include "audience/gui/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "capture/gui/WCapture.h"
-#include "relay/WSServer.h"
+#include "session/AppSettings.h"
+#include "session/CaptureSources.h"
+#include "session/CloudServerList.h"
+#include "session/OutputPresets.h"
+#include "session/RoomIdentifier.h"
+#include "session/StudioSession.h"
+#include "session/ViewerAddress.h"
 #include "ui_MainWindow.h"
 #include "web/APIWebServer.h"
-#include "web/DBStorage.h"
 #include "web/WebServer.h"
 
 #include <QApplication>
@@ -79,22 +78,15 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 {
     initIconResources();
     m_wcapture = std::make_unique<WCapture>();
-    m_ndi = std::make_unique<NDISource>(captureFactory);
-    m_streamer = std::make_unique<CaptureStreamer>(captureFactory);
     m_statTimer = std::make_unique<QTimer>();
-    m_voteDlg = std::make_unique<VoteDlg>();
+    m_settings.reset(createAppSettings());
+    m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory));
+    m_voteDlg = std::make_unique<VoteDlg>(m_session->vote());
 
     ui->setupUi(this);
     setWindowTitle("Lumacast PRO");
-    m_running = false;
-    m_settings.reset(createAppSettings());
     statusBar()->addPermanentWidget(new StatusBarWidget(QString(), this), 1);
     buildToolBar();
-
-    m_storage = std::make_unique<DBStorage>();
-    m_webServer = std::make_unique<WebServer>(m_voteDlg.get(), m_storage.get());
-    m_wsServer = std::make_unique<WSServer>();
-    m_apiServer = std::make_unique<APIWebServer>(m_voteDlg.get(), m_storage.get());
 
     connect(m_statTimer.get(), &QTimer::timeout, this, qOverload<>(&MainWindow::onStatTimer));
 
@@ -119,11 +111,12 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     // The combo shows the address that Start will use.
     ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
     restoreIndices();
-    connect(m_wcapture.get(), &WCapture::onNewPosition, this,
-            [this](QRect area) { m_streamer->setCaptureArea(m_wcapture->screenIndex(), area); });
+    connect(m_wcapture.get(), &WCapture::onNewPosition, this, [this](QRect area) {
+        m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
+    });
 
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_wsServer.get(), &WSServer::onVoteStart);
-    connect(m_voteDlg.get(), &VoteDlg::voteStop, m_wsServer.get(), &WSServer::onVoteStop);
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
 
     onStatTimer(true);
 
@@ -151,17 +144,14 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopSession();
-    // The servers point at the voting window and the store, so they go first; the store's
-    // destructor ends its thread.
-    m_apiServer.reset();
-    m_wsServer.reset();
-    m_webServer.reset();
-    m_storage.reset();
     m_voteDlg.reset();
-    m_statTimer.reset();
-    m_streamer.reset();
-    m_ndi.reset();
+    m_session.reset();
     m_wcapture.reset();
+}
+
+bool MainWindow::isRunning() const
+{
+    return m_session->isRunning();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -178,6 +168,7 @@ void MainWindow::buildToolBar()
     ui->mainToolBar->setStyleSheet("QToolButton {color:white;}");
 
     m_startButton = toolButton(this, ":START");
+    m_startButton->setObjectName("cmdStart");
     m_startButton->setToolTip(tr("Start"));
     connect(m_startButton, &QToolButton::clicked, this, &MainWindow::on_cmdStart_clicked);
     ui->mainToolBar->addWidget(m_startButton);
@@ -194,6 +185,7 @@ void MainWindow::buildToolBar()
 void MainWindow::buildQuestionsMenu()
 {
     m_questionsMenu = new QMenu(ui->cmdQActions);
+    m_questionsMenu->setObjectName("questionsMenu");
     m_questionsMenu->setStyleSheet("QMenu {background-color: #222633;color: "
                                    "rgb(255,255,255);}QMenu::item::selected {background-color: "
                                    "rgb(49,49,49);}");
@@ -213,8 +205,8 @@ void MainWindow::on_cmdQActions_clicked()
 void MainWindow::fillVideoSources()
 {
     QStringList devices;
-    m_streamer->enumerateDevices("VIDEO", devices);
-    m_ndi->appendNDISources(devices);
+    m_session->streamer()->enumerateDevices("VIDEO", devices);
+    m_session->ndiSources()->appendNDISources(devices);
     const auto items = CaptureSources::videoItems(devices, int(QGuiApplication::screens().size()));
 
     QComboBox *combo = ui->cmbVideoSources;
@@ -248,7 +240,7 @@ void MainWindow::fillVideoSources()
 void MainWindow::fillAudioSources()
 {
     QStringList devices;
-    m_streamer->enumerateDevices("AUDIO", devices);
+    m_session->streamer()->enumerateDevices("AUDIO", devices);
     qDebug() << "AUDIO:" << devices;
     ui->cmbAudioSources->clear();
     for (const CaptureSources::Item &item : CaptureSources::audioItems(devices))
@@ -294,9 +286,11 @@ void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
     const bool screenArea = screenAreaChosen();
     if (screenArea && !m_fillingVideoSources)
         showAreaSelector();
-    applySources();
-    if (screenArea)
-        m_streamer->setCaptureArea(m_wcapture->screenIndex(), m_wcapture->captureArea());
+    const CaptureSources::Choice choice = currentChoice();
+    m_session->applySources(choice);
+    // Idle as well, so the controller knows the area before Start.
+    if (screenArea && !m_session->isRunning())
+        m_session->streamer()->setCaptureArea(choice.display, choice.area);
 }
 
 bool MainWindow::screenAreaChosen() const
@@ -318,13 +312,13 @@ void MainWindow::on_cmbAudioSources_currentIndexChanged(QString arg1)
 
 void MainWindow::on_cmbFrames_currentIndexChanged(int)
 {
-    m_streamer->setOutputParams(ui->cmbFrames->currentData().toSize(),
-                                ui->cmbBitrate->currentData().toInt());
+    m_session->streamer()->setOutputParams(ui->cmbFrames->currentData().toSize(),
+                                           ui->cmbBitrate->currentData().toInt());
 }
 
 void MainWindow::on_maxAudioLag_valueChanged(double arg1)
 {
-    m_webServer->setMaxAudioLag(arg1);
+    m_session->webServer()->setMaxAudioLag(arg1);
 }
 
 void MainWindow::on_spbPort_valueChanged(int arg1)
@@ -346,23 +340,18 @@ void MainWindow::on_chkCloud_clicked(bool checked)
 
 CaptureSources::Choice MainWindow::currentChoice() const
 {
-    return CaptureSources::resolve(currentItem(ui->cmbVideoSources),
-                                   currentItem(ui->cmbAudioSources));
-}
-
-void MainWindow::applyChoice(const CaptureSources::Choice &choice)
-{
-    m_streamer->setSources(choice.video, choice.audio);
-    if (choice.display >= 0)
-        m_streamer->setCaptureArea(choice.display, QRect());
-    if (choice.screenArea)
-        m_streamer->setCaptureArea(m_wcapture->screenIndex(), m_wcapture->captureArea());
+    CaptureSources::Choice choice =
+        CaptureSources::resolve(currentItem(ui->cmbVideoSources), currentItem(ui->cmbAudioSources));
+    if (choice.screenArea) {
+        choice.display = m_wcapture->screenIndex();
+        choice.area = m_wcapture->captureArea();
+    }
+    return choice;
 }
 
 void MainWindow::applySources()
 {
-    if (m_running)
-        applyChoice(currentChoice());
+    m_session->applySources(currentChoice());
 }
 
 // --- viewer address and cloud servers ---
@@ -383,14 +372,12 @@ QString MainWindow::viewerUrl()
 QString MainWindow::apiBaseUrl()
 {
     return ViewerAddress::apiBaseUrl(m_cloudMode, ui->cmbNetwork->currentText(),
-                                     m_apiServer->serverPort(), viewerUrl());
+                                     m_session->apiServer()->serverPort(), viewerUrl());
 }
 
 QString MainWindow::getWEBDir()
 {
-    const QString dir = QCoreApplication::applicationDirPath() + "//WEB";
-    qDebug() << "getWEBDir: " << dir;
-    return dir;
+    return StudioSession::webDir();
 }
 
 void MainWindow::updateLinks()
@@ -468,7 +455,7 @@ void MainWindow::on_cmbCloudServer_currentIndexChanged(int)
 
 void MainWindow::on_cmdStart_clicked()
 {
-    if (m_running)
+    if (isRunning())
         stopSession();
     else
         startSession();
@@ -481,65 +468,46 @@ void MainWindow::onReconnectFailed()
     on_cmdStart_clicked();
 }
 
-bool MainWindow::startLocalServers()
-{
-    m_webServer->listen(m_ip, m_port, getWEBDir(), ui->maxAudioLag->value());
-    m_wsServer->start(m_ip, m_port + 1);
-    if (m_webServer->serverPort() != 0 && m_wsServer->isListening() &&
-        m_wsServer->ingestServer.isListening())
-        return true;
-    m_webServer->stopListen();
-    m_wsServer->stop();
-    QMessageBox::warning(nullptr, tr("Start error"),
-                         tr("Can't listen on %1 ports %2 and %3, or on the local stream port %4: "
-                            "another program may be using them.")
-                             .arg(m_ip)
-                             .arg(m_port)
-                             .arg(m_port + 1)
-                             .arg(WSServer::kIngestPort));
-    return false;
-}
-
 void MainWindow::startSession()
 {
     m_startButton->setIcon(QIcon(":STOP"));
-    if (m_cloudMode) {
-        // The cloud relay client is not part of this version: say so instead of pretending.
+    SessionRequest request;
+    request.address = m_ip;
+    request.port = m_port;
+    request.maxAudioLag = ui->maxAudioLag->value();
+    request.sources = currentChoice();
+    request.frameSize = ui->cmbFrames->currentData().toSize();
+    request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
+    request.cloudMode = m_cloudMode;
+
+    SessionChoices choices;
+    choices.videoIndex = ui->cmbVideoSources->currentIndex();
+    choices.audioIndex = ui->cmbAudioSources->currentIndex();
+    choices.frameIndex = ui->cmbFrames->currentIndex();
+    choices.bitrateIndex = ui->cmbBitrate->currentIndex();
+    choices.audioLag = ui->maxAudioLag->value();
+    choices.ip = m_ip;
+    choices.port = m_port;
+    choices.cloudServer = ui->cmbCloudServer->currentText();
+    choices.useCloud = ui->chkCloud->isChecked();
+
+    if (const auto error = m_session->start(request, choices)) {
         m_startButton->setIcon(QIcon(":START"));
-        QMessageBox::warning(nullptr, tr("Cloud mode"),
-                             tr("Streaming through a cloud server is not available in this "
-                                "version. Uncheck \"use cloud\" to stream on the local network."));
-        return;
-    }
-    if (!startLocalServers()) {
-        m_startButton->setIcon(QIcon(":START"));
+        QMessageBox::warning(nullptr, error->title, error->text);
         return;
     }
     m_stats.reset();
     m_statTimer->start(SessionStats::kPeriodMs);
-
-    const QSize frameSize = ui->cmbFrames->currentData().toSize();
-    const int kbps = ui->cmbBitrate->currentData().toInt();
-    applyChoice(currentChoice());
-    m_streamer->setOutputParams(frameSize, kbps);
-    m_streamer->startStreaming(m_cloudMode);
-    saveSettings();
-    m_running = true;
     setSessionControlsEnabled(false);
     updateLinks();
 }
 
 void MainWindow::stopSession()
 {
-    if (!m_running)
+    if (!isRunning())
         return;
     m_statTimer->stop();
-    m_streamer->stopStreaming();
-    // Joined here, so the pump never outlives a session (or the window at exit).
-    m_streamer->wait();
-    m_webServer->stopListen();
-    m_wsServer->stop();
-    m_running = false;
+    m_session->stop();
     onStatTimer(true);
     m_startButton->setIcon(QIcon(":START"));
     setSessionControlsEnabled(true);
@@ -555,20 +523,6 @@ void MainWindow::setSessionControlsEnabled(bool enabled)
         control->setEnabled(enabled);
 }
 
-void MainWindow::saveSettings()
-{
-    m_settings->setValue("VIDEO_IND", ui->cmbVideoSources->currentIndex());
-    m_settings->setValue("AUDIO_IND", ui->cmbAudioSources->currentIndex());
-    m_settings->setValue("FRAME_IND", ui->cmbFrames->currentIndex());
-    m_settings->setValue("BITRATE_IND", ui->cmbBitrate->currentIndex());
-    m_settings->setValue("AUDIO_LAG", ui->maxAudioLag->value());
-    m_settings->setValue("IP", m_ip);
-    m_settings->setValue("PORT", m_port);
-    m_settings->setValue("CLOUD_SERVER", ui->cmbCloudServer->currentText());
-    m_settings->setValue("USE_CLOUD", ui->chkCloud->isChecked());
-    m_settings->sync();
-}
-
 void MainWindow::onStatTimer()
 {
     onStatTimer(false);
@@ -576,9 +530,9 @@ void MainWindow::onStatTimer()
 
 void MainWindow::onStatTimer(bool fake)
 {
+    const WSServer::Statistics stats = m_session->statistics();
     const SessionStats::Texts texts =
-        m_stats.tick(quint64(m_wsServer->receivedBytes), quint64(m_wsServer->sentBytes),
-                     int(m_wsServer->videoConsumers.size()), fake);
+        m_stats.tick(quint64(stats.receivedBytes), quint64(stats.sentBytes), stats.viewers, fake);
     ui->lblStatFeed->setText(texts.stream);
     ui->lblStatTotal->setText(texts.total);
     ui->lblStatClients->setText(texts.clients);
@@ -588,10 +542,7 @@ void MainWindow::onStatTimer(bool fake)
 
 void MainWindow::onVoteTriggered()
 {
-    // Only local sessions exist so far, so the local relay holds the tally.
-    WSServer *relay = m_wsServer.get();
-    m_voteDlg->showVote(
-        m_settings.get(), [relay] { return relay->voteResults(); }, apiBaseUrl());
+    m_voteDlg->showVote(m_settings.get(), apiBaseUrl());
 }
 
 void MainWindow::on_exportToJSON()
@@ -601,10 +552,10 @@ void MainWindow::on_exportToJSON()
 
 void MainWindow::on_exportToFile()
 {
-    QuestionsExport::exportToFile(this, m_storage.get());
+    QuestionsExport::exportToFile(this, m_session->store());
 }
 
 void MainWindow::on_clearDatabaze()
 {
-    QuestionsExport::clearQuestions(this, m_storage.get());
+    QuestionsExport::clearQuestions(this, m_session->store());
 }

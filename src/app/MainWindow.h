@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/SessionStats.h"
 #include "capture/media/IMFFactory.h"
+#include "session/SessionStats.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -9,9 +9,6 @@
 #include <memory>
 #include <vector>
 
-class CaptureStreamer;
-class DBStorage;
-class NDISource;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -19,11 +16,9 @@ class QSettings;
 class QShortcut;
 class QTimer;
 class QToolButton;
-class APIWebServer;
+class StudioSession;
 class VoteDlg;
 class WCapture;
-class WebServer;
-class WSServer;
 
 namespace CaptureSources {
 struct Choice;
@@ -33,8 +28,10 @@ namespace Ui {
 class MainWindow;
 }
 
-// The studio's one window. Its constructor builds every long-lived object in a fixed order;
-// nothing listens on the network until the presenter presses Start. GUI thread only.
+// The studio's one window, the view of the streaming session: it fills the source, preset,
+// address and server lists, restores and hands over the presenter's choices, starts and stops
+// the session and shows its statistics. Nothing listens on the network until the presenter
+// presses Start. GUI thread only.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -47,20 +44,11 @@ public:
     ~MainWindow() override;
 
     QSettings *settings() const { return m_settings.get(); }
-    WSServer *relayServer() const { return m_wsServer.get(); }
-    WebServer *webServer() const { return m_webServer.get(); }
-    APIWebServer *apiServer() const { return m_apiServer.get(); }
-    DBStorage *questionStore() const { return m_storage.get(); }
+    StudioSession *session() const { return m_session.get(); }
     VoteDlg *voteWindow() const { return m_voteDlg.get(); }
-    CaptureStreamer *captureStreamer() const { return m_streamer.get(); }
+    bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
-    QToolButton *startButton() const { return m_startButton; }
-    QMenu *questionsMenu() const { return m_questionsMenu; }
-    bool isRunning() const { return m_running; }
     bool cloudMode() const { return m_cloudMode; }
-    QString currentAddress() const { return m_ip; }
-    int currentPort() const { return m_port; }
-    const QStringList &publicServers() const { return m_publicServers; }
 
     // The address viewers open (local: this machine's address and port; cloud: the server with
     // this studio's room).
@@ -115,34 +103,26 @@ private:
     void setCloudMode(bool on);
     void updateLinks();
     CaptureSources::Choice currentChoice() const;
-    void applyChoice(const CaptureSources::Choice &choice);
     void applySources();
     void showAreaSelector();
     bool screenAreaChosen() const;
-    bool startLocalServers();
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
-    void saveSettings();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
     QString m_ip;
     int m_port = 8080;
     std::unique_ptr<WCapture> m_wcapture;
-    std::unique_ptr<NDISource> m_ndi;
-    std::unique_ptr<CaptureStreamer> m_streamer;
-    bool m_running = false;
     std::unique_ptr<QTimer> m_statTimer;
-    std::unique_ptr<VoteDlg> m_voteDlg;
     QStringList m_publicServers;
-    // The settings store and the service objects live as long as the window, which is the life
-    // of the process; they are parentless so no widget owns them.
+    // The settings store and the session live as long as the window, which is the life of the
+    // process; they are parentless so no widget owns them. The voting window shows the
+    // session's vote, so it goes first.
     std::unique_ptr<QSettings> m_settings;
-    std::unique_ptr<DBStorage> m_storage;
-    std::unique_ptr<WebServer> m_webServer;
-    std::unique_ptr<WSServer> m_wsServer;
-    std::unique_ptr<APIWebServer> m_apiServer;
+    std::unique_ptr<StudioSession> m_session;
+    std::unique_ptr<VoteDlg> m_voteDlg;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
     QMenu *m_questionsMenu = nullptr;

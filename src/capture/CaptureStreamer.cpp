@@ -10,7 +10,6 @@ namespace {
 
 std::atomic<int> s_ndiReceiverIndex{-1};
 
-const char ingestTarget[] = "tcp://127.0.0.1:62000";
 const char ndiPrefix[] = "NDI:";
 // Seconds between full pictures.
 constexpr double gopSeconds = 10.0;
@@ -120,8 +119,13 @@ void CaptureStreamer::setSources(QString videoName, QString audioName)
         m_outputProps.audio.samplesPerSec = 48000;
         m_outputProps.audio.bitsPerSample = 16;
     }
-    if (audioName == QLatin1String("ORIGINAL"))
+    if (audioName == QLatin1String("ORIGINAL")) {
+        // The video device's own sound: an external device chosen earlier must not stay behind it.
+        const bool cleared =
+            setMFDevice(m_device, eMFDT_ExtAudio, QStringLiteral("<No External Audio>"));
+        qDebug() << "set External AudioDevices to None:" << cleared;
         return;
+    }
     const bool noInternal = setMFDevice(m_device, eMFDT_Audio, QStringLiteral("<No Audio>"));
     qDebug() << "set Internal AudioDevice to None:" << noInternal;
     const bool external = setMFDevice(m_device, eMFDT_ExtAudio, audioName);
@@ -208,7 +212,8 @@ MFWriterPtr CaptureStreamer::openWriter(const QString &config, const char *creat
         qDebug() << createError;
         return writer;
     }
-    const bool opened = !mfFailed(writer->WriterSet(QLatin1String(ingestTarget), 1, config));
+    const QString target = QStringLiteral("tcp://127.0.0.1:%1").arg(m_ingestPort);
+    const bool opened = !mfFailed(writer->WriterSet(target, 1, config));
     qDebug() << setupLog << config << opened;
     return writer;
 }

@@ -31,6 +31,8 @@ public:
     void setNDIDevice(QString name);
     void setCaptureArea(int screenIndex, QRect area);
     void setOutputParams(QSize frameSize, int totalBitrate);
+    // The local port the writers send to (the relay's ingest listener); 62000 unless set.
+    void setIngestPort(quint16 port) { m_ingestPort = port; }
     void startStreaming(bool cloudMode);
     void stopStreaming();
 
@@ -70,4 +72,5 @@ private:
     std::atomic<bool> m_videoEnabled{false};
     std::atomic<bool> m_audioEnabled{false};
     bool m_cloudMode = false;
+    quint16 m_ingestPort = 62000;
 };

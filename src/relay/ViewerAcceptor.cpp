@@ -1,5 +1,7 @@
 #include "relay/ViewerAcceptor.h"
 
+#include "net/AcceptBackoff.h"
+
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -8,6 +10,7 @@ ViewerAcceptor::ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent)
     : QObject(parent), m_handshaker(handshaker)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &ViewerAcceptor::onNewConnection);
+    new AcceptBackoff(&m_server, QStringLiteral("relay viewers"));
 }
 
 bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)

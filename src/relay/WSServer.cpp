@@ -1,5 +1,6 @@
 #include "relay/WSServer.h"
 
+#include "net/AcceptBackoff.h"
 #include "relay/CommandMessages.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/ViewerAcceptor.h"
@@ -13,11 +14,12 @@
 
 #include <memory>
 
-WSServer::WSServer()
+WSServer::WSServer(quint16 ingestPort)
     : wsServer(new QWebSocketServer("LumacastPRO Server", QWebSocketServer::NonSecureMode, this)),
-      m_acceptor(new ViewerAcceptor(wsServer, this))
+      m_acceptor(new ViewerAcceptor(wsServer, this)), m_ingestPort(ingestPort)
 {
     connect(&ingestServer, &QTcpServer::newConnection, this, &WSServer::onNewConnection);
+    new AcceptBackoff(&ingestServer, QStringLiteral("relay ingest"));
 }
 
 void WSServer::start(const QString &address, int port)
@@ -33,8 +35,8 @@ void WSServer::start(const QString &address, int port)
     qDebug() << "START WS-SERVER";
     connect(wsServer, &QWebSocketServer::newConnection, this, &WSServer::onConnect,
             Qt::UniqueConnection);
-    if (!ingestServer.listen(QHostAddress("127.0.0.1"), kIngestPort))
-        qWarning() << "relay ingest listen failed on 127.0.0.1:" << kIngestPort
+    if (!ingestServer.listen(QHostAddress("127.0.0.1"), m_ingestPort))
+        qWarning() << "relay ingest listen failed on 127.0.0.1:" << m_ingestPort
                    << ingestServer.errorString();
 }
 
@@ -54,11 +56,21 @@ quint16 WSServer::serverPort() const
     return m_acceptor->serverPort();
 }
 
+quint16 WSServer::ingestPort() const
+{
+    return ingestServer.isListening() ? ingestServer.serverPort() : m_ingestPort;
+}
+
+WSServer::Statistics WSServer::statistics() const
+{
+    return {receivedBytes, sentBytes, int(videoConsumers.size())};
+}
+
 QVector<qint32> WSServer::voteResults() const
 {
-    QVector<qint32> tally(kTallySize, 0);
+    QVector<qint32> tally(VoteState::kTallySize, 0);
     for (const qint32 option : votes)
-        if (option >= 1 && option < kTallySize)
+        if (option >= 1 && option < VoteState::kTallySize)
             ++tally[option];
     tally[0] = voteRecipients;
     return tally;

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "audience/VoteState.h"
 #include "relay/VideoFanOut.h"
 
 class QTcpSocket;
@@ -17,7 +18,7 @@ class ViewerAcceptor;
 // The local relay: encoder writers push transport-stream bytes to the ingest
 // listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
 // on "/readvideo". Viewers on "/cmdchannel" get vote and game commands and
-// answer votes. Lives on the GUI thread; the statistics read the counters directly.
+// answer votes. Lives on the GUI thread.
 class WSServer : public QObject
 {
     Q_OBJECT
@@ -30,9 +31,18 @@ public:
     static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
     // Commands from viewers are a few bytes; nobody gets to make us buffer more.
     static constexpr quint64 kMaxIncomingMessageBytes = 4096;
-    static constexpr int kTallySize = 10;
 
-    WSServer();
+    // What the statistics show, read in one call.
+    struct Statistics
+    {
+        qint64 receivedBytes = 0; // from the encoder writers
+        qint64 sentBytes = 0;     // to all video viewers, summed over viewers
+        int viewers = 0;          // sockets on the video path
+    };
+
+    // The encoder writers connect to `ingestPort` on 127.0.0.1; 0 lets the system pick one
+    // (read it back with ingestPort() after start).
+    explicit WSServer(quint16 ingestPort = kIngestPort);
 
     // Zeroes the counters; listens unless already listening. The address is the
     // chosen interface's text, the port the viewer HTTP port plus one.
@@ -40,6 +50,9 @@ public:
     void stop();
     bool isListening() const;
     quint16 serverPort() const;
+    // The ingest listener's port while it listens, else the port it was given.
+    quint16 ingestPort() const;
+    Statistics statistics() const;
 
     // Entry 0: viewers the last vote was sent to; entry k: votes for option k.
     QVector<qint32> voteResults() const;
@@ -70,5 +83,6 @@ private:
     void forgetViewer(QWebSocket *socket);
 
     ViewerAcceptor *m_acceptor;
+    quint16 m_ingestPort;
     VideoFanOut m_fanOut;
 };

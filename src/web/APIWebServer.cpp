@@ -1,5 +1,6 @@
 #include "web/APIWebServer.h"
 
+#include "net/AcceptBackoff.h"
 #include "web/SharedRoutes.h"
 
 #include <QDebug>
@@ -7,11 +8,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-APIWebServer::APIWebServer(VoteDlg *voteDlg, DBStorage *storage)
-    : m_tcpServer(std::make_unique<QTcpServer>()), m_voteDlg(voteDlg), m_storage(storage),
-      m_requests(SharedRoutes::listAndVoteRoutes(storage, voteDlg))
+APIWebServer::APIWebServer(VoteState *vote, DBStorage *storage)
+    : m_tcpServer(std::make_unique<QTcpServer>()), m_vote(vote), m_storage(storage),
+      m_requests(SharedRoutes::listAndVoteRoutes(storage, vote))
 {
     connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &APIWebServer::newConnection);
+    new AcceptBackoff(m_tcpServer.get(), QStringLiteral("API HTTP server"));
 }
 
 APIWebServer::~APIWebServer() = default;

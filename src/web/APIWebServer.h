@@ -7,7 +7,7 @@
 
 class DBStorage;
 class QTcpServer;
-class VoteDlg;
+class VoteState;
 
 // The HTTP/1.0 server of a cloud session: the question lists, the vote results and the static
 // files of the web directory, on a port the system picks. Questions arrive through the cloud
@@ -17,7 +17,7 @@ class APIWebServer : public QObject
     Q_OBJECT
 public:
     // Neither pointer is owned; both must outlive the server.
-    APIWebServer(VoteDlg *voteDlg, DBStorage *storage);
+    APIWebServer(VoteState *vote, DBStorage *storage);
     ~APIWebServer() override;
 
     // An empty address means every interface; port 0 lets the system pick a free port.
@@ -34,7 +34,7 @@ public slots:
 private:
     std::unique_ptr<QTcpServer> m_tcpServer;
     QString m_webDir;
-    VoteDlg *m_voteDlg;
+    VoteState *m_vote;
     DBStorage *m_storage;
     HttpRequestHandler m_requests;
 };

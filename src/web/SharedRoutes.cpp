@@ -1,6 +1,6 @@
 #include "web/SharedRoutes.h"
 
-#include "audience/VoteDlg.h"
+#include "audience/VoteState.h"
 #include "web/DBStorage.h"
 #include "web/HttpResponse.h"
 #include "web/JsonText.h"
@@ -71,7 +71,7 @@ QByteArray voteResults(const QStringList &options, const QVector<qint32> &tally)
     return QJsonDocument(body).toJson();
 }
 
-QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteDlg *voteDlg)
+QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote)
 {
     return {
         {"/feedback_list.php", "listFeedback",
@@ -85,9 +85,9 @@ QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteDlg *voteDlg)
                  socket, "200", feedbackListFlat(storage->selectQuestions(), peerAddress(socket)));
          }},
         {"/vote_result_json.php", "voteJSON",
-         [voteDlg](QTcpSocket *socket, const QString &) {
+         [vote](QTcpSocket *socket, const QString &) {
              HttpResponse::sendUtf8Response(socket, "200",
-                                            voteResults(voteDlg->options(), voteDlg->votes()));
+                                            voteResults(vote->options(), vote->tally()));
          }},
     };
 }

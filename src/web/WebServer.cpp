@@ -1,5 +1,6 @@
 #include "web/WebServer.h"
 
+#include "net/AcceptBackoff.h"
 #include "web/DBStorage.h"
 #include "web/HttpResponse.h"
 #include "web/QuestionPayload.h"
@@ -12,13 +13,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-WebServer::WebServer(VoteDlg *voteDlg, DBStorage *storage)
-    : m_voteDlg(voteDlg), m_storage(storage), m_requests(routes())
+WebServer::WebServer(VoteState *vote, DBStorage *storage)
+    : m_vote(vote), m_storage(storage), m_requests(routes())
 {}
 
 QVector<HttpRoute> WebServer::routes()
 {
-    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_voteDlg);
+    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_vote);
     routes.insert(0,
                   {"/feedback.php", "addFeedback", [this](QTcpSocket *socket, const QString &path) {
                        addFeedback(socket, path);
@@ -38,6 +39,7 @@ void WebServer::listen(const QString &address, int port, const QString &webDir, 
     if (!m_tcpServer) {
         m_tcpServer = std::make_unique<QTcpServer>();
         connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &WebServer::newConnection);
+        new AcceptBackoff(m_tcpServer.get(), QStringLiteral("viewer HTTP server"));
     }
     const bool listening = m_tcpServer->listen(QHostAddress(address), quint16(port));
     qDebug() << "listen:" << listening << QThread::currentThread();

@@ -8,7 +8,7 @@
 class DBStorage;
 class QTcpServer;
 class QTcpSocket;
-class VoteDlg;
+class VoteState;
 
 // The viewer HTTP/1.0 server of a local session: static files of the web directory, question
 // intake, the question lists, the vote results and the player configuration. Its thread is never
@@ -18,7 +18,7 @@ class WebServer : public QThread
     Q_OBJECT
 public:
     // Neither pointer is owned; both must outlive the server.
-    WebServer(VoteDlg *voteDlg, DBStorage *storage);
+    WebServer(VoteState *vote, DBStorage *storage);
     ~WebServer() override;
 
     // Opens the listener; a failure is only logged. webDir is prefixed unchanged to request
@@ -47,7 +47,7 @@ private:
     double m_maxAudioLag = 0;
     std::unique_ptr<QTcpServer> m_tcpServer;
     QString m_webDir;
-    VoteDlg *m_voteDlg;
+    VoteState *m_vote;
     DBStorage *m_storage;
     HttpRequestHandler m_requests;
 };

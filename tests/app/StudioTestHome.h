@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppSettings.h"
+#include "session/AppSettings.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -2,11 +2,16 @@
 
 #include "app/MainWindow.h"
 #include "capture/FakeMFFactory.h"
+#include "session/StudioSession.h"
 #include "support/ModalHandler.h"
 
+#include <QComboBox>
 #include <QIcon>
+#include <QMenu>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QString>
+#include <QToolButton>
 #include <memory>
 
 // Looks at a studio window the way its tests need to.
@@ -19,6 +24,27 @@ template <class T> T *child(const MainWindow &window, const char *name)
     if (!widget)
         qFatal("no widget %s", name);
     return widget;
+}
+
+inline QToolButton *startButton(const MainWindow &window)
+{
+    return child<QToolButton>(window, "cmdStart");
+}
+
+inline QMenu *questionsMenu(const MainWindow &window)
+{
+    return child<QMenu>(window, "questionsMenu");
+}
+
+// The port and address that Start will use.
+inline int currentPort(const MainWindow &window)
+{
+    return child<QSpinBox>(window, "spbPort")->value();
+}
+
+inline QString currentAddress(const MainWindow &window)
+{
+    return child<QComboBox>(window, "cmbNetwork")->currentText();
 }
 
 // Whether `icon` shows the image of the resource (icons carry no name to compare).

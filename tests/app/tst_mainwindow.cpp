@@ -2,17 +2,17 @@
 #include "WindowProbe.h"
 #include "support/ModalHandler.h"
 
-#include "app/AppSettings.h"
 #include "app/AppStyle.h"
-#include "app/CloudServerList.h"
 #include "app/CustomClouds.h"
 #include "app/LinkLabel.h"
 #include "app/MainWindow.h"
 #include "app/StatusBarWidget.h"
-#include "app/ViewerAddress.h"
-#include "audience/VoteDlg.h"
+#include "audience/gui/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
+#include "session/AppSettings.h"
+#include "session/CloudServerList.h"
+#include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
 #include "web/DBStorage.h"
 #include "web/WebServer.h"
@@ -188,12 +188,12 @@ void TestMainWindow::windowIsDarkAndTitled()
 void TestMainWindow::constructionListensOnNothing()
 {
     MainWindow window;
-    QVERIFY(window.relayServer());
-    QVERIFY(!window.relayServer()->isListening());
-    QVERIFY(!window.relayServer()->ingestServer.isListening());
-    QCOMPARE(window.webServer()->serverPort(), quint16(0));
-    QCOMPARE(window.apiServer()->serverPort(), quint16(0));
-    QVERIFY(!window.captureStreamer()->isStreaming());
+    QVERIFY(window.session()->relay());
+    QVERIFY(!window.session()->relay()->isListening());
+    QVERIFY(!window.session()->relay()->ingestServer.isListening());
+    QCOMPARE(window.session()->webServer()->serverPort(), quint16(0));
+    QCOMPARE(window.session()->apiServer()->serverPort(), quint16(0));
+    QVERIFY(!window.session()->streamer()->isStreaming());
 }
 
 void TestMainWindow::closingIsAccepted()
@@ -235,9 +235,9 @@ void TestMainWindow::widgetTreeCarriesItsNames()
 void TestMainWindow::firstStartDefaults()
 {
     MainWindow window(fakeDevices());
-    QCOMPARE(window.currentPort(), 8080);
+    QCOMPARE(currentPort(window), 8080);
     QCOMPARE(child<QSpinBox>(window, "spbPort")->value(), 8080);
-    QCOMPARE(window.currentAddress(), firstInterface());
+    QCOMPARE(currentAddress(window), firstInterface());
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentIndex(), 0);
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
              QString("Cam One"));
@@ -250,13 +250,13 @@ void TestMainWindow::firstStartDefaults()
     QVERIFY(child<QComboBox>(window, "cmbCloudServer")->isHidden());
     QVERIFY(!child<QComboBox>(window, "cmbNetwork")->isHidden());
     // The frame-size fill already handed the controller its output size.
-    QCOMPARE(window.captureStreamer()->outputProps().video.width, 960);
+    QCOMPARE(window.session()->streamer()->outputProps().video.width, 960);
 }
 
 void TestMainWindow::frameSizeSendsSizeAndBitrateWhileIdle()
 {
     MainWindow window(fakeDevices());
-    CaptureStreamer *streamer = window.captureStreamer();
+    CaptureStreamer *streamer = window.session()->streamer();
     const int before = streamer->videoBitrate();
     child<QComboBox>(window, "cmbBitrate")->setCurrentIndex(3); // "1.5 Mbs"
     QCOMPARE(streamer->videoBitrate(), before);
@@ -275,7 +275,7 @@ void TestMainWindow::storedChoicesAreRestored()
     m_home->set("BITRATE_IND", 13);
     m_home->set("AUDIO_LAG", 0.4);
     MainWindow window(fakeDevices());
-    QCOMPARE(window.currentPort(), 9000);
+    QCOMPARE(currentPort(window), 9000);
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
              QString("Capture Card"));
     QCOMPARE(child<QComboBox>(window, "cmbAudioSources")->currentText(), QString("Mic A"));
@@ -288,7 +288,7 @@ void TestMainWindow::storedAddressThatIsNoLongerLocalFallsBack()
 {
     m_home->set("IP", "203.0.113.9");
     MainWindow window;
-    QCOMPARE(window.currentAddress(), firstInterface());
+    QCOMPARE(currentAddress(window), firstInterface());
     QCOMPARE(child<QComboBox>(window, "cmbNetwork")->currentText(), firstInterface());
     QVERIFY(window.viewerUrl().startsWith("http://" + firstInterface() + ":"));
 }
@@ -360,8 +360,8 @@ void TestMainWindow::statisticsLabels()
     QCOMPARE(total->text(), QString("Total bitrate: 0 Kbs"));
     QCOMPARE(clients->text(), QString("Clients: 0 "));
 
-    window.relayServer()->receivedBytes = 1048576;
-    window.relayServer()->sentBytes = 2 * 1048576;
+    window.session()->relay()->receivedBytes = 1048576;
+    window.session()->relay()->sentBytes = 2 * 1048576;
     window.onStatTimer();
     QCOMPARE(feed->text(), QString("Stream bitrate: 2730 Kbs"));
     QCOMPARE(total->text(), QString("Total bitrate: 5461 Kbs"));
@@ -375,7 +375,7 @@ void TestMainWindow::addressLabelsFollowPort()
     MainWindow window;
     QSpinBox *port = child<QSpinBox>(window, "spbPort");
     port->setValue(8095);
-    QCOMPARE(window.currentPort(), 8095);
+    QCOMPARE(currentPort(window), 8095);
     const QString url = "http://" + firstInterface() + ":8095";
     QCOMPARE(window.viewerUrl(), url);
     QCOMPARE(window.apiBaseUrl(), url);
@@ -503,9 +503,9 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     MainWindow window;
     QVERIFY(!QIcon(":START").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":STOP").pixmap(50, 50).isNull());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
-    QCOMPARE(window.startButton()->toolTip(), QString("Start"));
-    QCOMPARE(window.startButton()->cursor().shape(), Qt::PointingHandCursor);
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QCOMPARE(startButton(window)->toolTip(), QString("Start"));
+    QCOMPARE(startButton(window)->cursor().shape(), Qt::PointingHandCursor);
     const auto buttons = child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>();
     QStringList texts;
     for (const QToolButton *button : buttons)
@@ -514,10 +514,10 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     QVERIFY(texts.contains("Voting"));
 
     QStringList actions;
-    for (const QAction *action : window.questionsMenu()->actions())
+    for (const QAction *action : questionsMenu(window)->actions())
         actions.append(action->text());
     QCOMPARE(actions, (QStringList{"JSON real-time export", "Export to file", "Clear questions"}));
-    QCOMPARE(window.questionsMenu()->parent(), child<QPushButton>(window, "cmdQActions"));
+    QCOMPARE(questionsMenu(window)->parent(), child<QPushButton>(window, "cmdQActions"));
 }
 
 void TestMainWindow::votingButtonOpensVoteWindow()
@@ -538,7 +538,7 @@ void TestMainWindow::jsonViewOpensQuestionsList()
     MainWindow window;
     BrowserStandIn browser;
     QDesktopServices::setUrlHandler("http", &browser, "open");
-    window.questionsMenu()->actions().at(0)->trigger();
+    questionsMenu(window)->actions().at(0)->trigger();
     QDesktopServices::unsetUrlHandler("http");
     QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
 }
@@ -546,18 +546,18 @@ void TestMainWindow::jsonViewOpensQuestionsList()
 void TestMainWindow::clearQuestionsAfterYes()
 {
     MainWindow window;
-    QTRY_VERIFY(window.questionStore()->isOpen());
-    window.questionStore()->postQuestion(R"({"name":"Ann","msg":"one"})");
-    QTRY_COMPARE(window.questionStore()->selectQuestions().size(), 1);
+    QTRY_VERIFY(window.session()->store()->isOpen());
+    window.session()->store()->postQuestion(R"({"name":"Ann","msg":"one"})");
+    QTRY_COMPARE(window.session()->store()->selectQuestions().size(), 1);
     QString text;
     whenModalAppears([&text](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         text = box->text();
         box->button(QMessageBox::Yes)->click();
     });
-    window.questionsMenu()->actions().at(2)->trigger();
+    questionsMenu(window)->actions().at(2)->trigger();
     QCOMPARE(text, QString("Are you sure?"));
-    QCOMPARE(window.questionStore()->selectQuestions().size(), 0);
+    QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
 }
 
 void TestMainWindow::cloudStartSaysNotAvailable()
@@ -566,12 +566,12 @@ void TestMainWindow::cloudStartSaysNotAvailable()
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
     closeNextMessageBox(&title);
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QCOMPARE(title, QString("Cloud mode"));
     QVERIFY(!window.isRunning());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
     QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
-    QVERIFY(!window.captureStreamer()->isStreaming());
+    QVERIFY(!window.session()->streamer()->isStreaming());
     QVERIFY(!m_home->value("USE_CLOUD").isValid());
 }
 

@@ -10,7 +10,7 @@
 #include "support/XvfbSession.h"
 
 #include "app/MainWindow.h"
-#include "audience/VoteDlg.h"
+#include "audience/gui/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
 #include "web/WebServer.h"
@@ -174,19 +174,19 @@ void TestStudioSession::startAndStopLocalSession()
 {
     auto factory = fakeDevices();
     MainWindow window(factory);
-    QCOMPARE(window.currentAddress(), kAddress);
+    QCOMPARE(currentAddress(window), kAddress);
     child<QComboBox>(window, "cmbBitrate")->setCurrentIndex(2);
 
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(window.isRunning());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":STOP"));
-    QCOMPARE(window.webServer()->serverPort(), quint16(8080));
-    QVERIFY(window.relayServer()->isListening());
-    QCOMPARE(window.relayServer()->serverPort(), quint16(8081));
-    QVERIFY(window.relayServer()->ingestServer.isListening());
-    QVERIFY(window.captureStreamer()->isStreaming());
+    QVERIFY(showsIcon(startButton(window)->icon(), ":STOP"));
+    QCOMPARE(window.session()->webServer()->serverPort(), quint16(8080));
+    QVERIFY(window.session()->relay()->isListening());
+    QCOMPARE(window.session()->relay()->serverPort(), quint16(8081));
+    QVERIFY(window.session()->relay()->ingestServer.isListening());
+    QVERIFY(window.session()->streamer()->isStreaming());
     // "1 Mbs" chosen while idle goes out at Start, less the audio share.
-    QCOMPARE(window.captureStreamer()->videoBitrate(), 1000 - 64);
+    QCOMPARE(window.session()->streamer()->videoBitrate(), 1000 - 64);
     QCOMPARE(factory->writers.size(), 2);
     QVERIFY(controlsEnabled(window, false));
     QVERIFY(child<QComboBox>(window, "cmbVideoSources")->isEnabled());
@@ -200,16 +200,16 @@ void TestStudioSession::startAndStopLocalSession()
     QCOMPARE(saved.value("AUDIO_LAG").toDouble(), 1.5);
     QCOMPARE(saved.value("USE_CLOUD").toBool(), false);
 
-    window.relayServer()->receivedBytes = 1048576;
+    window.session()->relay()->receivedBytes = 1048576;
     window.onStatTimer();
     QCOMPARE(child<QLabel>(window, "lblStatFeed")->text(), QString("Stream bitrate: 2730 Kbs"));
 
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(!window.isRunning());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
-    QVERIFY(window.captureStreamer()->isFinished());
-    QVERIFY(!window.relayServer()->isListening());
-    QCOMPARE(window.webServer()->serverPort(), quint16(0));
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QVERIFY(window.session()->streamer()->isFinished());
+    QVERIFY(!window.session()->relay()->isListening());
+    QCOMPARE(window.session()->webServer()->serverPort(), quint16(0));
     QVERIFY(controlsEnabled(window, true));
     QCOMPARE(child<QLabel>(window, "lblStatFeed")->text(), QString("Stream bitrate: 0 Kbs"));
     QCOMPARE(child<QLabel>(window, "lblStatTotal")->text(), QString("Total bitrate: 0 Kbs"));
@@ -222,7 +222,7 @@ void TestStudioSession::sourceChangesReachTheControllerTrimmed()
     MainWindow window(factory);
     QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
     QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
-    CaptureStreamer *streamer = window.captureStreamer();
+    CaptureStreamer *streamer = window.session()->streamer();
     // Idle: choices wait for Start.
     video->setCurrentIndex(1);
     audio->setCurrentIndex(2);
@@ -254,13 +254,13 @@ void TestStudioSession::busyPortKeepsTheStudioIdle()
     MainWindow window(fakeDevices());
     QString title;
     closeNextMessageBox(&title);
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QCOMPARE(title, QString("Start error"));
     QVERIFY(!window.isRunning());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
-    QVERIFY(!window.captureStreamer()->isStreaming());
-    QCOMPARE(window.webServer()->serverPort(), quint16(0));
-    QVERIFY(!window.relayServer()->ingestServer.isListening());
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QVERIFY(!window.session()->streamer()->isStreaming());
+    QCOMPARE(window.session()->webServer()->serverPort(), quint16(0));
+    QVERIFY(!window.session()->relay()->ingestServer.isListening());
     QVERIFY(controlsEnabled(window, true));
     QVERIFY(!m_home->value("IP").isValid());
 }
@@ -271,7 +271,7 @@ void TestStudioSession::voteReachesCommandViewersAndTallyComesBack()
     window.on_cmdStart_clicked();
     Viewer viewer("/lumacast/cmdchannel");
     QTRY_VERIFY(viewer.connected());
-    QTRY_COMPARE(window.relayServer()->cmdConsumers.size(), 1);
+    QTRY_COMPARE(window.session()->relay()->cmdConsumers.size(), 1);
 
     window.onVoteTriggered();
     VoteDlg *vote = window.voteWindow();
@@ -295,11 +295,11 @@ void TestStudioSession::closingTheWindowEndsTheSession()
     MainWindow window(fakeDevices());
     window.show();
     window.on_cmdStart_clicked();
-    QVERIFY(window.captureStreamer()->isRunning());
+    QVERIFY(window.session()->streamer()->isRunning());
     QVERIFY(window.close());
     QVERIFY(!window.isRunning());
-    QVERIFY(window.captureStreamer()->isFinished());
-    QVERIFY(!window.relayServer()->isListening());
+    QVERIFY(window.session()->streamer()->isFinished());
+    QVERIFY(!window.session()->relay()->isListening());
 }
 
 void TestStudioSession::reconnectFailureWarnsAndStops()
@@ -319,8 +319,8 @@ void TestStudioSession::reconnectFailureWarnsAndStops()
     QCOMPARE(title, QString("Connection Error"));
     QCOMPARE(text, QString("Connection was broken"));
     QVERIFY(!window.isRunning());
-    QVERIFY(showsIcon(window.startButton()->icon(), ":START"));
-    QVERIFY(window.captureStreamer()->isFinished());
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QVERIFY(window.session()->streamer()->isFinished());
     QVERIFY(controlsEnabled(window, true));
 }
 
@@ -334,7 +334,7 @@ void TestStudioSession::desktopSessionReachesViewer()
     child<QComboBox>(window, "cmbAudioSources")->setCurrentIndex(1); // "original"
     child<QComboBox>(window, "cmbFrames")->setCurrentIndex(0);
 
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(window.isRunning());
     Viewer viewer("/lumacast/readvideo");
     QTRY_VERIFY(viewer.connected());
@@ -349,7 +349,7 @@ void TestStudioSession::desktopSessionReachesViewer()
     // demuxer what the video is; one comes every 240 frames (10 s).
     const QByteArray sequenceHeader("\x00\x00\x01\xb3", 4);
     QTRY_VERIFY_WITH_TIMEOUT(viewer.stream.contains(sequenceHeader), kStreamTimeoutMs);
-    QTest::mouseClick(window.startButton(), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(!window.isRunning());
 
     QCOMPARE(viewer.offGridMessages, 0);

@@ -1,4 +1,5 @@
-#include "audience/VoteDlg.h"
+#include "audience/VoteState.h"
+#include "audience/gui/VoteDlg.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +35,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<VoteState> m_vote;
     std::unique_ptr<VoteDlg> m_dlg;
     QVector<qint32> m_tally;
     int m_tallyReads = 0;
@@ -43,7 +45,12 @@ void TestVoteDlg::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_settings = std::make_unique<QSettings>(m_dir->filePath("settings.ini"), QSettings::IniFormat);
-    m_dlg = std::make_unique<VoteDlg>();
+    m_vote = std::make_unique<VoteState>();
+    m_vote->setTallySource([this] {
+        ++m_tallyReads;
+        return m_tally;
+    });
+    m_dlg = std::make_unique<VoteDlg>(m_vote.get());
     m_tally = QVector<qint32>(10, 0);
     m_tallyReads = 0;
 }
@@ -51,19 +58,14 @@ void TestVoteDlg::init()
 void TestVoteDlg::cleanup()
 {
     m_dlg.reset();
+    m_vote.reset();
     m_settings.reset();
     m_dir.reset();
 }
 
 void TestVoteDlg::open()
 {
-    m_dlg->showVote(
-        m_settings.get(),
-        [this] {
-            ++m_tallyReads;
-            return m_tally;
-        },
-        "http://192.0.2.2:8080");
+    m_dlg->showVote(m_settings.get(), "http://192.0.2.2:8080");
 }
 
 void TestVoteDlg::tick(int times)
@@ -209,9 +211,9 @@ void TestVoteDlg::reopeningLoadsTheLastVote()
     child<QPushButton>("cmdStart")->click();
     m_dlg->close();
 
-    VoteDlg other;
-    other.showVote(
-        m_settings.get(), [] { return QVector<qint32>(10, 0); }, "http://h:1");
+    VoteState otherVote;
+    VoteDlg other(&otherVote);
+    other.showVote(m_settings.get(), "http://h:1");
     QCOMPARE(other.findChild<QLineEdit *>("headerLineEdit")->text(), QString("Q1"));
     QCOMPARE(other.findChild<QLineEdit *>("option2LineEdit")->text(), QString("No"));
     QCOMPARE(other.findChild<QSpinBox *>("spbDuration")->value(), 120);

@@ -1,4 +1,5 @@
-#include "audience/VoteDlg.h"
+#include "audience/VoteState.h"
+#include "audience/gui/VoteDlg.h"
 #include "relay/WSServer.h"
 #include "support/RawWebSocketClient.h"
 
@@ -25,7 +26,9 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
     WSServer relay;
     relay.start("127.0.0.1", 0);
     QVERIFY(relay.isListening());
-    VoteDlg dlg;
+    VoteState vote;
+    vote.setTallySource([&relay] { return relay.voteResults(); });
+    VoteDlg dlg(&vote);
     connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
     connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
 
@@ -37,8 +40,7 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
     }
     QTRY_COMPARE(relay.cmdConsumers.size(), 3);
 
-    dlg.showVote(
-        &settings, [&relay] { return relay.voteResults(); }, "http://127.0.0.1:1");
+    dlg.showVote(&settings, "http://127.0.0.1:1");
     dlg.findChild<QPushButton *>("cmdStart")->click();
     const QByteArray answers[3] = {"1", "1", "2"};
     for (int i = 0; i < 3; ++i) {

@@ -138,12 +138,14 @@ void TestCaptureStreamer::setSources_data()
     QTest::newRow("screen with a microphone")
         << screenDevice << "Mic" << QStringList{"DeviceSet 0 2", "DeviceSet 1 0", "DeviceSet 2 1"}
         << true << true << screenDevice << 1;
+    // "original" gives up any external device, which hands the sound back to the video device.
     QTest::newRow("camera with its own sound")
         << "Cam B"
-        << "ORIGINAL" << QStringList{"DeviceSet 0 3"} << true << true << "Cam B" << 1;
+        << "ORIGINAL" << QStringList{"DeviceSet 0 3", "DeviceSet 2 0"} << true << true << "Cam B"
+        << 1;
     QTest::newRow("no video keeps the previous name")
         << "NO_VIDEO"
-        << "ORIGINAL" << QStringList{} << false << true << QString() << 1;
+        << "ORIGINAL" << QStringList{"DeviceSet 2 0"} << false << true << QString() << 1;
     QTest::newRow("camera without sound")
         << "Cam A"
         << "NO_AUDIO" << QStringList{"DeviceSet 0 0"} << true << false << "Cam A" << 0;

@@ -37,7 +37,7 @@ private:
 void TestAPIWebServer::init()
 {
     m_deps = std::make_unique<ServerDependencies>();
-    m_server = std::make_unique<APIWebServer>(&m_deps->voteDlg, &m_deps->storage);
+    m_server = std::make_unique<APIWebServer>(&m_deps->vote, &m_deps->storage);
     QVERIFY(m_server->listen("127.0.0.1", 0, m_deps->web.dir()));
     QVERIFY(m_deps->waitForStore());
 }
@@ -51,7 +51,7 @@ void TestAPIWebServer::cleanup()
 void TestAPIWebServer::portZeroLogsTheBoundPort()
 {
     LogCapture log;
-    APIWebServer server(&m_deps->voteDlg, &m_deps->storage);
+    APIWebServer server(&m_deps->vote, &m_deps->storage);
     QCOMPARE(server.serverPort(), quint16(0));
     QVERIFY(server.listen("", 0, m_deps->web.dir()));
     QVERIFY(server.serverPort() != 0);
@@ -109,7 +109,7 @@ void TestAPIWebServer::listsMatchTheViewerServer_data()
 void TestAPIWebServer::listsMatchTheViewerServer()
 {
     QFETCH(QByteArray, path);
-    WebServer viewer(&m_deps->voteDlg, &m_deps->storage);
+    WebServer viewer(&m_deps->vote, &m_deps->storage);
     viewer.listen("127.0.0.1", 0, m_deps->web.dir(), 0);
     QCOMPARE(get(m_server->serverPort(), path), textReply("200", "[\n]\n"));
     for (const char *msg : {"first", "second <b>&"})
@@ -144,5 +144,5 @@ void TestAPIWebServer::listenAgainOnlyAfterClose()
     QCOMPARE(get(m_server->serverPort(), "/feedback_list.json"), textReply("200", "[\n]\n"));
 }
 
-QTEST_MAIN(TestAPIWebServer)
+QTEST_GUILESS_MAIN(TestAPIWebServer)
 #include "tst_apiwebserver.moc"

@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPushButton>
 #include <QSettings>
 #include <QtTest>
 #include <memory>
@@ -58,7 +57,7 @@ private:
 void TestWebServer::init()
 {
     m_deps = std::make_unique<ServerDependencies>();
-    m_server = std::make_unique<WebServer>(&m_deps->voteDlg, &m_deps->storage);
+    m_server = std::make_unique<WebServer>(&m_deps->vote, &m_deps->storage);
     m_server->listen("127.0.0.1", 0, m_deps->web.dir(), 0.5);
     QVERIFY(port() != 0);
     QVERIFY(m_deps->waitForStore());
@@ -271,21 +270,14 @@ void TestWebServer::voteResultsBeforeAndDuringVote()
                         "0,\n        0,\n        0,\n        0,\n        0,\n        0,\n        "
                         "0,\n        0\n    ],\n    \"total\": 0\n}\n"));
 
-    QTemporaryDir settingsDir;
-    QSettings settings(settingsDir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue("VOTE_OPTION_1", "100%25 yes");
-    settings.setValue("VOTE_OPTION_2", "No");
-    m_deps->voteDlg.showVote(
-        &settings, [] { return QVector<qint32>{3, 2, 1, 0, 0, 0, 0, 0, 0, 0}; },
-        "http://127.0.0.1");
-    m_deps->voteDlg.findChild<QPushButton *>("cmdStart")->click();
-    m_deps->voteDlg.onVoteTimer();
+    m_deps->vote.setTallySource([] { return QVector<qint32>{3, 2, 1, 0, 0, 0, 0, 0, 0, 0}; });
+    m_deps->vote.start({"100%25 yes", "No", "", "", ""});
+    m_deps->vote.refresh();
     QCOMPARE(body(get(port(), "/vote_result_json.php")),
              QByteArray("{\n    \"options\": [\n        \"100% yes\",\n        \"No\",\n        "
                         "\"\",\n        \"\",\n        \"\"\n    ],\n    \"results\": [\n        "
                         "2,\n        1,\n        0,\n        0,\n        0,\n        0,\n        "
                         "0,\n        0,\n        0\n    ],\n    \"total\": 3\n}\n"));
-    m_deps->voteDlg.findChild<QPushButton *>("cmdStart")->click();
 }
 
 void TestWebServer::stopListenAndListenAgain()
@@ -302,5 +294,5 @@ void TestWebServer::stopListenAndListenAgain()
     QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
 }
 
-QTEST_MAIN(TestWebServer)
+QTEST_GUILESS_MAIN(TestWebServer)
 #include "tst_webserver.moc"

@@ -99,20 +99,10 @@ MFResult FFDevice::DeviceSet(eMFDeviceType type, int index, const QString &props
     if (mfFailed(result))
         return result;
     std::lock_guard<std::mutex> lock(m_mutex);
-    switch (type) {
-    case eMFDT_Video:
-        m_selection.video = entry;
-        // A new video device brings its own sound, whatever was chosen for the previous one.
-        m_selection.internalAudio.reset();
+    m_selection.select(type, entry);
+    // The internal audio list is the video device's own: list it again for the new one.
+    if (type == eMFDT_Video)
         m_lists.remove(eMFDT_Audio);
-        break;
-    case eMFDT_Audio:
-        m_selection.internalAudio = entry;
-        break;
-    case eMFDT_ExtAudio:
-        m_selection.externalAudio = entry;
-        break;
-    }
     ++m_generation;
     return MF_OK;
 }
@@ -192,16 +182,7 @@ void FFDevice::follow(const Selection &selection)
             m_region = region;
         }
     }
-    std::optional<MFDeviceEntry> audio;
-    if (selection.externalAudio && !selection.externalAudio->input.isEmpty())
-        audio = selection.externalAudio;
-    else if (selection.internalAudio)
-        audio = selection.internalAudio;
-    else
-        audio = DeviceCatalog::ownSound(m_video ? &*m_video : nullptr);
-    if (audio && audio->input.isEmpty())
-        audio.reset();
-    m_audioSource = audio;
+    m_audioSource = selection.audioSource();
 }
 
 void FFDevice::followAudio(const MFAVProps &format)

@@ -3,6 +3,7 @@
 #include "capture/media/AudioInput.h"
 #include "capture/media/CameraInput.h"
 #include "capture/media/DeviceCatalog.h"
+#include "capture/media/DeviceSelection.h"
 #include "capture/media/FrameClock.h"
 #include "capture/media/IMFDevice.h"
 #include "capture/media/IMFProps.h"
@@ -42,15 +43,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // What the callers chose; guarded by m_mutex.
-    struct Selection
-    {
-        std::optional<MFDeviceEntry> video;
-        std::optional<MFDeviceEntry> internalAudio; // unset: the video device's own sound
-        std::optional<MFDeviceEntry> externalAudio;
-        QMap<QString, QString> props;
-        QList<QRect> screens;
-    };
+    using Selection = DeviceSelection;
 
     QList<MFDeviceEntry> listDevices(eMFDeviceType type);
     bool isListed(eMFDeviceType type);
@@ -64,6 +57,7 @@ private:
     std::vector<int16_t> sound(const MFAVProps &format, double rate);
 
     std::mutex m_mutex;
+    // What the callers chose.
     Selection m_selection;
     uint64_t m_generation = 0;
     QMap<int, QList<MFDeviceEntry>> m_lists;

@@ -1,4 +1,4 @@
-#include "app/CaptureSources.h"
+#include "session/CaptureSources.h"
 
 #include <QObject>
 

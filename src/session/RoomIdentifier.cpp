@@ -1,4 +1,4 @@
-#include "app/RoomIdentifier.h"
+#include "session/RoomIdentifier.h"
 
 #include <QCryptographicHash>
 #include <QFile>

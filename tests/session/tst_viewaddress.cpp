@@ -1,6 +1,6 @@
-#include "app/CloudServerList.h"
-#include "app/RoomIdentifier.h"
-#include "app/ViewerAddress.h"
+#include "session/CloudServerList.h"
+#include "session/RoomIdentifier.h"
+#include "session/ViewerAddress.h"
 
 #include <QRegularExpression>
 #include <QSettings>

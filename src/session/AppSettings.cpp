@@ -1,4 +1,4 @@
-#include "app/AppSettings.h"
+#include "session/AppSettings.h"
 
 #include <QSettings>
 

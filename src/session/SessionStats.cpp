@@ -1,4 +1,4 @@
-#include "app/SessionStats.h"
+#include "session/SessionStats.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
-#include "app/CaptureSources.h"
-#include "app/OutputPresets.h"
-#include "app/SessionStats.h"
+#include "session/CaptureSources.h"
+#include "session/OutputPresets.h"
+#include "session/SessionStats.h"
 
 #include <QtTest>
 

@@ -1,5 +1,6 @@
-#include "audience/VoteDlg.h"
+#include "audience/gui/VoteDlg.h"
 
+#include "audience/VoteState.h"
 #include "ui_VoteDlg.h"
 
 #include <QSettings>
@@ -13,8 +14,8 @@ QString optionKey(int option)
 
 } // namespace
 
-VoteDlg::VoteDlg(QWidget *parent)
-    : QWidget(parent), m_votes(10, 0), ui(std::make_unique<Ui::VoteDlg>())
+VoteDlg::VoteDlg(VoteState *vote, QWidget *parent)
+    : QWidget(parent), m_vote(vote), ui(std::make_unique<Ui::VoteDlg>())
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
@@ -26,10 +27,19 @@ VoteDlg::VoteDlg(QWidget *parent)
 
 VoteDlg::~VoteDlg() = default;
 
-void VoteDlg::showVote(QSettings *settings, TallySource tally, const QString &baseUrl)
+const QStringList &VoteDlg::options() const
+{
+    return m_vote->options();
+}
+
+const QVector<qint32> &VoteDlg::votes() const
+{
+    return m_vote->tally();
+}
+
+void VoteDlg::showVote(QSettings *settings, const QString &baseUrl)
 {
     m_settings = settings;
-    m_tally = std::move(tally);
     loadSettings();
     ui->lblURL->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
                                         Qt::LinksAccessibleByKeyboard);
@@ -65,12 +75,12 @@ void VoteDlg::onVoteTimer()
         stopVote();
         return;
     }
-    if (m_tally)
-        m_votes = m_tally();
-    const qint32 total = m_votes.value(0);
+    m_vote->refresh();
+    const VoteState::Tally &tally = m_vote->tally();
+    const qint32 total = tally.value(0);
     const auto labels = resultLabels();
     for (int k = 1; k <= kOptionCount; ++k)
-        labels[k - 1]->setText(resultText(m_votes.value(k), total));
+        labels[k - 1]->setText(resultText(tally.value(k), total));
     const int secondsLeft = int((m_duration - m_elapsed) / 1000.0);
     ui->lblStat->setText(tr("time left: ") + QString::number(secondsLeft));
 }
@@ -79,12 +89,13 @@ void VoteDlg::startVote()
 {
     clearResults();
     m_duration = ui->spbDuration->value() * 1000;
-    m_options.clear();
+    QStringList options;
     for (QLineEdit *edit : optionEdits())
-        m_options.append(edit->text().trimmed());
+        options.append(edit->text().trimmed());
+    m_vote->start(options);
     setEditsEnabled(false);
     const QString title = ui->headerLineEdit->text().trimmed();
-    emit voteStart(title, m_options);
+    emit voteStart(title, options);
     saveSettings(title);
     m_elapsed = 0;
     m_timer.start(kTickMs);
@@ -94,6 +105,7 @@ void VoteDlg::startVote()
 void VoteDlg::stopVote()
 {
     m_timer.stop();
+    m_vote->stop();
     emit voteStop();
     ui->lblStat->clear();
     setEditsEnabled(true);
@@ -133,7 +145,7 @@ void VoteDlg::saveSettings(const QString &title)
         return;
     m_settings->setValue("VOTE_TITLE", title);
     for (int k = 1; k <= kOptionCount; ++k)
-        m_settings->setValue(optionKey(k), m_options.at(k - 1));
+        m_settings->setValue(optionKey(k), options().at(k - 1));
     m_settings->setValue("VOTE_DUR", ui->spbDuration->value());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -34,10 +35,13 @@ QString paddedText(const QString &text, int comboWidth);
 
 struct Choice
 {
-    QString video;    // device name, kScreenDevice or kNoVideo; trimmed
-    QString audio;    // "NO_AUDIO", "ORIGINAL" or a device name; trimmed
-    int display = -1; // the screen to capture whole, -1 when the video is not a "Desktop" item
-    bool screenArea = false; // the video is the area chosen with the on-screen frame
+    QString video;        // device name, kScreenDevice or kNoVideo; trimmed
+    QString audio;        // "NO_AUDIO", "ORIGINAL" or a device name; trimmed
+    int display = -1;     // the screen to capture, -1 when the video is no screen source
+    QRect area = QRect(); // the part of it (desktop coordinates), empty for the whole screen
+    // The video is the area chosen with the on-screen frame: `display` and `area` are the
+    // frame's, which the main window fills in.
+    bool screenArea = false;
 };
 
 // The source names for the current items of both lists (text and item data of each).

@@ -1,4 +1,4 @@
-#include "app/CloudServerList.h"
+#include "session/CloudServerList.h"
 
 #include <QDebug>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "app/ViewerAddress.h"
+#include "session/ViewerAddress.h"
 
 #include <QDebug>
 #include <QNetworkInterface>

@@ -1,4 +1,4 @@
-#include "app/OutputPresets.h"
+#include "session/OutputPresets.h"
 
 namespace OutputPresets {
 

@@ -1,0 +1,46 @@
+#include "net/AcceptBackoff.h"
+
+#include <QDebug>
+#include <QTcpServer>
+#include <QTimer>
+
+AcceptBackoff::AcceptBackoff(QTcpServer *server, const QString &name)
+    : QObject(server), m_server(server), m_name(name)
+{
+    connect(server, &QTcpServer::acceptError, this, &AcceptBackoff::onAcceptError);
+}
+
+void AcceptBackoff::onAcceptError(QAbstractSocket::SocketError error)
+{
+    if (error != QAbstractSocket::SocketResourceError) {
+        // Anything else (a connection reset before it was taken) leaves the listener usable.
+        m_server->resumeAccepting();
+        return;
+    }
+    m_server->pauseAccepting();
+    ++m_pauses;
+    if (!m_logged) {
+        qWarning().noquote() << m_name
+                             << "out of file descriptors: accepting paused, retrying every"
+                             << kPauseMs << "ms";
+        m_logged = true;
+    }
+    if (!m_paused) {
+        m_paused = true;
+        QTimer::singleShot(kPauseMs, this, &AcceptBackoff::resume);
+    }
+}
+
+void AcceptBackoff::resume()
+{
+    m_paused = false;
+    if (!m_server->isListening())
+        return;
+    m_server->resumeAccepting();
+    // Accepting again is only known to work when a connection gets through; until then an error
+    // arrives within this tick and pauses again without a new log line.
+    QTimer::singleShot(kPauseMs * 5, this, [this] {
+        if (!m_paused)
+            m_logged = false;
+    });
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+
+// Keeps a listener alive when the process runs out of file descriptors. Qt pauses a listener
+// whose accept() fails for lack of resources and never resumes it, so without this the studio
+// would refuse every later viewer even after descriptors are free again; retrying at once instead
+// spins on the pending connection. The listener is paused for a short while, the condition is
+// logged once per episode, and accepting resumes. GUI thread, like the listener.
+class AcceptBackoff : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kPauseMs = 200;
+
+    // Watches `server` (not owned; this object is usually its child). `name` goes into the log.
+    AcceptBackoff(QTcpServer *server, const QString &name);
+
+    // How many times accepting was paused since construction.
+    int pauses() const { return m_pauses; }
+
+private:
+    void onAcceptError(QAbstractSocket::SocketError error);
+    void resume();
+
+    QTcpServer *m_server;
+    QString m_name;
+    bool m_paused = false;
+    bool m_logged = false;
+    int m_pauses = 0;
+};

@@ -1,0 +1,148 @@
+#include "session/StudioSession.h"
+
+#include "audience/VoteState.h"
+#include "capture/CaptureStreamer.h"
+#include "capture/NDISource.h"
+#include "web/APIWebServer.h"
+#include "web/DBStorage.h"
+#include "web/WebServer.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QSettings>
+
+void SessionChoices::save(QSettings &settings) const
+{
+    settings.setValue("VIDEO_IND", videoIndex);
+    settings.setValue("AUDIO_IND", audioIndex);
+    settings.setValue("FRAME_IND", frameIndex);
+    settings.setValue("BITRATE_IND", bitrateIndex);
+    settings.setValue("AUDIO_LAG", audioLag);
+    settings.setValue("IP", ip);
+    settings.setValue("PORT", port);
+    settings.setValue("CLOUD_SERVER", cloudServer);
+    settings.setValue("USE_CLOUD", useCloud);
+    settings.sync();
+}
+
+StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, quint16 ingestPort)
+    : m_settings(settings), m_ndi(std::make_unique<NDISource>(captureFactory)),
+      m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
+      m_vote(std::make_unique<VoteState>()), m_store(std::make_unique<DBStorage>()),
+      m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get())),
+      m_relay(std::make_unique<WSServer>(ingestPort)),
+      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get()))
+{
+    // Only local sessions exist so far, so the local relay holds the tally.
+    WSServer *relay = m_relay.get();
+    m_vote->setTallySource([relay] { return relay->voteResults(); });
+}
+
+StudioSession::~StudioSession()
+{
+    stop();
+    // The servers read the vote and the store, so they go first; the store's destructor ends its
+    // thread.
+    m_apiServer.reset();
+    m_relay.reset();
+    m_webServer.reset();
+    m_store.reset();
+}
+
+std::optional<quint16> StudioSession::relayPort(int httpPort)
+{
+    if (httpPort < 1 || httpPort >= 65535)
+        return std::nullopt;
+    return quint16(httpPort + 1);
+}
+
+QString StudioSession::webDir()
+{
+    const QString dir = QCoreApplication::applicationDirPath() + "//WEB";
+    qDebug() << "getWEBDir: " << dir;
+    return dir;
+}
+
+std::optional<StudioSession::StartError> StudioSession::start(const SessionRequest &request,
+                                                              const SessionChoices &choices)
+{
+    if (m_running)
+        return std::nullopt;
+    if (request.cloudMode) {
+        // The cloud relay client is not part of this version: say so instead of pretending.
+        return StartError{tr("Cloud mode"),
+                          tr("Streaming through a cloud server is not available in this version. "
+                             "Uncheck \"use cloud\" to stream on the local network.")};
+    }
+    if (auto error = startLocalServers(request))
+        return error;
+    startCapture(request);
+    choices.save(*m_settings);
+    m_running = true;
+    return std::nullopt;
+}
+
+std::optional<StudioSession::StartError>
+StudioSession::startLocalServers(const SessionRequest &request)
+{
+    const std::optional<quint16> wsPort = relayPort(request.port);
+    if (!wsPort) {
+        return StartError{tr("Start error"),
+                          tr("Port %1 cannot be used: viewers also need the port after it for the "
+                             "stream. Choose a port below 65535.")
+                              .arg(request.port)};
+    }
+    m_webServer->listen(request.address, request.port, webDir(), request.maxAudioLag);
+    m_relay->start(request.address, *wsPort);
+    if (m_webServer->serverPort() != 0 && m_relay->isListening() &&
+        m_relay->ingestServer.isListening())
+        return std::nullopt;
+    m_webServer->stopListen();
+    m_relay->stop();
+    return StartError{tr("Start error"),
+                      tr("Can't listen on %1 ports %2 and %3, or on the local stream port %4: "
+                         "another program may be using them.")
+                          .arg(request.address)
+                          .arg(request.port)
+                          .arg(*wsPort)
+                          .arg(m_relay->ingestPort())};
+}
+
+void StudioSession::startCapture(const SessionRequest &request)
+{
+    m_streamer->setIngestPort(m_relay->ingestPort());
+    selectSources(request.sources);
+    m_streamer->setOutputParams(request.frameSize, request.bitrateKbps);
+    m_streamer->startStreaming(request.cloudMode);
+}
+
+void StudioSession::stop()
+{
+    if (!m_running)
+        return;
+    m_streamer->stopStreaming();
+    // Joined here, so the pump never outlives a session (or the window at exit).
+    m_streamer->wait();
+    m_webServer->stopListen();
+    m_relay->stop();
+    m_running = false;
+}
+
+WSServer::Statistics StudioSession::statistics() const
+{
+    return m_relay->statistics();
+}
+
+void StudioSession::applySources(const CaptureSources::Choice &choice)
+{
+    if (m_running)
+        selectSources(choice);
+}
+
+void StudioSession::selectSources(const CaptureSources::Choice &choice)
+{
+    m_streamer->setSources(choice.video, choice.audio);
+    // A "Desktop" item captures that whole screen, the screen area item a part of one.
+    if (choice.display >= 0)
+        m_streamer->setCaptureArea(choice.display, choice.area);
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "capture/media/IMFFactory.h"
+#include "relay/WSServer.h"
+#include "session/CaptureSources.h"
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class APIWebServer;
+class CaptureStreamer;
+class DBStorage;
+class NDISource;
+class QSettings;
+class VoteState;
+class WebServer;
+
+// What Start needs, as the presenter chose it.
+struct SessionRequest
+{
+    QString address; // the interface's address text
+    int port = 0;    // the viewer HTTP port; the relay takes the next one
+    double maxAudioLag = 0;
+    CaptureSources::Choice sources;
+    QSize frameSize;
+    int bitrateKbps = 0;
+    bool cloudMode = false;
+};
+
+// The presenter's choices, written to the settings store at every successful Start so that the
+// next start-up restores them.
+struct SessionChoices
+{
+    int videoIndex = 0;
+    int audioIndex = 0;
+    int frameIndex = 0;
+    int bitrateIndex = 0;
+    double audioLag = 0;
+    QString ip;
+    int port = 0;
+    QString cloudServer;
+    bool useCloud = false;
+
+    void save(QSettings &settings) const;
+};
+
+// The studio's streaming session: owns the capture controller, the relay, the HTTP servers, the
+// questions store and the vote, brings them up in a fixed order at Start and down at Stop, and
+// reads the statistics. Nothing listens until start(). GUI thread only; the main window is its
+// view.
+class StudioSession : public QObject
+{
+    Q_OBJECT
+public:
+    // Why Start did not go live: the title and text of the box the presenter sees.
+    struct StartError
+    {
+        QString title;
+        QString text;
+    };
+
+    // `settings` is lent and must outlive the session. The encoder writers send to the relay on
+    // 127.0.0.1:ingestPort (0: a port the system picks at each Start).
+    StudioSession(QSettings *settings, MFFactoryPtr captureFactory,
+                  quint16 ingestPort = WSServer::kIngestPort);
+    // Stops a running session (the capture thread is joined) before anything is destroyed.
+    ~StudioSession() override;
+
+    // Listens, starts capture and saves `choices`; on failure nothing listens, nothing is saved
+    // and the error says why.
+    std::optional<StartError> start(const SessionRequest &request, const SessionChoices &choices);
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    // The active relay's counters (they start from 0 at each Start).
+    WSServer::Statistics statistics() const;
+    // A changed source takes effect at once while running; idle, Start picks it up.
+    void applySources(const CaptureSources::Choice &choice);
+
+    // The relay takes the port after the viewer HTTP port; none exists after 65535.
+    static std::optional<quint16> relayPort(int httpPort);
+    // The viewer pages beside the executable.
+    static QString webDir();
+
+    CaptureStreamer *streamer() const { return m_streamer.get(); }
+    NDISource *ndiSources() const { return m_ndi.get(); }
+    DBStorage *store() const { return m_store.get(); }
+    WebServer *webServer() const { return m_webServer.get(); }
+    WSServer *relay() const { return m_relay.get(); }
+    APIWebServer *apiServer() const { return m_apiServer.get(); }
+    VoteState *vote() const { return m_vote.get(); }
+
+private:
+    std::optional<StartError> startLocalServers(const SessionRequest &request);
+    void startCapture(const SessionRequest &request);
+    void selectSources(const CaptureSources::Choice &choice);
+
+    QSettings *m_settings;
+    std::unique_ptr<NDISource> m_ndi;
+    std::unique_ptr<CaptureStreamer> m_streamer;
+    std::unique_ptr<VoteState> m_vote;
+    std::unique_ptr<DBStorage> m_store;
+    std::unique_ptr<WebServer> m_webServer;
+    std::unique_ptr<WSServer> m_relay;
+    std::unique_ptr<APIWebServer> m_apiServer;
+    bool m_running = false;
+};

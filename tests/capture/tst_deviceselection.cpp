@@ -1,0 +1,72 @@
+// Which sound the capture source takes after a sequence of device choices.
+#include "capture/media/DeviceSelection.h"
+
+#include <QtTest>
+
+namespace {
+
+struct Choice
+{
+    eMFDeviceType type;
+    MFDeviceEntry entry;
+};
+
+const MFDeviceEntry screen{DeviceCatalog::screenName, "x11grab", ":1"};
+const MFDeviceEntry camera{"Cam A", "video4linux2", "/dev/video0"};
+const MFDeviceEntry noInternal{DeviceCatalog::noInternalAudioName, {}, {}};
+const MFDeviceEntry noExternal{DeviceCatalog::noExternalAudioName, {}, {}};
+const MFDeviceEntry mic{"USB Mic", "pulse", "usb_mic"};
+
+} // namespace
+
+Q_DECLARE_METATYPE(QVector<Choice>)
+
+class TestDeviceSelection : public QObject
+{
+    Q_OBJECT
+private slots:
+    void audioSource_data();
+    void audioSource();
+};
+
+void TestDeviceSelection::audioSource_data()
+{
+    QTest::addColumn<QVector<Choice>>("choices");
+    QTest::addColumn<QString>("sound"); // empty: silence
+
+    QTest::newRow("screen brings the desktop sound")
+        << QVector<Choice>{{eMFDT_Video, screen}} << DeviceCatalog::desktopSoundName;
+    QTest::newRow("camera without sound of its own")
+        << QVector<Choice>{{eMFDT_Video, camera}} << QString();
+    QTest::newRow("external device replaces the own sound")
+        << QVector<Choice>{{eMFDT_Video, screen}, {eMFDT_Audio, noInternal}, {eMFDT_ExtAudio, mic}}
+        << mic.name;
+    QTest::newRow("giving up the external device brings the own sound back")
+        << QVector<Choice>{{eMFDT_Video, screen},
+                           {eMFDT_Audio, noInternal},
+                           {eMFDT_ExtAudio, mic},
+                           {eMFDT_ExtAudio, noExternal}}
+        << DeviceCatalog::desktopSoundName;
+    QTest::newRow("external device stays across a video change")
+        << QVector<Choice>{{eMFDT_Video, camera},
+                           {eMFDT_Audio, noInternal},
+                           {eMFDT_ExtAudio, mic},
+                           {eMFDT_Video, screen}}
+        << mic.name;
+    QTest::newRow("no internal audio alone is silence")
+        << QVector<Choice>{{eMFDT_Video, screen}, {eMFDT_Audio, noInternal}} << QString();
+}
+
+void TestDeviceSelection::audioSource()
+{
+    QFETCH(QVector<Choice>, choices);
+    QFETCH(QString, sound);
+    DeviceSelection selection;
+    for (const Choice &choice : choices)
+        selection.select(choice.type, choice.entry);
+    const std::optional<MFDeviceEntry> source = selection.audioSource();
+    QCOMPARE(source ? source->name : QString(), sound);
+}
+
+QTEST_GUILESS_MAIN(TestDeviceSelection)
+#include "tst_deviceselection.moc"

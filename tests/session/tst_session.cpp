@@ -1,0 +1,166 @@
+// The streaming session without a window: the port rule, the listen checks and their texts,
+// the order of Start and Stop, and what is saved. Servers listen on 127.0.0.1 only.
+#include "capture/CaptureStreamer.h"
+#include "capture/FakeMFFactory.h"
+#include "relay/WSServer.h"
+#include "session/StudioSession.h"
+#include "support/QuestionStoreDir.h"
+#include "web/WebServer.h"
+
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// A loopback port whose successor was free a moment ago (the session needs both).
+int freePortPair()
+{
+    for (int tries = 0; tries < 50; ++tries) {
+        QTcpServer first;
+        QTcpServer second;
+        if (!first.listen(QHostAddress::LocalHost, 0))
+            continue;
+        const quint16 port = first.serverPort();
+        if (port < 65535 && second.listen(QHostAddress::LocalHost, port + 1))
+            return port;
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void relayPort_data();
+    void relayPort();
+    void lastPortIsRefused();
+    void startAndStopOnLoopback();
+    void busyRelayPortIsReportedAndNothingListens();
+
+private:
+    SessionRequest request(int port) const;
+    bool nothingListens() const;
+
+    std::unique_ptr<QuestionStoreDir> m_storeDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::shared_ptr<FakeMFFactory> m_factory;
+    std::unique_ptr<StudioSession> m_session;
+};
+
+void TestSession::init()
+{
+    m_storeDir = std::make_unique<QuestionStoreDir>();
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_settings = std::make_unique<QSettings>(m_dir->filePath("s.ini"), QSettings::IniFormat);
+    m_factory = std::make_shared<FakeMFFactory>();
+    m_factory->devices[eMFDT_Video] = QStringList{"Cam A"};
+    // Ingest port 0: the relay takes whatever is free, and the writers follow it.
+    m_session = std::make_unique<StudioSession>(m_settings.get(), m_factory, 0);
+}
+
+void TestSession::cleanup()
+{
+    m_session.reset();
+    m_settings.reset();
+    m_dir.reset();
+    m_storeDir.reset();
+}
+
+SessionRequest TestSession::request(int port) const
+{
+    SessionRequest request;
+    request.address = "127.0.0.1";
+    request.port = port;
+    request.maxAudioLag = 1.5;
+    request.sources = {"Cam A", "NO_AUDIO", -1};
+    request.frameSize = QSize(640, 360);
+    request.bitrateKbps = 1000;
+    return request;
+}
+
+bool TestSession::nothingListens() const
+{
+    return m_session->webServer()->serverPort() == 0 && !m_session->relay()->isListening() &&
+           !m_session->relay()->ingestServer.isListening() && !m_session->streamer()->isStreaming();
+}
+
+void TestSession::relayPort_data()
+{
+    QTest::addColumn<int>("httpPort");
+    QTest::addColumn<int>("relay"); // 0: none
+    QTest::newRow("default") << 8080 << 8081;
+    QTest::newRow("next to last") << 65534 << 65535;
+    QTest::newRow("last port has no successor") << 65535 << 0;
+    QTest::newRow("zero") << 0 << 0;
+}
+
+void TestSession::relayPort()
+{
+    QFETCH(int, httpPort);
+    QFETCH(int, relay);
+    QCOMPARE(int(StudioSession::relayPort(httpPort).value_or(0)), relay);
+}
+
+void TestSession::lastPortIsRefused()
+{
+    const auto error = m_session->start(request(65535), SessionChoices{});
+    QVERIFY(error);
+    QCOMPARE(error->title, QString("Start error"));
+    QVERIFY2(error->text.contains("65535"), qPrintable(error->text));
+    QVERIFY(!m_session->isRunning());
+    QVERIFY(nothingListens());
+    QVERIFY(m_settings->allKeys().isEmpty());
+}
+
+void TestSession::startAndStopOnLoopback()
+{
+    const int port = freePortPair();
+    QVERIFY(port);
+    SessionChoices choices;
+    choices.port = port;
+    choices.ip = "127.0.0.1";
+    choices.videoIndex = 1;
+    QVERIFY(!m_session->start(request(port), choices));
+    QVERIFY(m_session->isRunning());
+    QCOMPARE(int(m_session->webServer()->serverPort()), port);
+    QCOMPARE(int(m_session->relay()->serverPort()), port + 1);
+    const quint16 ingest = m_session->relay()->ingestPort();
+    QVERIFY(ingest != 0);
+    QTRY_VERIFY(m_factory->writers.size() == 2);
+    for (const auto &writer : m_factory->writers)
+        QCOMPARE(writer->target(), QString("tcp://127.0.0.1:%1").arg(ingest));
+    QVERIFY(m_session->streamer()->isStreaming());
+    QCOMPARE(m_settings->value("PORT").toInt(), port);
+    QCOMPARE(m_settings->value("VIDEO_IND").toInt(), 1);
+
+    m_session->stop();
+    QVERIFY(!m_session->isRunning());
+    QVERIFY(nothingListens());
+}
+
+void TestSession::busyRelayPortIsReportedAndNothingListens()
+{
+    const int port = freePortPair();
+    QVERIFY(port);
+    QTcpServer squatter;
+    QVERIFY(squatter.listen(QHostAddress::LocalHost, quint16(port + 1)));
+    const auto error = m_session->start(request(port), SessionChoices{});
+    QVERIFY(error);
+    QCOMPARE(error->title, QString("Start error"));
+    QVERIFY2(error->text.contains(QString::number(port + 1)), qPrintable(error->text));
+    QVERIFY(nothingListens());
+    QVERIFY(m_settings->allKeys().isEmpty());
+    QVERIFY(m_factory->writers.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
