@@ -38,12 +38,3 @@ QVector<DelaySample> measureDelays(const TsDemux &video, const IngestCollector &
     });
     return samples;
 }
-
-double percentile(QVector<double> values, double fraction)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int index = std::min(int(values.size()) - 1, int(fraction * (values.size() - 1) + 0.5));
-    return values[index];
-}

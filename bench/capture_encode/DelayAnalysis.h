@@ -20,6 +20,3 @@ struct DelaySample
 QVector<DelaySample> measureDelays(const TsDemux &video, const IngestCollector &ingest,
                                    int connection, const QVector<ChangeMarker::Change> &changes,
                                    QPoint marker, const QMap<qint64, qint64> &tickTimesUs);
-
-// The value below which `fraction` of `values` lie (0.5: the median).
-double percentile(QVector<double> values, double fraction);

@@ -12,6 +12,7 @@
 #include "support/ChildProcess.h"
 #include "support/IngestCollector.h"
 #include "support/MovingContent.h"
+#include "support/Percentile.h"
 #include "support/PulseSession.h"
 #include "support/TsDemux.h"
 #include "support/XvfbSession.h"
@@ -132,7 +133,8 @@ bool Bench::setUp(QString *error)
     if (!m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error) ||
         !m_marker.start(m_xvfb.display(), markerRect, error))
         return false;
-    for (int tries = 0; tries < 600 && !m_ingest.listen(); ++tries)
+    // The studio's own ingest port, as the encoders of both pipelines use it.
+    for (int tries = 0; tries < 600 && !m_ingest.listen(62000); ++tries)
         QThread::msleep(100);
     if (!m_ingest.isListening()) {
         *error = QStringLiteral("port 62000 stays busy");

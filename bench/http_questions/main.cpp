@@ -2,6 +2,7 @@
 // question list while they post; prints the request rate and response times, and checks that
 // every question was stored exactly once. The database lives in a temporary directory.
 
+#include "support/Percentile.h"
 #include "web/DBStorage.h"
 #include "web/WebServer.h"
 
@@ -64,15 +65,6 @@ QByteArray questionPath(int client, int question)
            QUrl::toPercentEncoding(QJsonDocument(payload).toJson(QJsonDocument::Compact));
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
-    return values[index];
-}
-
 void printLine(const char *label, const std::vector<Sample> &samples, bool lists)
 {
     std::vector<double> ms;
@@ -81,7 +73,7 @@ void printLine(const char *label, const std::vector<Sample> &samples, bool lists
             ms.push_back(sample.ms);
     }
     std::printf("%-14s %6zu requests   p50 %7.2f ms   p99 %7.2f ms   max %7.2f ms\n", label,
-                ms.size(), percentile(ms, 50), percentile(ms, 99),
+                ms.size(), percentile(ms, 0.50), percentile(ms, 0.99),
                 ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()));
 }
 
@@ -172,8 +164,8 @@ int main(int argc, char **argv)
     std::printf("requests       %6zu in %.2f s = %.0f requests/s (%d failed)\n", samples.size(),
                 double(clientsDoneMs) / 1000.0,
                 double(samples.size()) * 1000.0 / double(clientsDoneMs), failed);
-    std::printf("all requests   p50 %7.2f ms   p99 %7.2f ms\n", percentile(all, 50),
-                percentile(all, 99));
+    std::printf("all requests   p50 %7.2f ms   p99 %7.2f ms\n", percentile(all, 0.50),
+                percentile(all, 0.99));
     printLine("posts", samples, false);
     printLine("list reads", samples, true);
     std::printf("stored         %6lld questions, all stored %.2f s after the start; every "
@@ -181,6 +173,6 @@ int main(int argc, char **argv)
                 static_cast<long long>(stored.size()), double(drainedMs) / 1000.0,
                 exact ? "yes" : "NO");
     std::printf("goal           nothing lost: %s; p99 under 50 ms: %s\n", exact ? "met" : "MISSED",
-                percentile(all, 99) < 50 ? "met" : "MISSED");
+                percentile(all, 0.99) < 50 ? "met" : "MISSED");
     return exact && failed == 0 ? 0 : 1;
 }

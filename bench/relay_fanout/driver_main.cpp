@@ -6,12 +6,12 @@
 //
 // usage: relay_fanout [--seconds S] [N ...]      (default: 15 s; 50 200 500 1000)
 
-#include "ChildProcess.h"
 #include "DeliveryReport.h"
 #include "LoopbackAddress.h"
 #include "MonotonicClock.h"
 #include "ProcessUsage.h"
 #include "StreamLayout.h"
+#include "support/ChildProcess.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -37,6 +37,25 @@ constexpr double kGoalMegabytes = 80;
 constexpr double kGoalP95Ms = 30;
 constexpr int kIngestWaitSeconds = 600;
 constexpr int kRelayAttempts = 5;
+
+// A benchmark program that talks in lines on its standard input and output, its standard error
+// in `stderrPath`.
+std::unique_ptr<ChildProcess> launch(const std::vector<std::string> &argv,
+                                     const std::string &stderrPath)
+{
+    ChildProcess::Options options;
+    options.quiet = false;
+    options.pipes = true;
+    options.stderrPath = QString::fromStdString(stderrPath);
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i)
+        arguments.append(QString::fromStdString(argv[i]));
+    auto child = std::make_unique<ChildProcess>();
+    QString error;
+    if (!child->start(QString::fromStdString(argv.at(0)), arguments, options, &error))
+        throw std::runtime_error(error.toStdString());
+    return child;
+}
 
 struct Round
 {
@@ -98,10 +117,10 @@ public:
         std::vector<std::unique_ptr<ChildProcess>> crowds;
         for (int i = 0; i < 2; ++i) {
             const std::string name = "viewers-" + tag + "-" + std::to_string(i);
-            crowds.push_back(std::make_unique<ChildProcess>(
-                std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
-                                         std::to_string(counts[i]), work(name + ".bin")},
-                work(name + ".log")));
+            crowds.push_back(
+                launch(std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
+                                                std::to_string(counts[i]), work(name + ".bin")},
+                       work(name + ".log")));
         }
         for (auto &crowd : crowds) {
             std::istringstream answer(crowd->readLine(120000));
@@ -115,10 +134,10 @@ public:
         const double relayWaitBefore = ProcessUsage::runQueueWaitSeconds(relay.pid());
         const double viewerCpuBefore = crowdCpu(crowds);
         const std::int64_t startNs = monotonicNs();
-        ChildProcess sender(
+        const std::unique_ptr<ChildProcess> sender = launch(
             {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
             work("sender-" + tag + ".log"));
-        std::istringstream sent(sender.readLine((m_seconds + 30) * 1000));
+        std::istringstream sent(sender->readLine((m_seconds + 30) * 1000));
         const double windowSeconds = (monotonicNs() - startNs) / 1e9;
         round.relayCpuPerSecond =
             (ProcessUsage::cpuSeconds(relay.pid()) - relayCpuBefore) / windowSeconds;
@@ -128,7 +147,7 @@ public:
         round.viewerCpuPerSecond = (crowdCpu(crowds) - viewerCpuBefore) / windowSeconds;
         round.rssEndMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
         round.rssPeakMb = ProcessUsage::statusBytes(relay.pid(), "VmHWM") / 1e6;
-        if (sender.wait(10000) != 0)
+        if (sender->wait(10000) != 0)
             throw std::runtime_error("sender failed, see " + work("sender-" + tag + ".log"));
         std::string word;
         unsigned long long sentBytes = 0;
@@ -174,8 +193,7 @@ private:
         for (std::string word; words >> word;)
             args.push_back(word);
         args.push_back(output);
-        ChildProcess ffmpeg(args, work("ffmpeg.log"));
-        if (ffmpeg.wait(180000) != 0)
+        if (launch(args, work("ffmpeg.log"))->wait(180000) != 0)
             throw std::runtime_error("ffmpeg failed, see " + work("ffmpeg.log"));
     }
 
@@ -185,7 +203,7 @@ private:
     {
         for (int attempt = 1;; ++attempt) {
             waitForFreeIngestPort();
-            auto relay = std::make_unique<ChildProcess>(
+            auto relay = launch(
                 std::vector<std::string>{exe("relay_fanout_relay"), std::to_string(freePort())},
                 work("relay-" + tag + ".log"));
             const std::string answer = relay->readLine(15000);

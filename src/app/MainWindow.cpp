@@ -157,8 +157,10 @@ bool MainWindow::isRunning() const
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_wcapture->hide();
-    // The capture thread must not outlive the window that owns the controller.
+    // The capture thread must not outlive the window that owns the controller, and no other
+    // window of the studio may go on reaching viewers without it.
     stopSession();
+    m_voteDlg->close();
     event->accept();
 }
 

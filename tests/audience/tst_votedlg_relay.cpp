@@ -23,7 +23,7 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    WSServer relay;
+    WSServer relay(0);
     relay.start("127.0.0.1", 0);
     QVERIFY(relay.isListening());
     VoteState vote;

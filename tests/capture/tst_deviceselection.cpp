@@ -11,10 +11,21 @@ struct Choice
     MFDeviceEntry entry;
 };
 
-const MFDeviceEntry screen{DeviceCatalog::screenName, "x11grab", ":1"};
+// Built on use: the catalogue's names are constants of another file, not yet made when this
+// file's own constants would be.
+MFDeviceEntry screen()
+{
+    return {DeviceCatalog::screenName, "x11grab", ":1"};
+}
+MFDeviceEntry noInternal()
+{
+    return {DeviceCatalog::noInternalAudioName, {}, {}};
+}
+MFDeviceEntry noExternal()
+{
+    return {DeviceCatalog::noExternalAudioName, {}, {}};
+}
 const MFDeviceEntry camera{"Cam A", "video4linux2", "/dev/video0"};
-const MFDeviceEntry noInternal{DeviceCatalog::noInternalAudioName, {}, {}};
-const MFDeviceEntry noExternal{DeviceCatalog::noExternalAudioName, {}, {}};
 const MFDeviceEntry mic{"USB Mic", "pulse", "usb_mic"};
 
 } // namespace
@@ -35,26 +46,28 @@ void TestDeviceSelection::audioSource_data()
     QTest::addColumn<QString>("sound"); // empty: silence
 
     QTest::newRow("screen brings the desktop sound")
-        << QVector<Choice>{{eMFDT_Video, screen}} << DeviceCatalog::desktopSoundName;
+        << QVector<Choice>{{eMFDT_Video, screen()}} << DeviceCatalog::desktopSoundName;
     QTest::newRow("camera without sound of its own")
         << QVector<Choice>{{eMFDT_Video, camera}} << QString();
     QTest::newRow("external device replaces the own sound")
-        << QVector<Choice>{{eMFDT_Video, screen}, {eMFDT_Audio, noInternal}, {eMFDT_ExtAudio, mic}}
+        << QVector<Choice>{{eMFDT_Video, screen()},
+                           {eMFDT_Audio, noInternal()},
+                           {eMFDT_ExtAudio, mic}}
         << mic.name;
     QTest::newRow("giving up the external device brings the own sound back")
-        << QVector<Choice>{{eMFDT_Video, screen},
-                           {eMFDT_Audio, noInternal},
+        << QVector<Choice>{{eMFDT_Video, screen()},
+                           {eMFDT_Audio, noInternal()},
                            {eMFDT_ExtAudio, mic},
-                           {eMFDT_ExtAudio, noExternal}}
+                           {eMFDT_ExtAudio, noExternal()}}
         << DeviceCatalog::desktopSoundName;
     QTest::newRow("external device stays across a video change")
         << QVector<Choice>{{eMFDT_Video, camera},
-                           {eMFDT_Audio, noInternal},
+                           {eMFDT_Audio, noInternal()},
                            {eMFDT_ExtAudio, mic},
-                           {eMFDT_Video, screen}}
+                           {eMFDT_Video, screen()}}
         << mic.name;
     QTest::newRow("no internal audio alone is silence")
-        << QVector<Choice>{{eMFDT_Video, screen}, {eMFDT_Audio, noInternal}} << QString();
+        << QVector<Choice>{{eMFDT_Video, screen()}, {eMFDT_Audio, noInternal()}} << QString();
 }
 
 void TestDeviceSelection::audioSource()

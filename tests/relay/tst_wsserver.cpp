@@ -60,10 +60,10 @@ std::unique_ptr<ViewerBytes> collectBinary(QWebSocket *socket)
     return collected;
 }
 
-std::unique_ptr<QTcpSocket> openIngest()
+std::unique_ptr<QTcpSocket> openIngest(quint16 port)
 {
     auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QHostAddress::LocalHost, WSServer::kIngestPort);
+    socket->connectToHost(QHostAddress::LocalHost, port);
     if (!socket->waitForConnected(5000))
         return nullptr;
     return socket;
@@ -99,7 +99,7 @@ private:
 
 void TestWSServer::init()
 {
-    m_server = std::make_unique<WSServer>();
+    m_server = std::make_unique<WSServer>(0);
     m_server->start("127.0.0.1", 0);
     QVERIFY(m_server->isListening());
     QVERIFY(m_server->ingestServer.isListening());
@@ -123,7 +123,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
     }
     QTRY_COMPARE(m_server->videoConsumers.size(), 3);
 
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     const QByteArray stream = tsStream(0x100, 6); // 1128 bytes
     ingest->write(stream.left(1000));
@@ -148,7 +148,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
 
 void TestWSServer::bytesWithoutViewersAreCountedAndDropped()
 {
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     ingest->write(tsStream(0x100, 10));
     QTRY_COMPARE(m_server->receivedBytes, qint64(1880));
@@ -165,8 +165,8 @@ void TestWSServer::interleavedIngestDeliversWholePackets()
     const int packetsPerStream = 300;
     const QByteArray video = tsStream(0x100, packetsPerStream);
     const QByteArray audio = tsStream(0x101, packetsPerStream);
-    auto videoIngest = openIngest();
-    auto audioIngest = openIngest();
+    auto videoIngest = openIngest(m_server->ingestPort());
+    auto audioIngest = openIngest(m_server->ingestPort());
     QVERIFY(videoIngest && audioIngest);
 
     // Pieces deliberately off the 188-byte grid, alternating between the two
@@ -347,7 +347,7 @@ void TestWSServer::stalledViewerIsClosedOthersKeepReceiving()
     stalled.stall();
     QTRY_COMPARE(m_server->videoConsumers.size(), 2);
 
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     // Far more than the kernel's socket buffers plus the backlog bound can absorb.
     const QByteArray chunk = tsStream(0x100, 100);
@@ -377,7 +377,7 @@ void TestWSServer::oversizedCommandClosesTheViewer()
 
 void TestWSServer::secondStartOnlyZeroesCounters()
 {
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     ingest->write(tsStream(0x100, 2));
     QTRY_COMPARE(m_server->receivedBytes, qint64(376));
@@ -392,7 +392,7 @@ void TestWSServer::secondStartOnlyZeroesCounters()
 
 void TestWSServer::finishedIngestConnectionIsReleased()
 {
-    auto ingest = openIngest();
+    auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
     QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 1);
     ingest->disconnectFromHost();

@@ -31,7 +31,9 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
     }
 
-    bool listen(quint16 port = 62000) { return m_server.listen(QHostAddress::LocalHost, port); }
+    // Port 0: whichever is free; the writers are then pointed at port().
+    bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
+    quint16 port() const { return m_server.serverPort(); }
     bool isListening() const { return m_server.isListening(); }
     void close()
     {
