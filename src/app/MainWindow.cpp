@@ -4,7 +4,9 @@
 #include "app/LinkLabel.h"
 #include "app/QuestionsExport.h"
 #include "app/StatusBarWidget.h"
+#include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
+#include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "capture/gui/WCapture.h"
@@ -78,9 +80,11 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 {
     initIconResources();
     m_wcapture = std::make_unique<WCapture>();
+    m_zoomQR = std::make_unique<ZoomQRW>();
     m_statTimer = std::make_unique<QTimer>();
     m_settings.reset(createAppSettings());
     m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory));
+    m_randomGame = std::make_unique<RandomGame>();
     m_voteDlg = std::make_unique<VoteDlg>(m_session->vote());
 
     ui->setupUi(this);
@@ -117,6 +121,10 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 
     connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
     connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, m_session->relay(),
+            &WSServer::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
+            &WSServer::onRandomGameFinish);
 
     onStatTimer(true);
 
@@ -161,6 +169,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // window of the studio may go on reaching viewers without it.
     stopSession();
     m_voteDlg->close();
+    m_randomGame->close();
+    m_zoomQR->close();
     event->accept();
 }
 
@@ -176,11 +186,16 @@ void MainWindow::buildToolBar()
     ui->mainToolBar->addWidget(m_startButton);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
 
-    QToolButton *vote = toolButton(this, ":VOTE");
-    vote->setText(tr("Voting"));
-    vote->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    connect(vote, &QToolButton::clicked, this, &MainWindow::onVoteTriggered);
-    ui->mainToolBar->addWidget(vote);
+    const auto addTool = [this](const char *icon, const QString &text, void (MainWindow::*slot)()) {
+        QToolButton *button = toolButton(this, icon);
+        button->setText(text);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        connect(button, &QToolButton::clicked, this, slot);
+        ui->mainToolBar->addWidget(button);
+    };
+    addTool(":ZQR", tr("Zoom QR"), &MainWindow::on_ZoomQR);
+    addTool(":RND", tr("Random Winner"), &MainWindow::onRandomWinnerTriggered);
+    addTool(":VOTE", tr("Voting"), &MainWindow::onVoteTriggered);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
 }
 
@@ -545,6 +560,16 @@ void MainWindow::onStatTimer(bool fake)
 void MainWindow::onVoteTriggered()
 {
     m_voteDlg->showVote(m_settings.get(), apiBaseUrl());
+}
+
+void MainWindow::onRandomWinnerTriggered()
+{
+    m_randomGame->showGame(m_settings.get());
+}
+
+void MainWindow::on_ZoomQR()
+{
+    m_zoomQR->showQR(viewerUrl());
 }
 
 void MainWindow::on_exportToJSON()

@@ -16,9 +16,11 @@ class QSettings;
 class QShortcut;
 class QTimer;
 class QToolButton;
+class RandomGame;
 class StudioSession;
 class VoteDlg;
 class WCapture;
+class ZoomQRW;
 
 namespace CaptureSources {
 struct Choice;
@@ -46,6 +48,8 @@ public:
     QSettings *settings() const { return m_settings.get(); }
     StudioSession *session() const { return m_session.get(); }
     VoteDlg *voteWindow() const { return m_voteDlg.get(); }
+    RandomGame *randomGameWindow() const { return m_randomGame.get(); }
+    ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
     bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
     bool cloudMode() const { return m_cloudMode; }
@@ -67,6 +71,9 @@ public:
     void onStatTimer(bool fake);
     void onStatTimer();
     void onVoteTriggered();
+    void onRandomWinnerTriggered();
+    // Shows the current viewer address as a large QR code.
+    void on_ZoomQR();
     // The questions menu.
     void on_exportToJSON();
     void on_exportToFile();
@@ -116,6 +123,8 @@ private:
     int m_port = 8080;
     std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
+    std::unique_ptr<ZoomQRW> m_zoomQR;
+    std::unique_ptr<RandomGame> m_randomGame;
     QStringList m_publicServers;
     // The settings store and the session live as long as the window, which is the life of the
     // process; they are parentless so no widget owns them. The voting window shows the

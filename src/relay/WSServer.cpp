@@ -199,8 +199,10 @@ void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win
         qDebug() << "no clients";
         return;
     }
+    // The operating system's random source: the draw cannot be predicted from the moment of the
+    // game, nor from earlier draws.
     const int winnerIndex = static_cast<int>(
-        QRandomGenerator::global()->bounded(static_cast<quint32>(snapshot.size())));
+        QRandomGenerator::system()->bounded(static_cast<quint32>(snapshot.size())));
     qDebug() << "win index:" << winnerIndex;
     for (int i = 0; i < snapshot.size(); ++i)
         snapshot[i]->sendTextMessage(i == winnerIndex ? winner : loser);

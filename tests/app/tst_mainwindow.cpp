@@ -7,7 +7,9 @@
 #include "app/LinkLabel.h"
 #include "app/MainWindow.h"
 #include "app/StatusBarWidget.h"
+#include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
+#include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
@@ -52,6 +54,16 @@ QStringList comboTexts(const QComboBox *combo)
     for (int i = 0; i < combo->count(); ++i)
         texts.append(combo->itemText(i).trimmed());
     return texts;
+}
+
+// The tool bar button with that text; a missing one ends the test program.
+QToolButton *toolBarButton(const MainWindow &window, const QString &text)
+{
+    for (QToolButton *button :
+         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
+        if (button->text() == text)
+            return button;
+    qFatal("no tool bar button %s", qPrintable(text));
 }
 
 // Answers one GET with a fixed body, as the server-list service would.
@@ -122,6 +134,8 @@ private slots:
     void copyButtonShowsCopiedFor200Ms();
     void toolBarAndQuestionsMenu();
     void votingButtonOpensVoteWindow();
+    void zoomQRButtonShowsTheViewerAddress();
+    void randomWinnerButtonOpensTheGameWiredToTheRelay();
     void jsonViewOpensQuestionsList();
     void clearQuestionsAfterYes();
     void cloudStartSaysNotAvailable();
@@ -200,13 +214,19 @@ void TestMainWindow::closingIsAccepted()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.onVoteTriggered();
+    window.onRandomWinnerTriggered();
+    window.on_ZoomQR();
     QVERIFY(window.voteWindow()->isVisible());
+    QVERIFY(window.randomGameWindow()->isVisible());
+    QVERIFY(window.zoomQRWindow()->isVisible());
     // The event loop's own quit on the last close is checked with the real executable under
     // Xvfb, the stop of a running session in the session tests; here: the close is accepted and
     // takes the studio's other windows with it, so no half-running studio stays behind.
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
     QVERIFY(!window.voteWindow()->isVisible());
+    QVERIFY(!window.randomGameWindow()->isVisible());
+    QVERIFY(!window.zoomQRWindow()->isVisible());
 }
 
 void TestMainWindow::widgetTreeCarriesItsNames()
@@ -513,7 +533,9 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     for (const QToolButton *button : buttons)
         if (!button->text().isEmpty())
             texts.append(button->text());
-    QVERIFY(texts.contains("Voting"));
+    QCOMPARE(texts, (QStringList{"Zoom QR", "Random Winner", "Voting"}));
+    QVERIFY(!QIcon(":ZQR").pixmap(50, 50).isNull());
+    QVERIFY(!QIcon(":RND").pixmap(50, 50).isNull());
 
     QStringList actions;
     for (const QAction *action : questionsMenu(window)->actions())
@@ -525,14 +547,38 @@ void TestMainWindow::toolBarAndQuestionsMenu()
 void TestMainWindow::votingButtonOpensVoteWindow()
 {
     MainWindow window;
-    QToolButton *voting = nullptr;
-    for (QToolButton *button :
-         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
-        if (button->text() == "Voting")
-            voting = button;
-    QVERIFY(voting);
-    QTest::mouseClick(voting, Qt::LeftButton);
+    QTest::mouseClick(toolBarButton(window, "Voting"), Qt::LeftButton);
     QVERIFY(window.voteWindow()->isVisible());
+}
+
+void TestMainWindow::zoomQRButtonShowsTheViewerAddress()
+{
+    MainWindow window;
+    QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
+    QVERIFY(window.zoomQRWindow()->isVisible());
+    QCOMPARE(window.zoomQRWindow()->text(), window.viewerUrl());
+
+    // The address of the moment: a new port shows at the next click.
+    window.zoomQRWindow()->close();
+    child<QSpinBox>(window, "spbPort")->setValue(currentPort(window) + 1);
+    QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
+    QVERIFY(window.zoomQRWindow()->isVisible());
+    QCOMPARE(window.zoomQRWindow()->text(), window.viewerUrl());
+}
+
+void TestMainWindow::randomWinnerButtonOpensTheGameWiredToTheRelay()
+{
+    MainWindow window;
+    QTest::mouseClick(toolBarButton(window, "Random Winner"), Qt::LeftButton);
+    RandomGame *game = window.randomGameWindow();
+    QVERIFY(game->isVisible());
+    QCOMPARE(game->findChild<QLineEdit *>("winnerTextLineEdit")->text(), QString("You WON !!!"));
+    // The relay has no viewers before a session: the finish reaching it says so.
+    QTest::ignoreMessage(QtDebugMsg, "no clients");
+    game->findChild<QPushButton *>("cmdStart")->click();
+    for (int tick = 0; tick < 26; ++tick)
+        game->onGameTimer();
+    QCOMPARE(window.settings()->value("WIN_TEXT").toString(), QString("You WON !!!"));
 }
 
 void TestMainWindow::jsonViewOpensQuestionsList()
