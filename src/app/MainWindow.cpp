@@ -9,6 +9,7 @@
 #include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "capture/gui/WCapture.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
@@ -78,6 +79,7 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     initIconResources();
+    m_wcapture = std::make_unique<WCapture>();
     m_zoomQR = std::make_unique<ZoomQRW>();
     m_statTimer = std::make_unique<QTimer>();
     m_settings.reset(createAppSettings());
@@ -113,6 +115,9 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     // The combo shows the address that Start will use.
     ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
     restoreIndices();
+    connect(m_wcapture.get(), &WCapture::onNewPosition, this, [this](QRect area) {
+        m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
+    });
 
     connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
     connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
@@ -149,6 +154,7 @@ MainWindow::~MainWindow()
     stopSession();
     m_voteDlg.reset();
     m_session.reset();
+    m_wcapture.reset();
 }
 
 bool MainWindow::isRunning() const
@@ -158,6 +164,7 @@ bool MainWindow::isRunning() const
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_wcapture->hide();
     // The capture thread must not outlive the window that owns the controller, and no other
     // window of the studio may go on reaching viewers without it.
     stopSession();
@@ -220,9 +227,11 @@ void MainWindow::fillVideoSources()
     const auto items = CaptureSources::videoItems(devices, int(QGuiApplication::screens().size()));
 
     QComboBox *combo = ui->cmbVideoSources;
+    m_fillingVideoSources = true;
     combo->clear();
     for (const CaptureSources::Item &item : items)
         combo->addItem(item.text, item.data.isEmpty() ? QVariant() : QVariant(item.data));
+    m_fillingVideoSources = false;
 
     // One binding per key: the bindings of an earlier fill go first.
     for (QShortcut *shortcut : m_sourceShortcuts)
@@ -279,6 +288,9 @@ void MainWindow::restoreIndices()
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
     }
     ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
+    // A restored index equal to the fill's first item changed nothing, so nothing showed it.
+    if (screenAreaChosen())
+        showAreaSelector();
 }
 
 void MainWindow::on_cmdRefresh_clicked()
@@ -288,7 +300,25 @@ void MainWindow::on_cmdRefresh_clicked()
 
 void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
 {
-    applySources();
+    const bool screenArea = screenAreaChosen();
+    if (screenArea && !m_fillingVideoSources)
+        showAreaSelector();
+    const CaptureSources::Choice choice = currentChoice();
+    m_session->applySources(choice);
+    // Idle as well, so the controller knows the area before Start.
+    if (screenArea && !m_session->isRunning())
+        m_session->streamer()->setCaptureArea(choice.display, choice.area);
+}
+
+bool MainWindow::screenAreaChosen() const
+{
+    return ui->cmbVideoSources->currentData().toString() == CaptureSources::kScreenAreaKey;
+}
+
+void MainWindow::showAreaSelector()
+{
+    qDebug() << "SELECT CAPTURE SCREEN";
+    m_wcapture->show();
 }
 
 void MainWindow::on_cmbAudioSources_currentIndexChanged(QString arg1)
@@ -327,8 +357,13 @@ void MainWindow::on_chkCloud_clicked(bool checked)
 
 CaptureSources::Choice MainWindow::currentChoice() const
 {
-    return CaptureSources::resolve(currentItem(ui->cmbVideoSources),
-                                   currentItem(ui->cmbAudioSources));
+    CaptureSources::Choice choice =
+        CaptureSources::resolve(currentItem(ui->cmbVideoSources), currentItem(ui->cmbAudioSources));
+    if (choice.screenArea) {
+        choice.display = m_wcapture->screenIndex();
+        choice.area = m_wcapture->captureArea();
+    }
+    return choice;
 }
 
 void MainWindow::applySources()

@@ -19,6 +19,7 @@ class QToolButton;
 class RandomGame;
 class StudioSession;
 class VoteDlg;
+class WCapture;
 class ZoomQRW;
 
 namespace CaptureSources {
@@ -50,6 +51,7 @@ public:
     RandomGame *randomGameWindow() const { return m_randomGame.get(); }
     ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
     bool isRunning() const;
+    WCapture *areaSelector() const { return m_wcapture.get(); }
     bool cloudMode() const { return m_cloudMode; }
 
     // The address viewers open (local: this machine's address and port; cloud: the server with
@@ -109,6 +111,8 @@ private:
     void updateLinks();
     CaptureSources::Choice currentChoice() const;
     void applySources();
+    void showAreaSelector();
+    bool screenAreaChosen() const;
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
@@ -117,6 +121,7 @@ private:
     QStringList m_interfaces;
     QString m_ip;
     int m_port = 8080;
+    std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
     std::unique_ptr<ZoomQRW> m_zoomQR;
     std::unique_ptr<RandomGame> m_randomGame;
@@ -132,6 +137,8 @@ private:
     QMenu *m_questionsMenu = nullptr;
     // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
     std::vector<QShortcut *> m_sourceShortcuts;
+    // The list's own selection while it is filled is no choice of the presenter's.
+    bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
     SessionStats m_stats;

@@ -150,7 +150,7 @@ void StudioSession::applySources(const CaptureSources::Choice &choice)
 void StudioSession::selectSources(const CaptureSources::Choice &choice)
 {
     m_streamer->setSources(choice.video, choice.audio);
-    // A "Desktop" item captures that whole screen.
+    // A "Desktop" item captures that whole screen, the screen area item a part of one.
     if (choice.display >= 0)
-        m_streamer->setCaptureArea(choice.display, QRect());
+        m_streamer->setCaptureArea(choice.display, choice.area);
 }

@@ -330,12 +330,14 @@ void TestMainWindow::sourceListsOfOneScreen()
     QCOMPARE(QGuiApplication::screens().size(), 1);
     MainWindow window(fakeDevices());
     const QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
-    QCOMPARE(comboTexts(video), (QStringList{"Cam One", "Capture Card", "Desktop", "no video"}));
+    QCOMPARE(comboTexts(video), (QStringList{"Cam One", "Capture Card", "-- capture screen area --",
+                                             "Desktop", "no video"}));
     QCOMPARE(video->itemData(0), QVariant());
-    QCOMPARE(video->itemData(2).toString(), QString("CAPTURE_DISPLAY#0"));
-    QCOMPARE(video->itemData(3).toString(), QString("NO_VIDEO"));
+    QCOMPARE(video->itemData(2).toString(), QString("CAPTURE_SCREEN"));
+    QCOMPARE(video->itemData(3).toString(), QString("CAPTURE_DISPLAY#0"));
+    QCOMPARE(video->itemData(4).toString(), QString("NO_VIDEO"));
     // Padded to the combo's width, so the drop-down is as wide as the combo.
-    QCOMPARE(video->itemText(2).size(), video->width() - 8 - int(qstrlen("Desktop")));
+    QCOMPARE(video->itemText(3).size(), video->width() - 8 - int(qstrlen("Desktop")));
     const QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
     QCOMPARE(comboTexts(audio), (QStringList{"no audio", "original", "Mic A"}));
     QCOMPARE(audio->itemData(0).toString(), QString("NO_AUDIO"));
@@ -354,6 +356,8 @@ void TestMainWindow::shortcutsSelectVideoSources()
     QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
     QCOMPARE(video->currentIndex(), 3);
     QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 4);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
     QCOMPARE(video->currentIndex(), 0);
     // Beyond the list nothing happens.
     QTest::keyClick(&window, Qt::Key_9, Qt::ControlModifier);
@@ -361,7 +365,7 @@ void TestMainWindow::shortcutsSelectVideoSources()
 
     // After a refill each key is bound once, so it still works.
     QTest::mouseClick(child<QPushButton>(window, "cmdRefresh"), Qt::LeftButton);
-    QCOMPARE(video->count(), 4);
+    QCOMPARE(video->count(), 5);
     QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
     QCOMPARE(video->currentIndex(), 1);
     QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);

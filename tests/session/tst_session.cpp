@@ -14,6 +14,8 @@
 #include <QtTest>
 #include <memory>
 
+Q_DECLARE_METATYPE(CaptureSources::Choice)
+
 namespace {
 
 // A loopback port whose successor was free a moment ago (the session needs both).
@@ -46,6 +48,8 @@ private slots:
     void noNetworkAddressIsRefused();
     void startAndStopOnLoopback();
     void busyRelayPortIsReportedAndNothingListens();
+    void screenSourcesSetTheirArea_data();
+    void screenSourcesSetTheirArea();
 
 private:
     SessionRequest request(int port) const;
@@ -173,6 +177,45 @@ void TestSession::busyRelayPortIsReportedAndNothingListens()
     QVERIFY(nothingListens());
     QVERIFY(m_settings->allKeys().isEmpty());
     QVERIFY(m_factory->writers.isEmpty());
+}
+
+void TestSession::screenSourcesSetTheirArea_data()
+{
+    QTest::addColumn<CaptureSources::Choice>("sources");
+    QTest::addColumn<QString>("screenIndex");
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<QString>("frameSize");
+    const QString screen = CaptureSources::kScreenDevice;
+    QTest::newRow("area chosen with the frame")
+        << CaptureSources::Choice{screen, "NO_AUDIO", 1, QRect(105, 205, 520, 520), true} << "1"
+        << "105,205,624,724"
+        << "area";
+    QTest::newRow("whole desktop")
+        << CaptureSources::Choice{screen, "NO_AUDIO", 0, QRect(), false} << "0"
+        << ""
+        << "screen";
+}
+
+void TestSession::screenSourcesSetTheirArea()
+{
+    QFETCH(CaptureSources::Choice, sources);
+    QFETCH(QString, screenIndex);
+    QFETCH(QString, area);
+    QFETCH(QString, frameSize);
+    const int port = freePortPair();
+    QVERIFY(port);
+    SessionRequest req = request(port);
+    req.sources = sources;
+    QVERIFY(!m_session->start(req, SessionChoices{}));
+    std::shared_ptr<FakeMFDevice> device;
+    for (const auto &created : m_factory->created)
+        if (!created->prop("capture.frame_size").isEmpty())
+            device = created;
+    QVERIFY(device);
+    QCOMPARE(device->prop("capture.screen_index"), screenIndex);
+    QCOMPARE(device->prop("capture.area"), area);
+    QCOMPARE(device->prop("capture.frame_size"), frameSize);
+    m_session->stop();
 }
 
 QTEST_GUILESS_MAIN(TestSession)
