@@ -4,9 +4,12 @@
 #include "app/LinkLabel.h"
 #include "app/QuestionsExport.h"
 #include "app/StatusBarWidget.h"
+#include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
+#include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
@@ -77,9 +80,12 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     initIconResources();
+    m_wcapture = std::make_unique<WCapture>();
+    m_zoomQR = std::make_unique<ZoomQRW>();
     m_statTimer = std::make_unique<QTimer>();
     m_settings.reset(createAppSettings());
     m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory));
+    m_randomGame = std::make_unique<RandomGame>();
     m_voteDlg = std::make_unique<VoteDlg>(m_session->vote());
 
     ui->setupUi(this);
@@ -110,9 +116,16 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     // The combo shows the address that Start will use.
     ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
     restoreIndices();
+    connect(m_wcapture.get(), &WCapture::onNewPosition, this, [this](QRect area) {
+        m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
+    });
 
     connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
     connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, m_session->relay(),
+            &WSServer::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
+            &WSServer::onRandomGameFinish);
 
     onStatTimer(true);
 
@@ -142,6 +155,7 @@ MainWindow::~MainWindow()
     stopSession();
     m_voteDlg.reset();
     m_session.reset();
+    m_wcapture.reset();
 }
 
 bool MainWindow::isRunning() const
@@ -151,10 +165,13 @@ bool MainWindow::isRunning() const
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_wcapture->hide();
     // The capture thread must not outlive the window that owns the controller, and no other
     // window of the studio may go on reaching viewers without it.
     stopSession();
     m_voteDlg->close();
+    m_randomGame->close();
+    m_zoomQR->close();
     // The studio ends with its main window; an open quiz list would keep the process alive.
     if (m_squiz)
         m_squiz->hideWindow();
@@ -173,18 +190,18 @@ void MainWindow::buildToolBar()
     ui->mainToolBar->addWidget(m_startButton);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
 
-    QToolButton *vote = toolButton(this, ":VOTE");
-    vote->setText(tr("Voting"));
-    vote->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    connect(vote, &QToolButton::clicked, this, &MainWindow::onVoteTriggered);
-    ui->mainToolBar->addWidget(vote);
+    const auto addTool = [this](const char *icon, const QString &text, void (MainWindow::*slot)()) {
+        QToolButton *button = toolButton(this, icon);
+        button->setText(text);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        connect(button, &QToolButton::clicked, this, slot);
+        ui->mainToolBar->addWidget(button);
+    };
+    addTool(":ZQR", tr("Zoom QR"), &MainWindow::on_ZoomQR);
+    addTool(":RND", tr("Random Winner"), &MainWindow::onRandomWinnerTriggered);
+    addTool(":VOTE", tr("Voting"), &MainWindow::onVoteTriggered);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
-
-    QToolButton *quizzes = toolButton(this, ":QUIZ");
-    quizzes->setText(tr("Quizzes"));
-    quizzes->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    connect(quizzes, &QToolButton::clicked, this, &MainWindow::onSquizTriggered);
-    ui->mainToolBar->addWidget(quizzes);
+    addTool(":QUIZ", tr("Quizzes"), &MainWindow::onSquizTriggered);
 }
 
 void MainWindow::buildQuestionsMenu()
@@ -215,9 +232,11 @@ void MainWindow::fillVideoSources()
     const auto items = CaptureSources::videoItems(devices, int(QGuiApplication::screens().size()));
 
     QComboBox *combo = ui->cmbVideoSources;
+    m_fillingVideoSources = true;
     combo->clear();
     for (const CaptureSources::Item &item : items)
         combo->addItem(item.text, item.data.isEmpty() ? QVariant() : QVariant(item.data));
+    m_fillingVideoSources = false;
 
     // One binding per key: the bindings of an earlier fill go first.
     for (QShortcut *shortcut : m_sourceShortcuts)
@@ -274,6 +293,9 @@ void MainWindow::restoreIndices()
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
     }
     ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
+    // A restored index equal to the fill's first item changed nothing, so nothing showed it.
+    if (screenAreaChosen())
+        showAreaSelector();
 }
 
 void MainWindow::on_cmdRefresh_clicked()
@@ -283,7 +305,25 @@ void MainWindow::on_cmdRefresh_clicked()
 
 void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
 {
-    applySources();
+    const bool screenArea = screenAreaChosen();
+    if (screenArea && !m_fillingVideoSources)
+        showAreaSelector();
+    const CaptureSources::Choice choice = currentChoice();
+    m_session->applySources(choice);
+    // Idle as well, so the controller knows the area before Start.
+    if (screenArea && !m_session->isRunning())
+        m_session->streamer()->setCaptureArea(choice.display, choice.area);
+}
+
+bool MainWindow::screenAreaChosen() const
+{
+    return ui->cmbVideoSources->currentData().toString() == CaptureSources::kScreenAreaKey;
+}
+
+void MainWindow::showAreaSelector()
+{
+    qDebug() << "SELECT CAPTURE SCREEN";
+    m_wcapture->show();
 }
 
 void MainWindow::on_cmbAudioSources_currentIndexChanged(QString arg1)
@@ -322,8 +362,13 @@ void MainWindow::on_chkCloud_clicked(bool checked)
 
 CaptureSources::Choice MainWindow::currentChoice() const
 {
-    return CaptureSources::resolve(currentItem(ui->cmbVideoSources),
-                                   currentItem(ui->cmbAudioSources));
+    CaptureSources::Choice choice =
+        CaptureSources::resolve(currentItem(ui->cmbVideoSources), currentItem(ui->cmbAudioSources));
+    if (choice.screenArea) {
+        choice.display = m_wcapture->screenIndex();
+        choice.area = m_wcapture->captureArea();
+    }
+    return choice;
 }
 
 void MainWindow::applySources()
@@ -520,6 +565,16 @@ void MainWindow::onStatTimer(bool fake)
 void MainWindow::onVoteTriggered()
 {
     m_voteDlg->showVote(m_settings.get(), apiBaseUrl());
+}
+
+void MainWindow::onRandomWinnerTriggered()
+{
+    m_randomGame->showGame(m_settings.get());
+}
+
+void MainWindow::on_ZoomQR()
+{
+    m_zoomQR->showQR(viewerUrl());
 }
 
 void MainWindow::onSquizTriggered()

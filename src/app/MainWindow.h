@@ -17,8 +17,11 @@ class QShortcut;
 class QTimer;
 class QToolButton;
 class ISquiz;
+class RandomGame;
 class StudioSession;
 class VoteDlg;
+class WCapture;
+class ZoomQRW;
 
 namespace CaptureSources {
 struct Choice;
@@ -46,7 +49,10 @@ public:
     QSettings *settings() const { return m_settings.get(); }
     StudioSession *session() const { return m_session.get(); }
     VoteDlg *voteWindow() const { return m_voteDlg.get(); }
+    RandomGame *randomGameWindow() const { return m_randomGame.get(); }
+    ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
     bool isRunning() const;
+    WCapture *areaSelector() const { return m_wcapture.get(); }
     bool cloudMode() const { return m_cloudMode; }
 
     // The address viewers open (local: this machine's address and port; cloud: the server with
@@ -66,6 +72,9 @@ public:
     void onStatTimer(bool fake);
     void onStatTimer();
     void onVoteTriggered();
+    void onRandomWinnerTriggered();
+    // Shows the current viewer address as a large QR code.
+    void on_ZoomQR();
     // The "Quizzes" tool button: the quiz list window, made on the first call.
     void onSquizTriggered();
     // The questions menu.
@@ -105,6 +114,8 @@ private:
     void updateLinks();
     CaptureSources::Choice currentChoice() const;
     void applySources();
+    void showAreaSelector();
+    bool screenAreaChosen() const;
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
@@ -113,7 +124,10 @@ private:
     QStringList m_interfaces;
     QString m_ip;
     int m_port = 8080;
+    std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
+    std::unique_ptr<ZoomQRW> m_zoomQR;
+    std::unique_ptr<RandomGame> m_randomGame;
     QStringList m_publicServers;
     // The settings store and the session live as long as the window, which is the life of the
     // process; they are parentless so no widget owns them. The voting window shows the
@@ -127,6 +141,8 @@ private:
     QMenu *m_questionsMenu = nullptr;
     // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
     std::vector<QShortcut *> m_sourceShortcuts;
+    // The list's own selection while it is filled is no choice of the presenter's.
+    bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
     SessionStats m_stats;

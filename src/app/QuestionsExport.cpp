@@ -48,8 +48,9 @@ bool saveToFile(QWidget *parent, DBStorage *storage, const QString &fileName)
 
 void clearQuestions(QWidget *parent, DBStorage *storage)
 {
+    // No is the default: Enter or Escape pressed by habit must not delete every question.
     const auto answer = QMessageBox::warning(parent, "Deleted All", "Are you sure?",
-                                             QMessageBox::Yes | QMessageBox::No);
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     if (!storage->deleteAll())

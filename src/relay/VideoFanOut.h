@@ -22,9 +22,22 @@ public:
     static constexpr qint64 kBroken = -1;
 
     // Writes one ready-made frame. Returns the viewer's backlog (bytes accepted
-    // but not yet handed to the kernel), or kBroken when the connection is gone.
+    // but not yet handed to the kernel) beyond its head start, or kBroken when
+    // the connection is gone.
     qint64 send(QWebSocket *viewer, const QByteArray &frame);
 
+    // Writes what a joining viewer needs before the live chunks. Until the viewer
+    // has taken it, its size is not counted as backlog: a late joiner's burst is
+    // not a sign of a slow viewer. False when the connection is gone.
+    bool sendHeadStart(QWebSocket *viewer, const QByteArray &frame);
+
 private:
-    QHash<QWebSocket *, QPointer<QTcpSocket>> m_transports;
+    struct Viewer
+    {
+        QPointer<QTcpSocket> transport;
+        qint64 headStart = 0;
+    };
+    static qint64 write(Viewer &viewer, const QByteArray &frame);
+
+    QHash<QWebSocket *, Viewer> m_viewers;
 };

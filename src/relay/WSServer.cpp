@@ -2,7 +2,6 @@
 
 #include "net/AcceptBackoff.h"
 #include "relay/CommandMessages.h"
-#include "relay/TsPacketAligner.h"
 #include "relay/ViewerAcceptor.h"
 #include "relay/WebSocketFrame.h"
 
@@ -12,14 +11,20 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include <memory>
-
 WSServer::WSServer(quint16 ingestPort)
     : wsServer(new QWebSocketServer("LumacastPRO Server", QWebSocketServer::NonSecureMode, this)),
       m_acceptor(new ViewerAcceptor(wsServer, this)), m_ingestPort(ingestPort)
 {
     connect(&ingestServer, &QTcpServer::newConnection, this, &WSServer::onNewConnection);
     new AcceptBackoff(&ingestServer, QStringLiteral("relay ingest"));
+}
+
+WSServer::~WSServer()
+{
+    // The ingest sockets outlive the stream table (they go with ingestServer); their last
+    // signals must not reach it.
+    for (QTcpSocket *socket : m_ingests.keys())
+        disconnect(socket, nullptr, this, nullptr);
 }
 
 void WSServer::start(const QString &address, int port)
@@ -94,6 +99,7 @@ void WSServer::onConnect()
         qDebug() << "new video consumer";
         m_fanOut.add(socket, transport);
         videoConsumers.append(socket);
+        sendJoinCaches(socket);
     } else if (path.endsWith("/cmdchannel")) {
         qDebug() << "new cmdchannel consumer";
         connect(socket, &QWebSocket::textMessageReceived, this, &WSServer::processTextMessage);
@@ -133,16 +139,34 @@ void WSServer::onNewConnection()
     if (!socket)
         return;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    auto aligner = std::make_shared<TsPacketAligner>();
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket, aligner] {
+    auto stream = std::make_shared<IngestStream>();
+    m_ingests.insert(socket, stream);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket, stream] {
         const QByteArray chunk = socket->readAll();
         receivedBytes += chunk.size();
-        const QByteArray packets = aligner->take(chunk);
-        if (!packets.isEmpty())
-            forwardIngest(packets);
+        const QByteArray packets = stream->aligner.take(chunk);
+        if (packets.isEmpty())
+            return;
+        stream->joinCache.append(packets);
+        forwardIngest(packets);
     });
     // A writer reconnects on every session start; release the old connection.
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        m_ingests.remove(socket);
+        socket->deleteLater();
+    });
+}
+
+void WSServer::sendJoinCaches(QWebSocket *viewer)
+{
+    for (const std::shared_ptr<IngestStream> &stream : qAsConst(m_ingests)) {
+        const QByteArray &cached = stream->joinCache.contents();
+        if (cached.isEmpty())
+            continue;
+        qDebug() << "late video consumer starts with" << cached.size() << "bytes";
+        if (m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)))
+            sentBytes += cached.size();
+    }
 }
 
 void WSServer::forwardIngest(const QByteArray &packets)
@@ -199,8 +223,10 @@ void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win
         qDebug() << "no clients";
         return;
     }
+    // The operating system's random source: the draw cannot be predicted from the moment of the
+    // game, nor from earlier draws.
     const int winnerIndex = static_cast<int>(
-        QRandomGenerator::global()->bounded(static_cast<quint32>(snapshot.size())));
+        QRandomGenerator::system()->bounded(static_cast<quint32>(snapshot.size())));
     qDebug() << "win index:" << winnerIndex;
     for (int i = 0; i < snapshot.size(); ++i)
         snapshot[i]->sendTextMessage(i == winnerIndex ? winner : loser);

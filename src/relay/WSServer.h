@@ -8,7 +8,11 @@
 #include <QVector>
 
 #include "audience/VoteState.h"
+#include "relay/JoinCache.h"
+#include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
+
+#include <memory>
 
 class QTcpSocket;
 class QWebSocket;
@@ -17,8 +21,9 @@ class ViewerAcceptor;
 
 // The local relay: encoder writers push transport-stream bytes to the ingest
 // listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
-// on "/readvideo". Viewers on "/cmdchannel" get vote and game commands and
-// answer votes. Lives on the GUI thread.
+// on "/readvideo". A viewer who joins mid-stream first gets the video from the
+// last full picture on, so the picture starts at once. Viewers on "/cmdchannel"
+// get vote and game commands and answer votes. Lives on the GUI thread.
 class WSServer : public QObject
 {
     Q_OBJECT
@@ -43,6 +48,7 @@ public:
     // The encoder writers connect to `ingestPort` on 127.0.0.1; 0 lets the system pick one
     // (read it back with ingestPort() after start).
     explicit WSServer(quint16 ingestPort = kIngestPort);
+    ~WSServer() override;
 
     // Zeroes the counters; listens unless already listening. The address is the
     // chosen interface's text, the port the viewer HTTP port plus one.
@@ -77,7 +83,15 @@ public slots:
     void onVoteStop();
 
 private:
+    // Per ingest connection: the partial packet still to come and the join cache.
+    struct IngestStream
+    {
+        TsPacketAligner aligner;
+        JoinCache joinCache;
+    };
+
     void forwardIngest(const QByteArray &packets);
+    void sendJoinCaches(QWebSocket *viewer);
     void sendToCommandConsumers(const QString &message);
     void dropViewer(QWebSocket *socket);
     void forgetViewer(QWebSocket *socket);
@@ -85,4 +99,5 @@ private:
     ViewerAcceptor *m_acceptor;
     quint16 m_ingestPort;
     VideoFanOut m_fanOut;
+    QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

@@ -9,6 +9,7 @@ QVector<Item> videoItems(const QStringList &devices, int screenCount)
     QVector<Item> items;
     for (const QString &device : devices)
         items.append({device, QString()});
+    items.append({QObject::tr("-- capture screen area --"), kScreenAreaKey});
     if (screenCount == 1) {
         items.append({QObject::tr("Desktop"), QString(kDisplayKey) + "0"});
     } else {
@@ -41,6 +42,9 @@ Choice resolve(const Item &video, const Item &audio)
     if (video.data.startsWith(kDisplayKey)) {
         choice.video = kScreenDevice;
         choice.display = video.data.mid(int(qstrlen(kDisplayKey))).toInt();
+    } else if (video.data == kScreenAreaKey) {
+        choice.video = kScreenDevice;
+        choice.screenArea = true;
     } else if (video.data == kNoVideo) {
         choice.video = kNoVideo;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -9,6 +10,7 @@
 namespace CaptureSources {
 
 constexpr const char *kScreenDevice = "Medialooks DXGI/DX11 ScreenCapture";
+constexpr const char *kScreenAreaKey = "CAPTURE_SCREEN";
 constexpr const char *kDisplayKey = "CAPTURE_DISPLAY#";
 constexpr const char *kNoVideo = "NO_VIDEO";
 
@@ -18,8 +20,9 @@ struct Item
     QString data; // empty for a device, which is named by its text
 };
 
-// The devices (cameras, capture cards, then NDI sources), one "Desktop" entry per screen
-// ("Desktop" alone with one screen, else "Desktop #n" from 0), and "no video".
+// The devices (cameras, capture cards, then NDI sources), "-- capture screen area --" (the area
+// chosen with the on-screen frame), one "Desktop" entry per screen ("Desktop" alone with one
+// screen, else "Desktop #n" from 0), and "no video".
 QVector<Item> videoItems(const QStringList &devices, int screenCount);
 
 // "no audio", "original" (the video source's own sound), then the audio devices.
@@ -32,9 +35,13 @@ QString paddedText(const QString &text, int comboWidth);
 
 struct Choice
 {
-    QString video;    // device name, kScreenDevice or kNoVideo; trimmed
-    QString audio;    // "NO_AUDIO", "ORIGINAL" or a device name; trimmed
-    int display = -1; // the screen to capture whole, -1 when the video is not a "Desktop" item
+    QString video;        // device name, kScreenDevice or kNoVideo; trimmed
+    QString audio;        // "NO_AUDIO", "ORIGINAL" or a device name; trimmed
+    int display = -1;     // the screen to capture, -1 when the video is no screen source
+    QRect area = QRect(); // the part of it (desktop coordinates), empty for the whole screen
+    // The video is the area chosen with the on-screen frame: `display` and `area` are the
+    // frame's, which the main window fills in.
+    bool screenArea = false;
 };
 
 // The source names for the current items of both lists (text and item data of each).

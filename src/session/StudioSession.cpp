@@ -3,6 +3,7 @@
 #include "audience/VoteState.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
 #include "web/DBStorage.h"
 #include "web/WebServer.h"
@@ -85,6 +86,13 @@ std::optional<StudioSession::StartError> StudioSession::start(const SessionReque
 std::optional<StudioSession::StartError>
 StudioSession::startLocalServers(const SessionRequest &request)
 {
+    if (request.address.isEmpty() || request.address == ViewerAddress::kNoNetwork) {
+        // Listening on every interface instead would look live while no viewer can be told
+        // where to connect.
+        return StartError{tr("Start error"),
+                          tr("There is no network address to serve viewers on. Connect this "
+                             "computer to a network, then start the studio again.")};
+    }
     const std::optional<quint16> wsPort = relayPort(request.port);
     if (!wsPort) {
         return StartError{tr("Start error"),
@@ -142,7 +150,7 @@ void StudioSession::applySources(const CaptureSources::Choice &choice)
 void StudioSession::selectSources(const CaptureSources::Choice &choice)
 {
     m_streamer->setSources(choice.video, choice.audio);
-    // A "Desktop" item captures that whole screen.
+    // A "Desktop" item captures that whole screen, the screen area item a part of one.
     if (choice.display >= 0)
-        m_streamer->setCaptureArea(choice.display, QRect());
+        m_streamer->setCaptureArea(choice.display, choice.area);
 }

@@ -28,11 +28,25 @@ QStringList enumerateInterfaces()
     return result;
 }
 
+QString serverHost(const QString &server)
+{
+    QString host = server.trimmed();
+    for (const char *scheme : {"http://", "https://"}) {
+        if (host.startsWith(QLatin1String(scheme), Qt::CaseInsensitive)) {
+            host = host.mid(int(qstrlen(scheme)));
+            break;
+        }
+    }
+    while (host.endsWith('/'))
+        host.chop(1);
+    return host;
+}
+
 QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
                   const QString &roomId)
 {
     if (cloudMode)
-        return "http://" + server + "?room=" + roomId;
+        return "http://" + serverHost(server) + "?room=" + roomId;
     return "http://" + ip + ":" + QString::number(port);
 }
 

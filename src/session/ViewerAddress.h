@@ -19,7 +19,12 @@ QStringList usableInterfaces(const QList<QHostAddress> &addresses);
 // The machine's usable local addresses (see usableInterfaces), each logged.
 QStringList enumerateInterfaces();
 
-// Local: "http://ip:port". Cloud: "http://" + server + "?room=" + room identifier.
+// A cloud server as the presenter typed it, reduced to host and port: without an "http://" or
+// "https://" in front and without trailing slashes.
+QString serverHost(const QString &server);
+
+// Local: "http://ip:port". Cloud: "http://" + the server's host and port + "?room=" + room
+// identifier.
 QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
                   const QString &roomId);
 

@@ -1,6 +1,7 @@
 #include "web/HttpResponse.h"
 
 #include <QFile>
+#include <QHash>
 #include <QTcpSocket>
 
 namespace HttpResponse {
@@ -9,24 +10,54 @@ namespace {
 
 const char *const kHeaders =
     "Content-Type: text/html; charset=\"utf-8\"\r\nContent-length: %1\r\n\r\n";
+const char *const kTypedHeaders =
+    "Content-Type: %1\r\nX-Content-Type-Options: nosniff\r\nContent-length: %2\r\n\r\n";
 const char *const kNotFound =
     "HTTP/1.0 404 Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\n\r\n"
     "<center><h1>Nginx Enterprise 1.19</h1>\nnot found page</center>\n";
+
+void sendTyped(QTcpSocket *socket, const QByteArray &type, const QByteArray &content)
+{
+    socket->write(
+        "HTTP/1.0 200 Ok\r\n" +
+        QString(kTypedHeaders).arg(QString::fromLatin1(type)).arg(content.size()).toUtf8() +
+        content);
+    socket->flush();
+}
 
 } // namespace
 
 void sendResponse(QTcpSocket *socket, const QString &status, const QString &body)
 {
-    sendUtf8Response(socket, status, body.toUtf8());
-}
-
-void sendUtf8Response(QTcpSocket *socket, const QString &status, const QByteArray &content)
-{
+    const QByteArray content = body.toUtf8();
     QByteArray reply = QString("HTTP/1.0 %1 Ok\r\n").arg(status).toUtf8();
     reply += QString(kHeaders).arg(content.size()).toUtf8();
     reply += content;
     socket->write(reply);
     socket->flush();
+}
+
+void sendJson(QTcpSocket *socket, const QByteArray &utf8Json)
+{
+    sendTyped(socket, contentType(QStringLiteral(".json")), utf8Json);
+}
+
+QByteArray contentType(const QString &fileName)
+{
+    static const QHash<QString, QByteArray> types{
+        {"html", "text/html; charset=\"utf-8\""},
+        {"htm", "text/html; charset=\"utf-8\""},
+        {"js", "application/javascript; charset=\"utf-8\""},
+        {"css", "text/css; charset=\"utf-8\""},
+        {"json", "application/json; charset=\"utf-8\""},
+        {"txt", "text/plain; charset=\"utf-8\""},
+        {"png", "image/png"},
+        {"svg", "image/svg+xml"},
+        {"ico", "image/x-icon"},
+    };
+    const int dot = fileName.lastIndexOf('.');
+    const QString extension = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
+    return types.value(extension, "application/octet-stream");
 }
 
 void sendFile(QTcpSocket *socket, const QString &webDir, const QString &path)
@@ -37,8 +68,7 @@ void sendFile(QTcpSocket *socket, const QString &webDir, const QString &path)
         socket->write(kNotFound);
         return;
     }
-    const QByteArray content = file.readAll();
-    socket->write("HTTP/1.0 200 Ok\r\n" + QString(kHeaders).arg(content.size()).toUtf8() + content);
+    sendTyped(socket, contentType(name), file.readAll());
 }
 
 bool staysInsideWebDir(const QString &path)

@@ -76,18 +76,17 @@ QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote)
     return {
         {"/feedback_list.php", "listFeedback",
          [storage](QTcpSocket *socket, const QString &) {
-             HttpResponse::sendUtf8Response(
-                 socket, "200", feedbackList(storage->selectQuestions(), peerAddress(socket)));
+             HttpResponse::sendJson(socket,
+                                    feedbackList(storage->selectQuestions(), peerAddress(socket)));
          }},
         {"/feedback_list.json", "listFeedbackFlat",
          [storage](QTcpSocket *socket, const QString &) {
-             HttpResponse::sendUtf8Response(
-                 socket, "200", feedbackListFlat(storage->selectQuestions(), peerAddress(socket)));
+             HttpResponse::sendJson(
+                 socket, feedbackListFlat(storage->selectQuestions(), peerAddress(socket)));
          }},
         {"/vote_result_json.php", "voteJSON",
          [vote](QTcpSocket *socket, const QString &) {
-             HttpResponse::sendUtf8Response(socket, "200",
-                                            voteResults(vote->options(), vote->tally()));
+             HttpResponse::sendJson(socket, voteResults(vote->options(), vote->tally()));
          }},
     };
 }

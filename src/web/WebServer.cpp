@@ -96,5 +96,5 @@ void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
 void WebServer::configJSON(QTcpSocket *socket)
 {
     const QJsonObject config{{"maxAudioLag", m_maxAudioLag}};
-    HttpResponse::sendUtf8Response(socket, "200", QJsonDocument(config).toJson());
+    HttpResponse::sendJson(socket, QJsonDocument(config).toJson());
 }

@@ -7,7 +7,9 @@
 #include "app/LinkLabel.h"
 #include "app/MainWindow.h"
 #include "app/StatusBarWidget.h"
+#include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
+#include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
@@ -53,6 +55,16 @@ QStringList comboTexts(const QComboBox *combo)
     for (int i = 0; i < combo->count(); ++i)
         texts.append(combo->itemText(i).trimmed());
     return texts;
+}
+
+// The tool bar button with that text; a missing one ends the test program.
+QToolButton *toolBarButton(const MainWindow &window, const QString &text)
+{
+    for (QToolButton *button :
+         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
+        if (button->text() == text)
+            return button;
+    qFatal("no tool bar button %s", qPrintable(text));
 }
 
 // Answers one GET with a fixed body, as the server-list service would.
@@ -123,6 +135,8 @@ private slots:
     void copyButtonShowsCopiedFor200Ms();
     void toolBarAndQuestionsMenu();
     void votingButtonOpensVoteWindow();
+    void zoomQRButtonShowsTheViewerAddress();
+    void randomWinnerButtonOpensTheGameWiredToTheRelay();
     void quizzesButtonOpensOneQuizList();
     void jsonViewOpensQuestionsList();
     void clearQuestionsAfterYes();
@@ -202,13 +216,19 @@ void TestMainWindow::closingIsAccepted()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.onVoteTriggered();
+    window.onRandomWinnerTriggered();
+    window.on_ZoomQR();
     QVERIFY(window.voteWindow()->isVisible());
+    QVERIFY(window.randomGameWindow()->isVisible());
+    QVERIFY(window.zoomQRWindow()->isVisible());
     // The event loop's own quit on the last close is checked with the real executable under
     // Xvfb, the stop of a running session in the session tests; here: the close is accepted and
     // takes the studio's other windows with it, so no half-running studio stays behind.
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
     QVERIFY(!window.voteWindow()->isVisible());
+    QVERIFY(!window.randomGameWindow()->isVisible());
+    QVERIFY(!window.zoomQRWindow()->isVisible());
 }
 
 void TestMainWindow::widgetTreeCarriesItsNames()
@@ -312,12 +332,14 @@ void TestMainWindow::sourceListsOfOneScreen()
     QCOMPARE(QGuiApplication::screens().size(), 1);
     MainWindow window(fakeDevices());
     const QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
-    QCOMPARE(comboTexts(video), (QStringList{"Cam One", "Capture Card", "Desktop", "no video"}));
+    QCOMPARE(comboTexts(video), (QStringList{"Cam One", "Capture Card", "-- capture screen area --",
+                                             "Desktop", "no video"}));
     QCOMPARE(video->itemData(0), QVariant());
-    QCOMPARE(video->itemData(2).toString(), QString("CAPTURE_DISPLAY#0"));
-    QCOMPARE(video->itemData(3).toString(), QString("NO_VIDEO"));
+    QCOMPARE(video->itemData(2).toString(), QString("CAPTURE_SCREEN"));
+    QCOMPARE(video->itemData(3).toString(), QString("CAPTURE_DISPLAY#0"));
+    QCOMPARE(video->itemData(4).toString(), QString("NO_VIDEO"));
     // Padded to the combo's width, so the drop-down is as wide as the combo.
-    QCOMPARE(video->itemText(2).size(), video->width() - 8 - int(qstrlen("Desktop")));
+    QCOMPARE(video->itemText(3).size(), video->width() - 8 - int(qstrlen("Desktop")));
     const QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
     QCOMPARE(comboTexts(audio), (QStringList{"no audio", "original", "Mic A"}));
     QCOMPARE(audio->itemData(0).toString(), QString("NO_AUDIO"));
@@ -336,6 +358,8 @@ void TestMainWindow::shortcutsSelectVideoSources()
     QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
     QCOMPARE(video->currentIndex(), 3);
     QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(video->currentIndex(), 4);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
     QCOMPARE(video->currentIndex(), 0);
     // Beyond the list nothing happens.
     QTest::keyClick(&window, Qt::Key_9, Qt::ControlModifier);
@@ -343,7 +367,7 @@ void TestMainWindow::shortcutsSelectVideoSources()
 
     // After a refill each key is bound once, so it still works.
     QTest::mouseClick(child<QPushButton>(window, "cmdRefresh"), Qt::LeftButton);
-    QCOMPARE(video->count(), 4);
+    QCOMPARE(video->count(), 5);
     QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
     QCOMPARE(video->currentIndex(), 1);
     QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
@@ -511,8 +535,9 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     for (const QToolButton *button : buttons)
         if (!button->text().isEmpty())
             texts.append(button->text());
-    QVERIFY(texts.contains("Voting"));
-    QVERIFY(texts.contains("Quizzes"));
+    QCOMPARE(texts, (QStringList{"Zoom QR", "Random Winner", "Voting", "Quizzes"}));
+    QVERIFY(!QIcon(":ZQR").pixmap(50, 50).isNull());
+    QVERIFY(!QIcon(":RND").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":QUIZ").pixmap(50, 50).isNull());
 
     QStringList actions;
@@ -525,102 +550,124 @@ void TestMainWindow::toolBarAndQuestionsMenu()
 void TestMainWindow::votingButtonOpensVoteWindow()
 {
     MainWindow window;
-    QToolButton *voting = nullptr;
-    for (QToolButton *button :
-         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
-        if (button->text() == "Voting")
-            voting = button;
-    QVERIFY(voting);
-    QTest::mouseClick(voting, Qt::LeftButton);
+    QTest::mouseClick(toolBarButton(window, "Voting"), Qt::LeftButton);
     QVERIFY(window.voteWindow()->isVisible());
 }
 
-void TestMainWindow::quizzesButtonOpensOneQuizList()
-{
-    QTemporaryDir quizzes;
-    m_home->set("QUIZ_DIR", quizzes.path());
-    MainWindow window;
-    QToolButton *button = nullptr;
-    for (QToolButton *candidate :
-         child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
-        if (candidate->text() == "Quizzes")
-            button = candidate;
-    QVERIFY(button);
-    const auto quizWindows = [] {
-        QList<QWidget *> found;
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            if (widget->windowTitle() == "Quizes" && widget->isVisible())
-                found.append(widget);
-        return found;
-    };
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(quizWindows().size(), 1);
-    QWidget *list = quizWindows().first();
-    list->close();
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(quizWindows(), QList<QWidget *>{list});
-    // Closing the studio closes the list too, so the process can end.
-    window.close();
-    QVERIFY(quizWindows().isEmpty());
-}
-
-void TestMainWindow::jsonViewOpensQuestionsList()
+void TestMainWindow::zoomQRButtonShowsTheViewerAddress()
 {
     MainWindow window;
-    BrowserStandIn browser;
-    QDesktopServices::setUrlHandler("http", &browser, "open");
-    questionsMenu(window)->actions().at(0)->trigger();
-    QDesktopServices::unsetUrlHandler("http");
-    QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
+    QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
+    QVERIFY(window.zoomQRWindow()->isVisible());
+    QCOMPARE(window.zoomQRWindow()->text(), window.viewerUrl());
+
+    // The address of the moment: a new port shows at the next click.
+    window.zoomQRWindow()->close();
+    child<QSpinBox>(window, "spbPort")->setValue(currentPort(window) + 1);
+    QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
+    QVERIFY(window.zoomQRWindow()->isVisible());
+    QCOMPARE(window.zoomQRWindow()->text(), window.viewerUrl());
 }
 
-void TestMainWindow::clearQuestionsAfterYes()
+void TestMainWindow::randomWinnerButtonOpensTheGameWiredToTheRelay()
 {
     MainWindow window;
-    QTRY_VERIFY(window.session()->store()->isOpen());
-    window.session()->store()->postQuestion(R"({"name":"Ann","msg":"one"})");
-    QTRY_COMPARE(window.session()->store()->selectQuestions().size(), 1);
-    QString text;
-    whenModalAppears([&text](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        text = box->text();
-        box->button(QMessageBox::Yes)->click();
-    });
-    questionsMenu(window)->actions().at(2)->trigger();
-    QCOMPARE(text, QString("Are you sure?"));
-    QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
-}
+    QTest::mouseClick(toolBarButton(window, "Random Winner"), Qt::LeftButton);
+    RandomGame *game = window.randomGameWindow();
+    QVERIFY(game->isVisible());
+    QCOMPARE(game->findChild<QLineEdit *>("winnerTextLineEdit")->text(), QString("You WON !!!"));
+    // The relay has no viewers before a session: the finish reaching it says so.
+    QTest::ignoreMessage(QtDebugMsg, "no clients");
+    game->findChild<QPushButton *>("cmdStart")->click();
+    for (int tick = 0; tick < 26; ++tick)
+        game->onGameTimer();
+    QCOMPARE(window.settings()->value("WIN_TEXT").toString(), QString("You WON !!!"));
+    void TestMainWindow::quizzesButtonOpensOneQuizList()
+    {
+        QTemporaryDir quizzes;
+        m_home->set("QUIZ_DIR", quizzes.path());
+        MainWindow window;
+        QToolButton *button = nullptr;
+        for (QToolButton *candidate :
+             child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
+            if (candidate->text() == "Quizzes")
+                button = candidate;
+        QVERIFY(button);
+        const auto quizWindows = [] {
+            QList<QWidget *> found;
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (widget->windowTitle() == "Quizes" && widget->isVisible())
+                    found.append(widget);
+            return found;
+        };
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(quizWindows().size(), 1);
+        QWidget *list = quizWindows().first();
+        list->close();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(quizWindows(), QList<QWidget *>{list});
+        // Closing the studio closes the list too, so the process can end.
+        window.close();
+        QVERIFY(quizWindows().isEmpty());
+    }
 
-void TestMainWindow::cloudStartSaysNotAvailable()
-{
-    MainWindow window;
-    QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
-    QString title;
-    closeNextMessageBox(&title);
-    QTest::mouseClick(startButton(window), Qt::LeftButton);
-    QCOMPARE(title, QString("Cloud mode"));
-    QVERIFY(!window.isRunning());
-    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
-    QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
-    QVERIFY(!window.session()->streamer()->isStreaming());
-    QVERIFY(!m_home->value("USE_CLOUD").isValid());
-}
+    void TestMainWindow::jsonViewOpensQuestionsList()
+    {
+        MainWindow window;
+        BrowserStandIn browser;
+        QDesktopServices::setUrlHandler("http", &browser, "open");
+        questionsMenu(window)->actions().at(0)->trigger();
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
+    }
 
-void TestMainWindow::statusBarShowsVersionAndHelp()
-{
-    MainWindow window;
-    auto *bar = window.statusBar()->findChild<StatusBarWidget *>();
-    QVERIFY(bar);
-    const QLabel *version = bar->findChild<QLabel *>("lblVersion");
-    QCOMPARE(version->text(), QString("ver 1.5 (build 42)    "));
-    QCOMPARE(version->styleSheet(), QString("font-weight:bold;"));
-    const QLabel *help = bar->findChild<QLabel *>("lblHelp");
-    QCOMPARE(help->text(), "<a style='color:white;' href='" + QString(StatusBarWidget::kHelpUrl) +
-                               "'>help &raquo;</a>");
-    QVERIFY(help->openExternalLinks());
-    QCOMPARE(StatusBarWidget("extra", nullptr).findChild<QLabel *>("lblVersion")->text(),
-             QString("ver 1.5 (build 42)    extra"));
-}
+    void TestMainWindow::clearQuestionsAfterYes()
+    {
+        MainWindow window;
+        QTRY_VERIFY(window.session()->store()->isOpen());
+        window.session()->store()->postQuestion(R"({"name":"Ann","msg":"one"})");
+        QTRY_COMPARE(window.session()->store()->selectQuestions().size(), 1);
+        QString text;
+        whenModalAppears([&text](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            text = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+        questionsMenu(window)->actions().at(2)->trigger();
+        QCOMPARE(text, QString("Are you sure?"));
+        QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
+    }
 
-QTEST_MAIN(TestMainWindow)
+    void TestMainWindow::cloudStartSaysNotAvailable()
+    {
+        MainWindow window;
+        QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
+        QString title;
+        closeNextMessageBox(&title);
+        QTest::mouseClick(startButton(window), Qt::LeftButton);
+        QCOMPARE(title, QString("Cloud mode"));
+        QVERIFY(!window.isRunning());
+        QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+        QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
+        QVERIFY(!window.session()->streamer()->isStreaming());
+        QVERIFY(!m_home->value("USE_CLOUD").isValid());
+    }
+
+    void TestMainWindow::statusBarShowsVersionAndHelp()
+    {
+        MainWindow window;
+        auto *bar = window.statusBar()->findChild<StatusBarWidget *>();
+        QVERIFY(bar);
+        const QLabel *version = bar->findChild<QLabel *>("lblVersion");
+        QCOMPARE(version->text(), QString("ver 1.5 (build 42)    "));
+        QCOMPARE(version->styleSheet(), QString("font-weight:bold;"));
+        const QLabel *help = bar->findChild<QLabel *>("lblHelp");
+        QCOMPARE(help->text(), "<a style='color:white;' href='" +
+                                   QString(StatusBarWidget::kHelpUrl) + "'>help &raquo;</a>");
+        QVERIFY(help->openExternalLinks());
+        QCOMPARE(StatusBarWidget("extra", nullptr).findChild<QLabel *>("lblVersion")->text(),
+                 QString("ver 1.5 (build 42)    extra"));
+    }
+
+    QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

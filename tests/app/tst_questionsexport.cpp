@@ -174,6 +174,8 @@ void TestQuestionsExport::clearing_data()
     QTest::newRow("Yes") << int(QMessageBox::Yes) << 0;
     QTest::newRow("No") << int(QMessageBox::No) << 2;
     QTest::newRow("Escape") << -1 << 2;
+    // Enter pressed by habit takes the default button, which must be No.
+    QTest::newRow("Enter") << -2 << 2;
 }
 
 void TestQuestionsExport::clearing()
@@ -193,7 +195,9 @@ void TestQuestionsExport::clearing()
         if (!box)
             return;
         asked = box->windowTitle() + "|" + box->text();
-        if (answer < 0)
+        if (answer == -2)
+            QTest::keyClick(box, Qt::Key_Return);
+        else if (answer < 0)
             QTest::keyClick(box, Qt::Key_Escape);
         else
             box->button(QMessageBox::StandardButton(answer))->click();

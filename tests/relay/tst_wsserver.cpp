@@ -1,5 +1,6 @@
 #include "relay/WSServer.h"
 #include "support/RawWebSocketClient.h"
+#include "support/TsPackets.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,6 +61,21 @@ std::unique_ptr<ViewerBytes> collectBinary(QWebSocket *socket)
     return collected;
 }
 
+// A viewer that collects from its first message on: a late joiner's head start arrives right
+// behind the handshake.
+struct CollectingViewer
+{
+    std::unique_ptr<QWebSocket> socket = std::make_unique<QWebSocket>();
+    std::unique_ptr<ViewerBytes> received = collectBinary(socket.get());
+
+    bool open(quint16 port, const QString &path)
+    {
+        QSignalSpy connected(socket.get(), &QWebSocket::connected);
+        socket->open(QUrl(QString("ws://127.0.0.1:%1%2").arg(port).arg(path)));
+        return connected.wait(5000);
+    }
+};
+
 std::unique_ptr<QTcpSocket> openIngest(quint16 port)
 {
     auto socket = std::make_unique<QTcpSocket>();
@@ -91,6 +107,8 @@ private slots:
     void oversizedCommandClosesTheViewer();
     void secondStartOnlyZeroesCounters();
     void finishedIngestConnectionIsReleased();
+    void lateViewerStartsAtTheLastFullPicture();
+    void finishedVideoConnectionTakesItsCacheAlong();
 
 private:
     std::unique_ptr<WSServer> m_server;
@@ -307,16 +325,23 @@ void TestWSServer::randomGameHasExactlyOneWinner()
     QTRY_COMPARE(received.size(), 4);
     QCOMPARE(QJsonDocument::fromJson(received[0].toUtf8())["proc"].toInt(), 42);
 
-    for (int round = 0; round < 10; ++round) {
-        received.clear();
+    // Each viewer's own messages, so the wins can be counted per viewer.
+    std::vector<std::unique_ptr<QSignalSpy>> perViewer;
+    for (auto &viewer : viewers)
+        perViewer.push_back(
+            std::make_unique<QSignalSpy>(viewer.get(), &QWebSocket::textMessageReceived));
+    QVector<int> wins(4, 0);
+    for (int round = 1; round <= 60; ++round) {
         m_server->onRandomGameFinish("lost", "won", "C0DE");
-        QTRY_COMPARE(received.size(), 4);
         int winners = 0;
-        for (const QString &text : received) {
-            const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+        for (int i = 0; i < 4; ++i) {
+            QTRY_COMPARE(perViewer[i]->count(), round);
+            const QJsonObject message =
+                QJsonDocument::fromJson(perViewer[i]->last().at(0).toString().toUtf8()).object();
             QCOMPARE(message["command"].toString(), QString("random_game_finish"));
             if (message.contains("win_code")) {
                 ++winners;
+                ++wins[i];
                 QCOMPARE(message["win_txt"].toString(), QString("won"));
             } else {
                 QCOMPARE(message["lose_txt"].toString(), QString("lost"));
@@ -324,6 +349,9 @@ void TestWSServer::randomGameHasExactlyOneWinner()
         }
         QCOMPARE(winners, 1);
     }
+    // A fair draw leaves some viewer without a win in 60 rounds about once in ten million runs.
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(wins[i] > 0, qPrintable(QString("viewer %1 never won").arg(i)));
 }
 
 void TestWSServer::randomGameWithoutViewersSendsNothing()
@@ -397,6 +425,77 @@ void TestWSServer::finishedIngestConnectionIsReleased()
     QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 1);
     ingest->disconnectFromHost();
     QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 0);
+}
+
+void TestWSServer::lateViewerStartsAtTheLastFullPicture()
+{
+    using namespace TsPackets;
+    auto early = openViewer(m_port, "/readvideo");
+    QVERIFY(early);
+    auto earlyReceived = collectBinary(early.get());
+    QTRY_COMPARE(m_server->videoConsumers.size(), 1);
+    auto video = openIngest(m_server->ingestPort());
+    auto audio = openIngest(m_server->ingestPort());
+    QVERIFY(video && audio);
+
+    const QByteArray beforeAnyHeader = videoFrame(0x100, false, 2, 'p');
+    const QByteArray olderGroup =
+        videoFrame(0x100, true, 4, 'i') + videoFrame(0x100, false, 2, 'q');
+    const QByteArray lastGroup = videoFrame(0x100, true, 5, 'j') + videoFrame(0x100, false, 3, 'r');
+    const QByteArray sound =
+        pesStart(0x101, kAudioStream, QByteArray("\xff\xfd", 2)) + continuation(0x101, 'a');
+    QByteArray sent;
+    for (const QByteArray &piece : {beforeAnyHeader, olderGroup, lastGroup}) {
+        video->write(piece);
+        video->flush();
+        sent += piece;
+        QTRY_COMPARE(earlyReceived->bytes.size(), sent.size());
+    }
+    audio->write(sound);
+    audio->flush();
+    sent += sound;
+    QTRY_COMPARE(earlyReceived->bytes.size(), sent.size());
+    const qint64 sentBeforeJoin = m_server->sentBytes;
+
+    CollectingViewer late;
+    QVERIFY(late.open(m_port, "/room/readvideo"));
+    ViewerBytes *lateReceived = late.received.get();
+    // The group from the last full picture on arrives at once, in one message, and nothing of
+    // the audio connection.
+    QTRY_COMPARE(lateReceived->bytes, lastGroup);
+    QCOMPARE(lateReceived->messageSizes, QList<int>{lastGroup.size()});
+    QCOMPARE(m_server->sentBytes, sentBeforeJoin + lastGroup.size());
+
+    // Then both get the live packets; the early viewer sees exactly the stream as sent.
+    const QByteArray live = videoFrame(0x100, false, 1, 's') + sound;
+    video->write(live.left(2 * kSize));
+    audio->write(sound);
+    video->flush();
+    audio->flush();
+    QTRY_COMPARE(lateReceived->bytes, lastGroup + live);
+    QTRY_COMPARE(earlyReceived->bytes, sent + live);
+    QCOMPARE(m_server->receivedBytes, qint64(sent.size() + live.size()));
+    QCOMPARE(m_server->sentBytes, sentBeforeJoin + lastGroup.size() + 2 * live.size());
+}
+
+void TestWSServer::finishedVideoConnectionTakesItsCacheAlong()
+{
+    using namespace TsPackets;
+    auto video = openIngest(m_server->ingestPort());
+    QVERIFY(video);
+    video->write(videoFrame(0x100, true, 3));
+    QTRY_COMPARE(m_server->receivedBytes, qint64(4 * kSize));
+    CollectingViewer first;
+    QVERIFY(first.open(m_port, "/readvideo"));
+    QTRY_COMPARE(first.received->bytes.size(), 4 * kSize);
+
+    video->disconnectFromHost();
+    QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 0);
+    CollectingViewer second;
+    QVERIFY(second.open(m_port, "/readvideo"));
+    QTRY_COMPARE(m_server->videoConsumers.size(), 2);
+    QTest::qWait(100);
+    QVERIFY(second.received->bytes.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestWSServer)

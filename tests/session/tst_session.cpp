@@ -4,6 +4,7 @@
 #include "capture/FakeMFFactory.h"
 #include "relay/WSServer.h"
 #include "session/StudioSession.h"
+#include "session/ViewerAddress.h"
 #include "support/QuestionStoreDir.h"
 #include "web/WebServer.h"
 
@@ -12,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+
+Q_DECLARE_METATYPE(CaptureSources::Choice)
 
 namespace {
 
@@ -42,8 +45,11 @@ private slots:
     void relayPort_data();
     void relayPort();
     void lastPortIsRefused();
+    void noNetworkAddressIsRefused();
     void startAndStopOnLoopback();
     void busyRelayPortIsReportedAndNothingListens();
+    void screenSourcesSetTheirArea_data();
+    void screenSourcesSetTheirArea();
 
 private:
     SessionRequest request(int port) const;
@@ -121,6 +127,17 @@ void TestSession::lastPortIsRefused()
     QVERIFY(m_settings->allKeys().isEmpty());
 }
 
+void TestSession::noNetworkAddressIsRefused()
+{
+    SessionRequest noNetwork = request(freePortPair());
+    noNetwork.address = ViewerAddress::kNoNetwork;
+    const auto error = m_session->start(noNetwork, SessionChoices{});
+    QVERIFY(error);
+    QVERIFY2(error->text.contains("no network address"), qPrintable(error->text));
+    QVERIFY(nothingListens());
+    QVERIFY(m_settings->allKeys().isEmpty());
+}
+
 void TestSession::startAndStopOnLoopback()
 {
     const int port = freePortPair();
@@ -160,6 +177,45 @@ void TestSession::busyRelayPortIsReportedAndNothingListens()
     QVERIFY(nothingListens());
     QVERIFY(m_settings->allKeys().isEmpty());
     QVERIFY(m_factory->writers.isEmpty());
+}
+
+void TestSession::screenSourcesSetTheirArea_data()
+{
+    QTest::addColumn<CaptureSources::Choice>("sources");
+    QTest::addColumn<QString>("screenIndex");
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<QString>("frameSize");
+    const QString screen = CaptureSources::kScreenDevice;
+    QTest::newRow("area chosen with the frame")
+        << CaptureSources::Choice{screen, "NO_AUDIO", 1, QRect(105, 205, 520, 520), true} << "1"
+        << "105,205,624,724"
+        << "area";
+    QTest::newRow("whole desktop")
+        << CaptureSources::Choice{screen, "NO_AUDIO", 0, QRect(), false} << "0"
+        << ""
+        << "screen";
+}
+
+void TestSession::screenSourcesSetTheirArea()
+{
+    QFETCH(CaptureSources::Choice, sources);
+    QFETCH(QString, screenIndex);
+    QFETCH(QString, area);
+    QFETCH(QString, frameSize);
+    const int port = freePortPair();
+    QVERIFY(port);
+    SessionRequest req = request(port);
+    req.sources = sources;
+    QVERIFY(!m_session->start(req, SessionChoices{}));
+    std::shared_ptr<FakeMFDevice> device;
+    for (const auto &created : m_factory->created)
+        if (!created->prop("capture.frame_size").isEmpty())
+            device = created;
+    QVERIFY(device);
+    QCOMPARE(device->prop("capture.screen_index"), screenIndex);
+    QCOMPARE(device->prop("capture.area"), area);
+    QCOMPARE(device->prop("capture.frame_size"), frameSize);
+    m_session->stop();
 }
 
 QTEST_GUILESS_MAIN(TestSession)

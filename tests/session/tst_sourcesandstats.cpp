@@ -41,12 +41,17 @@ void TestSourcesAndStats::videoItems_data()
     QTest::addColumn<QStringList>("devices");
     QTest::addColumn<int>("screens");
     QTest::addColumn<QStringList>("items");
+    const QString area = "-- capture screen area --|CAPTURE_SCREEN";
     QTest::newRow("one screen") << QStringList{} << 1
-                                << QStringList{"Desktop|CAPTURE_DISPLAY#0", "no video|NO_VIDEO"};
-    QTest::newRow("two screens, devices first")
-        << QStringList{"Cam", "NDI:studio"} << 2
-        << QStringList{"Cam|", "NDI:studio|", "Desktop #0|CAPTURE_DISPLAY#0",
-                       "Desktop #1|CAPTURE_DISPLAY#1", "no video|NO_VIDEO"};
+                                << QStringList{area, "Desktop|CAPTURE_DISPLAY#0",
+                                               "no video|NO_VIDEO"};
+    QTest::newRow("two screens, devices first") << QStringList{"Cam", "NDI:studio"} << 2
+                                                << QStringList{"Cam|",
+                                                               "NDI:studio|",
+                                                               area,
+                                                               "Desktop #0|CAPTURE_DISPLAY#0",
+                                                               "Desktop #1|CAPTURE_DISPLAY#1",
+                                                               "no video|NO_VIDEO"};
 }
 
 void TestSourcesAndStats::videoItems()
@@ -88,20 +93,25 @@ void TestSourcesAndStats::resolve_data()
     QTest::addColumn<QString>("videoName");
     QTest::addColumn<QString>("audioName");
     QTest::addColumn<int>("display");
+    QTest::addColumn<bool>("screenArea");
     const QString screen = CaptureSources::kScreenDevice;
     QTest::newRow("padded device, no audio")
         << Item{" Cam One     ", ""} << Item{"no audio", "NO_AUDIO"} << "Cam One"
-        << "NO_AUDIO" << -1;
+        << "NO_AUDIO" << -1 << false;
     QTest::newRow("desktop 0, original")
         << Item{"Desktop      ", "CAPTURE_DISPLAY#0"} << Item{"original", "ORIGINAL"} << screen
-        << "ORIGINAL" << 0;
-    QTest::newRow("desktop 1, audio device") << Item{"Desktop #1   ", "CAPTURE_DISPLAY#1"}
-                                             << Item{" Mic A ", ""} << screen << "Mic A" << 1;
+        << "ORIGINAL" << 0 << false;
+    QTest::newRow("desktop 1, audio device")
+        << Item{"Desktop #1   ", "CAPTURE_DISPLAY#1"} << Item{" Mic A ", ""} << screen << "Mic A"
+        << 1 << false;
     QTest::newRow("no video") << Item{"no video    ", "NO_VIDEO"} << Item{"Mic", ""} << "NO_VIDEO"
-                              << "Mic" << -1;
+                              << "Mic" << -1 << false;
     QTest::newRow("NDI source") << Item{"NDI:HOST (Cam)   ", ""} << Item{"no audio", "NO_AUDIO"}
                                 << "NDI:HOST (Cam)"
-                                << "NO_AUDIO" << -1;
+                                << "NO_AUDIO" << -1 << false;
+    QTest::newRow("screen area") << Item{"-- capture screen area --   ", "CAPTURE_SCREEN"}
+                                 << Item{"original", "ORIGINAL"} << screen << "ORIGINAL" << -1
+                                 << true;
 }
 
 void TestSourcesAndStats::resolve()
@@ -111,10 +121,12 @@ void TestSourcesAndStats::resolve()
     QFETCH(QString, videoName);
     QFETCH(QString, audioName);
     QFETCH(int, display);
+    QFETCH(bool, screenArea);
     const CaptureSources::Choice choice = CaptureSources::resolve(video, audio);
     QCOMPARE(choice.video, videoName);
     QCOMPARE(choice.audio, audioName);
     QCOMPARE(choice.display, display);
+    QCOMPARE(choice.screenArea, screenArea);
 }
 
 void TestSourcesAndStats::presets()

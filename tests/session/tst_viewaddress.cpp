@@ -57,17 +57,27 @@ void TestViewerAddress::usableInterfaces()
 void TestViewerAddress::viewerUrl_data()
 {
     QTest::addColumn<bool>("cloud");
+    QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("url");
-    QTest::newRow("local") << false << "http://192.168.1.5:8080";
-    QTest::newRow("cloud") << true << "http://relay.example.com:8089?room=R";
+    QTest::newRow("local") << false << "relay.example.com:8089"
+                           << "http://192.168.1.5:8080";
+    QTest::newRow("cloud") << true << "relay.example.com:8089"
+                           << "http://relay.example.com:8089?room=R";
+    // A server typed as a link gets no second scheme and no slash before the room.
+    QTest::newRow("typed with https and slash") << true << "https://relay.example.org:8089/"
+                                                << "http://relay.example.org:8089?room=R";
+    QTest::newRow("typed with http") << true << "HTTP://relay.example.org"
+                                     << "http://relay.example.org?room=R";
+    QTest::newRow("spaces around") << true << " relay.example.org:80// "
+                                   << "http://relay.example.org:80?room=R";
 }
 
 void TestViewerAddress::viewerUrl()
 {
     QFETCH(bool, cloud);
+    QFETCH(QString, server);
     QFETCH(QString, url);
-    QCOMPARE(ViewerAddress::viewerUrl(cloud, "192.168.1.5", 8080, "relay.example.com:8089", "R"),
-             url);
+    QCOMPARE(ViewerAddress::viewerUrl(cloud, "192.168.1.5", 8080, server, "R"), url);
 }
 
 void TestViewerAddress::questionsBaseFollowsMode()

@@ -55,6 +55,19 @@ inline QByteArray textReply(const QByteArray &status, const QByteArray &body)
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
+// A JSON document or a static file as the servers send them: typed, with sniffing forbidden.
+inline QByteArray typedReply(const QByteArray &type, const QByteArray &body)
+{
+    return "HTTP/1.0 200 Ok\r\nContent-Type: " + type +
+           "\r\nX-Content-Type-Options: nosniff\r\nContent-length: " +
+           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+inline QByteArray jsonReply(const QByteArray &body)
+{
+    return typedReply("application/json; charset=\"utf-8\"", body);
+}
+
 inline QByteArray notFound()
 {
     return "HTTP/1.0 404 Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\n\r\n"

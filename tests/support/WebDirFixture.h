@@ -17,6 +17,10 @@ public:
         write("WEB/index.html", kIndex);
         write("WEB/empty.txt", "");
         write("WEB/sub/page.html", "sub page");
+        for (const char *name : {"player.js", "look.css", "logo.png", "logo.svg", "favicon.ico",
+                                 "LOGO.PNG", "notes.md"})
+            write(QString("WEB/") + name, QByteArray(name).mid(QByteArray(name).indexOf('.') + 1));
+        write("WEB/data.json", "{}");
         write("secret.txt", "secret");
         write("WEB_secret.txt", "secret");
     }

@@ -9,7 +9,7 @@ namespace {
 constexpr int readyTimeoutMs = 20000;
 }
 
-bool XvfbSession::start(QSize size, QString *error)
+bool XvfbSession::start(QSize size, QString *error, QSize secondScreen)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -18,16 +18,16 @@ bool XvfbSession::start(QSize size, QString *error)
     }
     ChildProcess::Options options;
     options.passFd = fds[1];
-    const QStringList arguments{
-        QStringLiteral("-displayfd"),
-        QString::number(fds[1]),
-        QStringLiteral("-screen"),
-        QStringLiteral("0"),
-        QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
-        QStringLiteral("-nolisten"),
-        QStringLiteral("tcp"),
-        QStringLiteral("-noreset"),
+    const auto screenSize = [](QSize screen) {
+        return QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height());
     };
+    QStringList arguments{
+        QStringLiteral("-displayfd"), QString::number(fds[1]),    QStringLiteral("-screen"),
+        QStringLiteral("0"),          screenSize(size),           QStringLiteral("-nolisten"),
+        QStringLiteral("tcp"),        QStringLiteral("-noreset"),
+    };
+    if (!secondScreen.isEmpty())
+        arguments << QStringLiteral("-screen") << QStringLiteral("1") << screenSize(secondScreen);
     const bool started = m_process.start(QStringLiteral("Xvfb"), arguments, options, error);
     close(fds[1]);
     QByteArray number;

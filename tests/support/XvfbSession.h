@@ -12,8 +12,9 @@ class XvfbSession
 public:
     ~XvfbSession() { stop(); }
 
-    // Starts the server with one screen of `size` (24-bit). False with `error` filled on failure.
-    bool start(QSize size, QString *error);
+    // Starts the server with one screen of `size` (24-bit), and a second X screen of
+    // `secondScreen` unless that is empty. False with `error` filled on failure.
+    bool start(QSize size, QString *error, QSize secondScreen = QSize());
     void stop() { m_process.stop(); }
 
     // ":N", for DISPLAY.

@@ -82,7 +82,8 @@ void TestAPIWebServer::configIsOnlyAStaticFile()
 {
     QCOMPARE(get(m_server->serverPort(), "/config.js"), notFound());
     m_deps->web.write("WEB/config.js", "var lag = 1;");
-    QCOMPARE(get(m_server->serverPort(), "/config.js"), textReply("200", "var lag = 1;"));
+    QCOMPARE(get(m_server->serverPort(), "/config.js"),
+             typedReply("application/javascript; charset=\"utf-8\"", "var lag = 1;"));
 }
 
 void TestAPIWebServer::staticFilesStayInsideWebDir_data()
@@ -111,7 +112,7 @@ void TestAPIWebServer::listsMatchTheViewerServer()
     QFETCH(QByteArray, path);
     WebServer viewer(&m_deps->vote, &m_deps->storage);
     viewer.listen("127.0.0.1", 0, m_deps->web.dir(), 0);
-    QCOMPARE(get(m_server->serverPort(), path), textReply("200", "[\n]\n"));
+    QCOMPARE(get(m_server->serverPort(), path), jsonReply("[\n]\n"));
     for (const char *msg : {"first", "second <b>&"})
         m_deps->storage.postQuestion(
             QJsonDocument(QJsonObject{{"name", "Ann"}, {"msg", msg}}).toJson());
@@ -125,9 +126,9 @@ void TestAPIWebServer::listsMatchTheViewerServer()
 void TestAPIWebServer::voteResultsAreServed()
 {
     QCOMPARE(get(m_server->serverPort(), "/vote_result_json.php"),
-             textReply("200", "{\n    \"options\": [\n    ],\n    \"results\": [\n        0,\n   "
-                              "     0,\n        0,\n        0,\n        0,\n        0,\n        "
-                              "0,\n        0,\n        0\n    ],\n    \"total\": 0\n}\n"));
+             jsonReply("{\n    \"options\": [\n    ],\n    \"results\": [\n        0,\n   "
+                       "     0,\n        0,\n        0,\n        0,\n        0,\n        "
+                       "0,\n        0,\n        0\n    ],\n    \"total\": 0\n}\n"));
 }
 
 void TestAPIWebServer::listenAgainOnlyAfterClose()
@@ -141,7 +142,7 @@ void TestAPIWebServer::listenAgainOnlyAfterClose()
     refused.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(!refused.waitForConnected(2000));
     QVERIFY(m_server->listen("127.0.0.1", port, m_deps->web.dir()));
-    QCOMPARE(get(m_server->serverPort(), "/feedback_list.json"), textReply("200", "[\n]\n"));
+    QCOMPARE(get(m_server->serverPort(), "/feedback_list.json"), jsonReply("[\n]\n"));
 }
 
 QTEST_GUILESS_MAIN(TestAPIWebServer)

@@ -82,19 +82,27 @@ void TestWebServer::staticFiles_data()
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("reply");
 
+    const QByteArray html = "text/html; charset=\"utf-8\"";
     const QByteArray index = WebDirFixture::kIndex;
-    const QByteArray indexReply =
-        "HTTP/1.0 200 Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\nContent-length: " +
-        QByteArray::number(index.size()) + "\r\n\r\n" + index;
-    QTest::newRow("root") << QByteArray("/") << indexReply;
-    QTest::newRow("query ignored") << QByteArray("/index.html?v=2") << indexReply;
+    QTest::newRow("root") << QByteArray("/") << typedReply(html, index);
+    QTest::newRow("query ignored") << QByteArray("/index.html?v=2") << typedReply(html, index);
     QTest::newRow("file below root")
-        << QByteArray("/sub/page.html")
-        << QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
-                      "charset=\"utf-8\"\r\nContent-length: 8\r\n\r\nsub page");
+        << QByteArray("/sub/page.html") << typedReply(html, "sub page");
     QTest::newRow("zero bytes") << QByteArray("/empty.txt")
-                                << QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
-                                              "charset=\"utf-8\"\r\nContent-length: 0\r\n\r\n");
+                                << typedReply("text/plain; charset=\"utf-8\"", "");
+    // Each page part with its own type, so that no file is taken for a page of another kind.
+    QTest::newRow("script") << QByteArray("/player.js")
+                            << typedReply("application/javascript; charset=\"utf-8\"", "js");
+    QTest::newRow("style") << QByteArray("/look.css")
+                           << typedReply("text/css; charset=\"utf-8\"", "css");
+    QTest::newRow("json file") << QByteArray("/data.json")
+                               << typedReply("application/json; charset=\"utf-8\"", "{}");
+    QTest::newRow("png") << QByteArray("/logo.png") << typedReply("image/png", "png");
+    QTest::newRow("svg") << QByteArray("/logo.svg") << typedReply("image/svg+xml", "svg");
+    QTest::newRow("icon") << QByteArray("/favicon.ico") << typedReply("image/x-icon", "ico");
+    QTest::newRow("extension case") << QByteArray("/LOGO.PNG") << typedReply("image/png", "PNG");
+    QTest::newRow("unknown kind") << QByteArray("/notes.md")
+                                  << typedReply("application/octet-stream", "md");
     QTest::newRow("no default below root") << QByteArray("/sub/") << notFound();
     QTest::newRow("missing") << QByteArray("/missing.html") << notFound();
     QTest::newRow("case matters") << QByteArray("/INDEX.html") << notFound();
@@ -128,8 +136,7 @@ void TestWebServer::nonGetLinesGetNoReply()
 
 void TestWebServer::requestLineInTwoSegmentsIsAnsweredOnce()
 {
-    QCOMPARE(exchange(port(), {"GET /feedback_li", "st.json HTTP/1.0\r\n"}),
-             textReply("200", "[\n]\n"));
+    QCOMPARE(exchange(port(), {"GET /feedback_li", "st.json HTTP/1.0\r\n"}), jsonReply("[\n]\n"));
 }
 
 void TestWebServer::feedbackWithoutQueryIsBadRequest()
@@ -194,7 +201,7 @@ void TestWebServer::emptyLists_data()
 void TestWebServer::emptyLists()
 {
     QFETCH(QByteArray, path);
-    QCOMPARE(get(port(), path), textReply("200", "[\n]\n"));
+    QCOMPARE(get(port(), path), jsonReply("[\n]\n"));
 }
 
 void TestWebServer::listShapes()
@@ -250,17 +257,17 @@ void TestWebServer::eachClientSeesItsOwnAddress()
 
 void TestWebServer::prefixRouting()
 {
-    QCOMPARE(get(port(), "/config.jsx"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
-    QCOMPARE(get(port(), "/feedback_list.json?t=5"), textReply("200", "[\n]\n"));
+    QCOMPARE(get(port(), "/config.jsx"), jsonReply("{\n    \"maxAudioLag\": 0.5\n}\n"));
+    QCOMPARE(get(port(), "/feedback_list.json?t=5"), jsonReply("[\n]\n"));
     // A file of that name in the web directory is never reached.
     m_deps->web.write("WEB/config.js", "file");
-    QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
+    QCOMPARE(get(port(), "/config.js"), jsonReply("{\n    \"maxAudioLag\": 0.5\n}\n"));
 }
 
 void TestWebServer::configReportsCurrentLag()
 {
     m_server->setMaxAudioLag(1.25);
-    QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 1.25\n}\n"));
+    QCOMPARE(get(port(), "/config.js"), jsonReply("{\n    \"maxAudioLag\": 1.25\n}\n"));
 }
 
 void TestWebServer::voteResultsBeforeAndDuringVote()
@@ -291,7 +298,7 @@ void TestWebServer::stopListenAndListenAgain()
     QVERIFY(!refused.waitForConnected(2000));
     m_server->listen("127.0.0.1", first, m_deps->web.dir(), 0.5);
     QVERIFY(log.contains("listen: true"));
-    QCOMPARE(get(port(), "/config.js"), textReply("200", "{\n    \"maxAudioLag\": 0.5\n}\n"));
+    QCOMPARE(get(port(), "/config.js"), jsonReply("{\n    \"maxAudioLag\": 0.5\n}\n"));
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)

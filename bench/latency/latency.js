@@ -1,0 +1,213 @@
+'use strict';
+// Glass to glass: a colour change on the studio's X screen to the first picture the viewer page
+// draws that shows it, median and 95th percentile, at 960x540 and 936 kbit/s with sound;
+// right after Start and again after a soak; then the same page fed by a reference pipeline
+// (ffmpeg command line with stock flags and a plain Node relay of the ingest bytes); and the
+// time from opening the page to its first clean and first live picture for viewers joining at
+// random moments. Run inside `studio_host exec` (see CMakeLists.txt).
+//
+//   --changes N        colour changes per measurement (default 30)
+//   --soak-minutes M   keep the session and the page running M minutes, then measure again
+//   --viewers N        joining viewers (default 10)
+//   --no-reference     skip the reference pipeline; --only-reference: only that
+const fs = require('node:fs');
+const os = require('node:os');
+const net = require('node:net');
+const http = require('node:http');
+const path = require('node:path');
+const { spawn } = require('node:child_process');
+const WebSocket = require('ws');
+const { startStudio, launchBrowser, openViewer, waitForColour, hexToRgb, near } =
+  require('../../tests/browser/studio.js');
+
+const args = process.argv.slice(2);
+const option = (name, fallback) => {
+  const at = args.indexOf(name);
+  return at >= 0 ? Number(args[at + 1]) : fallback;
+};
+const CHANGES = option('--changes', 30);
+const SOAK_MINUTES = option('--soak-minutes', 0);
+const VIEWERS = option('--viewers', 10);
+const REFERENCE = !args.includes('--no-reference');
+const STUDIO = !args.includes('--only-reference');
+const AUTOPLAY = ['--autoplay-policy=no-user-gesture-required'];
+const PALETTE = ['#e02020', '#20c060', '#2040e0', '#f0f0f0', '#f0c020', '#202020'];
+const FRAME_MS = 1000 / 24;
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const percentile = (values, p) => {
+  const sorted = values.slice().sort((a, b) => a - b);
+  return sorted[Math.min(sorted.length - 1, Math.ceil((p / 100) * sorted.length) - 1)];
+};
+const ms = (value) => value.toFixed(1).padStart(7) + ' ms';
+const summary = (values) => `p50 ${ms(percentile(values, 50))}  p95 ${ms(percentile(values, 95))}` +
+  `  min ${ms(Math.min(...values))}  max ${ms(Math.max(...values))}  (n=${values.length})`;
+
+function loadLine() {
+  const [one, five] = os.loadavg();
+  return `load average ${one.toFixed(2)} / ${five.toFixed(2)} (1 / 5 min) on ${os.cpus().length} CPUs`;
+}
+
+// Colour changes at random phases of the frame clock; each waits for the page to show it.
+async function measureLatency(studio, page, label) {
+  const latencies = [];
+  let missed = 0;
+  for (let i = 0; i < CHANGES; ++i) {
+    const colour = PALETTE[i % PALETTE.length];
+    await sleep(250 + Math.random() * 250);
+    const { paintedAt } = await studio.request({ do: 'paint', colour });
+    try {
+      const picture = await waitForColour(page, colour, paintedAt, 5000);
+      latencies.push(picture.at - paintedAt);
+    } catch (error) {
+      ++missed;
+      if (missed === 1) {
+        const last = await page.evaluate(() => window.__pictures[window.__pictures.length - 1]);
+        console.log(`  ${colour} not shown within 5 s; the last picture, ` +
+          `${last ? (last.at - paintedAt).toFixed(0) + ' ms after the paint, shows ' + last.rgb : 'none'}`);
+      }
+    }
+  }
+  console.log(`${label.padEnd(34)} ${summary(latencies)}${missed ? `  missed ${missed}` : ''}`);
+  console.log(`${''.padEnd(34)} ${loadLine()}`);
+  return latencies;
+}
+
+async function firstPicture(page) {
+  await page.waitForFunction(() => window.viewer && window.viewer.stats.firstPictureAt > 0,
+    null, { timeout: 20000 });
+}
+
+// Viewers opening the page at random moments of the group of pictures.
+async function measureJoins(browser, studio, url, label) {
+  const rows = [];
+  const colour = PALETTE[0];
+  await studio.request({ do: 'paint', colour });
+  for (let i = 0; i < VIEWERS; ++i) {
+    await sleep(500 + Math.random() * 4500);
+    const viewer = await openViewer(browser, url);
+    try {
+      await firstPicture(viewer.page);
+      await viewer.page.waitForFunction(() => window.viewer.stats.liveAt > 0, null, { timeout: 20000 });
+      const result = await viewer.page.evaluate(() => ({
+        stats: window.viewer.stats, first: window.__pictures[0] && window.__pictures[0].rgb,
+      }));
+      rows.push({
+        picture: result.stats.firstPictureAt,
+        live: result.stats.liveAt,
+        afterSocket: result.stats.firstPictureAt - result.stats.streamOpenAt,
+        clean: !!result.first && near(result.first, hexToRgb(colour)),
+      });
+    } finally {
+      await viewer.context.close();
+    }
+  }
+  const pictures = rows.map((row) => row.picture);
+  const lives = rows.map((row) => row.live);
+  console.log(`${label} joins: ${rows.length} viewers, ${rows.filter((r) => r.clean).length} first pictures clean`);
+  console.log(`  open -> first picture          ${summary(pictures)}`);
+  console.log(`  stream open -> first picture   ${summary(rows.map((row) => row.afterSocket))}`);
+  console.log(`  open -> live (<= 2 frames)     ${summary(lives)}`);
+  console.log(`  within 500 ms: ${pictures.filter((t) => t <= 500).length}/${rows.length}` +
+    `, live within 1 s: ${lives.filter((t) => t <= 1000).length}/${rows.length}; ${loadLine()}`);
+}
+
+// The reference: ffmpeg's own x11grab/pulse capture and mpeg1video/mp2 encoders with the
+// stock flags, into a Node relay that serves the same pages and forwards ingest bytes as-is.
+async function startReference(environment, address) {
+  const ingest = net.createServer();
+  await new Promise((resolve) => ingest.listen(0, '127.0.0.1', resolve));
+  const web = http.createServer((request, response) => {
+    const file = request.url.split('?')[0];
+    if (file.startsWith('/config.js')) {
+      response.end(JSON.stringify({ maxAudioLag: 0.25 }));
+      return;
+    }
+    const name = path.join(environment.webDir, path.normalize(file === '/' ? '/index.html' : file));
+    fs.readFile(name, (error, data) => {
+      response.writeHead(error ? 404 : 200, { 'Content-Type': 'text/html; charset="utf-8"' });
+      response.end(error ? 'not found' : data);
+    });
+  });
+  await new Promise((resolve) => web.listen(8090, address, resolve));
+  const relay = new WebSocket.Server({ host: address, port: 8091 });
+  ingest.on('connection', (socket) => {
+    socket.setNoDelay(true);
+    socket.on('data', (chunk) => {
+      for (const client of relay.clients)
+        if (client.readyState === WebSocket.OPEN) client.send(chunk);
+    });
+  });
+  const ffmpeg = spawn('ffmpeg', [
+    '-nostdin', '-loglevel', 'error',
+    '-f', 'x11grab', '-framerate', '24', '-video_size', '1280x720', '-i', environment.display,
+    '-f', 'pulse', '-i', 'studio.monitor',
+    '-f', 'mpegts', '-codec:v', 'mpeg1video', '-s', '960x540', '-b:v', '936k', '-bf', '0',
+    '-codec:a', 'mp2', '-b:a', '64k', '-muxdelay', '0.001',
+    `tcp://127.0.0.1:${ingest.address().port}`,
+  ], { stdio: ['ignore', 'ignore', 'inherit'], env: { ...process.env, PULSE_SERVER: environment.pulseServer } });
+  return {
+    url: `http://${address}:8090/`,
+    async stop() {
+      ffmpeg.kill('SIGTERM');
+      await new Promise((resolve) => ffmpeg.once('exit', resolve));
+      relay.close();
+      web.close();
+      ingest.close();
+    },
+  };
+}
+
+async function measureStudio(studio, browser) {
+  await studio.request({ do: 'start' });
+  await sleep(3000);
+  const viewer = await openViewer(browser, studio.url);
+  await firstPicture(viewer.page);
+  const start = await measureLatency(studio, viewer.page, 'studio, right after Start');
+  if (SOAK_MINUTES > 0) {
+    console.log(`soaking ${SOAK_MINUTES} min with the page open...`);
+    await sleep(SOAK_MINUTES * 60000);
+    const soaked = await measureLatency(studio, viewer.page, `studio, after ${SOAK_MINUTES} min`);
+    const drift = percentile(soaked, 50) - percentile(start, 50);
+    console.log(`  median change after the soak: ${drift.toFixed(1)} ms; page stats ` +
+      JSON.stringify(await viewer.page.evaluate(() => window.viewer.stats)));
+  }
+  await viewer.context.close();
+  await measureJoins(browser, studio, studio.url, 'studio');
+  await studio.request({ do: 'stop' });
+}
+
+async function measureReference(studio, browser) {
+  const environment = await studio.request({ do: 'environment' });
+  const reference = await startReference(environment, process.env.LUMACAST_STUDIO_ADDRESS);
+  try {
+    await sleep(3000);
+    const page = await openViewer(browser, reference.url);
+    await firstPicture(page.page);
+    await measureLatency(studio, page.page, 'reference (ffmpeg CLI + Node relay)');
+    await page.context.close();
+    await measureJoins(browser, studio, reference.url, 'reference');
+  } finally {
+    await reference.stop();
+  }
+}
+
+async function main() {
+  console.log(`bench/latency: ${CHANGES} colour changes, ${VIEWERS} joining viewers, ` +
+    `960x540 at 936 kbit/s video + 64 kbit/s audio, 24 frames/s (a frame every ${FRAME_MS.toFixed(1)} ms)`);
+  console.log(loadLine());
+  const studio = await startStudio();
+  const browser = await launchBrowser(AUTOPLAY);
+  try {
+    if (STUDIO) await measureStudio(studio, browser);
+    if (REFERENCE) await measureReference(studio, browser);
+  } finally {
+    await browser.close();
+    await studio.close();
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});

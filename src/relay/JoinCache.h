@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+
+// What a viewer who joins mid-stream needs to start at once, for one ingest connection: the
+// transport-stream packets from the last MPEG-1 sequence header on. The encoder puts a sequence
+// header before every full picture, so the cache restarts there and holds at most one group of
+// pictures; the page decodes it without delay and is live, instead of waiting up to a whole
+// group of pictures (ten seconds) for the next full picture. A connection that carries no
+// video never finds a sequence header and keeps nothing.
+class JoinCache
+{
+public:
+    // One group of pictures at the highest bitrate preset (7 Mbit/s, 240 frames at 24 frames
+    // per second) is about 8.8 MB. A stream whose sequence headers stop coming must not grow the
+    // cache without end: past this it is dropped until the next sequence header.
+    static constexpr int kMaxBytes = 16 * 1024 * 1024;
+
+    // `packets` holds whole 188-byte packets, in stream order.
+    void append(const QByteArray &packets);
+
+    // Empty until the first sequence header has arrived.
+    const QByteArray &contents() const { return m_packets; }
+
+    // True when this packet opens a video PES whose data starts a sequence header.
+    static bool opensSequence(const char *packet);
+
+private:
+    QByteArray m_packets;
+};

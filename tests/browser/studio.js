@@ -1,0 +1,134 @@
+'use strict';
+// Shared by the browser tests and bench/latency: the real studio through studio_host, headless
+// Chromium, and a probe that reads what the viewer page draws.
+const { spawn } = require('node:child_process');
+const readline = require('node:readline');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+
+const CHROMIUM_ARGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+
+function studioHostPath() {
+  return process.env.LUMACAST_STUDIO_HOST ||
+    path.join(__dirname, '..', '..', 'build', 'bin', 'studio_host');
+}
+
+// The studio in `serve` mode; request() sends one request and resolves with its answer.
+async function startStudio() {
+  const child = spawn(studioHostPath(), ['serve'], { stdio: ['pipe', 'pipe', 'pipe'] });
+  const log = [];
+  const file = process.env.LUMACAST_STUDIO_LOG &&
+    require('node:fs').createWriteStream(process.env.LUMACAST_STUDIO_LOG, { flags: 'a' });
+  child.stderr.on('data', (chunk) => {
+    log.push(chunk.toString());
+    if (log.length > 400) log.shift();
+    if (file) file.write(chunk);
+  });
+  const lines = readline.createInterface({ input: child.stdout });
+  const waiting = [];
+  lines.on('line', (line) => {
+    const next = waiting.shift();
+    if (next) next.resolve(JSON.parse(line));
+  });
+  child.on('exit', (code) => {
+    for (const next of waiting.splice(0)) next.reject(new Error('studio_host ended with ' + code));
+  });
+  const answer = () => new Promise((resolve, reject) => waiting.push({ resolve, reject }));
+  const ready = await answer();
+  if (!ready.ready) throw new Error('studio_host: ' + JSON.stringify(ready) + '\n' + log.join(''));
+  return {
+    url: ready.url,
+    request(object) {
+      const reply = answer();
+      child.stdin.write(JSON.stringify(object) + '\n');
+      return reply;
+    },
+    log: () => log.join(''),
+    async close() {
+      if (child.exitCode !== null) return;
+      const ended = new Promise((resolve) => child.once('exit', resolve));
+      child.stdin.end();
+      const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
+      await ended;
+      clearTimeout(timer);
+    },
+  };
+}
+
+async function launchBrowser(extraArgs = []) {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: CHROMIUM_ARGS.concat(extraArgs),
+  });
+}
+
+// Installed before the page's scripts: every picture the page draws is recorded with the
+// colour at its centre (converted from the decoded YUV planes) and the wall-clock time in
+// milliseconds, the same clock studio_host stamps its paints with.
+function pictureProbe() {
+  let viewer;
+  window.__pictures = [];
+  window.__pageStart = performance.timeOrigin;
+  Object.defineProperty(window, 'viewer', {
+    configurable: true,
+    get() { return viewer; },
+    set(value) {
+      viewer = value;
+      const renderer = value.player.renderer;
+      const render = renderer.render;
+      renderer.render = function (y, cr, cb, clamped) {
+        render.call(this, y, cr, cb, clamped);
+        const at = performance.timeOrigin + performance.now();
+        const stride = ((this.width + 15) >> 4) << 4;
+        const col = this.width >> 1;
+        const row = this.height >> 1;
+        const half = (row >> 1) * (stride >> 1) + (col >> 1);
+        const Y = y[row * stride + col] - 16;
+        const V = cr[half] - 128;
+        const U = cb[half] - 128;
+        const clamp = (v) => Math.max(0, Math.min(255, Math.round(v)));
+        const rgb = [clamp(1.164 * Y + 1.596 * V), clamp(1.164 * Y - 0.392 * U - 0.813 * V),
+          clamp(1.164 * Y + 2.017 * U)];
+        window.__pictures.push({ at, rgb });
+        if (window.__pictures.length > 2000) window.__pictures.splice(0, 1000);
+      };
+    },
+  });
+}
+
+function hexToRgb(hex) {
+  const value = parseInt(hex.slice(1), 16);
+  return [(value >> 16) & 255, (value >> 8) & 255, value & 255];
+}
+
+function near(rgb, expected, tolerance = 48) {
+  return rgb.every((channel, i) => Math.abs(channel - expected[i]) <= tolerance);
+}
+
+// A page with the probe, opened on the studio's viewer address.
+async function openViewer(browser, url, options = {}) {
+  const context = await browser.newContext(options.context || {});
+  const page = await context.newPage();
+  await page.addInitScript(pictureProbe);
+  const openedAt = Date.now();
+  await page.goto(url + (options.page || ''));
+  return { context, page, openedAt };
+}
+
+// Resolves with the first recorded picture (after `since`, epoch ms) near `colour`.
+async function waitForColour(page, colour, since, timeoutMs = 5000) {
+  const handle = await page.waitForFunction(
+    ({ expected, since, tolerance }) => window.__pictures.find((p) => p.at >= since &&
+      p.rgb.every((c, i) => Math.abs(c - expected[i]) <= tolerance)),
+    { expected: hexToRgb(colour), since, tolerance: 48 },
+    { timeout: timeoutMs, polling: 10 });
+  return handle.jsonValue();
+}
+
+module.exports = {
+  startStudio, launchBrowser, openViewer, waitForColour, hexToRgb, near, pictureProbe,
+};

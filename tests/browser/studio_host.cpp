@@ -1,0 +1,236 @@
+// Runs the real studio for the browser tests and the latency benchmark, driven over standard
+// input and output with one JSON object per line.
+//
+//   studio_host exec <program> [args...]  runs the program in a network namespace of its own
+//                                         (root), where the studio can serve on a local
+//                                         interface address; LUMACAST_STUDIO_ADDRESS names it.
+//   studio_host serve                     (inside) a private X display showing a full-screen
+//                                         window of known colour, a PulseAudio daemon playing a
+//                                         tone, and the main window set to capture both.
+//
+// Requests to `serve` ({"do": ...}) and their answers:
+//   start, stop                        the main window's Start/Stop button -> {"running": bool}
+//   paint {"colour":"#rrggbb"}         fills the screen -> {"paintedAt": epoch ms, sub-ms}
+//   vote {"title", "options":[5]}      fills the voting window and starts the vote
+//   vote_stop                          stops it
+//   votes                              -> {"votes": the window's last tally}
+//   questions                          -> {"questions": [{"id","name","question"}]}
+//   game_tick {"clr","proc"}, game_finish {"lose","win","code"}   random draw messages
+//   environment                        -> {"display", "pulseServer", "webDir"}: for a reference
+//                                         pipeline that captures the same screen and sound
+//   quit
+// The first line out is {"ready": true, "url": the viewer address}.
+#include "StudioTestHome.h"
+#include "support/ChildProcess.h"
+#include "support/PrivateNetwork.h"
+#include "support/PulseSession.h"
+#include "support/XPaintWindow.h"
+#include "support/XvfbSession.h"
+
+#include "app/MainWindow.h"
+#include "audience/gui/VoteDlg.h"
+#include "relay/WSServer.h"
+#include "session/StudioSession.h"
+#include "web/DBStorage.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+constexpr QSize kScreen(1280, 720);
+constexpr int kFrameSizeIndex = 1; // 960x540
+constexpr int kBitrateIndex = 2;   // 1 Mbit/s, 936 kbit/s of it video
+
+double epochMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+}
+
+void reply(const QJsonObject &object)
+{
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    fflush(stdout);
+}
+
+template <class T> T *child(QObject *parent, const char *name)
+{
+    T *widget = parent->findChild<T *>(name);
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+class StudioHost : public QObject
+{
+public:
+    bool setUp(QString *error)
+    {
+        if (!m_xvfb.start(kScreen, error) || !m_pulse.start(error))
+            return false;
+        qputenv("DISPLAY", m_xvfb.display().toUtf8());
+        qputenv("PULSE_SERVER", m_pulse.server().toUtf8());
+        if (!m_screen.open(m_xvfb.display(), QRect(QPoint(0, 0), kScreen), error))
+            return false;
+        m_screen.fill(qRgb(32, 96, 192));
+        ChildProcess::Options tone;
+        tone.environment << "PULSE_SERVER=" + m_pulse.server();
+        if (!m_tone.start("ffmpeg",
+                          {"-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                           "sine=frequency=440:sample_rate=48000", "-f", "pulse", "-device",
+                           "studio", "tone"},
+                          tone, error))
+            return false;
+
+        m_window = std::make_unique<MainWindow>();
+        auto *video = child<QComboBox>(m_window.get(), "cmbVideoSources");
+        video->setCurrentIndex(video->findData("CAPTURE_DISPLAY#0"));
+        child<QComboBox>(m_window.get(), "cmbAudioSources")->setCurrentIndex(1); // original
+        child<QComboBox>(m_window.get(), "cmbFrames")->setCurrentIndex(kFrameSizeIndex);
+        child<QComboBox>(m_window.get(), "cmbBitrate")->setCurrentIndex(kBitrateIndex);
+        return true;
+    }
+
+    void listen()
+    {
+        m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_input, &QSocketNotifier::activated, this, &StudioHost::readInput);
+        reply({{"ready", true}, {"url", QString("http://%1:8080/").arg(PrivateNetwork::kAddress)}});
+    }
+
+private:
+    void readInput()
+    {
+        char buffer[4096];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            QCoreApplication::quit();
+            return;
+        }
+        m_pending.append(buffer, int(got));
+        int end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QByteArray line = m_pending.left(end);
+            m_pending.remove(0, end + 1);
+            handle(QJsonDocument::fromJson(line).object());
+        }
+    }
+
+    void handle(const QJsonObject &request)
+    {
+        const QString what = request["do"].toString();
+        if (what == "start" || what == "stop") {
+            if (m_window->isRunning() != (what == "start"))
+                m_window->on_cmdStart_clicked();
+            reply({{"running", m_window->isRunning()}});
+        } else if (what == "paint") {
+            m_screen.fill(QColor(request["colour"].toString()).rgb());
+            reply({{"paintedAt", epochMs()}});
+        } else if (what == "vote") {
+            m_window->onVoteTriggered();
+            VoteDlg *vote = m_window->voteWindow();
+            child<QLineEdit>(vote, "headerLineEdit")->setText(request["title"].toString());
+            const QJsonArray options = request["options"].toArray();
+            for (int i = 0; i < VoteDlg::kOptionCount; ++i)
+                child<QLineEdit>(vote, QString("option%1LineEdit").arg(i + 1).toLatin1())
+                    ->setText(options.at(i).toString());
+            child<QPushButton>(vote, "cmdStart")->click();
+            reply({{"voting", true}});
+        } else if (what == "vote_stop") {
+            child<QPushButton>(m_window->voteWindow(), "cmdStart")->click();
+            reply({{"voting", false}});
+        } else if (what == "votes") {
+            QJsonArray votes;
+            for (qint32 count : m_window->voteWindow()->votes())
+                votes.append(count);
+            reply({{"votes", votes}});
+        } else if (what == "questions") {
+            QJsonArray questions;
+            for (const QuestionRecord &record : m_window->session()->store()->selectQuestions())
+                questions.append(QJsonObject{
+                    {"id", record.id}, {"name", record.name}, {"question", record.question}});
+            reply({{"questions", questions}});
+        } else if (what == "game_tick") {
+            m_window->session()->relay()->onRandomGameTick(request["clr"].toString(),
+                                                           request["proc"].toInt());
+            reply({{"sent", true}});
+        } else if (what == "game_finish") {
+            m_window->session()->relay()->onRandomGameFinish(
+                request["lose"].toString(), request["win"].toString(), request["code"].toString());
+            reply({{"sent", true}});
+        } else if (what == "environment") {
+            reply({{"display", m_xvfb.display()},
+                   {"pulseServer", m_pulse.server()},
+                   {"webDir", MainWindow::getWEBDir()}});
+        } else if (what == "quit") {
+            reply({{"quit", true}});
+            QCoreApplication::quit();
+        } else {
+            reply({{"error", "unknown request: " + what}});
+        }
+    }
+
+    StudioTestHome m_home;
+    XvfbSession m_xvfb;
+    PulseSession m_pulse;
+    ChildProcess m_tone;
+    XPaintWindow m_screen;
+    std::unique_ptr<MainWindow> m_window;
+    QSocketNotifier *m_input = nullptr;
+    QByteArray m_pending;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const bool exec = argc >= 3 && QByteArray(argv[1]) == "exec";
+    const bool serve = argc >= 2 && QByteArray(argv[1]) == "serve";
+    if (!exec && !serve) {
+        std::fprintf(stderr, "usage: %s exec <program> [args...] | serve\n", argv[0]);
+        return 2;
+    }
+    if (exec) {
+        const int status = PrivateNetwork::runSelfInside(argc, argv);
+        if (status >= 0)
+            return status;
+        if (!PrivateNetwork::inside()) {
+            std::fprintf(stderr, "needs root, to make a network namespace\n");
+            return 77;
+        }
+        setenv("LUMACAST_STUDIO_ADDRESS", PrivateNetwork::kAddress, 1);
+        execvp(argv[2], argv + 2);
+        std::perror(argv[2]);
+        return 127;
+    }
+    if (!PrivateNetwork::inside()) {
+        std::fprintf(stderr, "serve runs inside `exec`\n");
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Quillfen");
+    QCoreApplication::setApplicationName("LumacastPRO");
+    StudioHost host;
+    QString error;
+    if (!host.setUp(&error)) {
+        reply({{"error", error}});
+        return 1;
+    }
+    host.listen();
+    return app.exec();
+}
