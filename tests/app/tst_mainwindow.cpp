@@ -536,9 +536,9 @@ void TestMainWindow::toolBarAndQuestionsMenu()
         if (!button->text().isEmpty())
             texts.append(button->text());
     QCOMPARE(texts, (QStringList{"Zoom QR", "Random Winner", "Voting", "Quizzes"}));
+    QVERIFY(!QIcon(":QUIZ").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":ZQR").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":RND").pixmap(50, 50).isNull());
-    QVERIFY(!QIcon(":QUIZ").pixmap(50, 50).isNull());
 
     QStringList actions;
     for (const QAction *action : questionsMenu(window)->actions())
@@ -582,92 +582,88 @@ void TestMainWindow::randomWinnerButtonOpensTheGameWiredToTheRelay()
     for (int tick = 0; tick < 26; ++tick)
         game->onGameTimer();
     QCOMPARE(window.settings()->value("WIN_TEXT").toString(), QString("You WON !!!"));
-    void TestMainWindow::quizzesButtonOpensOneQuizList()
-    {
-        QTemporaryDir quizzes;
-        m_home->set("QUIZ_DIR", quizzes.path());
-        MainWindow window;
-        QToolButton *button = nullptr;
-        for (QToolButton *candidate :
-             child<QToolBar>(window, "mainToolBar")->findChildren<QToolButton *>())
-            if (candidate->text() == "Quizzes")
-                button = candidate;
-        QVERIFY(button);
-        const auto quizWindows = [] {
-            QList<QWidget *> found;
-            for (QWidget *widget : QApplication::topLevelWidgets())
-                if (widget->windowTitle() == "Quizes" && widget->isVisible())
-                    found.append(widget);
-            return found;
-        };
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(quizWindows().size(), 1);
-        QWidget *list = quizWindows().first();
-        list->close();
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(quizWindows(), QList<QWidget *>{list});
-        // Closing the studio closes the list too, so the process can end.
-        window.close();
-        QVERIFY(quizWindows().isEmpty());
-    }
+}
 
-    void TestMainWindow::jsonViewOpensQuestionsList()
-    {
-        MainWindow window;
-        BrowserStandIn browser;
-        QDesktopServices::setUrlHandler("http", &browser, "open");
-        questionsMenu(window)->actions().at(0)->trigger();
-        QDesktopServices::unsetUrlHandler("http");
-        QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
-    }
+void TestMainWindow::quizzesButtonOpensOneQuizList()
+{
+    QTemporaryDir quizzes;
+    m_home->set("QUIZ_DIR", quizzes.path());
+    MainWindow window;
+    const auto quizWindows = [] {
+        QList<QWidget *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->windowTitle() == "Quizes" && widget->isVisible())
+                found.append(widget);
+        return found;
+    };
+    QTest::mouseClick(toolBarButton(window, "Quizzes"), Qt::LeftButton);
+    QCOMPARE(quizWindows().size(), 1);
+    QWidget *list = quizWindows().first();
+    list->close();
+    QTest::mouseClick(toolBarButton(window, "Quizzes"), Qt::LeftButton);
+    QCOMPARE(quizWindows(), QList<QWidget *>{list});
+    // Closing the studio closes the list too, so the process can end.
+    window.close();
+    QVERIFY(quizWindows().isEmpty());
+}
 
-    void TestMainWindow::clearQuestionsAfterYes()
-    {
-        MainWindow window;
-        QTRY_VERIFY(window.session()->store()->isOpen());
-        window.session()->store()->postQuestion(R"({"name":"Ann","msg":"one"})");
-        QTRY_COMPARE(window.session()->store()->selectQuestions().size(), 1);
-        QString text;
-        whenModalAppears([&text](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            text = box->text();
-            box->button(QMessageBox::Yes)->click();
-        });
-        questionsMenu(window)->actions().at(2)->trigger();
-        QCOMPARE(text, QString("Are you sure?"));
-        QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
-    }
+void TestMainWindow::jsonViewOpensQuestionsList()
+{
+    MainWindow window;
+    BrowserStandIn browser;
+    QDesktopServices::setUrlHandler("http", &browser, "open");
+    questionsMenu(window)->actions().at(0)->trigger();
+    QDesktopServices::unsetUrlHandler("http");
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
+}
 
-    void TestMainWindow::cloudStartSaysNotAvailable()
-    {
-        MainWindow window;
-        QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
-        QString title;
-        closeNextMessageBox(&title);
-        QTest::mouseClick(startButton(window), Qt::LeftButton);
-        QCOMPARE(title, QString("Cloud mode"));
-        QVERIFY(!window.isRunning());
-        QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
-        QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
-        QVERIFY(!window.session()->streamer()->isStreaming());
-        QVERIFY(!m_home->value("USE_CLOUD").isValid());
-    }
+void TestMainWindow::clearQuestionsAfterYes()
+{
+    MainWindow window;
+    QTRY_VERIFY(window.session()->store()->isOpen());
+    window.session()->store()->postQuestion(R"({"name":"Ann","msg":"one"})");
+    QTRY_COMPARE(window.session()->store()->selectQuestions().size(), 1);
+    QString text;
+    whenModalAppears([&text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        text = box->text();
+        box->button(QMessageBox::Yes)->click();
+    });
+    questionsMenu(window)->actions().at(2)->trigger();
+    QCOMPARE(text, QString("Are you sure?"));
+    QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
+}
 
-    void TestMainWindow::statusBarShowsVersionAndHelp()
-    {
-        MainWindow window;
-        auto *bar = window.statusBar()->findChild<StatusBarWidget *>();
-        QVERIFY(bar);
-        const QLabel *version = bar->findChild<QLabel *>("lblVersion");
-        QCOMPARE(version->text(), QString("ver 1.5 (build 42)    "));
-        QCOMPARE(version->styleSheet(), QString("font-weight:bold;"));
-        const QLabel *help = bar->findChild<QLabel *>("lblHelp");
-        QCOMPARE(help->text(), "<a style='color:white;' href='" +
-                                   QString(StatusBarWidget::kHelpUrl) + "'>help &raquo;</a>");
-        QVERIFY(help->openExternalLinks());
-        QCOMPARE(StatusBarWidget("extra", nullptr).findChild<QLabel *>("lblVersion")->text(),
-                 QString("ver 1.5 (build 42)    extra"));
-    }
+void TestMainWindow::cloudStartSaysNotAvailable()
+{
+    MainWindow window;
+    QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
+    QString title;
+    closeNextMessageBox(&title);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
+    QCOMPARE(title, QString("Cloud mode"));
+    QVERIFY(!window.isRunning());
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
+    QVERIFY(!window.session()->streamer()->isStreaming());
+    QVERIFY(!m_home->value("USE_CLOUD").isValid());
+}
 
-    QTEST_MAIN(TestMainWindow)
+void TestMainWindow::statusBarShowsVersionAndHelp()
+{
+    MainWindow window;
+    auto *bar = window.statusBar()->findChild<StatusBarWidget *>();
+    QVERIFY(bar);
+    const QLabel *version = bar->findChild<QLabel *>("lblVersion");
+    QCOMPARE(version->text(), QString("ver 1.5 (build 42)    "));
+    QCOMPARE(version->styleSheet(), QString("font-weight:bold;"));
+    const QLabel *help = bar->findChild<QLabel *>("lblHelp");
+    QCOMPARE(help->text(), "<a style='color:white;' href='" + QString(StatusBarWidget::kHelpUrl) +
+                               "'>help &raquo;</a>");
+    QVERIFY(help->openExternalLinks());
+    QCOMPARE(StatusBarWidget("extra", nullptr).findChild<QLabel *>("lblVersion")->text(),
+             QString("ver 1.5 (build 42)    extra"));
+}
+
+QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"
