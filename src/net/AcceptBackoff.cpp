@@ -18,7 +18,6 @@ void AcceptBackoff::onAcceptError(QAbstractSocket::SocketError error)
         return;
     }
     m_server->pauseAccepting();
-    ++m_pauses;
     if (!m_logged) {
         qWarning().noquote() << m_name
                              << "out of file descriptors: accepting paused, retrying every"

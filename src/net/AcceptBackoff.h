@@ -20,9 +20,6 @@ public:
     // Watches `server` (not owned; this object is usually its child). `name` goes into the log.
     AcceptBackoff(QTcpServer *server, const QString &name);
 
-    // How many times accepting was paused since construction.
-    int pauses() const { return m_pauses; }
-
 private:
     void onAcceptError(QAbstractSocket::SocketError error);
     void resume();
@@ -31,5 +28,4 @@ private:
     QString m_name;
     bool m_paused = false;
     bool m_logged = false;
-    int m_pauses = 0;
 };
