@@ -5,7 +5,7 @@
 #include <QTimer>
 
 AcceptBackoff::AcceptBackoff(QTcpServer *server, const QString &name)
-    : QObject(server), m_server(server), m_name(name)
+    : m_server(server), m_name(name)
 {
     connect(server, &QTcpServer::acceptError, this, &AcceptBackoff::onAcceptError);
 }

@@ -17,7 +17,8 @@ class AcceptBackoff : public QObject
 public:
     static constexpr int kPauseMs = 200;
 
-    // Watches `server` (not owned; this object is usually its child). `name` goes into the log.
+    // Watches `server`, which must outlive this object: hold it as a member declared after the
+    // server, so it goes first and never sees the server half torn down. `name` goes into the log.
     AcceptBackoff(QTcpServer *server, const QString &name);
 
 private:

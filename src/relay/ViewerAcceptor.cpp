@@ -1,16 +1,14 @@
 #include "relay/ViewerAcceptor.h"
 
-#include "net/AcceptBackoff.h"
-
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
 ViewerAcceptor::ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent)
-    : QObject(parent), m_handshaker(handshaker)
+    : QObject(parent), m_backoff(&m_server, QStringLiteral("relay viewers")),
+      m_handshaker(handshaker)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &ViewerAcceptor::onNewConnection);
-    new AcceptBackoff(&m_server, QStringLiteral("relay viewers"));
 }
 
 bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)

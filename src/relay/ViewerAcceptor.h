@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTcpServer>
 
+#include "net/AcceptBackoff.h"
+
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
@@ -35,6 +37,7 @@ private:
 
     using PeerKey = QPair<QString, quint16>;
     QTcpServer m_server;
+    AcceptBackoff m_backoff;
     QWebSocketServer *m_handshaker;
     QHash<PeerKey, QPointer<QTcpSocket>> m_handshaking;
 };

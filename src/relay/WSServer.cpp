@@ -13,10 +13,10 @@
 
 WSServer::WSServer(quint16 ingestPort)
     : wsServer(new QWebSocketServer("LumacastPRO Server", QWebSocketServer::NonSecureMode, this)),
-      m_acceptor(new ViewerAcceptor(wsServer, this)), m_ingestPort(ingestPort)
+      m_acceptor(new ViewerAcceptor(wsServer, this)), m_ingestPort(ingestPort),
+      m_ingestBackoff(&ingestServer, QStringLiteral("relay ingest"))
 {
     connect(&ingestServer, &QTcpServer::newConnection, this, &WSServer::onNewConnection);
-    new AcceptBackoff(&ingestServer, QStringLiteral("relay ingest"));
 }
 
 WSServer::~WSServer()

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include "audience/VoteState.h"
+#include "net/AcceptBackoff.h"
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
@@ -98,6 +99,7 @@ private:
 
     ViewerAcceptor *m_acceptor;
     quint16 m_ingestPort;
+    AcceptBackoff m_ingestBackoff;
     VideoFanOut m_fanOut;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

@@ -9,11 +9,12 @@
 #include <QTcpSocket>
 
 APIWebServer::APIWebServer(VoteState *vote, DBStorage *storage)
-    : m_tcpServer(std::make_unique<QTcpServer>()), m_vote(vote), m_storage(storage),
-      m_requests(SharedRoutes::listAndVoteRoutes(storage, vote))
+    : m_tcpServer(std::make_unique<QTcpServer>()),
+      m_acceptBackoff(
+          std::make_unique<AcceptBackoff>(m_tcpServer.get(), QStringLiteral("API HTTP server"))),
+      m_vote(vote), m_storage(storage), m_requests(SharedRoutes::listAndVoteRoutes(storage, vote))
 {
     connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &APIWebServer::newConnection);
-    new AcceptBackoff(m_tcpServer.get(), QStringLiteral("API HTTP server"));
 }
 
 APIWebServer::~APIWebServer() = default;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <memory>
 
+class AcceptBackoff;
 class DBStorage;
 class QTcpServer;
 class VoteState;
@@ -33,6 +34,7 @@ public slots:
 
 private:
     std::unique_ptr<QTcpServer> m_tcpServer;
+    std::unique_ptr<AcceptBackoff> m_acceptBackoff;
     QString m_webDir;
     VoteState *m_vote;
     DBStorage *m_storage;

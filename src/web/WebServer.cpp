@@ -39,7 +39,8 @@ void WebServer::listen(const QString &address, int port, const QString &webDir, 
     if (!m_tcpServer) {
         m_tcpServer = std::make_unique<QTcpServer>();
         connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &WebServer::newConnection);
-        new AcceptBackoff(m_tcpServer.get(), QStringLiteral("viewer HTTP server"));
+        m_acceptBackoff = std::make_unique<AcceptBackoff>(m_tcpServer.get(),
+                                                          QStringLiteral("viewer HTTP server"));
     }
     const bool listening = m_tcpServer->listen(QHostAddress(address), quint16(port));
     qDebug() << "listen:" << listening << QThread::currentThread();

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <memory>
 
+class AcceptBackoff;
 class DBStorage;
 class QTcpServer;
 class QTcpSocket;
@@ -46,6 +47,7 @@ private:
 
     double m_maxAudioLag = 0;
     std::unique_ptr<QTcpServer> m_tcpServer;
+    std::unique_ptr<AcceptBackoff> m_acceptBackoff;
     QString m_webDir;
     VoteState *m_vote;
     DBStorage *m_storage;
