@@ -30,25 +30,27 @@
     reconnects: 0
   };
 
-  // The relay listens on the page's port + 1.
-  function relayUrl(path) {
-    var port = Number(location.port || (location.protocol === 'https:' ? 443 : 80)) + 1;
-    return 'ws://' + location.hostname + ':' + port + path;
-  }
+  var early = window.LumacastEarly;
+  var relayUrl = early.relayUrl;
 
-  // A WebSocket that comes back by itself: retried after 250 ms, then up to every 2 s.
-  function ReconnectingSocket(url, handlers) {
+  // A WebSocket that comes back by itself: retried after 250 ms, then up to every 2 s. It starts
+  // with `adopted` when that socket is still connecting or open.
+  function ReconnectingSocket(url, handlers, adopted) {
     this.url = url;
     this.handlers = handlers;
     this.delay = RECONNECT_MIN_MS;
     this.isOpen = false;
     this.wasOpen = false;
-    this.open();
+    if (adopted && adopted.readyState <= WebSocket.OPEN) this.attach(adopted);
+    else this.open();
   }
   ReconnectingSocket.prototype.open = function () {
-    var self = this;
     var socket = new WebSocket(this.url);
     socket.binaryType = 'arraybuffer';
+    this.attach(socket);
+  };
+  ReconnectingSocket.prototype.attach = function (socket) {
+    var self = this;
     this.socket = socket;
     socket.onopen = function () {
       self.delay = RECONNECT_MIN_MS;
@@ -67,6 +69,7 @@
       self.timer = setTimeout(function () { self.open(); }, self.delay);
       self.delay = Math.min(self.delay * 2, RECONNECT_MAX_MS);
     };
+    if (socket.readyState === WebSocket.OPEN) socket.onopen();
   };
   // Drops the current connection and starts over (also when it hangs without closing).
   ReconnectingSocket.prototype.restart = function () {
@@ -101,17 +104,17 @@
   // ---- the picture and sound ----------------------------------------------------------------
   var player = null;
 
-  // The stream socket opens as soon as the script runs, while JSMpeg compiles its decoders;
-  // what arrives meanwhile waits for them.
-  var early = [];
-  var deliver = function (data) { early.push(data); };
+  // The stream socket opened before the scripts loaded (see index.html); what arrives until
+  // JSMpeg has compiled its decoders waits for them.
+  var waiting = [];
+  var deliver = function (data) { waiting.push(data); };
   function openStream() {
     var lastData = 0;
     streamSocket = new ReconnectingSocket(relayUrl('/readvideo'), {
       open: function () {
         lastData = performance.now();
-        if (!stats.streamOpenAt) stats.streamOpenAt = lastData;
-        early.length = 0;
+        if (!stats.streamOpenAt) stats.streamOpenAt = early.openedAt || lastData;
+        waiting.length = 0;
         forgetPartialFrames();
         updateConnection();
       },
@@ -124,7 +127,9 @@
         if (!stats.firstDataAt) stats.firstDataAt = lastData;
         deliver(data);
       }
-    });
+    }, early.socket);
+    if (early.data.length) stats.firstDataAt = early.firstDataAt;
+    waiting.push.apply(waiting, early.data.splice(0));
     setInterval(function () {
       if (streamSocket.isOpen && performance.now() - lastData > SILENCE_MS) streamSocket.restart();
     }, 1000);
@@ -151,7 +156,7 @@
       self.destination.write(data);
       onStreamData();
     };
-    early.splice(0).forEach(deliver);
+    waiting.splice(0).forEach(deliver);
   };
 
   // A new connection starts a new stream: what was half received of the old one goes.
@@ -192,7 +197,8 @@
       try {
         while (video.decode()) {
           decoded++;
-          if (performance.now() - started > budget) {
+          // A joining viewer's first picture goes up at once; the rest of the backlog follows.
+          if (!stats.framesShown || performance.now() - started > budget) {
             more = true;
             break;
           }
@@ -267,25 +273,9 @@
     }
   });
 
-  // WebGL converts the picture on the graphics chip. Where WebGL runs in software (no usable
-  // GPU), JSMpeg's plain canvas conversion costs less.
-  function hardwareWebGL() {
-    try {
-      var gl = document.createElement('canvas').getContext('webgl');
-      if (!gl) return false;
-      var info = gl.getExtension('WEBGL_debug_renderer_info');
-      var name = info ? String(gl.getParameter(info.UNMASKED_RENDERER_WEBGL)) : '';
-      var lose = gl.getExtension('WEBGL_lose_context');
-      if (lose) lose.loseContext();
-      return !/SwiftShader|llvmpipe|softpipe|Software/i.test(name);
-    } catch (e) {
-      return false;
-    }
-  }
-
   function startPlayer() {
     player = new JSMpeg.Player(relayUrl('/readvideo'), {
-      disableGl: !hardwareWebGL(),
+      disableGl: !early.hardwareWebGL,
       source: LiveSource,
       canvas: document.getElementById('video'),
       maxAudioLag: DEFAULT_AUDIO_LAG,
