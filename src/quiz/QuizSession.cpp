@@ -26,6 +26,11 @@ QuizSession::QuizSession(const QuizInfo &quiz, int questionSeconds, QuizPlay::Sh
     connect(&m_deadline, &QTimer::timeout, this, &QuizSession::closeQuestion);
 }
 
+int QuizSession::playableQuestions(const QuizInfo &quiz)
+{
+    return QuizPlay(questionsOf(quiz), 1).questionCount();
+}
+
 QuizSession::Step QuizSession::nextStep() const
 {
     switch (m_play.phase()) {

@@ -25,6 +25,9 @@ public:
     QuizSession(const QuizInfo &quiz, int questionSeconds, QuizPlay::Shuffle shuffle = {},
                 QObject *parent = nullptr);
 
+    // How many of the quiz's questions can be asked (those with a title).
+    static int playableQuestions(const QuizInfo &quiz);
+
     const QuizPlay &play() const { return m_play; }
     const QString &title() const { return m_title; }
     Step nextStep() const;

@@ -95,6 +95,10 @@ QWidget *MainQuiz::makeTile(const QuizInfo &quiz, int number)
     layout->addWidget(label);
 
     auto *buttons = new QHBoxLayout;
+    auto *play = new QPushButton(tr("Play"));
+    play->setObjectName("play");
+    connect(play, &QPushButton::clicked, this, &MainQuiz::playOneQuiz);
+    buttons->addWidget(play);
     auto *edit = new QPushButton(tr("Edit"));
     auto *remove = new QPushButton(tr("Delite"));
     connect(edit, &QPushButton::clicked, this, &MainQuiz::showEditor);
@@ -131,6 +135,13 @@ void MainQuiz::pruneAndRebuild()
 {
     m_quizzes.prune();
     buildGrid();
+}
+
+void MainQuiz::playOneQuiz()
+{
+    const int position = clickedPosition();
+    if (position >= 0 && m_play)
+        m_play(m_quizzes.at(position));
 }
 
 void MainQuiz::showEditor()
