@@ -56,6 +56,9 @@ public:
     ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
     // The window of the quiz being played live, null when none is open.
     QuizPlayWindow *quizPlayWindow() const;
+    // Opens the play window of `quiz` (closing an earlier one); once started, its messages go
+    // to the viewers of the relay and their answers come back.
+    void playQuiz(const QuizInfo &quiz);
     bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
     bool cloudMode() const { return m_cloudMode; }
@@ -124,9 +127,6 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
-    // Opens the play window of `quiz` (closing an earlier one); once started, its messages go
-    // to the viewers of the relay and their answers come back.
-    void playQuiz(const QuizInfo &quiz);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
