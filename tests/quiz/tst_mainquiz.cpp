@@ -222,6 +222,21 @@ void TestMainQuiz::playButtonPlaysItsTilesQuiz()
     play->click();
     tileButton("one", "Play")->click();
     QCOMPARE(played, (QStringList{"Two", "One"}));
+
+    // The editor's Play saves what was typed and plays that.
+    whenModalAppears([](QWidget *modal) {
+        auto *editor = qobject_cast<QuizEditor *>(modal);
+        QVERIFY(editor);
+        EditorProbe probe(*editor);
+        probe.type(probe.title(), "Three");
+        probe.addQuestion("q", {"a"});
+        QTest::mouseClick(probe.button("btPlay"), Qt::LeftButton);
+        if (editor->isVisible())
+            editor->done(QDialog::Rejected);
+    });
+    m_window->findChild<QAction *>("createQuiz")->trigger();
+    QCOMPARE(played, (QStringList{"Two", "One", "Three"}));
+    QCOMPARE(labels(), (QStringList{"one", "Three", "two"}));
 }
 
 void TestMainQuiz::labelDropsTheTimeOfDay()

@@ -158,11 +158,14 @@ void MainQuiz::showEditor()
     QuizInfo result = editor.result();
     if (result.title.isEmpty())
         return;
+    const QuizInfo saved = result;
     if (creating)
         m_quizzes.append(std::move(result));
     else
         m_quizzes.replace(position, std::move(result));
     pruneAndRebuild();
+    if (editor.playRequested() && m_play)
+        m_play(saved);
 }
 
 void MainQuiz::deleteOneQuiz()
