@@ -156,6 +156,8 @@ MainWindow::~MainWindow()
 {
     stopSession();
     m_voteDlg.reset();
+    // A quiz still shown on the session's board goes before the session.
+    delete m_quizPlay.data();
     m_session.reset();
     m_wcapture.reset();
 }
@@ -601,6 +603,7 @@ void MainWindow::playQuiz(const QuizInfo &quiz)
         m_quizPlay->close();
     m_quizPlay = new QuizPlayWindow(quiz, m_settings.get());
     connect(m_quizPlay, &QuizPlayWindow::started, this, [this](QuizSession *quizSession) {
+        quizSession->showOn(m_session->quizBoard());
         WSServer *relay = m_session->relay();
         connect(quizSession, &QuizSession::command, relay, &WSServer::sendCommand);
         connect(relay, &WSServer::viewerCommand, quizSession, &QuizSession::onViewerMessage);

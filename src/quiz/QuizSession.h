@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quiz/QuizBoard.h"
 #include "quiz/QuizInfo.h"
 #include "quiz/QuizPlay.h"
 
@@ -24,6 +25,10 @@ public:
 
     QuizSession(const QuizInfo &quiz, int questionSeconds, QuizPlay::Shuffle shuffle = {},
                 QObject *parent = nullptr);
+    ~QuizSession() override;
+
+    // The room's screen shows this quiz from now on (`board` must outlive the session).
+    void showOn(QuizBoard *board);
 
     // How many of the quiz's questions can be asked (those with a title).
     static int playableQuestions(const QuizInfo &quiz);
@@ -52,4 +57,5 @@ private:
     QuizPlay m_play;
     QElapsedTimer m_clock;
     QTimer m_deadline;
+    QuizBoard *m_board = nullptr;
 };

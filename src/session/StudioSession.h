@@ -15,6 +15,7 @@ class CaptureStreamer;
 class DBStorage;
 class NDISource;
 class QSettings;
+class QuizBoard;
 class VoteState;
 class WebServer;
 
@@ -92,6 +93,8 @@ public:
     WSServer *relay() const { return m_relay.get(); }
     APIWebServer *apiServer() const { return m_apiServer.get(); }
     VoteState *vote() const { return m_vote.get(); }
+    // What the room's screen shows of a quiz played live.
+    QuizBoard *quizBoard() const { return m_quizBoard.get(); }
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
@@ -102,6 +105,7 @@ private:
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     std::unique_ptr<VoteState> m_vote;
+    std::unique_ptr<QuizBoard> m_quizBoard;
     std::unique_ptr<DBStorage> m_store;
     std::unique_ptr<WebServer> m_webServer;
     std::unique_ptr<WSServer> m_relay;

@@ -76,7 +76,12 @@ async function waitForAnswers(count) {
   assert.fail(`the studio did not count ${count} answers`);
 }
 
-test('three pages answer a played quiz and see the studio\'s leaderboard', async (t) => {
+test('three pages answer a played quiz and see the studio\'s leaderboard; so does the room screen', async (t) => {
+  const screen = await openViewer(browser, studio.url, { page: 'quiz_result.html' });
+  t.after(() => screen.context.close());
+  const screenSays = (text) => screen.page.waitForFunction((expected) =>
+    document.body.textContent.includes(expected), text);
+  await screenSays('No quiz is being played.');
   const pages = [];
   for (const viewer of PAGES) {
     const opened = await openViewer(browser, await viewerAddressFrom(viewer.from));
@@ -100,7 +105,10 @@ test('three pages answer a played quiz and see the studio\'s leaderboard', async
       await page.click(`#quiz-choices .choice:text-is("${PAGES[i].answers[question]}")`);
       await waitForAnswers(i + 1);
     }
+    await screenSays(`Question ${question + 1} of 2 · 3 answered`);
     await studio.request({ do: 'quiz_next' });
+    await screen.page.waitForFunction(() =>
+      document.querySelector('.row.right .option')?.textContent === 'right');
     for (let i = 0; i < pages.length; ++i) {
       const right = PAGES[i].answers[question] === 'right';
       await pages[i].waitForFunction((expected) =>
@@ -112,6 +120,8 @@ test('three pages answer a played quiz and see the studio\'s leaderboard', async
   assert.deepEqual(results.leaders.map((leader) => leader.nickname), ['Ann', 'Bob', 'Cleo']);
   assert.equal(results.leaders[2].score, 0);
   const expected = results.leaders.map((leader) => `${leader.nickname}: ${leader.score} points`);
+  await screenSays('Final leaderboard');
+  assert.deepEqual(await screen.page.$$eval('#leaders li', (items) => items.map((li) => li.textContent)), expected);
   for (const page of pages) {
     await page.waitForFunction(() => document.querySelector('#quiz-board-title').textContent === 'Final leaderboard');
     assert.deepEqual(await page.$$eval('#quiz-board li', (items) => items.map((li) => li.textContent)), expected);
