@@ -1,6 +1,8 @@
 #include "relay/ViewerAcceptor.h"
 
+#include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -31,17 +33,57 @@ QTcpSocket *ViewerAcceptor::takeTransport(QWebSocket *viewer)
     return transport;
 }
 
+void ViewerAcceptor::setPlainRequestHandler(PlainRequestHandler handler)
+{
+    m_plainRequests = std::move(handler);
+}
+
 void ViewerAcceptor::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        const PeerKey key{socket->peerAddress().toString(), socket->peerPort()};
-        m_handshaking.insert(key, socket);
-        // A failed handshake deletes the socket; forget it then.
-        connect(socket, &QObject::destroyed, this, [this, key] {
-            if (m_handshaking.value(key).isNull())
-                m_handshaking.remove(key);
-        });
-        m_handshaker->handleConnection(socket);
+        if (!m_plainRequests) {
+            handOver(socket);
+            continue;
+        }
+        auto *deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
+        deadline->start(kRequestHeadTimeoutMs);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { classify(socket); });
     }
+}
+
+void ViewerAcceptor::classify(QTcpSocket *socket)
+{
+    const QByteArray head = socket->peek(kMaxRequestHeadBytes);
+    const int end = head.indexOf("\r\n\r\n");
+    if (end < 0) {
+        if (head.size() >= kMaxRequestHeadBytes)
+            socket->abort();
+        return;
+    }
+    // The socket leaves this acceptor's hands, with its bytes unread.
+    disconnect(socket, nullptr, this, nullptr);
+    disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    delete socket->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    static const QRegularExpression upgrade("\r\nupgrade:[ \t]*websocket[ \t]*\r\n",
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (upgrade.match(QString::fromLatin1(head.left(end + 2))).hasMatch())
+        handOver(socket);
+    else
+        m_plainRequests(socket);
+}
+
+void ViewerAcceptor::handOver(QTcpSocket *socket)
+{
+    const PeerKey key{socket->peerAddress().toString(), socket->peerPort()};
+    m_handshaking.insert(key, socket);
+    // A failed handshake deletes the socket; forget it then.
+    connect(socket, &QObject::destroyed, this, [this, key] {
+        if (m_handshaking.value(key).isNull())
+            m_handshaking.remove(key);
+    });
+    m_handshaker->handleConnection(socket);
 }

@@ -1,0 +1,241 @@
+#include "relay/CLOUDProxy.h"
+
+#include "audience/VoteState.h"
+#include "relay/CommandMessages.h"
+#include "web/DBStorage.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QTcpSocket>
+
+CLOUDProxy::CLOUDProxy(DBStorage *questionStore, quint16 ingestPort, QObject *parent)
+    : QObject(parent), socket(QString(), QWebSocketProtocol::Version13),
+      questionStore(questionStore), m_ingestPort(ingestPort),
+      m_ingestBackoff(&ingestServer, QStringLiteral("cloud ingest"))
+{
+    connect(&ingestServer, &QTcpServer::newConnection, this, &CLOUDProxy::onNewConnection);
+    connect(&socket, &QWebSocket::connected, this, &CLOUDProxy::onConnected);
+    connect(&socket, &QWebSocket::textMessageReceived, this, &CLOUDProxy::processTextMessage);
+    connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+            &CLOUDProxy::onError);
+    connect(&socket, &QWebSocket::disconnected, this, &CLOUDProxy::onDisconnected);
+    connect(&socket, &QWebSocket::bytesWritten, this,
+            [this](qint64 bytes) { m_uplinkBacklog = qMax<qint64>(0, m_uplinkBacklog - bytes); });
+    m_reconnectTimer.setSingleShot(true);
+    m_reconnectTimer.setInterval(kReconnectDelayMs);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &CLOUDProxy::reopen);
+}
+
+CLOUDProxy::~CLOUDProxy()
+{
+    // The ingest sockets go with ingestServer, after the table; their last signals must not
+    // reach it.
+    for (QTcpSocket *ingest : m_ingests.keys())
+        disconnect(ingest, nullptr, this, nullptr);
+    disconnect(&socket, nullptr, this, nullptr);
+}
+
+QString CLOUDProxy::cloudAddress(const QString &server, const QString &roomId)
+{
+    QString host = server;
+    host.remove("http://");
+    host.remove("https://");
+    return "ws://" + host + "/websocket/left/" + roomId;
+}
+
+bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
+{
+    receivedBytes = 0;
+    serverTotalBytes = 0;
+    serverClients = 0;
+    connected = false;
+    errorSeen = false;
+    reconnectAttempts = 0;
+    m_gaveUp = false;
+    m_reconnectTimer.stop();
+    serverUrl = cloudAddress(server, roomId);
+    qDebug() << "CONNECT TO CLOUD: " << serverUrl;
+
+    // The window keeps drawing and answering while the server is reached.
+    QEventLoop wait;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &wait, &QEventLoop::quit);
+    const auto finished = [this, &wait] {
+        if (connected || errorSeen)
+            wait.quit();
+    };
+    const auto onOpen = connect(&socket, &QWebSocket::connected, &wait, finished);
+    const auto onFail = connect(&socket, &QWebSocket::disconnected, &wait, [this, &wait] {
+        errorSeen = true;
+        wait.quit();
+    });
+    const auto onError =
+        connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &wait,
+                finished);
+    socket.open(QUrl(serverUrl));
+    deadline.start(kConnectTimeoutMs);
+    if (!connected && !errorSeen)
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    disconnect(onOpen);
+    disconnect(onFail);
+    disconnect(onError);
+
+    if (!connected) {
+        qDebug() << " initial ws connect to server error"
+                 << (errorSeen ? socket.errorString() : QStringLiteral("no answer in 10 s"));
+        socket.abort();
+        return false;
+    }
+    const bool listening = ingestServer.listen(QHostAddress("127.0.0.1"), m_ingestPort);
+    qDebug() << "m_itcp_server listen: " << listening;
+    if (!listening)
+        qWarning() << "cloud ingest listen failed on 127.0.0.1:" << m_ingestPort
+                   << ingestServer.errorString();
+    return true;
+}
+
+void CLOUDProxy::disconnectFromCloud()
+{
+    connected = false;
+    m_reconnectTimer.stop();
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    ingestServer.close();
+    qDebug() << "-- cloud proxy STOP";
+}
+
+QVector<qint32> CLOUDProxy::voteResults() const
+{
+    QVector<qint32> tally(VoteState::kTallySize, 0);
+    const QJsonArray votes = serverVotes.toArray();
+    for (int i = 0; i < votes.size() && i < tally.size(); ++i)
+        tally[i] = votes.at(i).toInt();
+    return tally;
+}
+
+WSServer::Statistics CLOUDProxy::statistics() const
+{
+    return {receivedBytes, serverTotalBytes, serverClients};
+}
+
+quint16 CLOUDProxy::ingestPort() const
+{
+    return ingestServer.isListening() ? ingestServer.serverPort() : m_ingestPort;
+}
+
+void CLOUDProxy::onConnected()
+{
+    connected = true;
+    reconnectAttempts = 0;
+    m_uplinkBacklog = 0;
+    m_droppingLogged = false;
+}
+
+void CLOUDProxy::onError(QAbstractSocket::SocketError error)
+{
+    qDebug() << " WS CLOUD ERROR:" << error << socket.errorString();
+    errorSeen = true;
+    connectionLost();
+}
+
+void CLOUDProxy::onDisconnected()
+{
+    // A server that closes the connection properly reports no error; it is lost all the same.
+    if (connected)
+        connectionLost();
+}
+
+void CLOUDProxy::connectionLost()
+{
+    if (!connected || m_gaveUp || m_reconnectTimer.isActive())
+        return;
+    qDebug() << "-- try reconnect...";
+    if (++reconnectAttempts > kMaxReconnectAttempts) {
+        m_gaveUp = true;
+        emit reconnectFailed();
+        return;
+    }
+    m_reconnectTimer.start();
+}
+
+void CLOUDProxy::reopen()
+{
+    if (connected)
+        socket.open(QUrl(serverUrl));
+}
+
+void CLOUDProxy::onNewConnection()
+{
+    qDebug() << "new connection to relay";
+    QTcpSocket *ingest = ingestServer.nextPendingConnection();
+    if (!ingest)
+        return;
+    ingest->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    auto aligner = std::make_shared<TsPacketAligner>();
+    m_ingests.insert(ingest, aligner);
+    connect(ingest, &QTcpSocket::readyRead, this, [this, ingest, aligner] {
+        const QByteArray chunk = ingest->readAll();
+        receivedBytes += chunk.size();
+        const QByteArray packets = aligner->take(chunk);
+        if (!packets.isEmpty())
+            forward(packets);
+    });
+    connect(ingest, &QTcpSocket::disconnected, this, [this, ingest] {
+        m_ingests.remove(ingest);
+        ingest->deleteLater();
+    });
+}
+
+void CLOUDProxy::forward(const QByteArray &packets)
+{
+    if (!connected || socket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (m_uplinkBacklog > kMaxUplinkBacklogBytes) {
+        if (!m_droppingLogged)
+            qWarning() << "cloud uplink too slow:" << m_uplinkBacklog
+                       << "bytes unsent; dropping stream chunks until it drains";
+        m_droppingLogged = true;
+        return;
+    }
+    m_droppingLogged = false;
+    m_uplinkBacklog += socket.sendBinaryMessage(packets);
+    socket.flush();
+}
+
+void CLOUDProxy::processTextMessage(QString message)
+{
+    qDebug() << " message from server:" << message;
+    const QJsonObject object = CommandMessages::parse(message);
+    qDebug() << "OBJECT:" << object;
+    const QString command = CommandMessages::commandOf(object);
+    if (command == "on_stat_info") {
+        const CommandMessages::StatInfo info = CommandMessages::statInfo(object);
+        serverClients = info.clients;
+        serverTotalBytes = info.totalBytes;
+        serverVotes = object.value("votes");
+    } else if (command == "question") {
+        if (questionStore)
+            questionStore->postQuestion(CommandMessages::questionPayload(object));
+    }
+}
+
+void CLOUDProxy::onRandomGameTick(QString clr, int proc)
+{
+    socket.sendTextMessage(CommandMessages::randomGameTick(clr, proc));
+}
+
+void CLOUDProxy::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
+{
+    socket.sendTextMessage(CommandMessages::randomGameFinishAll(lose_txt, win_txt, win_code));
+}
+
+void CLOUDProxy::onVoteStart(QString title, QStringList opts)
+{
+    socket.sendTextMessage(CommandMessages::voteStart(title, opts));
+}
+
+void CLOUDProxy::onVoteStop()
+{
+    socket.sendTextMessage(CommandMessages::voteStop());
+}
