@@ -141,9 +141,19 @@ void CLOUDProxy::onError(QAbstractSocket::SocketError error)
 
 void CLOUDProxy::onDisconnected()
 {
+    if (!connected || m_gaveUp)
+        return;
+    // A server that refuses the room (it has a presenter, or the server is full) would refuse
+    // every reconnection as well, each after a successful handshake that resets the count.
+    if (socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated) {
+        qWarning() << "cloud server refused the room:" << socket.closeReason();
+        m_gaveUp = true;
+        m_reconnectTimer.stop();
+        emit reconnectFailed();
+        return;
+    }
     // A server that closes the connection properly reports no error; it is lost all the same.
-    if (connected)
-        connectionLost();
+    connectionLost();
 }
 
 void CLOUDProxy::connectionLost()
