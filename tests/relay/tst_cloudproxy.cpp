@@ -10,9 +10,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
+#include <QWebSocketServer>
 #include <QtTest>
 
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -114,6 +116,7 @@ private slots:
     void address();
     void refusedConnectionOpensNoIngest();
     void streamArrivesAsWholePacketsInItsRoomOnly();
+    void sendsWholePacketsToAnyServer();
     void statisticsAndTally();
     void serverMessagesFillTheTally();
     void questionFromViewerIsStoredDecoded();
@@ -183,6 +186,33 @@ void TestCloudProxy::streamArrivesAsWholePacketsInItsRoomOnly()
     QCOMPARE(proxyA.receivedBytes, qint64(stream.size()));
     QTest::qWait(200);
     QVERIFY(viewerB->bytes.isEmpty());
+}
+
+void TestCloudProxy::sendsWholePacketsToAnyServer()
+{
+    // A server of someone else's, which takes the messages as they come.
+    QWebSocketServer server("other relay", QWebSocketServer::NonSecureMode);
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QList<int> sizes;
+    connect(&server, &QWebSocketServer::newConnection, [&] {
+        QWebSocket *presenter = server.nextPendingConnection();
+        connect(presenter, &QWebSocket::binaryMessageReceived,
+                [&](const QByteArray &message) { sizes.append(message.size()); });
+    });
+    CLOUDProxy proxy(nullptr, 0);
+    QVERIFY(proxy.connectToCloud(QString("127.0.0.1:%1").arg(server.serverPort()), kRoomA));
+    QTcpSocket writer;
+    writer.connectToHost(QHostAddress::LocalHost, proxy.ingestPort());
+    QVERIFY(writer.waitForConnected(5000));
+    const QByteArray stream = packets(20, 2);
+    for (int offset = 0; offset < stream.size(); offset += 500) {
+        writer.write(stream.mid(offset, 500));
+        QVERIFY(writer.waitForBytesWritten(1000));
+        QTest::qWait(5);
+    }
+    QTRY_COMPARE(std::accumulate(sizes.begin(), sizes.end(), 0), stream.size());
+    for (const int size : qAsConst(sizes))
+        QCOMPARE(size % 188, 0);
 }
 
 void TestCloudProxy::statisticsAndTally()
