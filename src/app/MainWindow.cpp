@@ -11,6 +11,7 @@
 #include "capture/NDISource.h"
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
+#include "relay/CLOUDProxy.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
