@@ -126,6 +126,10 @@ quint16 CLOUDProxy::ingestPort() const
 
 void CLOUDProxy::onConnected()
 {
+    // Qt's WebSocket client leaves Nagle's algorithm on: each small chunk would wait for the
+    // server's delayed acknowledgement, some 40 ms. The transport is the socket's child.
+    for (QTcpSocket *transport : socket.findChildren<QTcpSocket *>())
+        transport->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connected = true;
     reconnectAttempts = 0;
     m_uplinkBacklog = 0;
