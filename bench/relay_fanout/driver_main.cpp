@@ -122,7 +122,8 @@ public:
     Round run(int viewers, bool cloud)
     {
         const std::string tag = std::to_string(viewers) + (cloud ? "-cloud" : "");
-        const std::unique_ptr<ChildProcess> relayProcess = cloud ? startCloud(tag) : startRelay(tag);
+        const std::unique_ptr<ChildProcess> relayProcess =
+            cloud ? startCloud(tag) : startRelay(tag);
         ChildProcess &relay = *relayProcess;
         const std::unique_ptr<ChildProcess> presenter = cloud ? startPresenter(tag) : nullptr;
         // Who knows the counters: the relay, or for the service the client it reports to.
@@ -138,11 +139,10 @@ public:
         std::vector<std::unique_ptr<ChildProcess>> crowds;
         for (int i = 0; i < 2; ++i) {
             const std::string name = "viewers-" + tag + "-" + std::to_string(i);
-            crowds.push_back(
-                launch(std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
-                                                std::to_string(counts[i]), work(name + ".bin"),
-                                                path},
-                       work(name + ".log")));
+            crowds.push_back(launch(
+                std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
+                                         std::to_string(counts[i]), work(name + ".bin"), path},
+                work(name + ".log")));
         }
         for (auto &crowd : crowds) {
             std::istringstream answer(crowd->readLine(120000));
@@ -248,10 +248,10 @@ private:
 
     std::unique_ptr<ChildProcess> startCloud(const std::string &tag)
     {
-        auto service = launch(std::vector<std::string>{exe("lumacast-cloud"), "--listen",
-                                                       "127.0.0.1", "--port",
-                                                       std::to_string(freePort())},
-                              work("cloud-" + tag + ".log"));
+        auto service =
+            launch(std::vector<std::string>{exe("lumacast-cloud"), "--listen", "127.0.0.1",
+                                            "--port", std::to_string(freePort())},
+                   work("cloud-" + tag + ".log"));
         if (service->readLine(15000).rfind("lumacast-cloud listening", 0) != 0)
             throw std::runtime_error("lumacast-cloud did not start, see " +
                                      work("cloud-" + tag + ".log"));
@@ -262,10 +262,10 @@ private:
     {
         for (int attempt = 1;; ++attempt) {
             waitForFreeIngestPort();
-            auto presenter = launch(std::vector<std::string>{exe("cloud_fanout_presenter"),
-                                                             "127.0.0.1:" + std::to_string(m_port),
-                                                             kRoom},
-                                    work("presenter-" + tag + ".log"));
+            auto presenter =
+                launch(std::vector<std::string>{exe("cloud_fanout_presenter"),
+                                                "127.0.0.1:" + std::to_string(m_port), kRoom},
+                       work("presenter-" + tag + ".log"));
             if (presenter->readLine(15000) == "READY")
                 return presenter;
             presenter->wait(10000);
@@ -331,13 +331,13 @@ std::string loadAverage()
 
 void printRound(const Round &r)
 {
-    std::printf(
-        "%-6s%5d %5d %8.3f %6.0f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
-        "%8.2f   %s\n",
-        r.cloud ? "cloud" : "local", r.viewers, r.upgraded, r.relayCpuPerSecond, r.relayWaitMsPerSecond, r.viewerCpuPerSecond,
-        r.rssIdleMb, r.rssEndMb, r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete,
-        r.closed, r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
-        loadAverage().c_str());
+    std::printf("%-6s%5d %5d %8.3f %6.0f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu "
+                "%8.2f %8.2f "
+                "%8.2f   %s\n",
+                r.cloud ? "cloud" : "local", r.viewers, r.upgraded, r.relayCpuPerSecond,
+                r.relayWaitMsPerSecond, r.viewerCpuPerSecond, r.rssIdleMb, r.rssEndMb, r.rssPeakMb,
+                r.sendMbitPerSecond, r.minSharePercent, r.complete, r.closed, r.badPackets,
+                r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs, loadAverage().c_str());
     std::fflush(stdout);
 }
 
@@ -409,9 +409,9 @@ int main(int argc, char **argv)
             "bad = packets off the 188-byte grid; missed = writes some viewer never got; "
             "lag = sender write() to viewer read, all writes x viewers.\n\n",
             seconds);
-        std::printf(
-            "relay     N    up  relayCPU  wait viewerCPU RSSidle RSSend RSSpeak  Mbit/s  share%% cmplt "
-            "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
+        std::printf("relay     N    up  relayCPU  wait viewerCPU RSSidle RSSend RSSpeak  Mbit/s  "
+                    "share%% cmplt "
+                    "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
         Round last;
         Round lastCloud;
         for (const int viewers : sizes) {

@@ -39,8 +39,7 @@ public:
     static Tally fitted(Tally tally);
     // A relay's tally: `recipients` in entry 0, and one count per chosen option 1..9; other
     // choices are not counted.
-    template <typename Choices>
-    static Tally counted(const Choices &choices, qint32 recipients)
+    template <typename Choices> static Tally counted(const Choices &choices, qint32 recipients)
     {
         Tally tally(kTallySize, 0);
         for (const qint32 option : choices)

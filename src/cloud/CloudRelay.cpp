@@ -22,11 +22,11 @@ const QString kViewerPrefix = QStringLiteral("/websocket/right/");
 
 CloudRelay::CloudRelay(const Limits &limits, const QString &webDir, QObject *parent)
     : QObject(parent), m_limits(limits), m_webDir(webDir),
-      m_handshaker(
-          new QWebSocketServer("lumacast-cloud", QWebSocketServer::NonSecureMode, this)),
+      m_handshaker(new QWebSocketServer("lumacast-cloud", QWebSocketServer::NonSecureMode, this)),
       m_acceptor(new ViewerAcceptor(m_handshaker, this)),
-      m_requests({{"/feedback.php", "addFeedback",
-                   [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }}})
+      m_requests({{"/feedback.php", "addFeedback", [this](QTcpSocket *socket, const QString &path) {
+                       addFeedback(socket, path);
+                   }}})
 {
     m_acceptor->setPlainRequestHandler([this](QTcpSocket *socket) {
         m_requests.accept(socket, this);

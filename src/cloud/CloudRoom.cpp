@@ -123,8 +123,7 @@ void CloudRoom::drawWinner(const QJsonObject &finish)
     const QString loser =
         CommandMessages::randomGameFinishLoser(finish.value("lose_txt").toString());
     // The operating system's random source: nobody can work the winner out in advance.
-    const int winnerIndex =
-        int(QRandomGenerator::system()->bounded(quint32(viewers.size())));
+    const int winnerIndex = int(QRandomGenerator::system()->bounded(quint32(viewers.size())));
     for (int i = 0; i < viewers.size(); ++i)
         viewers.at(i)->sendTextMessage(i == winnerIndex ? winner : loser);
 }

@@ -71,9 +71,8 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
         errorSeen = true;
         wait.quit();
     });
-    const auto onError =
-        connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &wait,
-                finished);
+    const auto onError = connect(
+        &socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &wait, finished);
     socket.open(QUrl(serverUrl));
     deadline.start(kConnectTimeoutMs);
     if (!connected && !errorSeen)

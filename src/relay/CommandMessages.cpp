@@ -78,8 +78,8 @@ QString statInfoMessage(int clients, int totalBytes, const QVector<qint32> &vote
 
 QString questionMessage(const QByteArray &questionJson)
 {
-    return serialise({{"command", "question"},
-                      {"raw", QString::fromLatin1(questionJson.toPercentEncoding())}});
+    return serialise(
+        {{"command", "question"}, {"raw", QString::fromLatin1(questionJson.toPercentEncoding())}});
 }
 
 QJsonObject parse(const QString &text)

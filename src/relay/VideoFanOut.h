@@ -28,8 +28,8 @@ public:
 
     struct Broadcast
     {
-        int delivered = 0;             // viewers that took the frame
-        QList<QWebSocket *> dropped;   // gone underneath, or slower than allowed (logged)
+        int delivered = 0;           // viewers that took the frame
+        QList<QWebSocket *> dropped; // gone underneath, or slower than allowed (logged)
     };
     // Writes one ready-made frame to each of `viewers`, in order. The caller drops the returned
     // viewers: those whose connection is gone and those whose backlog passed `maxBacklogBytes`.

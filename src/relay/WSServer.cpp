@@ -166,8 +166,8 @@ void WSServer::sendJoinCaches(QWebSocket *viewer)
 
 void WSServer::forwardIngest(const QByteArray &packets)
 {
-    const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
-        videoConsumers, WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
+    const VideoFanOut::Broadcast sent =
+        m_fanOut.broadcast(videoConsumers, WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
     sentBytes += qint64(packets.size()) * sent.delivered;
     for (QWebSocket *socket : sent.dropped)
         dropViewer(socket);

@@ -38,9 +38,8 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
       m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort))
 {
     // The relay of the session that runs (or ran last) holds the tally.
-    m_vote->setTallySource([this] {
-        return m_cloudSession ? m_cloudProxy->voteResults() : m_relay->voteResults();
-    });
+    m_vote->setTallySource(
+        [this] { return m_cloudSession ? m_cloudProxy->voteResults() : m_relay->voteResults(); });
 }
 
 StudioSession::~StudioSession()

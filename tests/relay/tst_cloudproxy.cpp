@@ -52,7 +52,8 @@ std::unique_ptr<Viewer> openViewer(quint16 port, const QString &room, const QStr
     QObject::connect(&v->socket, &QWebSocket::textMessageReceived,
                      [v](const QString &m) { v->texts.append(m); });
     QSignalSpy connected(&v->socket, &QWebSocket::connected);
-    v->socket.open(QUrl(QString("ws://127.0.0.1:%1/websocket/right/%2/%3").arg(port).arg(room, channel)));
+    v->socket.open(
+        QUrl(QString("ws://127.0.0.1:%1/websocket/right/%2/%3").arg(port).arg(room, channel)));
     if (!connected.wait(5000))
         return nullptr;
     return viewer;
@@ -132,9 +133,12 @@ void TestCloudProxy::address_data()
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("address");
     const QString tail = "/websocket/left/" + kRoomA;
-    QTest::newRow("http") << "http://relay.example:8089" << "ws://relay.example:8089" + tail;
-    QTest::newRow("https") << "https://relay.example" << "ws://relay.example" + tail;
-    QTest::newRow("no scheme") << "relay.example:8089" << "ws://relay.example:8089" + tail;
+    QTest::newRow("http") << "http://relay.example:8089"
+                          << "ws://relay.example:8089" + tail;
+    QTest::newRow("https") << "https://relay.example"
+                           << "ws://relay.example" + tail;
+    QTest::newRow("no scheme") << "relay.example:8089"
+                               << "ws://relay.example:8089" + tail;
 }
 
 void TestCloudProxy::address()
@@ -257,8 +261,8 @@ void TestCloudProxy::questionFromViewerIsStoredDecoded()
     QTcpSocket http;
     http.connectToHost(QHostAddress::LocalHost, service.port());
     QVERIFY(http.waitForConnected(5000));
-    http.write("GET /feedback.php?room=" + kRoomA.toUtf8() + "&raw=" +
-               question.toPercentEncoding() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    http.write("GET /feedback.php?room=" + kRoomA.toUtf8() +
+               "&raw=" + question.toPercentEncoding() + " HTTP/1.1\r\nHost: x\r\n\r\n");
     QByteArray response;
     connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
     QTRY_VERIFY(response.endsWith("\r\n\r\nOK"));

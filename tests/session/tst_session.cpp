@@ -249,8 +249,9 @@ void TestSession::cloudSessionStreamsToTheServerAndReadsItsFigures()
     QSignalSpy joined(&viewer, &QWebSocket::connected);
     const QString room = m_settings->value("ROOM_SUBID").toString();
     QVERIFY(!room.isEmpty());
-    viewer.open(QUrl(QString("ws://%1/websocket/right/%2/readvideo")
-                         .arg(service.server(), m_session->cloudProxy()->serverUrl.section('/', -1))));
+    viewer.open(
+        QUrl(QString("ws://%1/websocket/right/%2/readvideo")
+                 .arg(service.server(), m_session->cloudProxy()->serverUrl.section('/', -1))));
     QVERIFY(joined.wait(5000));
     QTRY_COMPARE_WITH_TIMEOUT(m_session->statistics().viewers, 1, 8000);
 

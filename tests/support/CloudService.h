@@ -14,7 +14,10 @@
 class CloudService
 {
 public:
-    static QString program() { return qEnvironmentVariable("LUMACAST_BINARY_DIR") + "/bin/lumacast-cloud"; }
+    static QString program()
+    {
+        return qEnvironmentVariable("LUMACAST_BINARY_DIR") + "/bin/lumacast-cloud";
+    }
 
     // Port 0: one the system picks. Throws when the service does not come up.
     explicit CloudService(quint16 port = 0, const QStringList &extraArguments = {})
