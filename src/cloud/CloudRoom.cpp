@@ -8,7 +8,10 @@
 #include <QDebug>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
+
+#include <utility>
 
 CloudRoom::CloudRoom(const QString &id, int maxViewers, QObject *parent)
     : QObject(parent), m_id(id), m_maxViewers(maxViewers)
@@ -88,6 +91,16 @@ void CloudRoom::onPresenterStream(const QByteArray &message)
     if (packets.isEmpty())
         return;
     m_joinCache.append(packets);
+    // The messages that arrived together go out as one: the local relay reads its ingest the
+    // same way, so a busy relay sends fewer, larger chunks instead of falling behind.
+    m_unsent += packets;
+    if (m_unsent.size() == packets.size())
+        QTimer::singleShot(0, this, &CloudRoom::sendStream);
+}
+
+void CloudRoom::sendStream()
+{
+    const QByteArray packets = std::exchange(m_unsent, QByteArray());
     const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
         m_videoViewers, WebSocketFrame::binary(packets), WSServer::kMaxViewerBacklogBytes);
     m_sentBytes += qint64(packets.size()) * sent.delivered;

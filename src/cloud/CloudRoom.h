@@ -50,6 +50,7 @@ signals:
 
 private:
     void onPresenterStream(const QByteArray &message);
+    void sendStream();
     void onPresenterCommand(const QString &message);
     void onViewerCommand(const QString &message);
     void onDisconnected(QWebSocket *socket);
@@ -66,6 +67,7 @@ private:
     VideoFanOut m_fanOut;
     TsPacketAligner m_aligner;
     JoinCache m_joinCache;
+    QByteArray m_unsent; // whole packets that arrived in this turn of the event loop
     qint64 m_sentBytes = 0;
     qint32 m_voteRecipients = 0;
     QHash<QHostAddress, qint32> m_votes;

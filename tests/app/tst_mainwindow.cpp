@@ -647,12 +647,7 @@ void TestMainWindow::cloudStartToRefusingServerStaysIdle()
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
     QString text;
-    whenModalAppears([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        title = box->windowTitle();
-        text = box->text();
-        modal->close();
-    });
+    closeNextMessageBox(&title, &text);
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QCOMPARE(title, QString("Connection error"));
     QCOMPARE(text, QString("Can't connect to selected server"));
@@ -682,12 +677,7 @@ void TestMainWindow::brokenCloudConnectionStopsTheSession()
 
     QString title;
     QString text;
-    whenModalAppears([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        title = box->windowTitle();
-        text = box->text();
-        modal->close();
-    });
+    closeNextMessageBox(&title, &text);
     service.kill();
     QTRY_VERIFY_WITH_TIMEOUT(!window.isRunning(), 8000);
     QCOMPARE(title, QString("Connection Error"));

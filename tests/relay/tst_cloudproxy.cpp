@@ -33,6 +33,21 @@ QByteArray packets(int count, int seed)
     return stream;
 }
 
+// Writes `stream` to the proxy's ingest port as an encoder does: in pieces that cut the packet
+// grid. False when the writer cannot connect.
+bool writeOffGrid(QTcpSocket &writer, quint16 ingestPort, const QByteArray &stream, int piece)
+{
+    writer.connectToHost(QHostAddress::LocalHost, ingestPort);
+    if (!writer.waitForConnected(5000))
+        return false;
+    for (int offset = 0; offset < stream.size(); offset += piece) {
+        writer.write(stream.mid(offset, piece));
+        writer.waitForBytesWritten(1000);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
 struct Viewer
 {
     QWebSocket socket;
@@ -174,15 +189,8 @@ void TestCloudProxy::streamArrivesAsWholePacketsInItsRoomOnly()
     QVERIFY(viewerA && viewerB);
 
     QTcpSocket writer;
-    writer.connectToHost(QHostAddress::LocalHost, proxyA.ingestPort());
-    QVERIFY(writer.waitForConnected(5000));
-    // Cut off the packet grid, as the encoder's writes are.
     const QByteArray stream = packets(40, 1);
-    for (int offset = 0; offset < stream.size(); offset += 1000) {
-        writer.write(stream.mid(offset, 1000));
-        QVERIFY(writer.waitForBytesWritten(1000));
-        QTest::qWait(5);
-    }
+    QVERIFY(writeOffGrid(writer, proxyA.ingestPort(), stream, 1000));
     QTRY_COMPARE(viewerA->bytes.size(), stream.size());
     QCOMPARE(viewerA->bytes, stream);
     for (const int size : qAsConst(viewerA->sizes))
@@ -206,14 +214,8 @@ void TestCloudProxy::sendsWholePacketsToAnyServer()
     CLOUDProxy proxy(nullptr, 0);
     QVERIFY(proxy.connectToCloud(QString("127.0.0.1:%1").arg(server.serverPort()), kRoomA));
     QTcpSocket writer;
-    writer.connectToHost(QHostAddress::LocalHost, proxy.ingestPort());
-    QVERIFY(writer.waitForConnected(5000));
     const QByteArray stream = packets(20, 2);
-    for (int offset = 0; offset < stream.size(); offset += 500) {
-        writer.write(stream.mid(offset, 500));
-        QVERIFY(writer.waitForBytesWritten(1000));
-        QTest::qWait(5);
-    }
+    QVERIFY(writeOffGrid(writer, proxy.ingestPort(), stream, 500));
     QTRY_COMPARE(std::accumulate(sizes.begin(), sizes.end(), 0), stream.size());
     for (const int size : qAsConst(sizes))
         QCOMPARE(size % 188, 0);
