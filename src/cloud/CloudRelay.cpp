@@ -173,6 +173,8 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
 
 void CloudRelay::report()
 {
-    for (CloudRoom *room : qAsConst(m_rooms))
+    // A room whose silent presenter is dropped may be freed on the way.
+    const QList<CloudRoom *> rooms = m_rooms.values();
+    for (CloudRoom *room : rooms)
         room->report();
 }

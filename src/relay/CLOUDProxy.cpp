@@ -25,6 +25,12 @@ CLOUDProxy::CLOUDProxy(DBStorage *questionStore, quint16 ingestPort, QObject *pa
     m_reconnectTimer.setSingleShot(true);
     m_reconnectTimer.setInterval(kReconnectDelayMs);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &CLOUDProxy::reopen);
+    m_attemptDeadline.setSingleShot(true);
+    m_attemptDeadline.setInterval(kConnectTimeoutMs);
+    connect(&m_attemptDeadline, &QTimer::timeout, this, &CLOUDProxy::giveUpAttempt);
+    m_pingTimer.setInterval(kPingIntervalMs);
+    connect(&m_pingTimer, &QTimer::timeout, this, &CLOUDProxy::checkLiveness);
+    connect(&socket, &QWebSocket::pong, this, [this] { m_lastHeard.start(); });
 }
 
 CLOUDProxy::~CLOUDProxy()
@@ -99,6 +105,8 @@ void CLOUDProxy::disconnectFromCloud()
 {
     connected = false;
     m_reconnectTimer.stop();
+    m_attemptDeadline.stop();
+    m_pingTimer.stop();
     socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
     ingestServer.close();
     qDebug() << "-- cloud proxy STOP";
@@ -133,6 +141,9 @@ void CLOUDProxy::onConnected()
     reconnectAttempts = 0;
     m_uplinkBacklog = 0;
     m_droppingLogged = false;
+    m_attemptDeadline.stop();
+    m_lastHeard.start();
+    m_pingTimer.start();
 }
 
 void CLOUDProxy::onError(QAbstractSocket::SocketError error)
@@ -163,6 +174,8 @@ void CLOUDProxy::connectionLost()
 {
     if (!connected || m_gaveUp || m_reconnectTimer.isActive())
         return;
+    m_pingTimer.stop();
+    m_attemptDeadline.stop();
     qDebug() << "-- try reconnect...";
     if (++reconnectAttempts > kMaxReconnectAttempts) {
         m_gaveUp = true;
@@ -174,8 +187,31 @@ void CLOUDProxy::connectionLost()
 
 void CLOUDProxy::reopen()
 {
-    if (connected)
-        socket.open(QUrl(serverUrl));
+    if (!connected)
+        return;
+    socket.open(QUrl(serverUrl));
+    m_attemptDeadline.start();
+}
+
+void CLOUDProxy::giveUpAttempt()
+{
+    qDebug() << " WS CLOUD ERROR: no answer in" << kConnectTimeoutMs << "ms";
+    socket.abort();
+    connectionLost();
+}
+
+void CLOUDProxy::checkLiveness()
+{
+    if (!connected || socket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (m_lastHeard.elapsed() > kMaxSilenceMs) {
+        qWarning() << "cloud server silent for" << m_lastHeard.elapsed() << "ms; reconnecting";
+        m_pingTimer.stop();
+        socket.abort();
+        connectionLost();
+        return;
+    }
+    socket.ping();
 }
 
 void CLOUDProxy::onNewConnection()
@@ -218,6 +254,7 @@ void CLOUDProxy::forward(const QByteArray &packets)
 
 void CLOUDProxy::processTextMessage(QString message)
 {
+    m_lastHeard.start();
     qDebug() << " message from server:" << message;
     const QJsonObject object = CommandMessages::parse(message);
     qDebug() << "OBJECT:" << object;

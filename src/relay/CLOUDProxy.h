@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonValue>
 #include <QObject>
@@ -33,6 +34,11 @@ public:
     // What the uplink may hold unsent before stream chunks are dropped: about 15 s of the usual
     // 1 Mbit/s. A link that slow cannot carry the stream, and the studio's memory must not pay.
     static constexpr qint64 kMaxUplinkBacklogBytes = 2 * 1024 * 1024;
+    // The server is pinged this often; a connection that brings nothing back (no pong, no
+    // message) for kMaxSilenceMs is lost: a network that changed under the studio leaves the old
+    // connection open without an error, for many minutes.
+    static constexpr int kPingIntervalMs = 5 * 1000;
+    static constexpr int kMaxSilenceMs = 15 * 1000;
 
     // `questionStore` is not owned and must outlive the proxy; questions from the server go there.
     // The encoder writers connect to `ingestPort` on 127.0.0.1; 0 lets the system pick one.
@@ -85,12 +91,18 @@ private:
     void onDisconnected();
     void connectionLost();
     void reopen();
+    void checkLiveness();
+    void giveUpAttempt();
     void forward(const QByteArray &packets);
 
     quint16 m_ingestPort;
     AcceptBackoff m_ingestBackoff;
     // Set while a reopen is scheduled: the error and the disconnection of one loss count once.
     QTimer m_reconnectTimer;
+    // A reconnection attempt gets the first connection's time limit.
+    QTimer m_attemptDeadline;
+    QTimer m_pingTimer;
+    QElapsedTimer m_lastHeard;
     bool m_gaveUp = false;
     qint64 m_uplinkBacklog = 0;
     bool m_droppingLogged = false;

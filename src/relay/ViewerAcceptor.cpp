@@ -6,6 +6,12 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+namespace {
+
+const char *const kHeadDeadlineName = "lumacast_request_head_deadline";
+
+} // namespace
+
 ViewerAcceptor::ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent)
     : QObject(parent), m_backoff(&m_server, QStringLiteral("relay viewers")),
       m_handshaker(handshaker)
@@ -47,6 +53,7 @@ void ViewerAcceptor::onNewConnection()
             continue;
         }
         auto *deadline = new QTimer(socket);
+        deadline->setObjectName(kHeadDeadlineName);
         deadline->setSingleShot(true);
         connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
         deadline->start(kRequestHeadTimeoutMs);
@@ -67,7 +74,7 @@ void ViewerAcceptor::classify(QTcpSocket *socket)
     // The socket leaves this acceptor's hands, with its bytes unread.
     disconnect(socket, nullptr, this, nullptr);
     disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    delete socket->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    delete socket->findChild<QTimer *>(kHeadDeadlineName, Qt::FindDirectChildrenOnly);
     static const QRegularExpression upgrade("\r\nupgrade:[ \t]*websocket[ \t]*\r\n",
                                             QRegularExpression::CaseInsensitiveOption);
     if (upgrade.match(QString::fromLatin1(head.left(end + 2))).hasMatch())

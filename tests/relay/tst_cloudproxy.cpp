@@ -100,14 +100,29 @@ public:
                 socket->abort();
     }
 
+    // Stops relaying on what is open, without closing anything: a connection that died
+    // silently, as when the studio's network changes under it. New connections work.
+    void freeze()
+    {
+        for (const QPointer<QTcpSocket> &socket : qAsConst(m_sockets))
+            if (socket)
+                socket->disconnect();
+        m_sockets.clear();
+    }
+
 private:
     void onNewConnection()
     {
         while (QTcpSocket *client = m_server.nextPendingConnection()) {
             auto *upstream = new QTcpSocket(client);
             upstream->connectToHost(QHostAddress::LocalHost, m_target);
-            connect(client, &QTcpSocket::readyRead, upstream,
-                    [client, upstream] { upstream->write(client->readAll()); });
+            // What the client sends before the upstream is connected waits in its buffer.
+            const auto forward = [client, upstream] {
+                if (upstream->state() == QAbstractSocket::ConnectedState)
+                    upstream->write(client->readAll());
+            };
+            connect(client, &QTcpSocket::readyRead, upstream, forward);
+            connect(upstream, &QTcpSocket::connected, client, forward);
             connect(upstream, &QTcpSocket::readyRead, client,
                     [client, upstream] { client->write(upstream->readAll()); });
             connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::abort);
@@ -141,6 +156,7 @@ private slots:
     void reconnectsAfterServiceRestart();
     void reconnectFailedOnceAfterTenAttempts();
     void successfulReconnectResetsTheCount();
+    void silentConnectionIsReplaced();
 };
 
 void TestCloudProxy::address_data()
@@ -390,6 +406,29 @@ void TestCloudProxy::successfulReconnectResetsTheCount()
         QTRY_VERIFY(proxy.socket.state() == QAbstractSocket::ConnectedState);
         QCOMPARE(proxy.reconnectAttempts, 0);
     }
+    QCOMPARE(failed.count(), 0);
+}
+
+void TestCloudProxy::silentConnectionIsReplaced()
+{
+    CloudService service;
+    TcpForwarder link(service.port());
+    QVERIFY(link.open());
+    CLOUDProxy proxy(nullptr, 0);
+    QSignalSpy failed(&proxy, &CLOUDProxy::reconnectFailed);
+    QVERIFY(proxy.connectToCloud(QString("127.0.0.1:%1").arg(link.port()), kRoomA));
+    link.freeze();
+    // Neither side hears the other: the service lets the room's presenter go, and the studio
+    // gives up the silent connection and comes back on a new one.
+    QTRY_VERIFY_WITH_TIMEOUT(proxy.reconnectAttempts >= 1,
+                             CLOUDProxy::kMaxSilenceMs + 2 * CLOUDProxy::kPingIntervalMs);
+    QTRY_VERIFY(proxy.socket.state() == QAbstractSocket::ConnectedState &&
+                proxy.reconnectAttempts == 0);
+    const auto viewer = openViewer(service.port(), kRoomA, "readvideo");
+    QVERIFY(viewer);
+    QTcpSocket writer;
+    QVERIFY(writeOffGrid(writer, proxy.ingestPort(), packets(10, 4), 1000));
+    QTRY_COMPARE(viewer->bytes, packets(10, 4));
     QCOMPARE(failed.count(), 0);
 }
 
