@@ -2,6 +2,7 @@
 // watch through. Headless; runs anywhere the core library builds.
 #include "cloud/CloudRelay.h"
 #include "net/DescriptorLimit.h"
+#include "web/WebDirectory.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -41,8 +42,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption port("port", "Port for the pages and WebSockets (0: any free port).",
                                   "port", "8089");
     const QCommandLineOption webDir(
-        "web-dir", "Folder of the viewer pages (default: WEB beside the executable).", "dir",
-        QCoreApplication::applicationDirPath() + "/WEB");
+        "web-dir",
+        "Folder of the viewer pages (default: the studio's, beside the executable or installed).",
+        "dir", WebDirectory::locate(QCoreApplication::applicationDirPath(), "lumacast"));
     const QCommandLineOption maxRooms("max-rooms", "Most rooms (presenters) at once.", "count",
                                       "100");
     const QCommandLineOption maxViewers("max-viewers", "Most viewers in one room.", "count",
