@@ -137,6 +137,21 @@ private:
     QList<QPointer<QTcpSocket>> m_sockets;
 };
 
+// The studio connected to the real service through a forwarder the test controls.
+struct ForwardedCloud
+{
+    CloudService service;
+    TcpForwarder link{service.port()};
+    CLOUDProxy proxy{nullptr, 0};
+    QSignalSpy failed{&proxy, &CLOUDProxy::reconnectFailed};
+
+    bool connect()
+    {
+        return link.open() &&
+               proxy.connectToCloud(QString("127.0.0.1:%1").arg(link.port()), kRoomA);
+    }
+};
+
 } // namespace
 
 class TestCloudProxy : public QObject
@@ -392,12 +407,10 @@ void TestCloudProxy::reconnectFailedOnceAfterTenAttempts()
 
 void TestCloudProxy::successfulReconnectResetsTheCount()
 {
-    CloudService service;
-    TcpForwarder link(service.port());
-    QVERIFY(link.open());
-    CLOUDProxy proxy(nullptr, 0);
-    QSignalSpy failed(&proxy, &CLOUDProxy::reconnectFailed);
-    QVERIFY(proxy.connectToCloud(QString("127.0.0.1:%1").arg(link.port()), kRoomA));
+    ForwardedCloud cloud;
+    QVERIFY(cloud.connect());
+    TcpForwarder &link = cloud.link;
+    CLOUDProxy &proxy = cloud.proxy;
 
     for (int loss = 0; loss < 2; ++loss) {
         link.cut();
@@ -406,30 +419,27 @@ void TestCloudProxy::successfulReconnectResetsTheCount()
         QTRY_VERIFY(proxy.socket.state() == QAbstractSocket::ConnectedState);
         QCOMPARE(proxy.reconnectAttempts, 0);
     }
-    QCOMPARE(failed.count(), 0);
+    QCOMPARE(cloud.failed.count(), 0);
 }
 
 void TestCloudProxy::silentConnectionIsReplaced()
 {
-    CloudService service;
-    TcpForwarder link(service.port());
-    QVERIFY(link.open());
-    CLOUDProxy proxy(nullptr, 0);
-    QSignalSpy failed(&proxy, &CLOUDProxy::reconnectFailed);
-    QVERIFY(proxy.connectToCloud(QString("127.0.0.1:%1").arg(link.port()), kRoomA));
-    link.freeze();
+    ForwardedCloud cloud;
+    QVERIFY(cloud.connect());
+    CLOUDProxy &proxy = cloud.proxy;
+    cloud.link.freeze();
     // Neither side hears the other: the service lets the room's presenter go, and the studio
     // gives up the silent connection and comes back on a new one.
     QTRY_VERIFY_WITH_TIMEOUT(proxy.reconnectAttempts >= 1,
                              CLOUDProxy::kMaxSilenceMs + 2 * CLOUDProxy::kPingIntervalMs);
     QTRY_VERIFY(proxy.socket.state() == QAbstractSocket::ConnectedState &&
                 proxy.reconnectAttempts == 0);
-    const auto viewer = openViewer(service.port(), kRoomA, "readvideo");
+    const auto viewer = openViewer(cloud.service.port(), kRoomA, "readvideo");
     QVERIFY(viewer);
     QTcpSocket writer;
     QVERIFY(writeOffGrid(writer, proxy.ingestPort(), packets(10, 4), 1000));
     QTRY_COMPARE(viewer->bytes, packets(10, 4));
-    QCOMPARE(failed.count(), 0);
+    QCOMPARE(cloud.failed.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCloudProxy)
