@@ -224,7 +224,7 @@ void MainWindow::on_cmdQActions_clicked()
     m_questionsMenu->exec(ui->cmdQActions->mapToGlobal(QPoint(20, 20)));
 }
 
-void MainWindow::fillVideoSources()
+QVector<CaptureSources::Item> MainWindow::fillVideoSources()
 {
     QStringList devices;
     m_session->streamer()->enumerateDevices("VIDEO", devices);
@@ -257,6 +257,7 @@ void MainWindow::fillVideoSources()
     connect(next, &QShortcut::activated, combo,
             [combo] { combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count()); });
     m_sourceShortcuts.push_back(next);
+    return items;
 }
 
 void MainWindow::fillAudioSources()
@@ -300,13 +301,19 @@ void MainWindow::restoreIndices()
 
 void MainWindow::on_cmdRefresh_clicked()
 {
-    fillVideoSources();
+    const CaptureSources::Item chosen = currentItem(ui->cmbVideoSources);
+    const QVector<CaptureSources::Item> items = fillVideoSources();
+    ui->cmbVideoSources->setCurrentIndex(CaptureSources::indexAfterRefill(items, chosen));
 }
 
 void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
 {
+    // The list's own selection while it is cleared and filled is no choice of the presenter's:
+    // a live stream keeps its source until the fill is over.
+    if (m_fillingVideoSources)
+        return;
     const bool screenArea = screenAreaChosen();
-    if (screenArea && !m_fillingVideoSources)
+    if (screenArea)
         showAreaSelector();
     const CaptureSources::Choice choice = currentChoice();
     m_session->applySources(choice);

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 #include <vector>
@@ -25,7 +26,8 @@ class ZoomQRW;
 
 namespace CaptureSources {
 struct Choice;
-}
+struct Item;
+} // namespace CaptureSources
 
 namespace Ui {
 class MainWindow;
@@ -101,7 +103,8 @@ private slots:
 private:
     void buildToolBar();
     void buildQuestionsMenu();
-    void fillVideoSources();
+    // Returns the items as filled, before their texts were padded.
+    QVector<CaptureSources::Item> fillVideoSources();
     void fillAudioSources();
     void fillPresets();
     void restoreIndices();

@@ -128,6 +128,7 @@ private slots:
     void cleanupTestCase();
     void startAndStopLocalSession();
     void sourceChangesReachTheControllerTrimmed();
+    void refreshKeepsTheLiveSource();
     void busyPortKeepsTheStudioIdle();
     void voteReachesCommandViewersAndTallyComesBack();
     void closingTheWindowEndsTheSession();
@@ -245,6 +246,39 @@ void TestStudioSession::sourceChangesReachTheControllerTrimmed()
     QVERIFY(!streamer->videoEnabled());
     window.on_cmdStart_clicked();
     QVERIFY(!window.isRunning());
+}
+
+void TestStudioSession::refreshKeepsTheLiveSource()
+{
+    auto factory = fakeDevices();
+    MainWindow window(factory);
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    QPushButton *refresh = child<QPushButton>(window, "cmdRefresh");
+    CaptureStreamer *streamer = window.session()->streamer();
+    video->setCurrentIndex(indexOfData(video, "NO_VIDEO"));
+    window.on_cmdStart_clicked();
+    QVERIFY(window.isRunning());
+    QVERIFY(!streamer->videoEnabled());
+
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    QCOMPARE(video->currentData().toString(), QString("NO_VIDEO"));
+    QVERIFY(!streamer->videoEnabled());
+
+    // A device that moved down the list stays the one on air.
+    video->setCurrentIndex(1);
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+    factory->devices[eMFDT_Video] = QStringList{"New Cam", "Cam One", "  Capture Card  "};
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    QCOMPARE(video->currentIndex(), 2);
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+
+    // One that is gone gives no video, never another camera or a screen.
+    factory->devices[eMFDT_Video] = QStringList{"Cam One"};
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    QCOMPARE(video->currentData().toString(), QString("NO_VIDEO"));
+    QVERIFY(!streamer->videoEnabled());
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+    window.on_cmdStart_clicked();
 }
 
 void TestStudioSession::busyPortKeepsTheStudioIdle()
