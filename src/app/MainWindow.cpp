@@ -50,6 +50,7 @@ namespace {
 
 constexpr int kCopiedIconMs = 200;
 constexpr int kShortcutItems = 9;
+constexpr int kSourceCheckMs = 500;
 
 QToolButton *toolButton(QWidget *parent, const char *icon)
 {
@@ -90,10 +91,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 
     ui->setupUi(this);
     setWindowTitle("Lumacast PRO");
-    statusBar()->addPermanentWidget(new StatusBarWidget(QString(), this), 1);
+    m_statusBarWidget = new StatusBarWidget(QString(), this);
+    statusBar()->addPermanentWidget(m_statusBarWidget, 1);
     buildToolBar();
 
     connect(m_statTimer.get(), &QTimer::timeout, this, qOverload<>(&MainWindow::onStatTimer));
+    m_sourceCheckTimer = new QTimer(this);
+    connect(m_sourceCheckTimer, &QTimer::timeout, this, &MainWindow::showSourceWarning);
 
     m_interfaces = ViewerAddress::enumerateInterfaces();
     if (m_interfaces.isEmpty())
@@ -527,6 +531,7 @@ void MainWindow::startSession()
     }
     m_stats.reset();
     m_statTimer->start(SessionStats::kPeriodMs);
+    m_sourceCheckTimer->start(kSourceCheckMs);
     setSessionControlsEnabled(false);
     updateLinks();
 }
@@ -536,7 +541,9 @@ void MainWindow::stopSession()
     if (!isRunning())
         return;
     m_statTimer->stop();
+    m_sourceCheckTimer->stop();
     m_session->stop();
+    showSourceWarning();
     onStatTimer(true);
     m_startButton->setIcon(QIcon(":START"));
     setSessionControlsEnabled(true);
@@ -550,6 +557,11 @@ void MainWindow::setSessionControlsEnabled(bool enabled)
           static_cast<QWidget *>(ui->cmbFrames), static_cast<QWidget *>(ui->cmbBitrate),
           static_cast<QWidget *>(ui->chkCloud)})
         control->setEnabled(enabled);
+}
+
+void MainWindow::showSourceWarning()
+{
+    m_statusBarWidget->setWarning(m_session->sourceWarning());
 }
 
 void MainWindow::onStatTimer()

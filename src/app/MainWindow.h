@@ -18,6 +18,7 @@ class QShortcut;
 class QTimer;
 class QToolButton;
 class ISquiz;
+class StatusBarWidget;
 class RandomGame;
 class StudioSession;
 class VoteDlg;
@@ -122,6 +123,7 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
+    void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
@@ -141,6 +143,9 @@ private:
     std::unique_ptr<ISquiz> m_squiz;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
+    StatusBarWidget *m_statusBarWidget = nullptr;
+    // While streaming: how often the status bar looks whether the sources still deliver.
+    QTimer *m_sourceCheckTimer = nullptr;
     QMenu *m_questionsMenu = nullptr;
     // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
     std::vector<QShortcut *> m_sourceShortcuts;
