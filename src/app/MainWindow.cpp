@@ -396,9 +396,12 @@ QString MainWindow::roomId()
 
 QString MainWindow::viewerUrl()
 {
-    if (m_cloudMode)
-        return ViewerAddress::viewerUrl(true, QString(), 0, ui->cmbCloudServer->currentText(),
-                                        roomId());
+    if (m_cloudMode) {
+        const QString server = ui->cmbCloudServer->currentText();
+        if (!CloudServerList::isServer(server))
+            return QString();
+        return ViewerAddress::viewerUrl(true, QString(), 0, server, roomId());
+    }
     return ViewerAddress::viewerUrl(false, m_ip, m_port, QString(), QString());
 }
 
@@ -416,7 +419,11 @@ QString MainWindow::getWEBDir()
 void MainWindow::updateLinks()
 {
     const QString url = viewerUrl();
-    LinkLabel::showLink(ui->lblURL, url, ViewerAddress::shownText(url));
+    if (url.isEmpty())
+        ui->lblURL->setText(tr("no server chosen"));
+    else
+        LinkLabel::showLink(ui->lblURL, url,
+                            LinkLabel::fittedText(ui->lblURL, ViewerAddress::shownText(url)));
     const QString qlink = apiBaseUrl() + "/feedback_list.html";
     qDebug() << "QLINK:" << qlink;
     LinkLabel::showLink(ui->lblQuestionsLink, qlink, tr("See Questions"));
@@ -431,10 +438,22 @@ void MainWindow::setCloudMode(bool on)
     updateLinks();
 }
 
+QString MainWindow::viewerUrlToHandOut()
+{
+    const QString url = viewerUrl();
+    if (url.isEmpty())
+        m_statusBarWidget->showNotice(tr("No viewer address yet: choose a cloud server first."),
+                                      StatusBarWidget::kNoticeMs);
+    return url;
+}
+
 void MainWindow::on_cmdCopyURL_clicked()
 {
+    const QString url = viewerUrlToHandOut();
+    if (url.isEmpty())
+        return;
     ui->cmdCopyURL->setIcon(QIcon(":COPY2"));
-    QGuiApplication::clipboard()->setText(viewerUrl());
+    QGuiApplication::clipboard()->setText(url);
     QTimer::singleShot(kCopiedIconMs, ui->cmdCopyURL,
                        [button = ui->cmdCopyURL] { button->setIcon(QIcon(":COPY")); });
 }
@@ -450,8 +469,11 @@ void MainWindow::requestPublicServers()
 void MainWindow::onPublicServersReply(QNetworkReply *reply)
 {
     reply->deleteLater();
-    // Status and errors need no check: a failed request has no array in its body.
+    // A failed request has no array in its body; the error only goes to the log.
+    if (reply->error() != QNetworkReply::NoError)
+        qWarning() << "public servers list unavailable:" << reply->errorString();
     m_publicServers.append(CloudServerList::parseServerList(reply->readAll()));
+    m_publicListAnswered = true;
     fillCloudServers(true);
 }
 
@@ -463,11 +485,11 @@ void MainWindow::fillCloudServers(bool keepChoice)
                                  : ui->cmbCloudServer->currentText();
     m_serversReady = false;
     ui->cmbCloudServer->clear();
-    ui->cmbCloudServer->addItems(CloudServerList::serverItems(*m_settings, m_publicServers));
+    ui->cmbCloudServer->addItems(
+        CloudServerList::serverItems(*m_settings, m_publicServers, m_publicListAnswered));
     ui->cmbCloudServer->addItem(CloudServerList::kAddCustomItem,
                                 QString(CloudServerList::kAddCustomData));
-    if (!previous.isEmpty() && previous != CloudServerList::kLoadingItem &&
-        ui->cmbCloudServer->findText(previous) >= 0)
+    if (CloudServerList::isServer(previous) && ui->cmbCloudServer->findText(previous) >= 0)
         ui->cmbCloudServer->setCurrentText(previous);
     m_serversReady = true;
 }
@@ -593,7 +615,9 @@ void MainWindow::onRandomWinnerTriggered()
 
 void MainWindow::on_ZoomQR()
 {
-    m_zoomQR->showQR(viewerUrl());
+    const QString url = viewerUrlToHandOut();
+    if (!url.isEmpty())
+        m_zoomQR->showQR(url);
 }
 
 void MainWindow::onSquizTriggered()

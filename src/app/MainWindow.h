@@ -59,7 +59,7 @@ public:
     bool cloudMode() const { return m_cloudMode; }
 
     // The address viewers open (local: this machine's address and port; cloud: the server with
-    // this studio's room).
+    // this studio's room). Empty in cloud mode while no server is chosen (a placeholder item).
     QString viewerUrl();
     // Where the questions and vote pages are served, without a trailing slash.
     QString apiBaseUrl();
@@ -116,6 +116,9 @@ private:
     void fillCloudServers(bool keepChoice);
     void setCloudMode(bool on);
     void updateLinks();
+    // The viewer address, or empty after telling the presenter in the status bar that there is
+    // none to hand out yet.
+    QString viewerUrlToHandOut();
     CaptureSources::Choice currentChoice() const;
     void applySources();
     void showAreaSelector();
@@ -153,5 +156,7 @@ private:
     bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
+    // The public server list's request has finished, whether it brought servers or not.
+    bool m_publicListAnswered = false;
     SessionStats m_stats;
 };

@@ -128,6 +128,7 @@ private slots:
     void statisticsLabels();
     void addressLabelsFollowPort();
     void cloudModeAddress();
+    void unavailablePublicListGivesNoAddress();
     void publicServerList_data();
     void publicServerList();
     void customServerDialog_data();
@@ -426,13 +427,38 @@ void TestMainWindow::cloudModeAddress()
     const QString url = window.viewerUrl();
     QCOMPARE(url, "http://relay.example.com:8089?room=" + window.roomId());
     QCOMPARE(url.size(), 7 + int(qstrlen("relay.example.com:8089")) + 6 + 68);
-    QCOMPARE(child<QLabel>(window, "lblURL")->text(),
-             LinkLabel::linkHtml(url, url.left(30) + "..."));
+    // Cut after at most 30 characters, and further if the label's width needs it, never
+    // through a character, always with "..." after it.
+    QLabel *link = child<QLabel>(window, "lblURL");
+    const QString shown = LinkLabel::fittedText(link, url.left(30) + "...");
+    QCOMPARE(link->text(), LinkLabel::linkHtml(url, shown));
+    QVERIFY(shown.endsWith("...") && url.startsWith(shown.chopped(3)));
+    QVERIFY(shown.size() > 20);
+    QVERIFY(link->fontMetrics().horizontalAdvance(shown) <= link->maximumWidth());
     // Before the first cloud start the API server has no port yet.
     QCOMPARE(window.apiBaseUrl(),
              "http://" + child<QComboBox>(window, "cmbNetwork")->currentText() + ":0");
     QTest::mouseClick(cloud, Qt::LeftButton);
     QVERIFY(!window.cloudMode());
+}
+
+void TestMainWindow::unavailablePublicListGivesNoAddress()
+{
+    // The home's list address is a loopback port where nothing listens.
+    MainWindow window;
+    window.show();
+    QComboBox *servers = child<QComboBox>(window, "cmbCloudServer");
+    QTRY_COMPARE(servers->itemText(0), QString(CloudServerList::kUnavailableItem));
+    QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
+    QCOMPARE(window.viewerUrl(), QString());
+    QVERIFY(!child<QLabel>(window, "lblURL")->text().contains("href"));
+
+    QGuiApplication::clipboard()->setText("before");
+    QTest::mouseClick(child<QPushButton>(window, "cmdCopyURL"), Qt::LeftButton);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
+    QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
+    QVERIFY(!window.zoomQRWindow()->isVisible());
+    QVERIFY(window.findChild<StatusBarWidget *>()->message().contains("choose a cloud server"));
 }
 
 void TestMainWindow::publicServerList_data()
