@@ -27,6 +27,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -551,6 +552,7 @@ void MainWindow::startSession()
         QMessageBox::warning(nullptr, error->title, error->text);
         return;
     }
+    m_startButton->setToolTip(tr("Stop"));
     m_stats.reset();
     m_statTimer->start(SessionStats::kPeriodMs);
     m_sourceCheckTimer->start(kSourceCheckMs);
@@ -568,6 +570,7 @@ void MainWindow::stopSession()
     showSourceWarning();
     onStatTimer(true);
     m_startButton->setIcon(QIcon(":START"));
+    m_startButton->setToolTip(tr("Start"));
     setSessionControlsEnabled(true);
     updateLinks();
 }
@@ -634,7 +637,11 @@ void MainWindow::on_exportToJSON()
 
 void MainWindow::on_exportToFile()
 {
-    QuestionsExport::exportToFile(this, m_session->store());
+    const QString fileName = QuestionsExport::exportToFile(this, m_session->store());
+    if (!fileName.isEmpty())
+        m_statusBarWidget->showNotice(
+            tr("Questions saved to %1").arg(QDir::toNativeSeparators(fileName)),
+            StatusBarWidget::kNoticeMs);
 }
 
 void MainWindow::on_clearDatabaze()

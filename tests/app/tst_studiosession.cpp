@@ -196,6 +196,7 @@ void TestStudioSession::startAndStopLocalSession()
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(window.isRunning());
     QVERIFY(showsIcon(startButton(window)->icon(), ":STOP"));
+    QCOMPARE(startButton(window)->toolTip(), QString("Stop"));
     QCOMPARE(window.session()->webServer()->serverPort(), quint16(8080));
     QVERIFY(window.session()->relay()->isListening());
     QCOMPARE(window.session()->relay()->serverPort(), quint16(8081));
@@ -223,6 +224,7 @@ void TestStudioSession::startAndStopLocalSession()
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(!window.isRunning());
     QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QCOMPARE(startButton(window)->toolTip(), QString("Start"));
     QVERIFY(window.session()->streamer()->isFinished());
     QVERIFY(!window.session()->relay()->isListening());
     QCOMPARE(window.session()->webServer()->serverPort(), quint16(0));
