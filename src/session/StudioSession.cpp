@@ -6,9 +6,9 @@
 #include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
 #include "web/DBStorage.h"
+#include "web/WebDirectory.h"
 #include "web/WebServer.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QSettings>
 
@@ -59,7 +59,7 @@ std::optional<quint16> StudioSession::relayPort(int httpPort)
 
 QString StudioSession::webDir()
 {
-    const QString dir = QCoreApplication::applicationDirPath() + "//WEB";
+    const QString dir = WebDirectory::locate();
     qDebug() << "getWEBDir: " << dir;
     return dir;
 }
