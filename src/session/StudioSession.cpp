@@ -156,6 +156,19 @@ WSServer::Statistics StudioSession::statistics() const
     return m_cloudSession ? m_cloudProxy->statistics() : m_relay->statistics();
 }
 
+QString StudioSession::sourceWarning() const
+{
+    if (!m_running)
+        return QString();
+    const MFSourceTrouble trouble = m_streamer->sourceTrouble();
+    QStringList parts;
+    if (!trouble.video.isEmpty())
+        parts.append(tr("Video source not working (%1)").arg(trouble.video));
+    if (!trouble.audio.isEmpty())
+        parts.append(tr("Audio source not working (%1)").arg(trouble.audio));
+    return parts.join("; ");
+}
+
 void StudioSession::applySources(const CaptureSources::Choice &choice)
 {
     if (m_running)

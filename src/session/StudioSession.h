@@ -83,6 +83,9 @@ public:
     // The active relay's counters (they start from 0 at each Start); in a cloud session the
     // total and the viewers are the server's.
     WSServer::Statistics statistics() const;
+    // What the chosen video and audio sources fail at, in words for the presenter; empty while
+    // they deliver, and while idle.
+    QString sourceWarning() const;
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
 
