@@ -62,6 +62,10 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
     m_reconnectTimer.stop();
     serverUrl = cloudAddress(server, roomId);
     qDebug() << "CONNECT TO CLOUD: " << serverUrl;
+    if (!QUrl(serverUrl).isValid()) {
+        qDebug() << " initial ws connect to server error: not an address";
+        return false;
+    }
 
     // The window keeps drawing and answering while the server is reached.
     QEventLoop wait;

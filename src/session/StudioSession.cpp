@@ -4,6 +4,7 @@
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "relay/CLOUDProxy.h"
+#include "session/CloudServerList.h"
 #include "session/RoomIdentifier.h"
 #include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
@@ -117,6 +118,11 @@ StudioSession::startLocalServers(const SessionRequest &request)
 
 std::optional<StudioSession::StartError> StudioSession::startCloud(const SessionRequest &request)
 {
+    if (!CloudServerList::isServer(request.cloudServer)) {
+        return StartError{tr("Connection error"),
+                          tr("Choose a cloud server first, or add one with \"%1\".")
+                              .arg(CloudServerList::kAddCustomItem)};
+    }
     if (!m_cloudProxy->connectToCloud(request.cloudServer, RoomIdentifier::roomId(*m_settings)))
         return StartError{tr("Connection error"), tr("Can't connect to selected server")};
     // Every interface: the questions and vote pages are opened from the chosen one.

@@ -4,6 +4,7 @@
 #include "capture/FakeMFFactory.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
+#include "session/CloudServerList.h"
 #include "session/StudioSession.h"
 #include "session/ViewerAddress.h"
 #include "support/CloudService.h"
@@ -274,6 +275,10 @@ void TestSession::refusedCloudServerStartsNothing()
     QVERIFY(error);
     QCOMPARE(error->title, QString("Connection error"));
     QCOMPARE(error->text, QString("Can't connect to selected server"));
+    cloud.cloudServer = CloudServerList::kLoadingItem;
+    const auto placeholder = m_session->start(cloud, SessionChoices{});
+    QVERIFY(placeholder);
+    QVERIFY2(placeholder->text.contains("Choose a cloud server"), qPrintable(placeholder->text));
     QVERIFY(!m_session->isRunning());
     QCOMPARE(m_session->apiServer()->serverPort(), quint16(0));
     QVERIFY(!m_session->cloudProxy()->ingestServer.isListening());
