@@ -11,6 +11,7 @@
 #include "capture/NDISource.h"
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
+#include "relay/CLOUDProxy.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
@@ -131,6 +132,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
             &WSServer::onRandomGameTick);
     connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
             &WSServer::onRandomGameFinish);
+    CLOUDProxy *cloud = m_session->cloudProxy();
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, cloud, &CLOUDProxy::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, cloud, &CLOUDProxy::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, cloud, &CLOUDProxy::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, cloud,
+            &CLOUDProxy::onRandomGameFinish);
+    connect(cloud, &CLOUDProxy::reconnectFailed, this, &MainWindow::onReconnectFailed);
 
     onStatTimer(true);
 
@@ -521,7 +529,8 @@ void MainWindow::onReconnectFailed()
 {
     QMessageBox::warning(nullptr, tr("Connection Error"), tr("Connection was broken"),
                          QMessageBox::Ok);
-    on_cmdStart_clicked();
+    // Only a running cloud session reconnects; a stopped one must not be started by this.
+    stopSession();
 }
 
 void MainWindow::startSession()
@@ -535,6 +544,7 @@ void MainWindow::startSession()
     request.frameSize = ui->cmbFrames->currentData().toSize();
     request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
     request.cloudMode = m_cloudMode;
+    request.cloudServer = ui->cmbCloudServer->currentText();
 
     SessionChoices choices;
     choices.videoIndex = ui->cmbVideoSources->currentIndex();

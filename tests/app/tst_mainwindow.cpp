@@ -1,5 +1,6 @@
 #include "StudioTestHome.h"
 #include "WindowProbe.h"
+#include "support/CloudService.h"
 #include "support/ModalHandler.h"
 
 #include "app/AppStyle.h"
@@ -11,6 +12,7 @@
 #include "audience/gui/VoteDlg.h"
 #include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
+#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
 #include "session/CloudServerList.h"
@@ -144,7 +146,8 @@ private slots:
     void jsonViewOpensQuestionsList();
     void exportToFileTellsWhereItSaved();
     void clearQuestionsAfterYes();
-    void cloudStartSaysNotAvailable();
+    void cloudStartToRefusingServerStaysIdle();
+    void brokenCloudConnectionStopsTheSession();
     void statusBarShowsVersionAndHelp();
 
 private:
@@ -709,19 +712,54 @@ void TestMainWindow::clearQuestionsAfterYes()
     QCOMPARE(window.session()->store()->selectQuestions().size(), 0);
 }
 
-void TestMainWindow::cloudStartSaysNotAvailable()
+void TestMainWindow::cloudStartToRefusingServerStaysIdle()
 {
-    MainWindow window;
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    m_home->set("SERVER_1", QString("127.0.0.1:%1").arg(closed.serverPort()));
+    closed.close();
+    MainWindow window(fakeDevices());
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
-    closeNextMessageBox(&title);
+    QString text;
+    closeNextMessageBox(&title, &text);
     QTest::mouseClick(startButton(window), Qt::LeftButton);
-    QCOMPARE(title, QString("Cloud mode"));
+    QCOMPARE(title, QString("Connection error"));
+    QCOMPARE(text, QString("Can't connect to selected server"));
     QVERIFY(!window.isRunning());
     QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
     QVERIFY(child<QCheckBox>(window, "chkCloud")->isEnabled());
     QVERIFY(!window.session()->streamer()->isStreaming());
+    QCOMPARE(window.session()->apiServer()->serverPort(), quint16(0));
     QVERIFY(!m_home->value("USE_CLOUD").isValid());
+    QVERIFY(!m_home->value("CLOUD_SERVER").isValid());
+}
+
+void TestMainWindow::brokenCloudConnectionStopsTheSession()
+{
+    CloudService service;
+    m_home->set("SERVER_1", service.server());
+    MainWindow window(fakeDevices());
+    QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
+    QVERIFY(window.isRunning());
+    const quint16 apiPort = window.session()->apiServer()->serverPort();
+    QVERIFY(apiPort != 0);
+    const QString questions = child<QLabel>(window, "lblQuestionsLink")->text();
+    QVERIFY2(questions.contains(QString(":%1/feedback_list.html").arg(apiPort)),
+             qPrintable(questions));
+    QCOMPARE(m_home->value("CLOUD_SERVER").toString(), service.server());
+
+    QString title;
+    QString text;
+    closeNextMessageBox(&title, &text);
+    service.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isRunning(), 8000);
+    QCOMPARE(title, QString("Connection Error"));
+    QCOMPARE(text, QString("Connection was broken"));
+    QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QCOMPARE(window.session()->apiServer()->serverPort(), quint16(0));
+    QVERIFY(!window.session()->cloudProxy()->ingestServer.isListening());
 }
 
 void TestMainWindow::statusBarShowsVersionAndHelp()
