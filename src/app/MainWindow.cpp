@@ -12,6 +12,7 @@
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
 #include "quiz/gui/QuizPlayWindow.h"
+#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
@@ -29,6 +30,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -52,6 +54,7 @@ namespace {
 
 constexpr int kCopiedIconMs = 200;
 constexpr int kShortcutItems = 9;
+constexpr int kSourceCheckMs = 500;
 
 QToolButton *toolButton(QWidget *parent, const char *icon)
 {
@@ -92,10 +95,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 
     ui->setupUi(this);
     setWindowTitle("Lumacast PRO");
-    statusBar()->addPermanentWidget(new StatusBarWidget(QString(), this), 1);
+    m_statusBarWidget = new StatusBarWidget(QString(), this);
+    statusBar()->addPermanentWidget(m_statusBarWidget, 1);
     buildToolBar();
 
     connect(m_statTimer.get(), &QTimer::timeout, this, qOverload<>(&MainWindow::onStatTimer));
+    m_sourceCheckTimer = new QTimer(this);
+    connect(m_sourceCheckTimer, &QTimer::timeout, this, &MainWindow::showSourceWarning);
 
     m_interfaces = ViewerAddress::enumerateInterfaces();
     if (m_interfaces.isEmpty())
@@ -128,6 +134,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
             &WSServer::onRandomGameTick);
     connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
             &WSServer::onRandomGameFinish);
+    CLOUDProxy *cloud = m_session->cloudProxy();
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, cloud, &CLOUDProxy::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, cloud, &CLOUDProxy::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, cloud, &CLOUDProxy::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, cloud,
+            &CLOUDProxy::onRandomGameFinish);
+    connect(cloud, &CLOUDProxy::reconnectFailed, this, &MainWindow::onReconnectFailed);
 
     onStatTimer(true);
 
@@ -230,7 +243,7 @@ void MainWindow::on_cmdQActions_clicked()
     m_questionsMenu->exec(ui->cmdQActions->mapToGlobal(QPoint(20, 20)));
 }
 
-void MainWindow::fillVideoSources()
+QVector<CaptureSources::Item> MainWindow::fillVideoSources()
 {
     QStringList devices;
     m_session->streamer()->enumerateDevices("VIDEO", devices);
@@ -263,6 +276,7 @@ void MainWindow::fillVideoSources()
     connect(next, &QShortcut::activated, combo,
             [combo] { combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count()); });
     m_sourceShortcuts.push_back(next);
+    return items;
 }
 
 void MainWindow::fillAudioSources()
@@ -306,13 +320,19 @@ void MainWindow::restoreIndices()
 
 void MainWindow::on_cmdRefresh_clicked()
 {
-    fillVideoSources();
+    const CaptureSources::Item chosen = currentItem(ui->cmbVideoSources);
+    const QVector<CaptureSources::Item> items = fillVideoSources();
+    ui->cmbVideoSources->setCurrentIndex(CaptureSources::indexAfterRefill(items, chosen));
 }
 
 void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
 {
+    // The list's own selection while it is cleared and filled is no choice of the presenter's:
+    // a live stream keeps its source until the fill is over.
+    if (m_fillingVideoSources)
+        return;
     const bool screenArea = screenAreaChosen();
-    if (screenArea && !m_fillingVideoSources)
+    if (screenArea)
         showAreaSelector();
     const CaptureSources::Choice choice = currentChoice();
     m_session->applySources(choice);
@@ -391,9 +411,12 @@ QString MainWindow::roomId()
 
 QString MainWindow::viewerUrl()
 {
-    if (m_cloudMode)
-        return ViewerAddress::viewerUrl(true, QString(), 0, ui->cmbCloudServer->currentText(),
-                                        roomId());
+    if (m_cloudMode) {
+        const QString server = ui->cmbCloudServer->currentText();
+        if (!CloudServerList::isServer(server))
+            return QString();
+        return ViewerAddress::viewerUrl(true, QString(), 0, server, roomId());
+    }
     return ViewerAddress::viewerUrl(false, m_ip, m_port, QString(), QString());
 }
 
@@ -411,7 +434,11 @@ QString MainWindow::getWEBDir()
 void MainWindow::updateLinks()
 {
     const QString url = viewerUrl();
-    LinkLabel::showLink(ui->lblURL, url, ViewerAddress::shownText(url));
+    if (url.isEmpty())
+        ui->lblURL->setText(tr("no server chosen"));
+    else
+        LinkLabel::showLink(ui->lblURL, url,
+                            LinkLabel::fittedText(ui->lblURL, ViewerAddress::shownText(url)));
     const QString qlink = apiBaseUrl() + "/feedback_list.html";
     qDebug() << "QLINK:" << qlink;
     LinkLabel::showLink(ui->lblQuestionsLink, qlink, tr("See Questions"));
@@ -426,10 +453,22 @@ void MainWindow::setCloudMode(bool on)
     updateLinks();
 }
 
+QString MainWindow::viewerUrlToHandOut()
+{
+    const QString url = viewerUrl();
+    if (url.isEmpty())
+        m_statusBarWidget->showNotice(tr("No viewer address yet: choose a cloud server first."),
+                                      StatusBarWidget::kNoticeMs);
+    return url;
+}
+
 void MainWindow::on_cmdCopyURL_clicked()
 {
+    const QString url = viewerUrlToHandOut();
+    if (url.isEmpty())
+        return;
     ui->cmdCopyURL->setIcon(QIcon(":COPY2"));
-    QGuiApplication::clipboard()->setText(viewerUrl());
+    QGuiApplication::clipboard()->setText(url);
     QTimer::singleShot(kCopiedIconMs, ui->cmdCopyURL,
                        [button = ui->cmdCopyURL] { button->setIcon(QIcon(":COPY")); });
 }
@@ -445,8 +484,11 @@ void MainWindow::requestPublicServers()
 void MainWindow::onPublicServersReply(QNetworkReply *reply)
 {
     reply->deleteLater();
-    // Status and errors need no check: a failed request has no array in its body.
+    // A failed request has no array in its body; the error only goes to the log.
+    if (reply->error() != QNetworkReply::NoError)
+        qWarning() << "public servers list unavailable:" << reply->errorString();
     m_publicServers.append(CloudServerList::parseServerList(reply->readAll()));
+    m_publicListAnswered = true;
     fillCloudServers(true);
 }
 
@@ -458,11 +500,11 @@ void MainWindow::fillCloudServers(bool keepChoice)
                                  : ui->cmbCloudServer->currentText();
     m_serversReady = false;
     ui->cmbCloudServer->clear();
-    ui->cmbCloudServer->addItems(CloudServerList::serverItems(*m_settings, m_publicServers));
+    ui->cmbCloudServer->addItems(
+        CloudServerList::serverItems(*m_settings, m_publicServers, m_publicListAnswered));
     ui->cmbCloudServer->addItem(CloudServerList::kAddCustomItem,
                                 QString(CloudServerList::kAddCustomData));
-    if (!previous.isEmpty() && previous != CloudServerList::kLoadingItem &&
-        ui->cmbCloudServer->findText(previous) >= 0)
+    if (CloudServerList::isServer(previous) && ui->cmbCloudServer->findText(previous) >= 0)
         ui->cmbCloudServer->setCurrentText(previous);
     m_serversReady = true;
 }
@@ -493,7 +535,8 @@ void MainWindow::onReconnectFailed()
 {
     QMessageBox::warning(nullptr, tr("Connection Error"), tr("Connection was broken"),
                          QMessageBox::Ok);
-    on_cmdStart_clicked();
+    // Only a running cloud session reconnects; a stopped one must not be started by this.
+    stopSession();
 }
 
 void MainWindow::startSession()
@@ -507,6 +550,7 @@ void MainWindow::startSession()
     request.frameSize = ui->cmbFrames->currentData().toSize();
     request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
     request.cloudMode = m_cloudMode;
+    request.cloudServer = ui->cmbCloudServer->currentText();
 
     SessionChoices choices;
     choices.videoIndex = ui->cmbVideoSources->currentIndex();
@@ -524,8 +568,10 @@ void MainWindow::startSession()
         QMessageBox::warning(nullptr, error->title, error->text);
         return;
     }
+    m_startButton->setToolTip(tr("Stop"));
     m_stats.reset();
     m_statTimer->start(SessionStats::kPeriodMs);
+    m_sourceCheckTimer->start(kSourceCheckMs);
     setSessionControlsEnabled(false);
     updateLinks();
 }
@@ -535,9 +581,12 @@ void MainWindow::stopSession()
     if (!isRunning())
         return;
     m_statTimer->stop();
+    m_sourceCheckTimer->stop();
     m_session->stop();
+    showSourceWarning();
     onStatTimer(true);
     m_startButton->setIcon(QIcon(":START"));
+    m_startButton->setToolTip(tr("Start"));
     setSessionControlsEnabled(true);
     updateLinks();
 }
@@ -549,6 +598,11 @@ void MainWindow::setSessionControlsEnabled(bool enabled)
           static_cast<QWidget *>(ui->cmbFrames), static_cast<QWidget *>(ui->cmbBitrate),
           static_cast<QWidget *>(ui->chkCloud)})
         control->setEnabled(enabled);
+}
+
+void MainWindow::showSourceWarning()
+{
+    m_statusBarWidget->setWarning(m_session->sourceWarning());
 }
 
 void MainWindow::onStatTimer()
@@ -580,7 +634,9 @@ void MainWindow::onRandomWinnerTriggered()
 
 void MainWindow::on_ZoomQR()
 {
-    m_zoomQR->showQR(viewerUrl());
+    const QString url = viewerUrlToHandOut();
+    if (!url.isEmpty())
+        m_zoomQR->showQR(url);
 }
 
 void MainWindow::onSquizTriggered()
@@ -604,9 +660,13 @@ void MainWindow::playQuiz(const QuizInfo &quiz)
     m_quizPlay = new QuizPlayWindow(quiz, m_settings.get());
     connect(m_quizPlay, &QuizPlayWindow::started, this, [this](QuizSession *quizSession) {
         quizSession->showOn(m_session->quizBoard());
+        // Like votes and games, through both relays; only the one whose session runs has viewers.
         WSServer *relay = m_session->relay();
         connect(quizSession, &QuizSession::command, relay, &WSServer::sendCommand);
         connect(relay, &WSServer::viewerCommand, quizSession, &QuizSession::onViewerMessage);
+        CLOUDProxy *cloud = m_session->cloudProxy();
+        connect(quizSession, &QuizSession::command, cloud, &CLOUDProxy::sendCommand);
+        connect(cloud, &CLOUDProxy::viewerCommand, quizSession, &QuizSession::onViewerMessage);
     });
     m_quizPlay->show();
     m_quizPlay->raise();
@@ -619,7 +679,11 @@ void MainWindow::on_exportToJSON()
 
 void MainWindow::on_exportToFile()
 {
-    QuestionsExport::exportToFile(this, m_session->store());
+    const QString fileName = QuestionsExport::exportToFile(this, m_session->store());
+    if (!fileName.isEmpty())
+        m_statusBarWidget->showNotice(
+            tr("Questions saved to %1").arg(QDir::toNativeSeparators(fileName)),
+            StatusBarWidget::kNoticeMs);
 }
 
 void MainWindow::on_clearDatabaze()

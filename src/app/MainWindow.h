@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 #include <vector>
@@ -20,6 +21,7 @@ class QToolButton;
 class ISquiz;
 class QuizPlayWindow;
 struct QuizInfo;
+class StatusBarWidget;
 class RandomGame;
 class StudioSession;
 class VoteDlg;
@@ -28,7 +30,8 @@ class ZoomQRW;
 
 namespace CaptureSources {
 struct Choice;
-}
+struct Item;
+} // namespace CaptureSources
 
 namespace Ui {
 class MainWindow;
@@ -64,7 +67,7 @@ public:
     bool cloudMode() const { return m_cloudMode; }
 
     // The address viewers open (local: this machine's address and port; cloud: the server with
-    // this studio's room).
+    // this studio's room). Empty in cloud mode while no server is chosen (a placeholder item).
     QString viewerUrl();
     // Where the questions and vote pages are served, without a trailing slash.
     QString apiBaseUrl();
@@ -109,7 +112,8 @@ private slots:
 private:
     void buildToolBar();
     void buildQuestionsMenu();
-    void fillVideoSources();
+    // Returns the items as filled, before their texts were padded.
+    QVector<CaptureSources::Item> fillVideoSources();
     void fillAudioSources();
     void fillPresets();
     void restoreIndices();
@@ -120,6 +124,9 @@ private:
     void fillCloudServers(bool keepChoice);
     void setCloudMode(bool on);
     void updateLinks();
+    // The viewer address, or empty after telling the presenter in the status bar that there is
+    // none to hand out yet.
+    QString viewerUrlToHandOut();
     CaptureSources::Choice currentChoice() const;
     void applySources();
     void showAreaSelector();
@@ -127,6 +134,7 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
+    void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
@@ -147,6 +155,9 @@ private:
     QPointer<QuizPlayWindow> m_quizPlay;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
+    StatusBarWidget *m_statusBarWidget = nullptr;
+    // While streaming: how often the status bar looks whether the sources still deliver.
+    QTimer *m_sourceCheckTimer = nullptr;
     QMenu *m_questionsMenu = nullptr;
     // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
     std::vector<QShortcut *> m_sourceShortcuts;
@@ -154,5 +165,7 @@ private:
     bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
+    // The public server list's request has finished, whether it brought servers or not.
+    bool m_publicListAnswered = false;
     SessionStats m_stats;
 };

@@ -50,4 +50,13 @@ Answer answer(const QJsonObject &message)
                   message.value("nickname").toString()};
 }
 
+QString forwardedAnswer(const QString &viewer, const Answer &answer)
+{
+    return serialise({{"command", "quiz_answer"},
+                      {"viewer", viewer},
+                      {"number", answer.number},
+                      {"option", answer.option},
+                      {"nickname", answer.nickname}});
+}
+
 } // namespace QuizMessages

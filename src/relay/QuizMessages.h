@@ -15,7 +15,9 @@
 //   "quiz_question_end" "number", "right" (the right option's number, from 1), "counts"
 //   "quiz_leaderboard"  "final", "leaders": [{"nickname", "score"}], best first
 // From viewers:
-//   "quiz_answer"       "number", "option" (JSON numbers, from 1), "nickname" (may be empty)
+//   "quiz_answer"       "number", "option" (JSON numbers, from 1), "nickname" (may be empty);
+//                       passed on by the cloud relay to the presenter with "viewer" added, the
+//                       relay's key for the viewer (stable per address and room, not the address)
 namespace QuizMessages {
 
 // A leaderboard message names at most this many players: it goes to every viewer.
@@ -32,5 +34,6 @@ struct Answer
     QString nickname;
 };
 Answer answer(const QJsonObject &message);
+QString forwardedAnswer(const QString &viewer, const Answer &answer);
 
 } // namespace QuizMessages

@@ -1,5 +1,8 @@
 #include "relay/VideoFanOut.h"
 
+#include <QDebug>
+#include <QWebSocket>
+
 #include <cerrno>
 #include <sys/socket.h>
 
@@ -22,6 +25,26 @@ qint64 VideoFanOut::send(QWebSocket *viewer, const QByteArray &frame)
     if (backlog == kBroken)
         return kBroken;
     return qMax<qint64>(0, backlog - found->headStart);
+}
+
+VideoFanOut::Broadcast VideoFanOut::broadcast(const QList<QWebSocket *> &viewers,
+                                              const QByteArray &frame, qint64 maxBacklogBytes)
+{
+    Broadcast result;
+    for (QWebSocket *viewer : viewers) {
+        const qint64 backlog = send(viewer, frame);
+        if (backlog == kBroken) {
+            result.dropped.append(viewer); // its disconnect may not have arrived yet
+            continue;
+        }
+        ++result.delivered;
+        if (backlog > maxBacklogBytes) {
+            qWarning() << "closing slow viewer" << viewer->peerAddress().toString() << "with"
+                       << backlog << "bytes unsent";
+            result.dropped.append(viewer);
+        }
+    }
+    return result;
 }
 
 bool VideoFanOut::sendHeadStart(QWebSocket *viewer, const QByteArray &frame)

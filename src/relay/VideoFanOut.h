@@ -26,6 +26,16 @@ public:
     // the connection is gone.
     qint64 send(QWebSocket *viewer, const QByteArray &frame);
 
+    struct Broadcast
+    {
+        int delivered = 0;           // viewers that took the frame
+        QList<QWebSocket *> dropped; // gone underneath, or slower than allowed (logged)
+    };
+    // Writes one ready-made frame to each of `viewers`, in order. The caller drops the returned
+    // viewers: those whose connection is gone and those whose backlog passed `maxBacklogBytes`.
+    Broadcast broadcast(const QList<QWebSocket *> &viewers, const QByteArray &frame,
+                        qint64 maxBacklogBytes);
+
     // Writes what a joining viewer needs before the live chunks. Until the viewer
     // has taken it, its size is not counted as backlog: a late joiner's burst is
     // not a sign of a slow viewer. False when the connection is gone.

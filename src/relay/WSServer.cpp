@@ -73,12 +73,7 @@ WSServer::Statistics WSServer::statistics() const
 
 QVector<qint32> WSServer::voteResults() const
 {
-    QVector<qint32> tally(VoteState::kTallySize, 0);
-    for (const qint32 option : votes)
-        if (option >= 1 && option < VoteState::kTallySize)
-            ++tally[option];
-    tally[0] = voteRecipients;
-    return tally;
+    return VoteState::counted(votes, voteRecipients);
 }
 
 void WSServer::onConnect()
@@ -180,21 +175,11 @@ void WSServer::sendJoinCaches(QWebSocket *viewer)
 
 void WSServer::forwardIngest(const QByteArray &packets)
 {
-    const QByteArray frame = WebSocketFrame::binary(packets);
-    const QList<QWebSocket *> snapshot = videoConsumers;
-    for (QWebSocket *socket : snapshot) {
-        const qint64 backlog = m_fanOut.send(socket, frame);
-        if (backlog == VideoFanOut::kBroken) {
-            dropViewer(socket); // broken underneath; its disconnect may not have arrived yet
-            continue;
-        }
-        sentBytes += packets.size();
-        if (backlog > kMaxViewerBacklogBytes) {
-            qWarning() << "closing slow viewer" << socket->peerAddress().toString() << "with"
-                       << backlog << "bytes unsent";
-            dropViewer(socket);
-        }
-    }
+    const VideoFanOut::Broadcast sent =
+        m_fanOut.broadcast(videoConsumers, WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
+    sentBytes += qint64(packets.size()) * sent.delivered;
+    for (QWebSocket *socket : sent.dropped)
+        dropViewer(socket);
 }
 
 void WSServer::dropViewer(QWebSocket *socket)

@@ -1,5 +1,7 @@
 #include "quiz/QuizSession.h"
+#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
+#include "support/CloudService.h"
 #include "support/RawWebSocketClient.h"
 
 #include <QJsonArray>
@@ -12,6 +14,7 @@
 namespace {
 
 constexpr int kViewers = 5;
+const QString kRoom = QString(32, 'c') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000003";
 // Long enough that answers given within the test all score the same for their speed.
 constexpr int kQuestionSeconds = 600;
 
@@ -31,6 +34,10 @@ QuizInfo threeQuestions()
 
 } // namespace
 
+// A quiz played through the real local relay, and through the real lumacast-cloud, with command
+// viewers on distinct loopback addresses: everyone sees each question, nobody learns the answer
+// before it ends, and the leaderboard follows the answers.
+
 // A quiz played through the real local relay with command viewers on distinct loopback
 // addresses: everyone sees each question, nobody learns the answer before it ends, and the
 // leaderboard follows the answers.
@@ -38,29 +45,56 @@ class TestQuizSessionRelay : public QObject
 {
     Q_OBJECT
 private slots:
+    void playedQuizGivesTheExpectedLeaderboard_data();
     void playedQuizGivesTheExpectedLeaderboard();
 };
 
+void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard_data()
+{
+    QTest::addColumn<bool>("cloud");
+    QTest::newRow("local relay") << false;
+    QTest::newRow("lumacast-cloud") << true;
+}
+
 void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard()
 {
-    WSServer relay(0);
-    relay.start("127.0.0.1", 0);
-    QVERIFY(relay.isListening());
+    QFETCH(bool, cloud);
     // Viewers see the options reversed: the right one is fourth on the wire.
     QuizSession session(threeQuestions(), kQuestionSeconds,
                         [](QVector<int> &order) { std::reverse(order.begin(), order.end()); });
-    connect(&session, &QuizSession::command, &relay, &WSServer::sendCommand);
-    connect(&relay, &WSServer::viewerCommand, &session, &QuizSession::onViewerMessage);
+    WSServer relay(0);
+    std::unique_ptr<CloudService> service;
+    CLOUDProxy proxy(nullptr, 0);
+    QStringList viewerKeys;
+    quint16 port = 0;
+    QString path = "/";
+    if (cloud) {
+        service = std::make_unique<CloudService>();
+        QVERIFY(proxy.connectToCloud(service->server(), kRoom));
+        connect(&session, &QuizSession::command, &proxy, &CLOUDProxy::sendCommand);
+        connect(&proxy, &CLOUDProxy::viewerCommand, &session, &QuizSession::onViewerMessage);
+        connect(&proxy, &CLOUDProxy::viewerCommand, [&](const QString &key) { viewerKeys << key; });
+        port = service->port();
+        path = "/websocket/right/" + kRoom + "/";
+    } else {
+        relay.start("127.0.0.1", 0);
+        QVERIFY(relay.isListening());
+        connect(&session, &QuizSession::command, &relay, &WSServer::sendCommand);
+        connect(&relay, &WSServer::viewerCommand, &session, &QuizSession::onViewerMessage);
+        port = relay.serverPort();
+    }
 
     std::unique_ptr<RawWebSocketClient> viewers[kViewers];
     for (int i = 0; i < kViewers; ++i) {
         viewers[i] = std::make_unique<RawWebSocketClient>();
-        QVERIFY(viewers[i]->open(QHostAddress(QString("127.0.0.%1").arg(i + 2)), relay.serverPort(),
-                                 "/cmdchannel"));
+        QVERIFY(viewers[i]->open(QHostAddress(QString("127.0.0.%1").arg(i + 2)), port,
+                                 path + "cmdchannel"));
     }
     RawWebSocketClient video;
-    QVERIFY(video.open(QHostAddress("127.0.0.9"), relay.serverPort(), "/readvideo"));
-    QTRY_COMPARE(relay.cmdConsumers.size(), kViewers);
+    QVERIFY(video.open(QHostAddress("127.0.0.9"), port, path + "readvideo"));
+    if (!cloud)
+        QTRY_COMPARE(relay.cmdConsumers.size(), kViewers);
+    QTest::qWait(100); // every viewer of the room is registered
 
     const char *nicknames[kViewers] = {"Ann", "Bob", "Cleo", "Dan", ""};
     // Per viewer and question, the option chosen (4 is right).
@@ -111,6 +145,10 @@ void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard()
         QCOMPARE(leaders.last().toObject()["score"].toInt(), 0);
     }
     QCOMPARE(video.textMessages.size(), 0);
+    // The cloud relay tells the studio who answered by keys, never by the viewers' addresses.
+    for (const QString &key : viewerKeys)
+        QVERIFY2(!key.contains("127.0.0."), qPrintable(key));
+    QCOMPARE(QSet<QString>(viewerKeys.begin(), viewerKeys.end()).size(), cloud ? kViewers : 0);
     relay.stop();
 }
 
