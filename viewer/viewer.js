@@ -411,7 +411,9 @@
     case 'vote_stop': stopVote(); break;
     case 'random_game_tick': gameTick(message); break;
     case 'random_game_finish': gameFinish(message); break;
-    default: break;
+    default:
+      window.LumacastQuiz.handle(message, function (text) { return commandSocket.send(text); });
+      break;
     }
   }
 

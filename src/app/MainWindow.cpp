@@ -11,7 +11,9 @@
 #include "capture/NDISource.h"
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
+#include "quiz/gui/QuizPlayWindow.h"
 #include "relay/CLOUDProxy.h"
+#include "relay/WSServer.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
@@ -167,6 +169,8 @@ MainWindow::~MainWindow()
 {
     stopSession();
     m_voteDlg.reset();
+    // A quiz still shown on the session's board goes before the session.
+    delete m_quizPlay.data();
     m_session.reset();
     m_wcapture.reset();
 }
@@ -188,6 +192,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // The studio ends with its main window; an open quiz list would keep the process alive.
     if (m_squiz)
         m_squiz->hideWindow();
+    if (m_quizPlay)
+        m_quizPlay->close();
     event->accept();
 }
 
@@ -635,9 +641,35 @@ void MainWindow::on_ZoomQR()
 
 void MainWindow::onSquizTriggered()
 {
-    if (!m_squiz)
+    if (!m_squiz) {
         m_squiz = createSquiz(*m_settings);
+        m_squiz->setPlayHandler([this](const QuizInfo &quiz) { playQuiz(quiz); });
+    }
     m_squiz->showWindow();
+}
+
+QuizPlayWindow *MainWindow::quizPlayWindow() const
+{
+    return m_quizPlay;
+}
+
+void MainWindow::playQuiz(const QuizInfo &quiz)
+{
+    if (m_quizPlay)
+        m_quizPlay->close();
+    m_quizPlay = new QuizPlayWindow(quiz, m_settings.get());
+    connect(m_quizPlay, &QuizPlayWindow::started, this, [this](QuizSession *quizSession) {
+        quizSession->showOn(m_session->quizBoard());
+        // Like votes and games, through both relays; only the one whose session runs has viewers.
+        WSServer *relay = m_session->relay();
+        connect(quizSession, &QuizSession::command, relay, &WSServer::sendCommand);
+        connect(relay, &WSServer::viewerCommand, quizSession, &QuizSession::onViewerMessage);
+        CLOUDProxy *cloud = m_session->cloudProxy();
+        connect(quizSession, &QuizSession::command, cloud, &CLOUDProxy::sendCommand);
+        connect(cloud, &CLOUDProxy::viewerCommand, quizSession, &QuizSession::onViewerMessage);
+    });
+    m_quizPlay->show();
+    m_quizPlay->raise();
 }
 
 void MainWindow::on_exportToJSON()

@@ -4,6 +4,7 @@
 #include "session/SessionStats.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <QVector>
 
@@ -18,6 +19,8 @@ class QShortcut;
 class QTimer;
 class QToolButton;
 class ISquiz;
+class QuizPlayWindow;
+struct QuizInfo;
 class StatusBarWidget;
 class RandomGame;
 class StudioSession;
@@ -54,6 +57,11 @@ public:
     VoteDlg *voteWindow() const { return m_voteDlg.get(); }
     RandomGame *randomGameWindow() const { return m_randomGame.get(); }
     ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
+    // The window of the quiz being played live, null when none is open.
+    QuizPlayWindow *quizPlayWindow() const;
+    // Opens the play window of `quiz` (closing an earlier one); once started, its messages go
+    // to the viewers of the relay and their answers come back.
+    void playQuiz(const QuizInfo &quiz);
     bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
     bool cloudMode() const { return m_cloudMode; }
@@ -144,6 +152,7 @@ private:
     std::unique_ptr<StudioSession> m_session;
     std::unique_ptr<VoteDlg> m_voteDlg;
     std::unique_ptr<ISquiz> m_squiz;
+    QPointer<QuizPlayWindow> m_quizPlay;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
     StatusBarWidget *m_statusBarWidget = nullptr;

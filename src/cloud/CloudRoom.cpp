@@ -2,9 +2,11 @@
 
 #include "audience/VoteState.h"
 #include "relay/CommandMessages.h"
+#include "relay/QuizMessages.h"
 #include "relay/WSServer.h"
 #include "relay/WebSocketFrame.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QRandomGenerator>
 #include <QTcpSocket>
@@ -13,8 +15,22 @@
 
 #include <utility>
 
+namespace {
+
+constexpr int kViewerKeySecretBytes = 16;
+
+QByteArray randomBytes(int count)
+{
+    QByteArray bytes(count, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
+    return bytes;
+}
+
+} // namespace
+
 CloudRoom::CloudRoom(const QString &id, int maxViewers, QObject *parent)
-    : QObject(parent), m_id(id), m_maxViewers(maxViewers)
+    : QObject(parent), m_id(id), m_maxViewers(maxViewers),
+      m_viewerKeySecret(randomBytes(kViewerKeySecretBytes))
 {}
 
 bool CloudRoom::setPresenter(QWebSocket *presenter)
@@ -117,7 +133,11 @@ void CloudRoom::onPresenterCommand(const QString &message)
         m_votes.clear();
         m_voteRecipients = commandViewers();
         sendToCommandViewers(message);
-    } else if (command == "vote_stop" || command == "random_game_tick") {
+    } else if (command == "vote_stop" || command == "random_game_tick" ||
+               command == "quiz_question_end" || command == "quiz_leaderboard") {
+        sendToCommandViewers(message);
+    } else if (command == "quiz_question") {
+        m_quizAnswers.clear();
         sendToCommandViewers(message);
     } else if (command == "random_game_finish_all") {
         drawWinner(object);
@@ -144,12 +164,33 @@ void CloudRoom::drawWinner(const QJsonObject &finish)
 void CloudRoom::onViewerCommand(const QString &message)
 {
     const QJsonObject object = CommandMessages::parse(message);
+    auto *viewer = qobject_cast<QWebSocket *>(sender());
+    if (viewer && CommandMessages::commandOf(object) == "quiz_answer")
+        forwardQuizAnswer(viewer->peerAddress(), object);
     if (CommandMessages::commandOf(object) != "vote_result")
         return;
-    auto *viewer = qobject_cast<QWebSocket *>(sender());
     const int option = CommandMessages::voteResultOption(object);
     if (viewer && option > 0)
         m_votes.insert(viewer->peerAddress(), option);
+}
+
+void CloudRoom::forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject &message)
+{
+    QuizMessages::Answer answer = QuizMessages::answer(message);
+    if (!m_presenter || answer.number <= 0 || answer.option <= 0)
+        return;
+    answer.nickname = answer.nickname.left(QuizPlay::kMaxNicknameLength);
+    const QString key =
+        QString::fromLatin1(QCryptographicHash::hash(m_viewerKeySecret + viewer.toString().toUtf8(),
+                                                     QCryptographicHash::Sha256)
+                                .toHex()
+                                .left(32));
+    const QString forwarded = QuizMessages::forwardedAnswer(key, answer);
+    QString &last = m_quizAnswers[viewer];
+    if (last == forwarded)
+        return;
+    last = forwarded;
+    m_presenter->sendTextMessage(forwarded);
 }
 
 void CloudRoom::sendToCommandViewers(const QString &message)

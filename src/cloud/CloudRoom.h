@@ -57,6 +57,7 @@ private:
     void sendToCommandViewers(const QString &message);
     void drawWinner(const QJsonObject &finish);
     void dropVideoViewer(QWebSocket *viewer);
+    void forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject &message);
 
     QString m_id;
     int m_maxViewers;
@@ -71,4 +72,9 @@ private:
     qint64 m_sentBytes = 0;
     qint32 m_voteRecipients = 0;
     QHash<QHostAddress, qint32> m_votes;
+    // Quiz answers: the last one passed on per viewer address, so that a viewer repeating
+    // itself costs the presenter's link nothing; and the secret that makes the keys the
+    // presenter sees for viewers unlinkable to their addresses.
+    QHash<QHostAddress, QString> m_quizAnswers;
+    QByteArray m_viewerKeySecret;
 };

@@ -271,6 +271,10 @@ void CLOUDProxy::processTextMessage(QString message)
     } else if (command == "question") {
         if (questionStore)
             questionStore->postQuestion(CommandMessages::questionPayload(object));
+    } else if (command == "quiz_answer") {
+        const QString viewer = object.value("viewer").toString();
+        if (!viewer.isEmpty())
+            emit viewerCommand(viewer, object);
     }
 }
 
@@ -292,4 +296,9 @@ void CLOUDProxy::onVoteStart(QString title, QStringList opts)
 void CLOUDProxy::onVoteStop()
 {
     socket.sendTextMessage(CommandMessages::voteStop());
+}
+
+void CLOUDProxy::sendCommand(QString message)
+{
+    socket.sendTextMessage(message);
 }

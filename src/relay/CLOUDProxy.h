@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
 #include <QTcpServer>
@@ -76,6 +77,9 @@ public:
 
 signals:
     void reconnectFailed();
+    // A room viewer's message the server passed on (a quiz answer), with the server's key for
+    // that viewer (stable per viewer address and room, never the address itself).
+    void viewerCommand(QString viewer, QJsonObject message);
 
 public slots:
     void onNewConnection();
@@ -84,6 +88,8 @@ public slots:
     void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
     void onVoteStart(QString title, QStringList opts);
     void onVoteStop();
+    // A command message built elsewhere (a quiz played live) for the room's viewers.
+    void sendCommand(QString message);
 
 private:
     void onConnected();

@@ -119,12 +119,21 @@ void WSServer::processTextMessage(QString message)
     qDebug() << "WS MESSAGE:" << message;
     const QJsonObject object = CommandMessages::parse(message);
     qDebug() << "OBJECT:" << object;
-    if (CommandMessages::commandOf(object) != "vote_result")
-        return;
     auto *socket = qobject_cast<QWebSocket *>(sender());
+    if (!socket)
+        return;
+    if (CommandMessages::commandOf(object) != "vote_result") {
+        emit viewerCommand(socket->peerAddress().toString(), object);
+        return;
+    }
     const int option = CommandMessages::voteResultOption(object);
-    if (socket && option > 0)
+    if (option > 0)
         votes.insert(socket->peerAddress(), option);
+}
+
+void WSServer::sendCommand(QString message)
+{
+    sendToCommandConsumers(message);
 }
 
 void WSServer::onNewConnection()

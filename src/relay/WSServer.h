@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
@@ -82,6 +83,12 @@ public slots:
     void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
     void onVoteStart(QString title, QStringList opts);
     void onVoteStop();
+    // A command message built elsewhere (a quiz played live) to every command viewer.
+    void sendCommand(QString message);
+
+signals:
+    // A command viewer's message other than a vote answer, with the viewer's address.
+    void viewerCommand(QString viewer, QJsonObject message);
 
 private:
     // Per ingest connection: the partial packet still to come and the join cache.

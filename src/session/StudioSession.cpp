@@ -3,6 +3,7 @@
 #include "audience/VoteState.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "quiz/QuizBoard.h"
 #include "relay/CLOUDProxy.h"
 #include "session/CloudServerList.h"
 #include "session/RoomIdentifier.h"
@@ -32,10 +33,11 @@ void SessionChoices::save(QSettings &settings) const
 StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, quint16 ingestPort)
     : m_settings(settings), m_ndi(std::make_unique<NDISource>(captureFactory)),
       m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
-      m_vote(std::make_unique<VoteState>()), m_store(std::make_unique<DBStorage>()),
-      m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get())),
+      m_vote(std::make_unique<VoteState>()), m_quizBoard(std::make_unique<QuizBoard>()),
+      m_store(std::make_unique<DBStorage>()),
+      m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get(), m_quizBoard.get())),
       m_relay(std::make_unique<WSServer>(ingestPort)),
-      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get())),
+      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get())),
       m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort))
 {
     // The relay of the session that runs (or ran last) holds the tally.

@@ -16,6 +16,7 @@ class CaptureStreamer;
 class DBStorage;
 class NDISource;
 class QSettings;
+class QuizBoard;
 class VoteState;
 class WebServer;
 
@@ -102,6 +103,8 @@ public:
     CLOUDProxy *cloudProxy() const { return m_cloudProxy.get(); }
     APIWebServer *apiServer() const { return m_apiServer.get(); }
     VoteState *vote() const { return m_vote.get(); }
+    // What the room's screen shows of a quiz played live.
+    QuizBoard *quizBoard() const { return m_quizBoard.get(); }
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
@@ -113,6 +116,7 @@ private:
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     std::unique_ptr<VoteState> m_vote;
+    std::unique_ptr<QuizBoard> m_quizBoard;
     std::unique_ptr<DBStorage> m_store;
     std::unique_ptr<WebServer> m_webServer;
     std::unique_ptr<WSServer> m_relay;

@@ -7,6 +7,7 @@
 
 class AcceptBackoff;
 class DBStorage;
+class QuizBoard;
 class QTcpServer;
 class VoteState;
 
@@ -18,7 +19,7 @@ class APIWebServer : public QObject
     Q_OBJECT
 public:
     // Neither pointer is owned; both must outlive the server.
-    APIWebServer(VoteState *vote, DBStorage *storage);
+    APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr);
     ~APIWebServer() override;
 
     // An empty address means every interface; port 0 lets the system pick a free port.

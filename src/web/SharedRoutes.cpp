@@ -1,5 +1,7 @@
 #include "web/SharedRoutes.h"
 
+#include "quiz/QuizBoard.h"
+
 #include "audience/VoteState.h"
 #include "web/DBStorage.h"
 #include "web/HttpResponse.h"
@@ -71,7 +73,8 @@ QByteArray voteResults(const QStringList &options, const QVector<qint32> &tally)
     return QJsonDocument(body).toJson();
 }
 
-QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote)
+QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote,
+                                     const QuizBoard *quiz)
 {
     return {
         {"/feedback_list.php", "listFeedback",
@@ -87,6 +90,10 @@ QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote)
         {"/vote_result_json.php", "voteJSON",
          [vote](QTcpSocket *socket, const QString &) {
              HttpResponse::sendJson(socket, voteResults(vote->options(), vote->tally()));
+         }},
+        {"/quiz_result.json", "quizJSON",
+         [quiz](QTcpSocket *socket, const QString &) {
+             HttpResponse::sendJson(socket, quiz ? quiz->json() : QuizBoard().json());
          }},
     };
 }

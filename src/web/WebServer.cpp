@@ -13,13 +13,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-WebServer::WebServer(VoteState *vote, DBStorage *storage)
-    : m_vote(vote), m_storage(storage), m_requests(routes())
+WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz)
+    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_requests(routes())
 {}
 
 QVector<HttpRoute> WebServer::routes()
 {
-    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_vote);
+    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz);
     routes.insert(0,
                   {"/feedback.php", "addFeedback", [this](QTcpSocket *socket, const QString &path) {
                        addFeedback(socket, path);

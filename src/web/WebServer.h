@@ -7,6 +7,7 @@
 
 class AcceptBackoff;
 class DBStorage;
+class QuizBoard;
 class QTcpServer;
 class QTcpSocket;
 class VoteState;
@@ -18,8 +19,8 @@ class WebServer : public QThread
 {
     Q_OBJECT
 public:
-    // Neither pointer is owned; both must outlive the server.
-    WebServer(VoteState *vote, DBStorage *storage);
+    // No pointer is owned; each must outlive the server. Without a quiz board no quiz shows.
+    WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr);
     ~WebServer() override;
 
     // Opens the listener; a failure is only logged. webDir is prefixed unchanged to request
@@ -51,5 +52,6 @@ private:
     QString m_webDir;
     VoteState *m_vote;
     DBStorage *m_storage;
+    const QuizBoard *m_quiz;
     HttpRequestHandler m_requests;
 };

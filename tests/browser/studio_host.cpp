@@ -18,6 +18,9 @@
 //   votes                              -> {"votes": the window's last tally}
 //   questions                          -> {"questions": [{"id","name","question"}]}
 //   game_tick {"clr","proc"}, game_finish {"lose","win","code"}   random draw messages
+//   quiz_play {"title", "questions":[{"title","options"}], "seconds"}   opens the quiz's play
+//   window quiz_next                          its button (start, end question, next, results)
+//   quiz_state, and the reply to quiz_next -> {"answered", "leaders":[{"nickname","score"}]}
 //   environment                        -> {"display", "pulseServer", "webDir"}: for a reference
 //                                         pipeline that captures the same screen and sound
 //   stats                              -> {"feed", "total", "clients"}: the statistics labels,
@@ -33,6 +36,7 @@
 
 #include "app/MainWindow.h"
 #include "audience/gui/VoteDlg.h"
+#include "quiz/gui/QuizPlayWindow.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/StudioSession.h"
@@ -48,6 +52,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -193,6 +198,17 @@ private:
             m_window->session()->relay()->onRandomGameFinish(lose, win, code);
             m_window->session()->cloudProxy()->onRandomGameFinish(lose, win, code);
             reply({{"sent", true}});
+        } else if (what == "quiz_play") {
+            m_window->playQuiz(
+                QuizInfo{"quiz", request["title"].toString(), request["questions"].toArray()});
+            child<QSpinBox>(m_window->quizPlayWindow(), "spbSeconds")
+                ->setValue(request["seconds"].toInt());
+            reply({{"playing", true}});
+        } else if (what == "quiz_next") {
+            child<QPushButton>(m_window->quizPlayWindow(), "btnNext")->click();
+            reply(quizState());
+        } else if (what == "quiz_state") {
+            reply(quizState());
         } else if (what == "stats") {
             reply({{"feed", child<QLabel>(m_window.get(), "lblStatFeed")->text()},
                    {"total", child<QLabel>(m_window.get(), "lblStatTotal")->text()},
@@ -208,6 +224,16 @@ private:
         } else {
             reply({{"error", "unknown request: " + what}});
         }
+    }
+
+    // {"answered": answers to the open or last question, "leaders": [{"nickname", "score"}]}
+    QJsonObject quizState() const
+    {
+        const QuizPlay &play = m_window->quizPlayWindow()->session()->play();
+        QJsonArray leaders;
+        for (const QuizPlay::Standing &standing : play.leaderboard())
+            leaders.append(QJsonObject{{"nickname", standing.nickname}, {"score", standing.score}});
+        return {{"answered", play.answeredCount()}, {"leaders", leaders}};
     }
 
     StudioTestHome m_home;

@@ -57,6 +57,7 @@ private slots:
     void narrowWindowShowsNoTiles();
     void tilesOrderedByTitle();
     void labelDropsTheTimeOfDay();
+    void playButtonPlaysItsTilesQuiz();
     void importing_data();
     void importing();
     void importingTheSameFileTwiceInOneSecond();
@@ -207,6 +208,35 @@ void TestMainQuiz::tilesOrderedByTitle()
     m_window->resize(1300, 470);
     QTRY_COMPARE(tiles().last().row, 0);
     QCOMPARE(labels(), (QStringList{"second", "fourth", "third", "first"}));
+}
+
+void TestMainQuiz::playButtonPlaysItsTilesQuiz()
+{
+    QVERIFY(m_fixture->writeQuiz("one-10-00-00.json", "One", {{"Q?", "a", "b", "c", "d"}}));
+    QVERIFY(m_fixture->writeQuiz("two-10-00-00.json", "Two"));
+    open();
+    QStringList played;
+    m_window->setPlayHandler([&](const QuizInfo &quiz) { played << quiz.title; });
+    QPushButton *play = tileButton("two", "Play");
+    QVERIFY(play);
+    play->click();
+    tileButton("one", "Play")->click();
+    QCOMPARE(played, (QStringList{"Two", "One"}));
+
+    // The editor's Play saves what was typed and plays that.
+    whenModalAppears([](QWidget *modal) {
+        auto *editor = qobject_cast<QuizEditor *>(modal);
+        QVERIFY(editor);
+        EditorProbe probe(*editor);
+        probe.type(probe.title(), "Three");
+        probe.addQuestion("q", {"a"});
+        QTest::mouseClick(probe.button("btPlay"), Qt::LeftButton);
+        if (editor->isVisible())
+            editor->done(QDialog::Rejected);
+    });
+    m_window->findChild<QAction *>("createQuiz")->trigger();
+    QCOMPARE(played, (QStringList{"Two", "One", "Three"}));
+    QCOMPARE(labels(), (QStringList{"one", "Three", "two"}));
 }
 
 void TestMainQuiz::labelDropsTheTimeOfDay()

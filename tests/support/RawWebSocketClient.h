@@ -80,6 +80,10 @@ public:
 
     QTcpSocket &socket() { return m_socket; }
 
+signals:
+    void textReceived(const QString &text);
+
+public:
     QList<QByteArray> binaryMessages;
     QStringList textMessages;
     qint64 binaryBytes = 0;
@@ -128,6 +132,7 @@ private:
             binaryBytes += m_message.size();
         } else {
             textMessages.append(QString::fromUtf8(m_message));
+            emit textReceived(textMessages.last());
         }
         m_message.clear();
     }

@@ -95,6 +95,10 @@ QWidget *MainQuiz::makeTile(const QuizInfo &quiz, int number)
     layout->addWidget(label);
 
     auto *buttons = new QHBoxLayout;
+    auto *play = new QPushButton(tr("Play"));
+    play->setObjectName("play");
+    connect(play, &QPushButton::clicked, this, &MainQuiz::playOneQuiz);
+    buttons->addWidget(play);
     auto *edit = new QPushButton(tr("Edit"));
     auto *remove = new QPushButton(tr("Delite"));
     connect(edit, &QPushButton::clicked, this, &MainQuiz::showEditor);
@@ -133,6 +137,13 @@ void MainQuiz::pruneAndRebuild()
     buildGrid();
 }
 
+void MainQuiz::playOneQuiz()
+{
+    const int position = clickedPosition();
+    if (position >= 0 && m_play)
+        m_play(m_quizzes.at(position));
+}
+
 void MainQuiz::showEditor()
 {
     const bool creating = sender() == ui->createQuiz;
@@ -147,11 +158,14 @@ void MainQuiz::showEditor()
     QuizInfo result = editor.result();
     if (result.title.isEmpty())
         return;
+    const QuizInfo saved = result;
     if (creating)
         m_quizzes.append(std::move(result));
     else
         m_quizzes.replace(position, std::move(result));
     pruneAndRebuild();
+    if (editor.playRequested() && m_play)
+        m_play(saved);
 }
 
 void MainQuiz::deleteOneQuiz()

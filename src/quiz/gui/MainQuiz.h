@@ -31,6 +31,7 @@ public:
 
     void showWindow() override;
     void hideWindow() override;
+    void setPlayHandler(PlayHandler play) override { m_play = std::move(play); }
 
     // The listed quizzes, in the order of their tiles after the last grid build.
     const QuizCatalog &quizzes() const { return m_quizzes; }
@@ -40,6 +41,8 @@ public slots:
     void deleteOneQuiz();
     // "Create Quiz", or an "Edit" button: runs the quiz editor and lists what it saved.
     void showEditor();
+    // A "Play" button: plays its tile's quiz live with the audience.
+    void playOneQuiz();
     // Copies a JSON file the presenter picks into the quiz folder and lists it.
     void on_exportFile_triggered();
 
@@ -62,4 +65,5 @@ private:
     QuizCatalog m_quizzes;
     int m_count = 0;
     QGridLayout *m_grid = nullptr;
+    PlayHandler m_play;
 };

@@ -37,6 +37,7 @@ QuizEditor::QuizEditor(QString folder, QuizFile::TimeOfDaySource timeOfDay, QWid
 
     connect(ui->btAdd, &QPushButton::clicked, this, &QuizEditor::addOneQuestion);
     connect(ui->btSave, &QPushButton::clicked, this, &QuizEditor::saveQuize);
+    connect(ui->btPlay, &QPushButton::clicked, this, &QuizEditor::playQuiz);
     connect(ui->btDel, &QPushButton::clicked, this, &QuizEditor::deleteQuestions);
     connect(ui->scrollAreaQuizeEd->verticalScrollBar(), &QScrollBar::rangeChanged, this,
             &QuizEditor::changeSlider);
@@ -192,6 +193,16 @@ void QuizEditor::saveQuize()
     }
     writeQuiz();
     ui->btSave->setEnabled(!m_saved);
+}
+
+void QuizEditor::playQuiz()
+{
+    if (!m_saved)
+        saveQuize();
+    if (!m_saved || result().title.isEmpty())
+        return;
+    m_playRequested = true;
+    accept();
 }
 
 void QuizEditor::writeQuiz()

@@ -35,11 +35,15 @@ public:
     // The quiz as its file holds it now: as loaded, or as saved last in this editor (edits
     // that were not saved are not in it). An empty title when there is no such file.
     QuizInfo result() const;
+    // Whether the editor was closed with "Play": its saved quiz is to be played live.
+    bool playRequested() const { return m_playRequested; }
 
 public slots:
     void addOneQuestion();
     // Ctrl+S and "Save": saves under the title in the title field.
     void saveQuize();
+    // "Play": saves unsaved changes, then closes with the quiz to be played.
+    void playQuiz();
     // A question's selection box changed: marks its frame and counts the selection.
     void changeCheckBox();
     // Any edit of the title or a question.
@@ -74,6 +78,7 @@ private:
     QuizFile::TimeOfDaySource m_timeOfDay;
     bool m_editing = false;
     bool m_saved = true;
+    bool m_playRequested = false;
     // Numbers the selection boxes; never reused within one editor.
     int m_counter = 0;
     QVBoxLayout *m_questionsLayout = nullptr;

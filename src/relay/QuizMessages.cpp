@@ -1,0 +1,62 @@
+#include "relay/QuizMessages.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace QuizMessages {
+
+namespace {
+
+QString serialise(const QJsonObject &message)
+{
+    return QString::fromUtf8(QJsonDocument(message).toJson());
+}
+
+} // namespace
+
+QString question(const QuizPlay::AskedQuestion &question, qint64 timeLeftMs)
+{
+    return serialise({{"command", "quiz_question"},
+                      {"number", question.number},
+                      {"count", question.count},
+                      {"title", question.title},
+                      {"options", QJsonArray::fromStringList(question.options)},
+                      {"time_left_ms", timeLeftMs}});
+}
+
+QString questionEnd(int number, int right, const QVector<int> &counts)
+{
+    QJsonArray countArray;
+    for (const int count : counts)
+        countArray.append(count);
+    return serialise({{"command", "quiz_question_end"},
+                      {"number", number},
+                      {"right", right},
+                      {"counts", countArray}});
+}
+
+QString leaderboard(const QVector<QuizPlay::Standing> &standings, bool final)
+{
+    QJsonArray leaders;
+    for (int i = 0; i < standings.size() && i < kLeaderboardSize; ++i)
+        leaders.append(
+            QJsonObject{{"nickname", standings[i].nickname}, {"score", standings[i].score}});
+    return serialise({{"command", "quiz_leaderboard"}, {"final", final}, {"leaders", leaders}});
+}
+
+Answer answer(const QJsonObject &message)
+{
+    return Answer{message.value("number").toInt(0), message.value("option").toInt(0),
+                  message.value("nickname").toString()};
+}
+
+QString forwardedAnswer(const QString &viewer, const Answer &answer)
+{
+    return serialise({{"command", "quiz_answer"},
+                      {"viewer", viewer},
+                      {"number", answer.number},
+                      {"option", answer.option},
+                      {"nickname", answer.nickname}});
+}
+
+} // namespace QuizMessages

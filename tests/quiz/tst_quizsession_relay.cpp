@@ -1,0 +1,156 @@
+#include "quiz/QuizSession.h"
+#include "relay/CLOUDProxy.h"
+#include "relay/WSServer.h"
+#include "support/CloudService.h"
+#include "support/RawWebSocketClient.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr int kViewers = 5;
+const QString kRoom = QString(32, 'c') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000003";
+// Long enough that answers given within the test all score the same for their speed.
+constexpr int kQuestionSeconds = 600;
+
+QJsonObject parsed(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+QuizInfo threeQuestions()
+{
+    QJsonArray questions;
+    for (const char *title : {"First?", "Second?", "Third?"})
+        questions.append(
+            QJsonObject{{"title", title}, {"options", QJsonArray{"right", "no", "nope", "never"}}});
+    return QuizInfo{"quiz", "Three questions", questions};
+}
+
+} // namespace
+
+// A quiz played through the real local relay, and through the real lumacast-cloud, with command
+// viewers on distinct loopback addresses: everyone sees each question, nobody learns the answer
+// before it ends, and the leaderboard follows the answers.
+
+// A quiz played through the real local relay with command viewers on distinct loopback
+// addresses: everyone sees each question, nobody learns the answer before it ends, and the
+// leaderboard follows the answers.
+class TestQuizSessionRelay : public QObject
+{
+    Q_OBJECT
+private slots:
+    void playedQuizGivesTheExpectedLeaderboard_data();
+    void playedQuizGivesTheExpectedLeaderboard();
+};
+
+void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard_data()
+{
+    QTest::addColumn<bool>("cloud");
+    QTest::newRow("local relay") << false;
+    QTest::newRow("lumacast-cloud") << true;
+}
+
+void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard()
+{
+    QFETCH(bool, cloud);
+    // Viewers see the options reversed: the right one is fourth on the wire.
+    QuizSession session(threeQuestions(), kQuestionSeconds,
+                        [](QVector<int> &order) { std::reverse(order.begin(), order.end()); });
+    WSServer relay(0);
+    std::unique_ptr<CloudService> service;
+    CLOUDProxy proxy(nullptr, 0);
+    QStringList viewerKeys;
+    quint16 port = 0;
+    QString path = "/";
+    if (cloud) {
+        service = std::make_unique<CloudService>();
+        QVERIFY(proxy.connectToCloud(service->server(), kRoom));
+        connect(&session, &QuizSession::command, &proxy, &CLOUDProxy::sendCommand);
+        connect(&proxy, &CLOUDProxy::viewerCommand, &session, &QuizSession::onViewerMessage);
+        connect(&proxy, &CLOUDProxy::viewerCommand, [&](const QString &key) { viewerKeys << key; });
+        port = service->port();
+        path = "/websocket/right/" + kRoom + "/";
+    } else {
+        relay.start("127.0.0.1", 0);
+        QVERIFY(relay.isListening());
+        connect(&session, &QuizSession::command, &relay, &WSServer::sendCommand);
+        connect(&relay, &WSServer::viewerCommand, &session, &QuizSession::onViewerMessage);
+        port = relay.serverPort();
+    }
+
+    std::unique_ptr<RawWebSocketClient> viewers[kViewers];
+    for (int i = 0; i < kViewers; ++i) {
+        viewers[i] = std::make_unique<RawWebSocketClient>();
+        QVERIFY(viewers[i]->open(QHostAddress(QString("127.0.0.%1").arg(i + 2)), port,
+                                 path + "cmdchannel"));
+    }
+    RawWebSocketClient video;
+    QVERIFY(video.open(QHostAddress("127.0.0.9"), port, path + "readvideo"));
+    if (!cloud)
+        QTRY_COMPARE(relay.cmdConsumers.size(), kViewers);
+    QTest::qWait(100); // every viewer of the room is registered
+
+    const char *nicknames[kViewers] = {"Ann", "Bob", "Cleo", "Dan", ""};
+    // Per viewer and question, the option chosen (4 is right).
+    const int choices[kViewers][3] = {{4, 4, 4}, {4, 4, 1}, {4, 4, 2}, {1, 4, 1}, {1, 1, 1}};
+    for (int question = 0; question < 3; ++question) {
+        QCOMPARE(session.nextStep(),
+                 question == 0 ? QuizSession::Step::AskFirst : QuizSession::Step::AskNext);
+        session.advance();
+        for (auto &viewer : viewers) {
+            QTRY_VERIFY(!viewer->textMessages.isEmpty() &&
+                        parsed(viewer->textMessages.last())["command"] == "quiz_question");
+            const QJsonObject asked = parsed(viewer->textMessages.last());
+            QCOMPARE(asked["number"].toInt(), question + 1);
+            QCOMPARE(asked["options"].toArray(), (QJsonArray{"never", "nope", "no", "right"}));
+            QVERIFY(!asked.contains("right"));
+        }
+        // One after the other, so that the order of first answers is known.
+        for (int i = 0; i < kViewers; ++i) {
+            viewers[i]->sendText(QJsonDocument(QJsonObject{{"command", "quiz_answer"},
+                                                           {"number", question + 1},
+                                                           {"option", choices[i][question]},
+                                                           {"nickname", nicknames[i]}})
+                                     .toJson());
+            QTRY_COMPARE(session.play().answeredCount(), i + 1);
+        }
+        session.advance();
+        for (auto &viewer : viewers) {
+            QTRY_VERIFY(parsed(viewer->textMessages.last())["command"] == "quiz_leaderboard");
+            const QJsonObject end =
+                parsed(viewer->textMessages.at(viewer->textMessages.size() - 2));
+            QCOMPARE(end["command"].toString(), QString("quiz_question_end"));
+            QCOMPARE(end["right"].toInt(), 4);
+        }
+    }
+    QCOMPARE(session.nextStep(), QuizSession::Step::ShowResults);
+    session.advance();
+    QCOMPARE(session.nextStep(), QuizSession::Step::Done);
+
+    QStringList order;
+    for (const QuizPlay::Standing &standing : session.play().leaderboard())
+        order << QString("%1:%2").arg(standing.nickname).arg(standing.rightAnswers);
+    QCOMPARE(order, (QStringList{"Ann:3", "Bob:2", "Cleo:2", "Dan:1", "Player 5:0"}));
+    for (auto &viewer : viewers) {
+        QTRY_VERIFY(parsed(viewer->textMessages.last())["final"] == true);
+        const QJsonArray leaders = parsed(viewer->textMessages.last())["leaders"].toArray();
+        QCOMPARE(leaders.size(), kViewers);
+        QCOMPARE(leaders.first().toObject()["nickname"].toString(), QString("Ann"));
+        QCOMPARE(leaders.last().toObject()["score"].toInt(), 0);
+    }
+    QCOMPARE(video.textMessages.size(), 0);
+    // The cloud relay tells the studio who answered by keys, never by the viewers' addresses.
+    for (const QString &key : viewerKeys)
+        QVERIFY2(!key.contains("127.0.0."), qPrintable(key));
+    QCOMPARE(QSet<QString>(viewerKeys.begin(), viewerKeys.end()).size(), cloud ? kViewers : 0);
+    relay.stop();
+}
+
+QTEST_GUILESS_MAIN(TestQuizSessionRelay)
+#include "tst_quizsession_relay.moc"
