@@ -29,5 +29,25 @@
     return element;
   }
 
-  window.Lumacast = { poll: poll, textElement: textElement };
+  // One result row of the vote and quiz screens: the option, its figures and a bar of `share`
+  // percent.
+  function barRow(option, figures, share) {
+    var row = document.createElement('div');
+    row.className = 'row';
+    var label = document.createElement('div');
+    label.className = 'label';
+    label.appendChild(textElement('span', 'option', option));
+    label.appendChild(textElement('span', 'figures', figures));
+    var track = document.createElement('div');
+    track.className = 'track';
+    var bar = document.createElement('div');
+    bar.className = 'bar';
+    bar.style.width = share + '%';
+    track.appendChild(bar);
+    row.appendChild(label);
+    row.appendChild(track);
+    return row;
+  }
+
+  window.Lumacast = { poll: poll, textElement: textElement, barRow: barRow };
 })();
