@@ -3,11 +3,14 @@
 #include "net/AcceptBackoff.h"
 #include "relay/CommandMessages.h"
 #include "relay/ViewerAcceptor.h"
+#include "relay/ViewerChannel.h"
 #include "relay/WebSocketFrame.h"
 
 #include <QDebug>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -89,11 +92,13 @@ void WSServer::onConnect()
     // Owned by the relay, so sockets still open, or closed but not yet deleted,
     // go with it.
     socket->setParent(this);
-    socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
-    socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     connect(socket, &QWebSocket::disconnected, this, &WSServer::onDisconnect);
-
     QTcpSocket *transport = m_acceptor->takeTransport(socket);
+    if (!transport) {
+        socket->abort(); // not accepted through the relay's own listener
+        return;
+    }
+    auto *channel = new ViewerChannel(socket, transport);
     const QString path = socket->requestUrl().path();
     if (path.endsWith("/readvideo")) {
         qDebug() << "new video consumer";
@@ -102,8 +107,14 @@ void WSServer::onConnect()
         sendJoinCaches(socket);
     } else if (path.endsWith("/cmdchannel")) {
         qDebug() << "new cmdchannel consumer";
-        connect(socket, &QWebSocket::textMessageReceived, this, &WSServer::processTextMessage);
+        connect(channel, &ViewerChannel::textMessage, this, &WSServer::processTextMessage);
         cmdConsumers.append(socket);
+    } else {
+        // Nothing is served here; a socket left open would only hold a descriptor.
+        QTimer::singleShot(kUnservedPathGraceMs, socket, [socket] {
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QStringLiteral("nothing is served on this path"));
+        });
     }
 }
 
@@ -113,6 +124,10 @@ void WSServer::onDisconnect()
     auto *socket = qobject_cast<QWebSocket *>(sender());
     if (!socket)
         return;
+    if (auto *channel = socket->findChild<ViewerChannel *>(); channel) {
+        if (const int leftOut = channel->logBudget().takeLeftOut())
+            qDebug() << leftOut << "lines about" << channel->peer() << "left out of the log";
+    }
     forgetViewer(socket);
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
@@ -121,15 +136,21 @@ void WSServer::onDisconnect()
 
 void WSServer::processTextMessage(QString message)
 {
-    qDebug() << "WS MESSAGE:" << message;
+    auto *channel = qobject_cast<ViewerChannel *>(sender());
     const QJsonObject object = CommandMessages::parse(message);
-    qDebug() << "OBJECT:" << object;
-    if (CommandMessages::commandOf(object) != "vote_result")
+    if (!channel || channel->logBudget().admit()) {
+        if (const int leftOut = channel ? channel->logBudget().takeLeftOut() : 0)
+            qDebug() << leftOut << "messages from" << channel->peer() << "left out of the log";
+        qDebug() << "WS MESSAGE:" << LogBudget::quoted(message);
+        qDebug() << "OBJECT:"
+                 << LogBudget::quoted(
+                        QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    }
+    if (!channel || CommandMessages::commandOf(object) != "vote_result")
         return;
-    auto *socket = qobject_cast<QWebSocket *>(sender());
     const int option = CommandMessages::voteResultOption(object);
-    if (socket && option > 0)
-        votes.insert(socket->peerAddress(), option);
+    if (option > 0)
+        votes.insert(channel->socket()->peerAddress(), option);
 }
 
 void WSServer::onNewConnection()
@@ -145,6 +166,10 @@ void WSServer::onNewConnection()
         const QByteArray chunk = socket->readAll();
         receivedBytes += chunk.size();
         const QByteArray packets = stream->aligner.take(chunk);
+        if (const qint64 dropped = stream->aligner.takeDroppedBytes();
+            dropped > 0 && stream->logBudget.admit())
+            qWarning() << "relay ingest: dropped" << dropped
+                       << "bytes that are not transport-stream packets";
         if (packets.isEmpty())
             return;
         stream->joinCache.append(packets);
@@ -206,7 +231,16 @@ void WSServer::sendToCommandConsumers(const QString &message)
 {
     const QList<QWebSocket *> snapshot = cmdConsumers;
     for (QWebSocket *socket : snapshot)
-        socket->sendTextMessage(message);
+        sendCommand(socket, message);
+}
+
+bool WSServer::sendCommand(QWebSocket *socket, const QString &message)
+{
+    auto *channel = socket->findChild<ViewerChannel *>(QString(), Qt::FindDirectChildrenOnly);
+    if (channel)
+        return channel->sendText(message);
+    socket->sendTextMessage(message);
+    return true;
 }
 
 void WSServer::onRandomGameTick(QString clr, int proc)
@@ -229,7 +263,7 @@ void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win
         QRandomGenerator::system()->bounded(static_cast<quint32>(snapshot.size())));
     qDebug() << "win index:" << winnerIndex;
     for (int i = 0; i < snapshot.size(); ++i)
-        snapshot[i]->sendTextMessage(i == winnerIndex ? winner : loser);
+        sendCommand(snapshot[i], i == winnerIndex ? winner : loser);
 }
 
 void WSServer::onVoteStart(QString title, QStringList opts)
@@ -239,7 +273,7 @@ void WSServer::onVoteStart(QString title, QStringList opts)
     const QString message = CommandMessages::voteStart(title, opts);
     const QList<QWebSocket *> snapshot = cmdConsumers;
     for (QWebSocket *socket : snapshot) {
-        socket->sendTextMessage(message);
+        sendCommand(socket, message);
         ++voteRecipients;
     }
 }

@@ -9,6 +9,7 @@
 
 #include "audience/VoteState.h"
 #include "net/AcceptBackoff.h"
+#include "net/LogBudget.h"
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
@@ -35,8 +36,9 @@ public:
     // 1 Mbit/s: a live viewer that far behind sees nothing useful, and a
     // thousand stalled browsers must not be able to exhaust the studio's memory.
     static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
-    // Commands from viewers are a few bytes; nobody gets to make us buffer more.
-    static constexpr quint64 kMaxIncomingMessageBytes = 4096;
+    // A WebSocket on a path that serves nothing is closed after this: long enough for a page
+    // to notice and say so, short enough that idle sockets cannot pile up.
+    static constexpr int kUnservedPathGraceMs = 2000;
 
     // What the statistics show, read in one call.
     struct Statistics
@@ -89,11 +91,13 @@ private:
     {
         TsPacketAligner aligner;
         JoinCache joinCache;
+        LogBudget logBudget;
     };
 
     void forwardIngest(const QByteArray &packets);
     void sendJoinCaches(QWebSocket *viewer);
     void sendToCommandConsumers(const QString &message);
+    bool sendCommand(QWebSocket *socket, const QString &message);
     void dropViewer(QWebSocket *socket);
     void forgetViewer(QWebSocket *socket);
 

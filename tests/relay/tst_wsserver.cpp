@@ -1,4 +1,6 @@
 #include "relay/WSServer.h"
+
+#include "support/LogCapture.h"
 #include "support/RawWebSocketClient.h"
 #include "support/TsPackets.h"
 
@@ -105,6 +107,10 @@ private slots:
     void randomGameWithoutViewersSendsNothing();
     void stalledViewerIsClosedOthersKeepReceiving();
     void oversizedCommandClosesTheViewer();
+    void unmaskedFrameClosesWithProtocolError();
+    void viewerThatPingsButNeverReadsIsDropped();
+    void socketOnAnUnservedPathIsClosedSoon();
+    void messageFloodLeavesTheLogSmall();
     void secondStartOnlyZeroesCounters();
     void finishedIngestConnectionIsReleased();
     void lateViewerStartsAtTheLastFullPicture();
@@ -401,6 +407,78 @@ void TestWSServer::oversizedCommandClosesTheViewer()
     command->sendTextMessage(QString(1024 * 1024, 'x'));
     QVERIFY(disconnected.wait(5000));
     QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+}
+
+void TestWSServer::unmaskedFrameClosesWithProtocolError()
+{
+    RawWebSocketClient honest, careless;
+    QVERIFY(honest.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    QVERIFY(careless.open(QHostAddress("127.0.0.3"), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 2);
+    m_server->onVoteStart("Q", {"A", "B", "C", "D", "E"});
+    const QByteArray vote = R"({"command":"vote_result","result":"2"})";
+    careless.sendRaw(RawWebSocketClient::clientFrame(0x1, vote, false));
+    honest.sendText(vote);
+    QTRY_COMPARE(careless.closeCode, int(QWebSocketProtocol::CloseCodeProtocolError));
+    QTRY_COMPARE(careless.socket().state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QCOMPARE(m_server->voteResults()[2], 1); // the honest viewer's vote only
+}
+
+void TestWSServer::viewerThatPingsButNeverReadsIsDropped()
+{
+    RawWebSocketClient pinger;
+    QVERIFY(pinger.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    pinger.stall();
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += ping;
+    // Far more pongs than the queue bound and the kernel's buffers together.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not read"));
+    for (int i = 0; i < 400 && !m_server->cmdConsumers.isEmpty(); ++i) {
+        pinger.socket().write(burst);
+        pinger.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+}
+
+void TestWSServer::socketOnAnUnservedPathIsClosedSoon()
+{
+    auto idle = openViewer(m_port, "/elsewhere");
+    QVERIFY(idle);
+    QSignalSpy disconnected(idle.get(), &QWebSocket::disconnected);
+    QVERIFY(disconnected.wait(WSServer::kUnservedPathGraceMs + 3000));
+    QCOMPARE(idle->closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+}
+
+void TestWSServer::messageFloodLeavesTheLogSmall()
+{
+    LogCapture log;
+    RawWebSocketClient flooder;
+    QVERIFY(flooder.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    const QByteArray message = RawWebSocketClient::clientFrame(
+        0x1, R"({"command":"x","pad":")" + QByteArray(4000, 'x') + "\"}");
+    QByteArray burst;
+    for (int i = 0; i < 100; ++i)
+        burst += message;
+    for (int i = 0; i < 100; ++i) { // 40 MB in all
+        flooder.socket().write(burst);
+        flooder.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+    QTRY_VERIFY(flooder.socket().bytesToWrite() == 0);
+    QTest::qWait(200);
+    qint64 logged = 0;
+    for (const QString &line : log.lines())
+        logged += line.size();
+    QVERIFY2(logged < 100 * 1024, qPrintable(QString::number(logged)));
+    QVERIFY(log.contains("WS MESSAGE:"));
+    flooder.socket().disconnectFromHost();
+    QTRY_VERIFY(log.contains("left out of the log"));
 }
 
 void TestWSServer::secondStartOnlyZeroesCounters()
