@@ -49,36 +49,40 @@ void HttpRequestHandler::readRequest(QTcpSocket *socket, const QString &webDir) 
             socket->abort();
             return;
         }
-        examineLine(socket, line, webDir);
+        if (examineLine(socket, line, webDir))
+            return;
     }
     if (socket->isOpen() && socket->bytesAvailable() > kMaxRequestLineBytes)
         socket->abort();
 }
 
-void HttpRequestHandler::examineLine(QTcpSocket *socket, const QByteArray &line,
+bool HttpRequestHandler::examineLine(QTcpSocket *socket, const QByteArray &line,
                                      const QString &webDir) const
 {
     static const QRegularExpression separators("[ \r\n][ \r\n]*");
     const QStringList parts = QString::fromUtf8(line).split(separators);
-    if (parts.size() < 2 || parts.at(0) != "GET") {
-        // Not a request this server answers; the connection stays open for the next line.
-        if (auto *idle = socket->findChild<QTimer *>(kIdleTimerName))
-            idle->start();
-        return;
-    }
+    // Anything else is not a request this server answers; the connection stays open for the
+    // next line, within the deadline that runs since it opened.
+    if (parts.size() < 2 || parts.at(0) != "GET")
+        return false;
     const QString path = parts.at(1);
     if (const HttpRoute *route = routeFor(path)) {
+        // One request per connection: later lines are not examined.
+        QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
         try {
             route->handle(socket, path);
+            if (route->answersLater)
+                return true;
         } catch (...) {
             qDebug() << route->handlerName + " EXCEPTION";
         }
         socket->close();
-        return;
+        return true;
     }
     HttpResponse::sendFile(socket, webDir, path.split('?').at(0));
     socket->flush();
     socket->close();
+    return true;
 }
 
 const HttpRoute *HttpRequestHandler::routeFor(const QString &path) const

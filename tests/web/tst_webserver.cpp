@@ -37,6 +37,7 @@ private slots:
     void invalidPayloadIsRefused();
     void questionIsAnsweredAndStored();
     void plusSignsAreKept();
+    void questionThatCannotBeStoredIsToldSo();
     void emptyLists_data();
     void emptyLists();
     void listShapes();
@@ -189,6 +190,19 @@ void TestWebServer::plusSignsAreKept()
              textReply("200", "OK"));
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
     QCOMPARE(m_deps->storage.selectQuestions().first().question, QString("Hello+world"));
+}
+
+void TestWebServer::questionThatCannotBeStoredIsToldSo()
+{
+    QuestionStoreDir dir;
+    QVERIFY(dir.blockDataDir());
+    DBStorage brokenStore;
+    WebServer server(&m_deps->vote, &brokenStore);
+    server.listen("127.0.0.1", 0, m_deps->web.dir(), 0.5);
+    const QByteArray reply =
+        get(server.serverPort(), questionQuery(R"({"name":"Ann","msg":"Hello"})"));
+    QVERIFY2(reply.startsWith("HTTP/1.0 500 Ok\r\n"), reply.constData());
+    QVERIFY(reply.endsWith("Question not stored: the questions database is not open"));
 }
 
 void TestWebServer::emptyLists_data()
