@@ -1,6 +1,7 @@
 #include "relay/ViewerAcceptor.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -34,9 +35,17 @@ QTcpSocket *ViewerAcceptor::takeTransport(QWebSocket *viewer)
 void ViewerAcceptor::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (!m_perAddress.admit(socket))
+            continue;
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const PeerKey key{socket->peerAddress().toString(), socket->peerPort()};
         m_handshaking.insert(key, socket);
+        QTimer::singleShot(kHandshakeDeadlineMs, socket, [this, key, socket] {
+            if (m_handshaking.value(key) != socket)
+                return; // upgraded meanwhile
+            socket->abort();
+            socket->deleteLater();
+        });
         // A failed handshake deletes the socket; forget it then.
         connect(socket, &QObject::destroyed, this, [this, key] {
             if (m_handshaking.value(key).isNull())

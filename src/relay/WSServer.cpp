@@ -157,7 +157,7 @@ void WSServer::onNewConnection()
 {
     qDebug() << "new connection to relay";
     QTcpSocket *socket = ingestServer.nextPendingConnection();
-    if (!socket)
+    if (!socket || !m_ingestPerAddress.admit(socket))
         return;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto stream = std::make_shared<IngestStream>();

@@ -9,6 +9,7 @@
 
 #include "audience/VoteState.h"
 #include "net/AcceptBackoff.h"
+#include "net/ConnectionsPerAddress.h"
 #include "net/LogBudget.h"
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
@@ -104,6 +105,7 @@ private:
     ViewerAcceptor *m_acceptor;
     quint16 m_ingestPort;
     AcceptBackoff m_ingestBackoff;
+    ConnectionsPerAddress m_ingestPerAddress{QStringLiteral("relay ingest")};
     VideoFanOut m_fanOut;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

@@ -1,5 +1,6 @@
 #include "web/HttpRequestHandler.h"
 
+#include "net/ConnectionsPerAddress.h"
 #include "web/HttpResponse.h"
 
 #include <QDebug>
@@ -14,12 +15,15 @@ const char *const kIdleTimerName = "lumacast_idle_timer";
 } // namespace
 
 HttpRequestHandler::HttpRequestHandler(QVector<HttpRoute> routes, int idleTimeoutMs)
-    : m_routes(std::move(routes)), m_idleTimeoutMs(idleTimeoutMs)
+    : m_routes(std::move(routes)), m_idleTimeoutMs(idleTimeoutMs),
+      m_perAddress(std::make_unique<ConnectionsPerAddress>(QStringLiteral("HTTP server")))
 {}
+
+HttpRequestHandler::~HttpRequestHandler() = default;
 
 void HttpRequestHandler::accept(QTcpSocket *socket, QObject *server) const
 {
-    if (!socket)
+    if (!socket || !m_perAddress->admit(socket))
         return;
     // Unexamined lines are never buffered beyond this; a full buffer without a line ends in
     // the length check of readRequest, a full buffer of lines in the idle timeout.

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QVector>
 #include <functional>
+#include <memory>
+
+class ConnectionsPerAddress;
 
 class QObject;
 class QTcpSocket;
@@ -32,11 +35,12 @@ public:
     static constexpr int kIdleTimeoutMs = 30 * 1000;
 
     explicit HttpRequestHandler(QVector<HttpRoute> routes, int idleTimeoutMs = kIdleTimeoutMs);
+    ~HttpRequestHandler();
 
     // Prepares an accepted connection: its readyRead() goes to the server's readClient() slot
     // and its disconnected() to discardClient(); a connection whose request has not arrived
     // within the idle time, or whose reply stops moving as long, is aborted, and a closed
-    // connection is released.
+    // connection is released. A connection beyond the per-address cap is refused at once.
     void accept(QTcpSocket *socket, QObject *server) const;
 
     // Examines each complete line of the socket as a request line until one is answered.
@@ -49,4 +53,5 @@ private:
 
     QVector<HttpRoute> m_routes;
     int m_idleTimeoutMs;
+    std::unique_ptr<ConnectionsPerAddress> m_perAddress;
 };

@@ -1,3 +1,4 @@
+#include "relay/ViewerAcceptor.h"
 #include "relay/WSServer.h"
 
 #include "support/LogCapture.h"
@@ -11,6 +12,7 @@
 #include <QWebSocketServer>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -111,6 +113,7 @@ private slots:
     void viewerThatPingsButNeverReadsIsDropped();
     void socketOnAnUnservedPathIsClosedSoon();
     void messageFloodLeavesTheLogSmall();
+    void oneAddressCannotLockOthersOut();
     void secondStartOnlyZeroesCounters();
     void finishedIngestConnectionIsReleased();
     void lateViewerStartsAtTheLastFullPicture();
@@ -479,6 +482,38 @@ void TestWSServer::messageFloodLeavesTheLogSmall()
     QVERIFY(log.contains("WS MESSAGE:"));
     flooder.socket().disconnectFromHost();
     QTRY_VERIFY(log.contains("left out of the log"));
+}
+
+void TestWSServer::oneAddressCannotLockOthersOut()
+{
+    // Connections that never start their handshake, from one address, up to the cap and beyond.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < ConnectionsPerAddress::kDefaultCap + 4; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        QVERIFY(socket->bind(QHostAddress("127.0.0.7")));
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket->waitForConnected(5000));
+        idle.push_back(std::move(socket));
+    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refuses connections from 127.0.0.7"));
+    const auto closed = [&idle] {
+        return std::count_if(idle.begin(), idle.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        });
+    };
+    QTRY_COMPARE(closed(), 4L);
+
+    // Another viewer is served at once.
+    QElapsedTimer served;
+    served.start();
+    auto viewer = openViewer(m_port, "/cmdchannel");
+    QVERIFY(viewer);
+    QVERIFY(served.elapsed() < 1000);
+
+    // The handshakes that never came are given up.
+    QTRY_COMPARE_WITH_TIMEOUT(closed(), long(idle.size()),
+                              ViewerAcceptor::kHandshakeDeadlineMs + 2000);
+    QCOMPARE(viewer->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestWSServer::secondStartOnlyZeroesCounters()

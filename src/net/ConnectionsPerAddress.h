@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+
+class QTcpSocket;
+
+// Caps the connections one remote address holds open on a listener. One careless or hostile
+// machine opening connections by the thousand would otherwise take every file descriptor and
+// lock out the whole audience. GUI thread, like the listener.
+class ConnectionsPerAddress : public QObject
+{
+    Q_OBJECT
+public:
+    // A browser opens two WebSockets and a handful of page requests at once; a classroom behind
+    // one NAT address stays below this too. Nothing a real viewer does comes near it.
+    static constexpr int kDefaultCap = 16;
+
+    // `name` goes into the log.
+    explicit ConnectionsPerAddress(const QString &name, int cap = kDefaultCap);
+
+    // Counts `socket` against its peer address until it disconnects or is destroyed. When the
+    // address holds the cap already, the socket is aborted and deleted and false returned.
+    bool admit(QTcpSocket *socket);
+
+    int openFrom(const QHostAddress &address) const { return m_open.value(address); }
+
+private:
+    void release(QObject *socket);
+
+    QString m_name;
+    int m_cap;
+    QHash<QHostAddress, int> m_open;
+    QHash<QObject *, QHostAddress> m_counted;
+    QHash<QHostAddress, int> m_refusedUnlogged;
+};
