@@ -16,7 +16,10 @@ bool ConnectionsPerAddress::admit(QTcpSocket *socket)
         if (m_refusedUnlogged[address]++ == 0)
             qWarning().noquote() << m_name << "refuses connections from" << address.toString()
                                  << "beyond" << m_cap << "open ones";
-        socket->abort();
+        // Closed once the listener's accept loop has returned. Closed inside it, each refusal
+        // frees its descriptor for the next accept at once, and when descriptors run out the
+        // listener never pauses: the event loop was measured spinning.
+        QMetaObject::invokeMethod(socket, &QTcpSocket::abort, Qt::QueuedConnection);
         socket->deleteLater();
         return false;
     }

@@ -13,9 +13,10 @@ class ConnectionsPerAddress : public QObject
 {
     Q_OBJECT
 public:
-    // A browser opens two WebSockets and a handful of page requests at once; a classroom behind
-    // one NAT address stays below this too. Nothing a real viewer does comes near it.
-    static constexpr int kDefaultCap = 16;
+    // A browser opens two WebSockets and a handful of page requests at once, so a dozen viewers
+    // behind one NAT address (a meeting room, a small class) stay below this; a single machine
+    // stays far below the descriptor limit however many connections it tries.
+    static constexpr int kDefaultCap = 32;
 
     // `name` goes into the log.
     explicit ConnectionsPerAddress(const QString &name, int cap = kDefaultCap);

@@ -12,6 +12,14 @@ ViewerAcceptor::ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent)
     connect(&m_server, &QTcpServer::newConnection, this, &ViewerAcceptor::onNewConnection);
 }
 
+ViewerAcceptor::~ViewerAcceptor()
+{
+    // Sockets still handshaking go with the listener, after the table they would update.
+    for (const QPointer<QTcpSocket> &socket : qAsConst(m_handshaking))
+        if (socket)
+            disconnect(socket, nullptr, this, nullptr);
+}
+
 bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)
 {
     return m_server.listen(address, port);

@@ -28,6 +28,7 @@ public:
     static constexpr int kHandshakeDeadlineMs = 3000;
 
     explicit ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent = nullptr);
+    ~ViewerAcceptor() override;
 
     bool listen(const QHostAddress &address, quint16 port);
     void close();

@@ -18,6 +18,7 @@ ViewerChannel::ViewerChannel(QWebSocket *socket, QTcpSocket *transport)
     disconnect(transport, &QIODevice::readyRead, socket, nullptr);
     // Each read is taken whole at once, so this only bounds a single read of a flood.
     transport->setReadBufferSize(64 * 1024);
+    transport->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kKernelSendBufferBytes);
     connect(transport, &QIODevice::readyRead, this, &ViewerChannel::readFrames);
     if (transport->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &ViewerChannel::readFrames, Qt::QueuedConnection);

@@ -24,6 +24,11 @@ public:
     // Bytes queued for the viewer (pongs, command messages, a video frame the kernel took only
     // in part) beyond which it is dropped. Hundreds of command messages, or several video frames.
     static constexpr qint64 kMaxQueuedBytes = 1024 * 1024;
+    // The kernel's send buffer of the socket (the kernel doubles it). Left to grow on its own it
+    // takes megabytes per stalled browser, and copying the stream into thousands of them costs
+    // the healthy viewers their time. A quarter of a megabyte is two seconds of the usual stream
+    // and far above what a LAN or a 100 ms path needs in flight.
+    static constexpr int kKernelSendBufferBytes = 128 * 1024;
 
     // Takes over reading `transport`, the TCP connection under `socket`.
     ViewerChannel(QWebSocket *socket, QTcpSocket *transport);

@@ -132,6 +132,7 @@ void WSServer::onDisconnect()
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     socket->deleteLater();
+    m_heapTrimmer.soon();
 }
 
 void WSServer::processTextMessage(QString message)
@@ -189,7 +190,8 @@ void WSServer::sendJoinCaches(QWebSocket *viewer)
         if (cached.isEmpty())
             continue;
         qDebug() << "late video consumer starts with" << cached.size() << "bytes";
-        if (m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)))
+        if (m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)) ==
+            VideoFanOut::Result::Sent)
             sentBytes += cached.size();
     }
 }
@@ -197,18 +199,24 @@ void WSServer::sendJoinCaches(QWebSocket *viewer)
 void WSServer::forwardIngest(const QByteArray &packets)
 {
     const QByteArray frame = WebSocketFrame::binary(packets);
-    const QList<QWebSocket *> snapshot = videoConsumers;
+    const QList<QWebSocket *> snapshot = videoConsumers.toList();
     for (QWebSocket *socket : snapshot) {
-        const qint64 backlog = m_fanOut.send(socket, frame);
-        if (backlog == VideoFanOut::kBroken) {
+        switch (m_fanOut.send(socket, frame)) {
+        case VideoFanOut::Result::Sent:
+            sentBytes += packets.size();
+            break;
+        case VideoFanOut::Result::Broken:
             dropViewer(socket); // broken underneath; its disconnect may not have arrived yet
-            continue;
-        }
-        sentBytes += packets.size();
-        if (backlog > kMaxViewerBacklogBytes) {
-            qWarning() << "closing slow viewer" << socket->peerAddress().toString() << "with"
-                       << backlog << "bytes unsent";
+            break;
+        case VideoFanOut::Result::TooSlow:
+            if (m_slowViewerLog.admit()) {
+                if (const int leftOut = m_slowViewerLog.takeLeftOut())
+                    qWarning() << "closed" << leftOut << "more slow viewers";
+                qWarning() << "closing slow viewer" << socket->peerAddress().toString()
+                           << "more than" << VideoFanOut::kMaxLagMs << "ms behind";
+            }
             dropViewer(socket);
+            break;
         }
     }
 }
@@ -218,6 +226,7 @@ void WSServer::dropViewer(QWebSocket *socket)
     forgetViewer(socket);
     // abort() rather than close(): a close frame would queue behind the backlog.
     socket->abort();
+    m_heapTrimmer.soon();
 }
 
 void WSServer::forgetViewer(QWebSocket *socket)
@@ -229,7 +238,7 @@ void WSServer::forgetViewer(QWebSocket *socket)
 
 void WSServer::sendToCommandConsumers(const QString &message)
 {
-    const QList<QWebSocket *> snapshot = cmdConsumers;
+    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
     for (QWebSocket *socket : snapshot)
         sendCommand(socket, message);
 }
@@ -252,7 +261,7 @@ void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win
 {
     const QString winner = CommandMessages::randomGameFinishWinner(win_txt, win_code);
     const QString loser = CommandMessages::randomGameFinishLoser(lose_txt);
-    const QList<QWebSocket *> snapshot = cmdConsumers;
+    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
     if (snapshot.isEmpty()) {
         qDebug() << "no clients";
         return;
@@ -271,7 +280,7 @@ void WSServer::onVoteStart(QString title, QStringList opts)
     votes.clear();
     voteRecipients = 0;
     const QString message = CommandMessages::voteStart(title, opts);
-    const QList<QWebSocket *> snapshot = cmdConsumers;
+    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
     for (QWebSocket *socket : snapshot) {
         sendCommand(socket, message);
         ++voteRecipients;

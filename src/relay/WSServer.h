@@ -9,7 +9,9 @@
 
 #include "audience/VoteState.h"
 #include "net/AcceptBackoff.h"
+#include "net/ConnectionOrder.h"
 #include "net/ConnectionsPerAddress.h"
+#include "net/HeapTrimmer.h"
 #include "net/LogBudget.h"
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
@@ -32,11 +34,6 @@ class WSServer : public QObject
     Q_OBJECT
 public:
     static constexpr quint16 kIngestPort = 62000;
-    // A viewer whose unsent backlog passes this is closed. 2 MiB is over three
-    // seconds at the highest preset (5 Mbit/s) and about fifteen at the usual
-    // 1 Mbit/s: a live viewer that far behind sees nothing useful, and a
-    // thousand stalled browsers must not be able to exhaust the studio's memory.
-    static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
     // A WebSocket on a path that serves nothing is closed after this: long enough for a page
     // to notice and say so, short enough that idle sockets cannot pile up.
     static constexpr int kUnservedPathGraceMs = 2000;
@@ -70,8 +67,8 @@ public:
     qint64 receivedBytes = 0;
     qint64 sentBytes = 0;
     QWebSocketServer *wsServer;
-    QList<QWebSocket *> videoConsumers;
-    QList<QWebSocket *> cmdConsumers;
+    ConnectionOrder<QWebSocket> videoConsumers;
+    ConnectionOrder<QWebSocket> cmdConsumers;
     QTcpServer ingestServer;
     qint32 voteRecipients = 0;
     QHash<QHostAddress, qint32> votes;
@@ -107,5 +104,7 @@ private:
     AcceptBackoff m_ingestBackoff;
     ConnectionsPerAddress m_ingestPerAddress{QStringLiteral("relay ingest")};
     VideoFanOut m_fanOut;
+    LogBudget m_slowViewerLog; // a mass of stalled viewers is one event, not a line each
+    HeapTrimmer m_heapTrimmer;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };
