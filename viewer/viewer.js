@@ -441,7 +441,7 @@
       try { localStorage.setItem('lumacast.name', payload.name); } catch (e) { /* private mode */ }
       send.disabled = true;
       setStatus(status, 'Sending…');
-      fetch('/feedback.php?' + query, { cache: 'no-store' })
+      fetch(early.questionUrl(query), { cache: 'no-store' })
         .then(function (response) {
           return response.text().then(function (body) { return response.ok && body.trim() === 'OK'; });
         })

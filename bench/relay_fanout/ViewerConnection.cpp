@@ -9,10 +9,10 @@ namespace {
 enum Opcode : std::uint8_t { Continuation = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8 };
 }
 
-ViewerConnection::ViewerConnection(int fd, int port) : m_fd(fd)
+ViewerConnection::ViewerConnection(int fd, int port, const std::string &path) : m_fd(fd)
 {
     // The key is fixed: the relay answers it, and checking its reply proves nothing here.
-    m_request = "GET /readvideo HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+    m_request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }

@@ -15,7 +15,8 @@ class ViewerConnection
 public:
     enum class State { Upgrading, Open, Closed };
 
-    ViewerConnection(int fd, int port);
+    // `path`: the stream's WebSocket path on the relay.
+    ViewerConnection(int fd, int port, const std::string &path);
 
     int fd() const { return m_fd; }
     State state() const { return m_state; }

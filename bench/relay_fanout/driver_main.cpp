@@ -5,6 +5,10 @@
 // the viewers received and how late.
 //
 // usage: relay_fanout [--seconds S] [N ...]      (default: 15 s; 50 200 500 1000)
+//
+// Built as cloud_fanout, each crowd size runs twice: on the local relay, then on lumacast-cloud
+// with the stream coming from the studio's cloud relay client in a process of its own (the
+// figures are the service's), and the goal compares the two.
 
 #include "DeliveryReport.h"
 #include "LoopbackAddress.h"
@@ -37,6 +41,15 @@ constexpr double kGoalMegabytes = 80;
 constexpr double kGoalP95Ms = 30;
 constexpr int kIngestWaitSeconds = 600;
 constexpr int kRelayAttempts = 5;
+#ifdef FANOUT_BESIDE_CLOUD
+constexpr bool kBesideCloud = true;
+#else
+constexpr bool kBesideCloud = false;
+#endif
+// The cloud service may cost at most this much more CPU and lag than the local relay.
+constexpr double kCloudGoalRatio = 1.10;
+// The studio's room identifier: 32 characters for the machine, 36 for the room.
+const std::string kRoom = std::string(32, 'b') + "e5c1a0de-7a1e-4c1d-9a55-00000000000b";
 
 // A benchmark program that talks in lines on its standard input and output, its standard error
 // in `stderrPath`.
@@ -59,6 +72,7 @@ std::unique_ptr<ChildProcess> launch(const std::vector<std::string> &argv,
 
 struct Round
 {
+    bool cloud = false;
     int viewers = 0;
     int upgraded = 0;
     double relayCpuPerSecond = 0;
@@ -103,13 +117,21 @@ public:
                   audioPath());
     }
 
-    Round run(int viewers)
+    // `cloud`: lumacast-cloud is the relay, the cloud relay client feeds it, the viewers watch
+    // the room.
+    Round run(int viewers, bool cloud)
     {
-        const std::string tag = std::to_string(viewers);
-        const std::unique_ptr<ChildProcess> relayProcess = startRelay(tag);
+        const std::string tag = std::to_string(viewers) + (cloud ? "-cloud" : "");
+        const std::unique_ptr<ChildProcess> relayProcess =
+            cloud ? startCloud(tag) : startRelay(tag);
         ChildProcess &relay = *relayProcess;
+        const std::unique_ptr<ChildProcess> presenter = cloud ? startPresenter(tag) : nullptr;
+        // Who knows the counters: the relay, or for the service the client it reports to.
+        ChildProcess &counters = cloud ? *presenter : relay;
+        const std::string path = cloud ? "/websocket/right/" + kRoom + "/readvideo" : "/readvideo";
 
         Round round;
+        round.cloud = cloud;
         round.viewers = viewers;
         round.rssIdleMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
         const int firstHalf = viewers / 2;
@@ -117,10 +139,10 @@ public:
         std::vector<std::unique_ptr<ChildProcess>> crowds;
         for (int i = 0; i < 2; ++i) {
             const std::string name = "viewers-" + tag + "-" + std::to_string(i);
-            crowds.push_back(
-                launch(std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
-                                                std::to_string(counts[i]), work(name + ".bin")},
-                       work(name + ".log")));
+            crowds.push_back(launch(
+                std::vector<std::string>{exe("relay_fanout_viewers"), std::to_string(m_port),
+                                         std::to_string(counts[i]), work(name + ".bin"), path},
+                work(name + ".log")));
         }
         for (auto &crowd : crowds) {
             std::istringstream answer(crowd->readLine(120000));
@@ -157,8 +179,10 @@ public:
 
         // Let the last writes drain to every viewer before the crowd stops reading.
         usleep(1000000);
-        relay.writeLine("report");
-        round.relayCounters = relay.readLine(10000);
+        if (cloud) // the service reports every 3 s
+            usleep(3500000);
+        counters.writeLine("report");
+        round.relayCounters = counters.readLine(10000);
         for (auto &crowd : crowds)
             crowd->closeInput();
         DeliveryReport report(work("send-" + tag + ".bin"), sentBytes);
@@ -166,8 +190,14 @@ public:
             crowds[i]->wait(60000);
             report.addViewers(work("viewers-" + tag + "-" + std::to_string(i) + ".bin"));
         }
-        relay.closeInput();
-        relay.wait(30000);
+        if (cloud) {
+            presenter->closeInput();
+            presenter->wait(30000);
+            relay.stop();
+        } else {
+            relay.closeInput();
+            relay.wait(30000);
+        }
 
         round.minSharePercent = report.minShare() * 100;
         round.complete = report.completeViewers();
@@ -213,6 +243,35 @@ private:
             if (attempt == kRelayAttempts)
                 throw std::runtime_error("relay could not listen, see " +
                                          work("relay-" + tag + ".log"));
+        }
+    }
+
+    std::unique_ptr<ChildProcess> startCloud(const std::string &tag)
+    {
+        auto service =
+            launch(std::vector<std::string>{exe("lumacast-cloud"), "--listen", "127.0.0.1",
+                                            "--port", std::to_string(freePort())},
+                   work("cloud-" + tag + ".log"));
+        if (service->readLine(15000).rfind("lumacast-cloud listening", 0) != 0)
+            throw std::runtime_error("lumacast-cloud did not start, see " +
+                                     work("cloud-" + tag + ".log"));
+        return service;
+    }
+
+    std::unique_ptr<ChildProcess> startPresenter(const std::string &tag)
+    {
+        for (int attempt = 1;; ++attempt) {
+            waitForFreeIngestPort();
+            auto presenter =
+                launch(std::vector<std::string>{exe("cloud_fanout_presenter"),
+                                                "127.0.0.1:" + std::to_string(m_port), kRoom},
+                       work("presenter-" + tag + ".log"));
+            if (presenter->readLine(15000) == "READY")
+                return presenter;
+            presenter->wait(10000);
+            if (attempt == kRelayAttempts)
+                throw std::runtime_error("cloud relay client failed, see " +
+                                         work("presenter-" + tag + ".log"));
         }
     }
 
@@ -272,13 +331,13 @@ std::string loadAverage()
 
 void printRound(const Round &r)
 {
-    std::printf(
-        "%5d %5d %8.3f %6.0f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu %8.2f %8.2f "
-        "%8.2f   %s\n",
-        r.viewers, r.upgraded, r.relayCpuPerSecond, r.relayWaitMsPerSecond, r.viewerCpuPerSecond,
-        r.rssIdleMb, r.rssEndMb, r.rssPeakMb, r.sendMbitPerSecond, r.minSharePercent, r.complete,
-        r.closed, r.badPackets, r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs,
-        loadAverage().c_str());
+    std::printf("%-6s%5d %5d %8.3f %6.0f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu "
+                "%8.2f %8.2f "
+                "%8.2f   %s\n",
+                r.cloud ? "cloud" : "local", r.viewers, r.upgraded, r.relayCpuPerSecond,
+                r.relayWaitMsPerSecond, r.viewerCpuPerSecond, r.rssIdleMb, r.rssEndMb, r.rssPeakMb,
+                r.sendMbitPerSecond, r.minSharePercent, r.complete, r.closed, r.badPackets,
+                r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs, loadAverage().c_str());
     std::fflush(stdout);
 }
 
@@ -296,6 +355,19 @@ void printGoal(const Round &r)
                 kGoalP95Ms, verdict(r.lagP95Ms < kGoalP95Ms), r.relayCpuPerSecond, kGoalCpu,
                 verdict(r.relayCpuPerSecond < kGoalCpu), r.rssPeakMb, kGoalMegabytes,
                 verdict(r.rssPeakMb < kGoalMegabytes), r.rssIdleMb);
+}
+
+void printCloudGoal(const Round &local, const Round &cloud)
+{
+    const double cpuRatio = cloud.relayCpuPerSecond / local.relayCpuPerSecond;
+    const double lagRatio = cloud.lagP95Ms / local.lagP95Ms;
+    std::printf("\nlumacast-cloud beside the local relay at %d viewers (goal: within %.0f %%):\n"
+                "  CPU %.3f vs %.3f CPU-s/s = %.2f x: %s\n"
+                "  lag p95 %.2f vs %.2f ms = %.2f x: %s\n",
+                cloud.viewers, (kCloudGoalRatio - 1) * 100, cloud.relayCpuPerSecond,
+                local.relayCpuPerSecond, cpuRatio, cpuRatio <= kCloudGoalRatio ? "met" : "MISSED",
+                cloud.lagP95Ms, local.lagP95Ms, lagRatio,
+                lagRatio <= kCloudGoalRatio ? "met" : "MISSED");
 }
 
 } // namespace
@@ -337,17 +409,29 @@ int main(int argc, char **argv)
             "bad = packets off the 188-byte grid; missed = writes some viewer never got; "
             "lag = sender write() to viewer read, all writes x viewers.\n\n",
             seconds);
-        std::printf(
-            "    N    up  relayCPU  wait viewerCPU RSSidle RSSend RSSpeak  Mbit/s  share%% cmplt "
-            "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
+        std::printf("relay     N    up  relayCPU  wait viewerCPU RSSidle RSSend RSSpeak  Mbit/s  "
+                    "share%% cmplt "
+                    "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
         Round last;
+        Round lastCloud;
         for (const int viewers : sizes) {
-            last = bench.run(viewers);
+            last = bench.run(viewers, false);
             printRound(last);
+            if (kBesideCloud) {
+                lastCloud = bench.run(viewers, true);
+                printRound(lastCloud);
+            }
         }
         std::printf("\nRelay counters after the last round (received sent consumers): %s\n",
                     last.relayCounters.c_str());
         printGoal(last);
+        if (kBesideCloud) {
+            std::printf("\nService's figures as its presenter last read them (received total "
+                        "clients): %s\n",
+                        lastCloud.relayCounters.c_str());
+            printGoal(lastCloud);
+            printCloudGoal(last, lastCloud);
+        }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "relay_fanout: %s (files kept in %s)\n", error.what(), workTemplate);
         return 1;

@@ -32,7 +32,8 @@ constexpr std::uint64_t kStdinTag = ~std::uint64_t{0};
 class ViewerCrowd
 {
 public:
-    ViewerCrowd(int port, int count) : m_port(port), m_count(count), m_epoll(epoll_create1(0))
+    ViewerCrowd(int port, int count, std::string path)
+        : m_port(port), m_count(count), m_path(std::move(path)), m_epoll(epoll_create1(0))
     {
         epoll_event event{};
         event.events = EPOLLIN;
@@ -75,7 +76,7 @@ private:
             const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             LoopbackAddress address(m_port);
             connect(fd, address.get(), address.size);
-            m_viewers.push_back(std::make_unique<ViewerConnection>(fd, m_port));
+            m_viewers.push_back(std::make_unique<ViewerConnection>(fd, m_port, m_path));
             epoll_event event{};
             event.events = EPOLLOUT;
             event.data.u64 = m_viewers.size() - 1;
@@ -135,6 +136,7 @@ private:
 
     int m_port;
     int m_count;
+    std::string m_path;
     int m_epoll;
     int m_pending = 0;
     int m_upgraded = 0;
@@ -146,12 +148,12 @@ private:
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PORT COUNT RESULT_FILE\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s PORT COUNT RESULT_FILE [PATH]\n", argv[0]);
         return 2;
     }
     raiseFileLimit();
-    ViewerCrowd crowd(std::atoi(argv[1]), std::atoi(argv[2]));
+    ViewerCrowd crowd(std::atoi(argv[1]), std::atoi(argv[2]), argc == 5 ? argv[4] : "/readvideo");
     crowd.run();
     crowd.save(argv[3]);
     return 0;

@@ -11,6 +11,7 @@
 #include "capture/NDISource.h"
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
+#include "relay/CLOUDProxy.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
@@ -27,6 +28,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -50,6 +52,7 @@ namespace {
 
 constexpr int kCopiedIconMs = 200;
 constexpr int kShortcutItems = 9;
+constexpr int kSourceCheckMs = 500;
 
 QToolButton *toolButton(QWidget *parent, const char *icon)
 {
@@ -90,10 +93,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
 
     ui->setupUi(this);
     setWindowTitle("Lumacast PRO");
-    statusBar()->addPermanentWidget(new StatusBarWidget(QString(), this), 1);
+    m_statusBarWidget = new StatusBarWidget(QString(), this);
+    statusBar()->addPermanentWidget(m_statusBarWidget, 1);
     buildToolBar();
 
     connect(m_statTimer.get(), &QTimer::timeout, this, qOverload<>(&MainWindow::onStatTimer));
+    m_sourceCheckTimer = new QTimer(this);
+    connect(m_sourceCheckTimer, &QTimer::timeout, this, &MainWindow::showSourceWarning);
 
     m_interfaces = ViewerAddress::enumerateInterfaces();
     if (m_interfaces.isEmpty())
@@ -126,6 +132,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
             &WSServer::onRandomGameTick);
     connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
             &WSServer::onRandomGameFinish);
+    CLOUDProxy *cloud = m_session->cloudProxy();
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, cloud, &CLOUDProxy::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, cloud, &CLOUDProxy::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, cloud, &CLOUDProxy::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, cloud,
+            &CLOUDProxy::onRandomGameFinish);
+    connect(cloud, &CLOUDProxy::reconnectFailed, this, &MainWindow::onReconnectFailed);
 
     onStatTimer(true);
 
@@ -224,7 +237,7 @@ void MainWindow::on_cmdQActions_clicked()
     m_questionsMenu->exec(ui->cmdQActions->mapToGlobal(QPoint(20, 20)));
 }
 
-void MainWindow::fillVideoSources()
+QVector<CaptureSources::Item> MainWindow::fillVideoSources()
 {
     QStringList devices;
     m_session->streamer()->enumerateDevices("VIDEO", devices);
@@ -257,6 +270,7 @@ void MainWindow::fillVideoSources()
     connect(next, &QShortcut::activated, combo,
             [combo] { combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count()); });
     m_sourceShortcuts.push_back(next);
+    return items;
 }
 
 void MainWindow::fillAudioSources()
@@ -300,13 +314,19 @@ void MainWindow::restoreIndices()
 
 void MainWindow::on_cmdRefresh_clicked()
 {
-    fillVideoSources();
+    const CaptureSources::Item chosen = currentItem(ui->cmbVideoSources);
+    const QVector<CaptureSources::Item> items = fillVideoSources();
+    ui->cmbVideoSources->setCurrentIndex(CaptureSources::indexAfterRefill(items, chosen));
 }
 
 void MainWindow::on_cmbVideoSources_currentIndexChanged(QString)
 {
+    // The list's own selection while it is cleared and filled is no choice of the presenter's:
+    // a live stream keeps its source until the fill is over.
+    if (m_fillingVideoSources)
+        return;
     const bool screenArea = screenAreaChosen();
-    if (screenArea && !m_fillingVideoSources)
+    if (screenArea)
         showAreaSelector();
     const CaptureSources::Choice choice = currentChoice();
     m_session->applySources(choice);
@@ -385,9 +405,12 @@ QString MainWindow::roomId()
 
 QString MainWindow::viewerUrl()
 {
-    if (m_cloudMode)
-        return ViewerAddress::viewerUrl(true, QString(), 0, ui->cmbCloudServer->currentText(),
-                                        roomId());
+    if (m_cloudMode) {
+        const QString server = ui->cmbCloudServer->currentText();
+        if (!CloudServerList::isServer(server))
+            return QString();
+        return ViewerAddress::viewerUrl(true, QString(), 0, server, roomId());
+    }
     return ViewerAddress::viewerUrl(false, m_ip, m_port, QString(), QString());
 }
 
@@ -405,7 +428,11 @@ QString MainWindow::getWEBDir()
 void MainWindow::updateLinks()
 {
     const QString url = viewerUrl();
-    LinkLabel::showLink(ui->lblURL, url, ViewerAddress::shownText(url));
+    if (url.isEmpty())
+        ui->lblURL->setText(tr("no server chosen"));
+    else
+        LinkLabel::showLink(ui->lblURL, url,
+                            LinkLabel::fittedText(ui->lblURL, ViewerAddress::shownText(url)));
     const QString qlink = apiBaseUrl() + "/feedback_list.html";
     qDebug() << "QLINK:" << qlink;
     LinkLabel::showLink(ui->lblQuestionsLink, qlink, tr("See Questions"));
@@ -420,10 +447,22 @@ void MainWindow::setCloudMode(bool on)
     updateLinks();
 }
 
+QString MainWindow::viewerUrlToHandOut()
+{
+    const QString url = viewerUrl();
+    if (url.isEmpty())
+        m_statusBarWidget->showNotice(tr("No viewer address yet: choose a cloud server first."),
+                                      StatusBarWidget::kNoticeMs);
+    return url;
+}
+
 void MainWindow::on_cmdCopyURL_clicked()
 {
+    const QString url = viewerUrlToHandOut();
+    if (url.isEmpty())
+        return;
     ui->cmdCopyURL->setIcon(QIcon(":COPY2"));
-    QGuiApplication::clipboard()->setText(viewerUrl());
+    QGuiApplication::clipboard()->setText(url);
     QTimer::singleShot(kCopiedIconMs, ui->cmdCopyURL,
                        [button = ui->cmdCopyURL] { button->setIcon(QIcon(":COPY")); });
 }
@@ -439,8 +478,11 @@ void MainWindow::requestPublicServers()
 void MainWindow::onPublicServersReply(QNetworkReply *reply)
 {
     reply->deleteLater();
-    // Status and errors need no check: a failed request has no array in its body.
+    // A failed request has no array in its body; the error only goes to the log.
+    if (reply->error() != QNetworkReply::NoError)
+        qWarning() << "public servers list unavailable:" << reply->errorString();
     m_publicServers.append(CloudServerList::parseServerList(reply->readAll()));
+    m_publicListAnswered = true;
     fillCloudServers(true);
 }
 
@@ -452,11 +494,11 @@ void MainWindow::fillCloudServers(bool keepChoice)
                                  : ui->cmbCloudServer->currentText();
     m_serversReady = false;
     ui->cmbCloudServer->clear();
-    ui->cmbCloudServer->addItems(CloudServerList::serverItems(*m_settings, m_publicServers));
+    ui->cmbCloudServer->addItems(
+        CloudServerList::serverItems(*m_settings, m_publicServers, m_publicListAnswered));
     ui->cmbCloudServer->addItem(CloudServerList::kAddCustomItem,
                                 QString(CloudServerList::kAddCustomData));
-    if (!previous.isEmpty() && previous != CloudServerList::kLoadingItem &&
-        ui->cmbCloudServer->findText(previous) >= 0)
+    if (CloudServerList::isServer(previous) && ui->cmbCloudServer->findText(previous) >= 0)
         ui->cmbCloudServer->setCurrentText(previous);
     m_serversReady = true;
 }
@@ -487,7 +529,8 @@ void MainWindow::onReconnectFailed()
 {
     QMessageBox::warning(nullptr, tr("Connection Error"), tr("Connection was broken"),
                          QMessageBox::Ok);
-    on_cmdStart_clicked();
+    // Only a running cloud session reconnects; a stopped one must not be started by this.
+    stopSession();
 }
 
 void MainWindow::startSession()
@@ -501,6 +544,7 @@ void MainWindow::startSession()
     request.frameSize = ui->cmbFrames->currentData().toSize();
     request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
     request.cloudMode = m_cloudMode;
+    request.cloudServer = ui->cmbCloudServer->currentText();
 
     SessionChoices choices;
     choices.videoIndex = ui->cmbVideoSources->currentIndex();
@@ -518,8 +562,10 @@ void MainWindow::startSession()
         QMessageBox::warning(nullptr, error->title, error->text);
         return;
     }
+    m_startButton->setToolTip(tr("Stop"));
     m_stats.reset();
     m_statTimer->start(SessionStats::kPeriodMs);
+    m_sourceCheckTimer->start(kSourceCheckMs);
     setSessionControlsEnabled(false);
     updateLinks();
 }
@@ -529,9 +575,12 @@ void MainWindow::stopSession()
     if (!isRunning())
         return;
     m_statTimer->stop();
+    m_sourceCheckTimer->stop();
     m_session->stop();
+    showSourceWarning();
     onStatTimer(true);
     m_startButton->setIcon(QIcon(":START"));
+    m_startButton->setToolTip(tr("Start"));
     setSessionControlsEnabled(true);
     updateLinks();
 }
@@ -543,6 +592,11 @@ void MainWindow::setSessionControlsEnabled(bool enabled)
           static_cast<QWidget *>(ui->cmbFrames), static_cast<QWidget *>(ui->cmbBitrate),
           static_cast<QWidget *>(ui->chkCloud)})
         control->setEnabled(enabled);
+}
+
+void MainWindow::showSourceWarning()
+{
+    m_statusBarWidget->setWarning(m_session->sourceWarning());
 }
 
 void MainWindow::onStatTimer()
@@ -574,7 +628,9 @@ void MainWindow::onRandomWinnerTriggered()
 
 void MainWindow::on_ZoomQR()
 {
-    m_zoomQR->showQR(viewerUrl());
+    const QString url = viewerUrlToHandOut();
+    if (!url.isEmpty())
+        m_zoomQR->showQR(url);
 }
 
 void MainWindow::onSquizTriggered()
@@ -591,7 +647,11 @@ void MainWindow::on_exportToJSON()
 
 void MainWindow::on_exportToFile()
 {
-    QuestionsExport::exportToFile(this, m_session->store());
+    const QString fileName = QuestionsExport::exportToFile(this, m_session->store());
+    if (!fileName.isEmpty())
+        m_statusBarWidget->showNotice(
+            tr("Questions saved to %1").arg(QDir::toNativeSeparators(fileName)),
+            StatusBarWidget::kNoticeMs);
 }
 
 void MainWindow::on_clearDatabaze()

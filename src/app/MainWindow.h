@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 #include <vector>
@@ -17,6 +18,7 @@ class QShortcut;
 class QTimer;
 class QToolButton;
 class ISquiz;
+class StatusBarWidget;
 class RandomGame;
 class StudioSession;
 class VoteDlg;
@@ -25,7 +27,8 @@ class ZoomQRW;
 
 namespace CaptureSources {
 struct Choice;
-}
+struct Item;
+} // namespace CaptureSources
 
 namespace Ui {
 class MainWindow;
@@ -56,7 +59,7 @@ public:
     bool cloudMode() const { return m_cloudMode; }
 
     // The address viewers open (local: this machine's address and port; cloud: the server with
-    // this studio's room).
+    // this studio's room). Empty in cloud mode while no server is chosen (a placeholder item).
     QString viewerUrl();
     // Where the questions and vote pages are served, without a trailing slash.
     QString apiBaseUrl();
@@ -101,7 +104,8 @@ private slots:
 private:
     void buildToolBar();
     void buildQuestionsMenu();
-    void fillVideoSources();
+    // Returns the items as filled, before their texts were padded.
+    QVector<CaptureSources::Item> fillVideoSources();
     void fillAudioSources();
     void fillPresets();
     void restoreIndices();
@@ -112,6 +116,9 @@ private:
     void fillCloudServers(bool keepChoice);
     void setCloudMode(bool on);
     void updateLinks();
+    // The viewer address, or empty after telling the presenter in the status bar that there is
+    // none to hand out yet.
+    QString viewerUrlToHandOut();
     CaptureSources::Choice currentChoice() const;
     void applySources();
     void showAreaSelector();
@@ -119,6 +126,7 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
+    void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
@@ -138,6 +146,9 @@ private:
     std::unique_ptr<ISquiz> m_squiz;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
+    StatusBarWidget *m_statusBarWidget = nullptr;
+    // While streaming: how often the status bar looks whether the sources still deliver.
+    QTimer *m_sourceCheckTimer = nullptr;
     QMenu *m_questionsMenu = nullptr;
     // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
     std::vector<QShortcut *> m_sourceShortcuts;
@@ -145,5 +156,7 @@ private:
     bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
+    // The public server list's request has finished, whether it brought servers or not.
+    bool m_publicListAnswered = false;
     SessionStats m_stats;
 };

@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
@@ -26,13 +28,13 @@ void openJsonView(const QString &baseUrl)
     QDesktopServices::openUrl(QUrl(baseUrl + "/feedback_list.json"));
 }
 
-void exportToFile(QWidget *parent, DBStorage *storage)
+QString exportToFile(QWidget *parent, DBStorage *storage)
 {
     const QString fileName = QFileDialog::getSaveFileName(parent, tr("Save As"), proposedFileName(),
                                                           tr("HTML Document (*.html)"));
-    if (fileName.isEmpty())
-        return;
-    saveToFile(parent, storage, fileName);
+    if (fileName.isEmpty() || !saveToFile(parent, storage, fileName))
+        return QString();
+    return withHtmlSuffix(fileName);
 }
 
 bool saveToFile(QWidget *parent, DBStorage *storage, const QString &fileName)
@@ -59,7 +61,13 @@ void clearQuestions(QWidget *parent, DBStorage *storage)
 
 QString proposedFileName()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + "/table";
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation}) {
+        const QString folder = QStandardPaths::writableLocation(location);
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder + "/table";
+    }
+    return QDir::homePath() + "/table";
 }
 
 QString withHtmlSuffix(const QString &fileName)

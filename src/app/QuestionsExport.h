@@ -15,7 +15,8 @@ namespace QuestionsExport {
 void openJsonView(const QString &baseUrl);
 
 // Asks for a file name (proposing "table" on the desktop) and saves the questions there.
-void exportToFile(QWidget *parent, DBStorage *storage);
+// Returns the name of the file written; empty when cancelled or failed (a failure was reported).
+QString exportToFile(QWidget *parent, DBStorage *storage);
 
 // Saves the questions as an HTML table under fileName (".html" appended unless it already ends
 // so); a failed write is reported in a warning box. Returns whether the file was written.
@@ -24,7 +25,8 @@ bool saveToFile(QWidget *parent, DBStorage *storage, const QString &fileName);
 // Asks "Are you sure?" and on Yes deletes every question; a failed delete is reported.
 void clearQuestions(QWidget *parent, DBStorage *storage);
 
-// The desktop directory followed by "/table".
+// "/table" in the desktop directory; without one, in the documents folder; without that, in
+// the home folder (never the working directory, where the presenter would not look).
 QString proposedFileName();
 
 // fileName unless the part from its last "." is exactly ".html", else fileName + ".html".

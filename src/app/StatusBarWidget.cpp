@@ -10,6 +10,39 @@ StatusBarWidget::StatusBarWidget(QString text, QWidget *parent)
     ui->lblVersion->setText(QString(kVersion) + "    " + text);
     ui->lblVersion->setStyleSheet("font-weight:bold;");
     LinkLabel::showLink(ui->lblHelp, kHelpUrl, "help &raquo;");
+    m_noticeTimer.setSingleShot(true);
+    connect(&m_noticeTimer, &QTimer::timeout, this, [this] {
+        m_notice.clear();
+        showMessage();
+    });
+}
+
+void StatusBarWidget::setWarning(const QString &text)
+{
+    m_warning = text;
+    showMessage();
+}
+
+void StatusBarWidget::showNotice(const QString &text, int timeoutMs)
+{
+    m_notice = text;
+    m_noticeTimer.start(timeoutMs);
+    showMessage();
+}
+
+QString StatusBarWidget::message() const
+{
+    return ui->lblMessage->text();
+}
+
+void StatusBarWidget::showMessage()
+{
+    const bool notice = !m_notice.isEmpty();
+    ui->lblMessage->setText(notice ? m_notice : m_warning);
+    // The place may be narrower than the text.
+    ui->lblMessage->setToolTip(ui->lblMessage->text());
+    // Amber for trouble on stage, the bar's own white for news.
+    ui->lblMessage->setStyleSheet(notice ? "font-weight:bold;" : "font-weight:bold;color:#FFB020;");
 }
 
 StatusBarWidget::~StatusBarWidget() = default;

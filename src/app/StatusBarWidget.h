@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -9,7 +10,8 @@ class StatusBarWidget;
 }
 
 // The bottom line of the main window: the program's version on the left, the help link on the
-// right. Its texts are set once.
+// right, and between them a message: a warning that stays until it is withdrawn (a capture
+// source that fails), or for a while a notice (a file written).
 class StatusBarWidget : public QWidget
 {
     Q_OBJECT
@@ -18,9 +20,22 @@ public:
     StatusBarWidget(QString text, QWidget *parent);
     ~StatusBarWidget() override;
 
+    // Shows `text` as a warning until it is replaced; the empty text withdraws it.
+    void setWarning(const QString &text);
+    // Shows `text` for `timeoutMs`, over a warning, which comes back afterwards.
+    void showNotice(const QString &text, int timeoutMs);
+    // What the message place shows now.
+    QString message() const;
+
+    static constexpr int kNoticeMs = 8000;
     static constexpr const char *kVersion = "ver 1.5 (build 42)";
     static constexpr const char *kHelpUrl = "https://lumacast.quillfen.com/help";
 
 private:
+    void showMessage();
+
     std::unique_ptr<Ui::StatusBarWidget> ui;
+    QString m_warning;
+    QString m_notice;
+    QTimer m_noticeTimer;
 };

@@ -37,6 +37,17 @@ public:
     void refresh();
     // The same fitting, for tallies that arrive over the network.
     static Tally fitted(Tally tally);
+    // A relay's tally: `recipients` in entry 0, and one count per chosen option 1..9; other
+    // choices are not counted.
+    template <typename Choices> static Tally counted(const Choices &choices, qint32 recipients)
+    {
+        Tally tally(kTallySize, 0);
+        for (const qint32 option : choices)
+            if (option >= 1 && option < kTallySize)
+                ++tally[option];
+        tally[0] = recipients;
+        return tally;
+    }
 
 private:
     QStringList m_options;

@@ -18,6 +18,12 @@ constexpr int audioIncludedBelowKbps = 5000;
 constexpr int minVideoKbps = 200;
 constexpr int raisedVideoKbps = 256;
 
+// A chosen device that the back end no longer lists (unplugged since the list was filled).
+QString notFound(const QString &name)
+{
+    return name + QStringLiteral(": not connected");
+}
+
 } // namespace
 
 CaptureStreamer::CaptureStreamer(QObject *parent) : CaptureStreamer(mfDefaultFactory(), parent) {}
@@ -49,6 +55,32 @@ MFAVProps CaptureStreamer::outputProps() const
 {
     std::lock_guard<std::mutex> lock(m_outputPropsMutex);
     return m_outputProps;
+}
+
+MFSourceTrouble CaptureStreamer::sourceTrouble() const
+{
+    MFSourceTrouble trouble;
+    {
+        std::lock_guard<std::mutex> lock(m_troubleMutex);
+        trouble = m_trouble;
+    }
+    if (!m_missing.video.isEmpty())
+        trouble.video = m_missing.video;
+    if (!m_missing.audio.isEmpty())
+        trouble.audio = m_missing.audio;
+    if (!isRunning())
+        trouble = {};
+    if (!m_videoEnabled)
+        trouble.video.clear();
+    if (!m_audioEnabled)
+        trouble.audio.clear();
+    return trouble;
+}
+
+void CaptureStreamer::setTrouble(const MFSourceTrouble &trouble)
+{
+    std::lock_guard<std::mutex> lock(m_troubleMutex);
+    m_trouble = trouble;
 }
 
 void CaptureStreamer::enumerateDevices(QString kind, QStringList &names)
@@ -91,6 +123,7 @@ void CaptureStreamer::enumerateDevices(QString kind, QStringList &names)
 
 void CaptureStreamer::setSources(QString videoName, QString audioName)
 {
+    m_missing = MFSourceTrouble();
     if (videoName == QLatin1String("NO_VIDEO")) {
         m_videoEnabled = false;
         qDebug() << "-- DISABLE VIDEO";
@@ -101,6 +134,8 @@ void CaptureStreamer::setSources(QString videoName, QString audioName)
     } else {
         const bool found = setMFDevice(m_device, eMFDT_Video, videoName);
         qDebug() << "setVideoDevice:" << videoName << found;
+        if (!found)
+            m_missing.video = notFound(videoName);
         m_currentVideoName = videoName;
         m_videoEnabled = true;
     }
@@ -130,6 +165,8 @@ void CaptureStreamer::setSources(QString videoName, QString audioName)
     qDebug() << "set Internal AudioDevice to None:" << noInternal;
     const bool external = setMFDevice(m_device, eMFDT_ExtAudio, audioName);
     qDebug() << "set External AudioDevices:" << audioName << external;
+    if (!external)
+        m_missing.audio = notFound(audioName);
 }
 
 void CaptureStreamer::setNDIDevice(QString name)
@@ -261,6 +298,7 @@ void CaptureStreamer::run()
         MFFramePtr frame;
         if (mfFailed(source->SourceFrameConvertedGet(outputProps(), -1, &frame, QString())))
             continue;
+        setTrouble(frame->trouble());
         if (m_videoEnabled && videoWriter) {
             const MFResult result = videoWriter->ReceiverFramePut(frame, -1, QString());
             if (mfFailed(result))
@@ -274,4 +312,5 @@ void CaptureStreamer::run()
                     << QStringLiteral("write audio error ") + QString::number(result);
         }
     }
+    setTrouble({});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/media/IMFFactory.h"
+#include "capture/media/MFFrame.h"
 #include "capture/media/MFTypes.h"
 
 #include <QRect>
@@ -50,11 +51,16 @@ public:
     bool videoEnabled() const { return m_videoEnabled; }
     bool audioEnabled() const { return m_audioEnabled; }
     bool isStreaming() const { return m_running; }
+    // What the chosen sources fail at: a device that was not found when it was chosen, else what
+    // the latest frame of the running pump says; only the enabled sides count. Empty parts
+    // while they deliver (and when no pump runs).
+    MFSourceTrouble sourceTrouble() const;
 
 protected:
     void run() override;
 
 private:
+    void setTrouble(const MFSourceTrouble &trouble);
     MFWriterPtr openWriter(const QString &config, const char *createError, const char *setupLog);
 
     MFFactoryPtr m_factory;
@@ -65,6 +71,9 @@ private:
     // (QMutex locks inside Qt's uninstrumented library).
     mutable std::mutex m_outputPropsMutex;
     MFAVProps m_outputProps;
+    mutable std::mutex m_troubleMutex;
+    MFSourceTrouble m_trouble;
+    MFSourceTrouble m_missing; // GUI thread only
     QString m_currentVideoName;
     int m_videoBitrate = 960;
     int m_audioBitrate = 64;

@@ -16,9 +16,9 @@ bool ConnectionsPerAddress::admit(QTcpSocket *socket)
         if (m_refusedUnlogged[address]++ == 0)
             qWarning().noquote() << m_name << "refuses connections from" << address.toString()
                                  << "beyond" << m_cap << "open ones";
-        // Closed once the listener's accept loop has returned. Closed inside it, each refusal
-        // frees its descriptor for the next accept at once, and when descriptors run out the
-        // listener never pauses: the event loop was measured spinning.
+        // Closed once the listener's accept loop has returned: a descriptor freed inside it would
+        // at once go to the next pending connection or another listener, and a flood of
+        // refusals would never let the listener see that descriptors have run out.
         QMetaObject::invokeMethod(socket, &QTcpSocket::abort, Qt::QueuedConnection);
         socket->deleteLater();
         return false;

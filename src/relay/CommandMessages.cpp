@@ -65,6 +65,23 @@ QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,
                       {"win_code", win_code}});
 }
 
+QString statInfoMessage(int clients, int totalBytes, const QVector<qint32> &votes)
+{
+    QJsonArray tally;
+    for (const qint32 count : votes)
+        tally.append(count);
+    return serialise({{"command", "on_stat_info"},
+                      {"clients", clients},
+                      {"total_bytes", totalBytes},
+                      {"votes", tally}});
+}
+
+QString questionMessage(const QByteArray &questionJson)
+{
+    return serialise(
+        {{"command", "question"}, {"raw", QString::fromLatin1(questionJson.toPercentEncoding())}});
+}
+
 QJsonObject parse(const QString &text)
 {
     return QJsonDocument::fromJson(text.toUtf8()).object();

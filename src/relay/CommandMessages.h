@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // The JSON text messages exchanged with viewer pages and the cloud relay.
 // Builders return Qt's indented serialisation (four-space indent, keys sorted,
@@ -17,6 +18,11 @@ QString randomGameFinishWinner(const QString &win_txt, const QString &win_code);
 QString randomGameFinishLoser(const QString &lose_txt);
 QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,
                             const QString &win_code);
+
+// Sent by a cloud relay to its presenter: the audience and tally every few seconds, and each
+// viewer question with `raw`, the question's JSON text, percent-encoded.
+QString statInfoMessage(int clients, int totalBytes, const QVector<qint32> &votes);
+QString questionMessage(const QByteArray &questionJson);
 
 // Any text that is not a JSON object yields an empty object.
 QJsonObject parse(const QString &text);

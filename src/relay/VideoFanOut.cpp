@@ -1,5 +1,8 @@
 #include "relay/VideoFanOut.h"
 
+#include <QDebug>
+#include <QWebSocket>
+
 #include <cerrno>
 #include <sys/socket.h>
 
@@ -30,23 +33,46 @@ void VideoFanOut::remove(QWebSocket *viewer)
     m_viewers.erase(found);
 }
 
-VideoFanOut::Result VideoFanOut::send(QWebSocket *viewer, const QByteArray &frame)
+VideoFanOut::Broadcast VideoFanOut::broadcast(const QList<QWebSocket *> &viewers,
+                                              const QByteArray &frame, qint64 maxQueuedBytes)
+{
+    Broadcast result;
+    const qint64 now = nowMs();
+    for (QWebSocket *viewer : viewers) {
+        const auto found = m_viewers.find(viewer);
+        const Result sent = found == m_viewers.end()
+                                ? Result::Broken
+                                : enqueue(found->second, frame, now, maxQueuedBytes);
+        if (sent == Result::Broken) {
+            result.dropped.append(viewer); // its disconnect may not have arrived yet
+            continue;
+        }
+        ++result.delivered;
+        if (sent == Result::TooSlow) {
+            if (m_slowViewerLog.admit()) {
+                if (const int leftOut = m_slowViewerLog.takeLeftOut())
+                    qWarning() << "closed" << leftOut << "more slow viewers";
+                qWarning() << "closing slow viewer" << viewer->peerAddress().toString()
+                           << "more than" << kMaxLagMs << "ms or" << maxQueuedBytes
+                           << "bytes behind";
+            }
+            result.dropped.append(viewer);
+        }
+    }
+    return result;
+}
+
+bool VideoFanOut::sendHeadStart(QWebSocket *viewer, const QByteArray &frame)
 {
     const auto found = m_viewers.find(viewer);
     if (found == m_viewers.end())
-        return Result::Broken;
-    return enqueue(found->second, frame, nowMs());
+        return false;
+    // Its size is no sign of a slow viewer: it is not held against the queue bound.
+    return enqueue(found->second, frame, nowMs() + kHeadStartGraceMs, kHeadStart) != Result::Broken;
 }
 
-VideoFanOut::Result VideoFanOut::sendHeadStart(QWebSocket *viewer, const QByteArray &frame)
-{
-    const auto found = m_viewers.find(viewer);
-    if (found == m_viewers.end())
-        return Result::Broken;
-    return enqueue(found->second, frame, nowMs() + kHeadStartGraceMs);
-}
-
-VideoFanOut::Result VideoFanOut::enqueue(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs)
+VideoFanOut::Result VideoFanOut::enqueue(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs,
+                                         qint64 maxQueuedBytes)
 {
     QTcpSocket *transport = viewer.transport;
     if (!transport || transport->state() != QAbstractSocket::ConnectedState)
@@ -56,10 +82,12 @@ VideoFanOut::Result VideoFanOut::enqueue(Viewer &viewer, const QByteArray &frame
         if (!writeFrame(viewer, frame, arrivedMs))
             return Result::Broken;
     } else {
-        viewer.queue.push_back({frame, arrivedMs});
-        viewer.queuedBytes += frame.size();
+        const bool counted = maxQueuedBytes != kHeadStart;
+        viewer.queue.push_back({frame, arrivedMs, counted});
+        if (counted)
+            viewer.queuedBytes += frame.size();
     }
-    return verdict(viewer);
+    return verdict(viewer, maxQueuedBytes);
 }
 
 bool VideoFanOut::writeFrame(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs)
@@ -91,7 +119,8 @@ void VideoFanOut::drain(QWebSocket *key)
            viewer.transport->state() == QAbstractSocket::ConnectedState) {
         const Pending pending = std::move(viewer.queue.front());
         viewer.queue.pop_front();
-        viewer.queuedBytes -= pending.frame.size();
+        if (pending.counted)
+            viewer.queuedBytes -= pending.frame.size();
         if (!writeFrame(viewer, pending.frame, pending.arrivedMs))
             return; // the socket reports its own error
         if (viewer.copied > 0)
@@ -105,12 +134,12 @@ void VideoFanOut::forgetCopied(Viewer &viewer)
     viewer.copied = 0;
 }
 
-VideoFanOut::Result VideoFanOut::verdict(const Viewer &viewer) const
+VideoFanOut::Result VideoFanOut::verdict(const Viewer &viewer, qint64 maxQueuedBytes) const
 {
-    if (viewer.queue.empty())
+    if (viewer.queue.empty() || maxQueuedBytes == kHeadStart)
         return Result::Sent;
     const qint64 oldest = viewer.copied > 0 ? viewer.copiedSince : viewer.queue.front().arrivedMs;
-    if (nowMs() - oldest > kMaxLagMs || viewer.queuedBytes > kMaxQueuedBytes ||
+    if (nowMs() - oldest > kMaxLagMs || viewer.queuedBytes > maxQueuedBytes ||
         m_copiedBytes > kMaxCopiedBytes)
         return Result::TooSlow;
     return Result::Sent;

@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
+
+#include "net/LogBudget.h"
 
 #include <deque>
 #include <unordered_map>
@@ -22,10 +25,10 @@ class QWebSocket;
 // buffer, which keeps the order with the WebSocket layer's own frames (pongs,
 // close) and brings the signal to go on. A viewer is too slow, and the caller
 // drops it, when the oldest chunk it has not taken is older than kMaxLagMs of
-// live stream, when its queue holds more than kMaxQueuedBytes, or when the
+// live stream, when its queue holds more than the caller's bound, or when the
 // copies of all viewers together pass kMaxCopiedBytes and it is one of those
 // behind. Since queued chunks are the stream's latest, the queues of all
-// viewers together hold at most kMaxQueuedBytes of distinct data. The kernel's
+// viewers together hold at most that bound of distinct data. The kernel's
 // send buffer under each viewer is bounded by ViewerChannel. GUI thread.
 class VideoFanOut : public QObject
 {
@@ -34,36 +37,39 @@ public:
     // Four seconds of stream: a live viewer that far behind sees nothing useful, and a browser
     // that merely hiccups (a tab switch, a Wi-Fi retry) catches up well within it.
     static constexpr int kMaxLagMs = 4000;
-    // Over three seconds at the highest preset (5 Mbit/s); bounds a viewer's queue when the
-    // stream comes in bursts faster than live.
-    static constexpr qint64 kMaxQueuedBytes = 2 * 1024 * 1024;
     // Relay-wide ceiling on the partial frames copied into socket buffers (one per slow viewer).
     static constexpr qint64 kMaxCopiedBytes = 64 * 1024 * 1024;
     // What a joining viewer is sent first (up to a group of pictures) may take this long
     // before it counts as lag.
     static constexpr int kHeadStartGraceMs = 6000;
 
-    enum class Result { Sent, Broken, TooSlow };
-
     VideoFanOut();
 
     void add(QWebSocket *viewer, QTcpSocket *transport);
     void remove(QWebSocket *viewer);
 
-    // Hands one ready-made frame to the viewer, or queues it.
-    Result send(QWebSocket *viewer, const QByteArray &frame);
-    // Writes what a joining viewer needs before the live chunks. Broken when the connection is
+    struct Broadcast
+    {
+        int delivered = 0;           // viewers that took the frame or queued it
+        QList<QWebSocket *> dropped; // gone underneath, or too slow (logged)
+    };
+    // Hands one ready-made frame to each of `viewers`, in order, or queues it. The caller drops
+    // the returned viewers: those whose connection is gone and those too slow, by the rules
+    // above with `maxQueuedBytes` as the queue bound.
+    Broadcast broadcast(const QList<QWebSocket *> &viewers, const QByteArray &frame,
+                        qint64 maxQueuedBytes);
+    // Writes what a joining viewer needs before the live chunks. False when the connection is
     // gone.
-    Result sendHeadStart(QWebSocket *viewer, const QByteArray &frame);
-
-    // Bytes copied into socket buffers, summed over viewers.
-    qint64 copiedBytes() const { return m_copiedBytes; }
+    bool sendHeadStart(QWebSocket *viewer, const QByteArray &frame);
 
 private:
+    enum class Result { Sent, Broken, TooSlow };
+    static constexpr qint64 kHeadStart = -1; // as the queue bound: the frame is a head start
     struct Pending
     {
         QByteArray frame; // shared with every other viewer's queue
         qint64 arrivedMs;
+        bool counted; // against the queue bound (a head start is not)
     };
     struct Viewer
     {
@@ -74,15 +80,17 @@ private:
         qint64 copiedSince = 0; // arrival of the frame that is
     };
 
-    Result enqueue(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs);
+    Result enqueue(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs,
+                   qint64 maxQueuedBytes);
     // False when the connection is broken.
     bool writeFrame(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs);
     void drain(QWebSocket *key);
     void forgetCopied(Viewer &viewer);
-    Result verdict(const Viewer &viewer) const;
+    Result verdict(const Viewer &viewer, qint64 maxQueuedBytes) const;
     qint64 nowMs() const { return m_clock.elapsed(); }
 
     std::unordered_map<QWebSocket *, Viewer> m_viewers;
     qint64 m_copiedBytes = 0;
     QElapsedTimer m_clock;
+    LogBudget m_slowViewerLog; // a mass of stalled viewers is one event, not a line each
 };

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTcpServer>
 
+#include <functional>
+
 #include "net/AcceptBackoff.h"
 #include "net/ConnectionsPerAddress.h"
 
@@ -39,8 +41,21 @@ public:
     // The TCP transport under a viewer whose handshake just completed, or null.
     QTcpSocket *takeTransport(QWebSocket *viewer);
 
+    // Serves plain HTTP on the same port: each connection's request head is read first, and a
+    // request that is not a WebSocket upgrade goes to `handler` with its bytes still unread.
+    // Without a handler every connection is a handshake.
+    using PlainRequestHandler = std::function<void(QTcpSocket *socket)>;
+    void setPlainRequestHandler(PlainRequestHandler handler);
+
+    // A request head longer than this, or not complete within kRequestHeadTimeoutMs, closes the
+    // connection (with a plain request handler only).
+    static constexpr int kMaxRequestHeadBytes = 8 * 1024;
+    static constexpr int kRequestHeadTimeoutMs = 30 * 1000;
+
 private:
     void onNewConnection();
+    void handOver(QTcpSocket *socket);
+    void classify(QTcpSocket *socket);
 
     using PeerKey = QPair<QString, quint16>;
     QTcpServer m_server;
@@ -48,4 +63,5 @@ private:
     ConnectionsPerAddress m_perAddress{QStringLiteral("relay viewers")};
     QWebSocketServer *m_handshaker;
     QHash<PeerKey, QPointer<QTcpSocket>> m_handshaking;
+    PlainRequestHandler m_plainRequests;
 };

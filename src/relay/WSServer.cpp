@@ -76,12 +76,7 @@ WSServer::Statistics WSServer::statistics() const
 
 QVector<qint32> WSServer::voteResults() const
 {
-    QVector<qint32> tally(VoteState::kTallySize, 0);
-    for (const qint32 option : votes)
-        if (option >= 1 && option < VoteState::kTallySize)
-            ++tally[option];
-    tally[0] = voteRecipients;
-    return tally;
+    return VoteState::counted(votes, voteRecipients);
 }
 
 void WSServer::onConnect()
@@ -190,35 +185,18 @@ void WSServer::sendJoinCaches(QWebSocket *viewer)
         if (cached.isEmpty())
             continue;
         qDebug() << "late video consumer starts with" << cached.size() << "bytes";
-        if (m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)) ==
-            VideoFanOut::Result::Sent)
+        if (m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)))
             sentBytes += cached.size();
     }
 }
 
 void WSServer::forwardIngest(const QByteArray &packets)
 {
-    const QByteArray frame = WebSocketFrame::binary(packets);
-    const QList<QWebSocket *> snapshot = videoConsumers.toList();
-    for (QWebSocket *socket : snapshot) {
-        switch (m_fanOut.send(socket, frame)) {
-        case VideoFanOut::Result::Sent:
-            sentBytes += packets.size();
-            break;
-        case VideoFanOut::Result::Broken:
-            dropViewer(socket); // broken underneath; its disconnect may not have arrived yet
-            break;
-        case VideoFanOut::Result::TooSlow:
-            if (m_slowViewerLog.admit()) {
-                if (const int leftOut = m_slowViewerLog.takeLeftOut())
-                    qWarning() << "closed" << leftOut << "more slow viewers";
-                qWarning() << "closing slow viewer" << socket->peerAddress().toString()
-                           << "more than" << VideoFanOut::kMaxLagMs << "ms behind";
-            }
-            dropViewer(socket);
-            break;
-        }
-    }
+    const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
+        videoConsumers.toList(), WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
+    sentBytes += qint64(packets.size()) * sent.delivered;
+    for (QWebSocket *socket : sent.dropped)
+        dropViewer(socket);
 }
 
 void WSServer::dropViewer(QWebSocket *socket)

@@ -16,6 +16,7 @@
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
+#include "relay/ViewerChannel.h"
 
 #include <memory>
 
@@ -34,6 +35,12 @@ class WSServer : public QObject
     Q_OBJECT
 public:
     static constexpr quint16 kIngestPort = 62000;
+    // A viewer whose queue of unsent chunks passes this is closed (besides the lag bound of
+    // VideoFanOut). 2 MiB is over three seconds at the highest preset (5 Mbit/s); it bounds
+    // the queues when the stream comes in bursts faster than live.
+    static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
+    // Commands from viewers are a few bytes; nobody gets to make us buffer more.
+    static constexpr quint64 kMaxIncomingMessageBytes = ViewerChannel::kMaxIncomingMessageBytes;
     // A WebSocket on a path that serves nothing is closed after this: long enough for a page
     // to notice and say so, short enough that idle sockets cannot pile up.
     static constexpr int kUnservedPathGraceMs = 2000;
@@ -104,7 +111,6 @@ private:
     AcceptBackoff m_ingestBackoff;
     ConnectionsPerAddress m_ingestPerAddress{QStringLiteral("relay ingest")};
     VideoFanOut m_fanOut;
-    LogBudget m_slowViewerLog; // a mass of stalled viewers is one event, not a line each
     HeapTrimmer m_heapTrimmer;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

@@ -21,6 +21,18 @@ QVector<Item> videoItems(const QStringList &devices, int screenCount)
     return items;
 }
 
+int indexAfterRefill(const QVector<Item> &items, const Item &chosen)
+{
+    int noVideo = -1;
+    for (int i = 0; i < items.size(); ++i) {
+        if (items[i].data == chosen.data && items[i].text.trimmed() == chosen.text.trimmed())
+            return i;
+        if (items[i].data == kNoVideo)
+            noVideo = i;
+    }
+    return noVideo;
+}
+
 QVector<Item> audioItems(const QStringList &devices)
 {
     QVector<Item> items{{QObject::tr("no audio"), "NO_AUDIO"},

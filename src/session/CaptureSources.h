@@ -25,6 +25,11 @@ struct Item
 // screen, else "Desktop #n" from 0), and "no video".
 QVector<Item> videoItems(const QStringList &devices, int screenCount);
 
+// Where the list selection goes after the video list was filled again with `items`: the item
+// with the same name (trimmed) and data as `chosen`, else "no video". Never another source, which
+// would put a screen or camera on air without the presenter choosing it.
+int indexAfterRefill(const QVector<Item> &items, const Item &chosen);
+
 // "no audio", "original" (the video source's own sound), then the audio devices.
 QVector<Item> audioItems(const QStringList &devices);
 

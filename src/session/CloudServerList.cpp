@@ -28,7 +28,8 @@ QStringList parseServerList(const QByteArray &body)
     return servers;
 }
 
-QStringList serverItems(const QSettings &settings, const QStringList &publicServers)
+QStringList serverItems(const QSettings &settings, const QStringList &publicServers,
+                        bool listAnswered)
 {
     QStringList items;
     for (int i = 0; i < kCustomServerCount; ++i) {
@@ -38,8 +39,14 @@ QStringList serverItems(const QSettings &settings, const QStringList &publicServ
     }
     items.append(publicServers);
     if (items.isEmpty())
-        items.append(QString(kLoadingItem));
+        items.append(QString(listAnswered ? kUnavailableItem : kLoadingItem));
     return items;
+}
+
+bool isServer(const QString &item)
+{
+    return !item.trimmed().isEmpty() && item != kLoadingItem && item != kUnavailableItem &&
+           item != kAddCustomItem;
 }
 
 } // namespace CloudServerList

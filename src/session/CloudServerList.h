@@ -13,6 +13,7 @@ namespace CloudServerList {
 
 constexpr int kCustomServerCount = 3;
 constexpr const char *kLoadingItem = "-- loading public servers list ... --";
+constexpr const char *kUnavailableItem = "-- public servers list unavailable --";
 constexpr const char *kAddCustomItem = "--- add custom server ---";
 constexpr const char *kAddCustomData = "ADD_CUSTOM_SERVER";
 // Where the public list comes from: scheme, host and port. The settings key "SERVER_LIST_HOST"
@@ -31,7 +32,13 @@ QUrl publicListUrl(const QSettings &settings);
 QStringList parseServerList(const QByteArray &body);
 
 // The server items of the combo, in order: the non-empty custom servers, the public ones, and
-// the loading placeholder when both are empty. The "add custom server" item is not included.
-QStringList serverItems(const QSettings &settings, const QStringList &publicServers);
+// when both are empty a placeholder: loading until the public list was answered, afterwards
+// (a failed download, or no server in it) unavailable. The "add custom server" item is not
+// included.
+QStringList serverItems(const QSettings &settings, const QStringList &publicServers,
+                        bool listAnswered);
+
+// Whether a combo item names a server, rather than being a placeholder or "add custom server".
+bool isServer(const QString &item);
 
 } // namespace CloudServerList

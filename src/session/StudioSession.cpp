@@ -3,12 +3,15 @@
 #include "audience/VoteState.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
+#include "relay/CLOUDProxy.h"
+#include "session/CloudServerList.h"
+#include "session/RoomIdentifier.h"
 #include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
 #include "web/DBStorage.h"
+#include "web/WebDirectory.h"
 #include "web/WebServer.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QSettings>
 
@@ -32,11 +35,12 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
       m_vote(std::make_unique<VoteState>()), m_store(std::make_unique<DBStorage>()),
       m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get())),
       m_relay(std::make_unique<WSServer>(ingestPort)),
-      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get()))
+      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get())),
+      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort))
 {
-    // Only local sessions exist so far, so the local relay holds the tally.
-    WSServer *relay = m_relay.get();
-    m_vote->setTallySource([relay] { return relay->voteResults(); });
+    // The relay of the session that runs (or ran last) holds the tally.
+    m_vote->setTallySource(
+        [this] { return m_cloudSession ? m_cloudProxy->voteResults() : m_relay->voteResults(); });
 }
 
 StudioSession::~StudioSession()
@@ -44,6 +48,7 @@ StudioSession::~StudioSession()
     stop();
     // The servers read the vote and the store, so they go first; the store's destructor ends its
     // thread.
+    m_cloudProxy.reset();
     m_apiServer.reset();
     m_relay.reset();
     m_webServer.reset();
@@ -59,7 +64,7 @@ std::optional<quint16> StudioSession::relayPort(int httpPort)
 
 QString StudioSession::webDir()
 {
-    const QString dir = QCoreApplication::applicationDirPath() + "//WEB";
+    const QString dir = WebDirectory::locate();
     qDebug() << "getWEBDir: " << dir;
     return dir;
 }
@@ -69,14 +74,9 @@ std::optional<StudioSession::StartError> StudioSession::start(const SessionReque
 {
     if (m_running)
         return std::nullopt;
-    if (request.cloudMode) {
-        // The cloud relay client is not part of this version: say so instead of pretending.
-        return StartError{tr("Cloud mode"),
-                          tr("Streaming through a cloud server is not available in this version. "
-                             "Uncheck \"use cloud\" to stream on the local network.")};
-    }
-    if (auto error = startLocalServers(request))
+    if (auto error = request.cloudMode ? startCloud(request) : startLocalServers(request))
         return error;
+    m_cloudSession = request.cloudMode;
     startCapture(request);
     choices.save(*m_settings);
     m_running = true;
@@ -116,9 +116,25 @@ StudioSession::startLocalServers(const SessionRequest &request)
                           .arg(m_relay->ingestPort())};
 }
 
+std::optional<StudioSession::StartError> StudioSession::startCloud(const SessionRequest &request)
+{
+    if (!CloudServerList::isServer(request.cloudServer)) {
+        return StartError{tr("Connection error"),
+                          tr("Choose a cloud server first, or add one with \"%1\".")
+                              .arg(CloudServerList::kAddCustomItem)};
+    }
+    if (!m_cloudProxy->connectToCloud(request.cloudServer, RoomIdentifier::roomId(*m_settings)))
+        return StartError{tr("Connection error"), tr("Can't connect to selected server")};
+    // Every interface: the questions and vote pages are opened from the chosen one.
+    if (!m_apiServer->listen(QString(), 0, webDir()))
+        qWarning() << "API server could not listen; the questions link leads nowhere";
+    return std::nullopt;
+}
+
 void StudioSession::startCapture(const SessionRequest &request)
 {
-    m_streamer->setIngestPort(m_relay->ingestPort());
+    m_streamer->setIngestPort(request.cloudMode ? m_cloudProxy->ingestPort()
+                                                : m_relay->ingestPort());
     selectSources(request.sources);
     m_streamer->setOutputParams(request.frameSize, request.bitrateKbps);
     m_streamer->startStreaming(request.cloudMode);
@@ -131,14 +147,32 @@ void StudioSession::stop()
     m_streamer->stopStreaming();
     // Joined here, so the pump never outlives a session (or the window at exit).
     m_streamer->wait();
-    m_webServer->stopListen();
-    m_relay->stop();
+    if (m_cloudSession) {
+        m_cloudProxy->disconnectFromCloud();
+        m_apiServer->close();
+    } else {
+        m_webServer->stopListen();
+        m_relay->stop();
+    }
     m_running = false;
 }
 
 WSServer::Statistics StudioSession::statistics() const
 {
-    return m_relay->statistics();
+    return m_cloudSession ? m_cloudProxy->statistics() : m_relay->statistics();
+}
+
+QString StudioSession::sourceWarning() const
+{
+    if (!m_running)
+        return QString();
+    const MFSourceTrouble trouble = m_streamer->sourceTrouble();
+    QStringList parts;
+    if (!trouble.video.isEmpty())
+        parts.append(tr("Video source not working (%1)").arg(trouble.video));
+    if (!trouble.audio.isEmpty())
+        parts.append(tr("Audio source not working (%1)").arg(trouble.audio));
+    return parts.join("; ");
 }
 
 void StudioSession::applySources(const CaptureSources::Choice &choice)

@@ -11,6 +11,7 @@
 #include <optional>
 
 class APIWebServer;
+class CLOUDProxy;
 class CaptureStreamer;
 class DBStorage;
 class NDISource;
@@ -28,6 +29,7 @@ struct SessionRequest
     QSize frameSize;
     int bitrateKbps = 0;
     bool cloudMode = false;
+    QString cloudServer; // as the presenter typed or picked it; cloud mode only
 };
 
 // The presenter's choices, written to the settings store at every successful Start so that the
@@ -69,14 +71,21 @@ public:
     // Stops a running session (the capture thread is joined) before anything is destroyed.
     ~StudioSession() override;
 
-    // Listens, starts capture and saves `choices`; on failure nothing listens, nothing is saved
-    // and the error says why.
+    // Listens (locally, or connects to the cloud server for this studio's room and opens the API
+    // server on a port the system picks), starts capture and saves `choices`; on failure nothing
+    // listens, nothing is saved and the error says why.
     std::optional<StartError> start(const SessionRequest &request, const SessionChoices &choices);
     void stop();
     bool isRunning() const { return m_running; }
 
-    // The active relay's counters (they start from 0 at each Start).
+    bool isCloudSession() const { return m_running && m_cloudSession; }
+
+    // The active relay's counters (they start from 0 at each Start); in a cloud session the
+    // total and the viewers are the server's.
     WSServer::Statistics statistics() const;
+    // What the chosen video and audio sources fail at, in words for the presenter; empty while
+    // they deliver, and while idle.
+    QString sourceWarning() const;
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
 
@@ -90,11 +99,13 @@ public:
     DBStorage *store() const { return m_store.get(); }
     WebServer *webServer() const { return m_webServer.get(); }
     WSServer *relay() const { return m_relay.get(); }
+    CLOUDProxy *cloudProxy() const { return m_cloudProxy.get(); }
     APIWebServer *apiServer() const { return m_apiServer.get(); }
     VoteState *vote() const { return m_vote.get(); }
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
+    std::optional<StartError> startCloud(const SessionRequest &request);
     void startCapture(const SessionRequest &request);
     void selectSources(const CaptureSources::Choice &choice);
 
@@ -106,5 +117,7 @@ private:
     std::unique_ptr<WebServer> m_webServer;
     std::unique_ptr<WSServer> m_relay;
     std::unique_ptr<APIWebServer> m_apiServer;
+    std::unique_ptr<CLOUDProxy> m_cloudProxy;
     bool m_running = false;
+    bool m_cloudSession = false;
 };

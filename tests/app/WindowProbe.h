@@ -63,6 +63,17 @@ inline void closeNextMessageBox(QString *title)
     });
 }
 
+// The same, and its text in `text`.
+inline void closeNextMessageBox(QString *title, QString *text)
+{
+    whenModalAppears([title, text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        *title = box ? box->windowTitle() : QString("<not a message box>");
+        *text = box ? box->text() : QString();
+        modal->close();
+    });
+}
+
 // A back end with a video device, one whose name has spaces around it, and an audio device.
 inline std::shared_ptr<FakeMFFactory> fakeDevices()
 {

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Starts the real studio on a private Xvfb display, waits for its window, closes
-# it as a window manager would and expects a clean exit.
-# Usage: studio_smoke.sh <lumacast binary> <x11_close_window binary>
+# it as a window manager would and expects the process to end with status 0.
+# With --with-vote the voting window is opened first (a click on the tool bar's
+# "Voting" button), so the close must take that window along.
+# Usage: studio_smoke.sh <lumacast binary> <x11_close_window binary> [--with-vote]
 set -euo pipefail
 studio=$1
 closer=$2
+with_vote=${3:-}
 work=$(mktemp -d)
 xvfb_pid=""
 studio_pid=""
@@ -29,11 +32,28 @@ printf '[General]\nSERVER_LIST_HOST=http://127.0.0.1:9\n' >"$work/config/Quillfe
 
 QT_QPA_PLATFORM=xcb "$studio" >"$work/studio.log" 2>&1 &
 studio_pid=$!
+main_window=""
 for _ in $(seq 100); do
-  "$closer" "Lumacast PRO" 2>/dev/null && break
+  main_window=$(xdotool search --onlyvisible --name '^Lumacast PRO$' 2>/dev/null | head -n1) && [ -n "$main_window" ] && break
   kill -0 "$studio_pid" 2>/dev/null || { cat "$work/studio.log"; echo "studio died"; exit 1; }
   sleep 0.1
 done
+[ -n "$main_window" ] || { echo "no studio window appeared"; exit 1; }
+
+if [ "$with_vote" = "--with-vote" ]; then
+  # The tool bar runs down the window's right side: Start, a gap, Zoom QR, Random Winner,
+  # Voting. The button's place follows from that layout; the vote window's title proves the hit.
+  eval "$(xdotool getwindowgeometry --shell "$main_window")"
+  xdotool mousemove --window "$main_window" $((WIDTH - 94)) 285 click 1
+  vote_window=""
+  for _ in $(seq 50); do
+    vote_window=$(xdotool search --onlyvisible --name '^Vote$' 2>/dev/null | head -n1) && [ -n "$vote_window" ] && break
+    sleep 0.1
+  done
+  [ -n "$vote_window" ] || { cat "$work/studio.log"; echo "the voting window did not open"; exit 1; }
+fi
+
+"$closer" "Lumacast PRO"
 for _ in $(seq 100); do
   kill -0 "$studio_pid" 2>/dev/null || break
   sleep 0.1

@@ -155,6 +155,10 @@ void TestQuestionsExport::acceptingTheProposedNameWritesTableOnTheDesktop()
     QTemporaryDir home;
     const QByteArray previousHome = qgetenv("HOME");
     qputenv("HOME", home.path().toUtf8());
+    // Without a desktop folder the documents folder, without that the home.
+    QCOMPARE(QuestionsExport::proposedFileName(), home.path() + "/table");
+    QVERIFY(QDir(home.path()).mkpath("Documents"));
+    QCOMPARE(QuestionsExport::proposedFileName(), home.path() + "/Documents/table");
     QVERIFY(QDir(home.path()).mkpath("Desktop"));
     QCOMPARE(QuestionsExport::proposedFileName(), home.path() + "/Desktop/table");
 
@@ -162,8 +166,9 @@ void TestQuestionsExport::acceptingTheProposedNameWritesTableOnTheDesktop()
         if (auto *dialog = qobject_cast<QFileDialog *>(modal))
             static_cast<QDialog *>(dialog)->accept();
     });
-    QuestionsExport::exportToFile(nullptr, &store);
+    const QString written = QuestionsExport::exportToFile(nullptr, &store);
     qputenv("HOME", previousHome);
+    QCOMPARE(written, home.path() + "/Desktop/table.html");
     QCOMPARE(QString::fromUtf8(readFile(home.path() + "/Desktop/table.html")), kHead + kTail);
 }
 

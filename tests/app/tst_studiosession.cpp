@@ -10,6 +10,7 @@
 #include "support/XvfbSession.h"
 
 #include "app/MainWindow.h"
+#include "app/StatusBarWidget.h"
 #include "audience/gui/VoteDlg.h"
 #include "capture/CaptureStreamer.h"
 #include "relay/WSServer.h"
@@ -21,6 +22,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -116,6 +118,18 @@ QList<StreamInfo> streamsOf(const QByteArray &recording)
     return streams;
 }
 
+// Runs pactl against the test's PulseAudio daemon.
+bool pactl(const QStringList &arguments)
+{
+    QProcess process;
+    process.start("pactl", arguments);
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+const QStringList kLaterSink{"load-module", "module-null-sink", "sink_name=later",
+                             "sink_properties=device.description=Later"};
+
 } // namespace
 
 class TestStudioSession : public QObject
@@ -128,11 +142,13 @@ private slots:
     void cleanupTestCase();
     void startAndStopLocalSession();
     void sourceChangesReachTheControllerTrimmed();
+    void refreshKeepsTheLiveSource();
     void busyPortKeepsTheStudioIdle();
     void voteReachesCommandViewersAndTallyComesBack();
     void closingTheWindowEndsTheSession();
     void reconnectFailureWarnsAndStops();
     void desktopSessionReachesViewer();
+    void failingAudioSourceShowsInTheStatusBar();
 
 private:
     std::unique_ptr<StudioTestHome> m_home;
@@ -180,6 +196,7 @@ void TestStudioSession::startAndStopLocalSession()
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(window.isRunning());
     QVERIFY(showsIcon(startButton(window)->icon(), ":STOP"));
+    QCOMPARE(startButton(window)->toolTip(), QString("Stop"));
     QCOMPARE(window.session()->webServer()->serverPort(), quint16(8080));
     QVERIFY(window.session()->relay()->isListening());
     QCOMPARE(window.session()->relay()->serverPort(), quint16(8081));
@@ -207,6 +224,7 @@ void TestStudioSession::startAndStopLocalSession()
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(!window.isRunning());
     QVERIFY(showsIcon(startButton(window)->icon(), ":START"));
+    QCOMPARE(startButton(window)->toolTip(), QString("Start"));
     QVERIFY(window.session()->streamer()->isFinished());
     QVERIFY(!window.session()->relay()->isListening());
     QCOMPARE(window.session()->webServer()->serverPort(), quint16(0));
@@ -245,6 +263,39 @@ void TestStudioSession::sourceChangesReachTheControllerTrimmed()
     QVERIFY(!streamer->videoEnabled());
     window.on_cmdStart_clicked();
     QVERIFY(!window.isRunning());
+}
+
+void TestStudioSession::refreshKeepsTheLiveSource()
+{
+    auto factory = fakeDevices();
+    MainWindow window(factory);
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    QPushButton *refresh = child<QPushButton>(window, "cmdRefresh");
+    CaptureStreamer *streamer = window.session()->streamer();
+    video->setCurrentIndex(indexOfData(video, "NO_VIDEO"));
+    window.on_cmdStart_clicked();
+    QVERIFY(window.isRunning());
+    QVERIFY(!streamer->videoEnabled());
+
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    QCOMPARE(video->currentData().toString(), QString("NO_VIDEO"));
+    QVERIFY(!streamer->videoEnabled());
+
+    // A device that moved down the list stays the one on air.
+    video->setCurrentIndex(1);
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+    factory->devices[eMFDT_Video] = QStringList{"New Cam", "Cam One", "  Capture Card  "};
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    QCOMPARE(video->currentIndex(), 2);
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+
+    // One that is gone gives no video, never another camera or a screen.
+    factory->devices[eMFDT_Video] = QStringList{"Cam One"};
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    QCOMPARE(video->currentData().toString(), QString("NO_VIDEO"));
+    QVERIFY(!streamer->videoEnabled());
+    QCOMPARE(streamer->currentVideoName(), QString("Capture Card"));
+    window.on_cmdStart_clicked();
 }
 
 void TestStudioSession::busyPortKeepsTheStudioIdle()
@@ -370,6 +421,41 @@ void TestStudioSession::desktopSessionReachesViewer()
     QCOMPARE(saved.value("IP").toString(), kAddress);
     QCOMPARE(saved.value("PORT").toInt(), 8080);
     QCOMPARE(saved.value("USE_CLOUD").toBool(), false);
+}
+
+void TestStudioSession::failingAudioSourceShowsInTheStatusBar()
+{
+    // A second source, listed by the window and gone with the restart below.
+    QVERIFY(pactl(kLaterSink));
+    MainWindow window;
+    const StatusBarWidget *bar = window.findChild<StatusBarWidget *>();
+    QVERIFY(bar);
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
+    video->setCurrentIndex(indexOfData(video, "NO_VIDEO"));
+    audio->setCurrentIndex(audio->findText("Monitor of Studio"));
+    QVERIFY(audio->currentIndex() > 0);
+
+    window.on_cmdStart_clicked();
+    QVERIFY(window.isRunning());
+    QTest::qWait(1500);
+    QCOMPARE(bar->message(), QString());
+
+    // The sound server goes away during the session, and comes back.
+    QString error;
+    QVERIFY2(m_pulse.restart(&error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bar->message().startsWith("Audio source not working (Monitor of Studio: "), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(bar->message(), QString(), 5000);
+    window.on_cmdStart_clicked();
+
+    // A device listed at start-up and gone by Start cannot be opened at all.
+    audio->setCurrentIndex(audio->findText("Monitor of Later"));
+    window.on_cmdStart_clicked();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        bar->message().startsWith("Audio source not working (Monitor of Later: "), 2000);
+    window.on_cmdStart_clicked();
+    QCOMPARE(bar->message(), QString());
 }
 
 int main(int argc, char *argv[])

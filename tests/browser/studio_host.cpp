@@ -7,6 +7,8 @@
 //   studio_host serve                     (inside) a private X display showing a full-screen
 //                                         window of known colour, a PulseAudio daemon playing a
 //                                         tone, and the main window set to capture both.
+//                                         With LUMACAST_CLOUD_SERVER (host:port) the window is
+//                                         in cloud mode with that server.
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
@@ -18,6 +20,8 @@
 //   game_tick {"clr","proc"}, game_finish {"lose","win","code"}   random draw messages
 //   environment                        -> {"display", "pulseServer", "webDir"}: for a reference
 //                                         pipeline that captures the same screen and sound
+//   stats                              -> {"feed", "total", "clients"}: the statistics labels,
+//                                         and "api": the questions base address
 //   quit
 // The first line out is {"ready": true, "url": the viewer address}.
 #include "StudioTestHome.h"
@@ -29,15 +33,18 @@
 
 #include "app/MainWindow.h"
 #include "audience/gui/VoteDlg.h"
+#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/StudioSession.h"
 #include "web/DBStorage.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -96,7 +103,12 @@ public:
                           tone, error))
             return false;
 
+        const QString cloudServer = qEnvironmentVariable("LUMACAST_CLOUD_SERVER");
+        if (!cloudServer.isEmpty())
+            m_home.set("SERVER_1", cloudServer);
         m_window = std::make_unique<MainWindow>();
+        if (!cloudServer.isEmpty())
+            child<QCheckBox>(m_window.get(), "chkCloud")->click();
         auto *video = child<QComboBox>(m_window.get(), "cmbVideoSources");
         video->setCurrentIndex(video->findData("CAPTURE_DISPLAY#0"));
         child<QComboBox>(m_window.get(), "cmbAudioSources")->setCurrentIndex(1); // original
@@ -109,7 +121,10 @@ public:
     {
         m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_input, &QSocketNotifier::activated, this, &StudioHost::readInput);
-        reply({{"ready", true}, {"url", QString("http://%1:8080/").arg(PrivateNetwork::kAddress)}});
+        const QString url = m_window->cloudMode()
+                                ? m_window->viewerUrl()
+                                : QString("http://%1:8080/").arg(PrivateNetwork::kAddress);
+        reply({{"ready", true}, {"url", url}});
     }
 
 private:
@@ -165,13 +180,24 @@ private:
                     {"id", record.id}, {"name", record.name}, {"question", record.question}});
             reply({{"questions", questions}});
         } else if (what == "game_tick") {
-            m_window->session()->relay()->onRandomGameTick(request["clr"].toString(),
-                                                           request["proc"].toInt());
+            // Both relays get the game's signals in the window; only the running one has viewers.
+            const QString clr = request["clr"].toString();
+            const int proc = request["proc"].toInt();
+            m_window->session()->relay()->onRandomGameTick(clr, proc);
+            m_window->session()->cloudProxy()->onRandomGameTick(clr, proc);
             reply({{"sent", true}});
         } else if (what == "game_finish") {
-            m_window->session()->relay()->onRandomGameFinish(
-                request["lose"].toString(), request["win"].toString(), request["code"].toString());
+            const QString lose = request["lose"].toString();
+            const QString win = request["win"].toString();
+            const QString code = request["code"].toString();
+            m_window->session()->relay()->onRandomGameFinish(lose, win, code);
+            m_window->session()->cloudProxy()->onRandomGameFinish(lose, win, code);
             reply({{"sent", true}});
+        } else if (what == "stats") {
+            reply({{"feed", child<QLabel>(m_window.get(), "lblStatFeed")->text()},
+                   {"total", child<QLabel>(m_window.get(), "lblStatTotal")->text()},
+                   {"clients", child<QLabel>(m_window.get(), "lblStatClients")->text()},
+                   {"api", m_window->apiBaseUrl()}});
         } else if (what == "environment") {
             reply({{"display", m_xvfb.display()},
                    {"pulseServer", m_pulse.server()},

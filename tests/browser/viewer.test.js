@@ -160,6 +160,19 @@ test('questions reach the store and the question list, markup as text', async (t
   assert.deepEqual(stored.slice(-2), [['Ann', 'How fast is it?'], ['Bob <i>', markup]]);
 });
 
+test('the questions menu\'s JSON view shows a question\'s markup as text and runs nothing', async (t) => {
+  const viewer = await viewerFor(t, browser, studio.url);
+  const markup = '<img src=x onerror=window.__injected=1><h1 style=color:red>FAKE ALERT</h1>' +
+    '<script>window.__injected=2</script>';
+  await ask(viewer.page, 'Eve', markup);
+  const json = await viewerFor(t, browser, studio.url, { page: 'feedback_list.json' });
+  await json.page.waitForLoadState('load');
+  assert.equal(await json.page.evaluate(() => document.contentType), 'application/json');
+  assert.ok((await json.page.evaluate(() => document.body.innerText)).includes('FAKE ALERT</h1>'));
+  assert.equal(await json.page.locator('img, h1, script').count(), 0);
+  assert.equal(await json.page.evaluate(() => window.__injected), undefined);
+});
+
 test('a vote shows in three pages; choices reach the window and vote_result.html', async (t) => {
   const pages = await liveViewers(t, 3);
   const result = await viewerFor(t, browser, studio.url, { page: 'vote_result.html' });

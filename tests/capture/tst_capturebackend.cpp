@@ -339,8 +339,11 @@ void TestCaptureBackend::vanishedScreenGivesBlackAndStreamGoesOn()
     doomed.stop();
     QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("screen capture")), 10000);
     const qint64 before = m_ingest->totalBytes(0) + m_ingest->totalBytes(1);
+    // The presenter is told which source fails.
+    QTRY_VERIFY(streamer.sourceTrouble().video.startsWith(screenDevice + ": "));
     QTest::qWait(1500);
     QVERIFY(finishSession(streamer));
+    QCOMPARE(streamer.sourceTrouble().video, QString());
     QVERIFY(m_ingest->totalBytes(0) + m_ingest->totalBytes(1) > before);
 
     const SessionStreams session = streams(0);

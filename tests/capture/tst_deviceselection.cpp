@@ -1,4 +1,5 @@
-// Which sound the capture source takes after a sequence of device choices.
+// Which sound the capture source takes after a sequence of device choices, and which of ALSA's
+// devices are offered as audio sources.
 #include "capture/media/DeviceSelection.h"
 
 #include <QtTest>
@@ -38,6 +39,7 @@ class TestDeviceSelection : public QObject
 private slots:
     void audioSource_data();
     void audioSource();
+    void alsaOffersOnlyCardCaptureDevices();
 };
 
 void TestDeviceSelection::audioSource_data()
@@ -79,6 +81,36 @@ void TestDeviceSelection::audioSource()
         selection.select(choice.type, choice.entry);
     const std::optional<MFDeviceEntry> source = selection.audioSource();
     QCOMPARE(source ? source->name : QString(), sound);
+}
+
+void TestDeviceSelection::alsaOffersOnlyCardCaptureDevices()
+{
+    // ALSA's own list on a machine with one sound card, as FFmpeg's alsa input gives it.
+    const auto alsa = [](const char *description, const char *name) {
+        return MFDeviceEntry{description, "alsa", name};
+    };
+    const QList<MFDeviceEntry> listed{
+        alsa("Discard all samples (playback) or generate zero samples (capture)", "null"),
+        alsa("JACK Audio Connection Kit", "jack"),
+        alsa("Open Sound System", "oss"),
+        alsa("Rate Converter Plugin Using Speex Resampler", "speexrate"),
+        alsa("Plugin for channel upmix (4,6,8)", "upmix"),
+        alsa("Default ALSA Output (currently PulseAudio Sound Server)", "default"),
+        alsa("HDA Intel PCH, ALC892 Analog\nDefault Audio Device", "sysdefault:CARD=PCH"),
+        alsa("HDA Intel PCH, ALC892 Analog\nDirect sample snooping device",
+             "dsnoop:CARD=PCH,DEV=0"),
+        alsa("HDA Intel PCH, ALC892 Analog\nDirect hardware device without any conversions",
+             "hw:CARD=PCH,DEV=0"),
+        alsa("HDA Intel PCH, ALC892 Analog\nHardware device with all software conversions",
+             "plughw:CARD=PCH,DEV=0"),
+        alsa("USB Audio, USB Audio\nHardware device with all software conversions",
+             "plughw:CARD=Device,DEV=0"),
+    };
+    QStringList offered;
+    for (const MFDeviceEntry &entry : DeviceCatalog::alsaCaptureDevices(listed))
+        offered.append(entry.name + " = " + QString::fromUtf8(entry.url));
+    QCOMPARE(offered, (QStringList{"HDA Intel PCH, ALC892 Analog = plughw:CARD=PCH,DEV=0",
+                                   "USB Audio, USB Audio = plughw:CARD=Device,DEV=0"}));
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSelection)

@@ -2,15 +2,20 @@
 // the order of Start and Stop, and what is saved. Servers listen on 127.0.0.1 only.
 #include "capture/CaptureStreamer.h"
 #include "capture/FakeMFFactory.h"
+#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
+#include "session/CloudServerList.h"
 #include "session/StudioSession.h"
 #include "session/ViewerAddress.h"
+#include "support/CloudService.h"
 #include "support/QuestionStoreDir.h"
+#include "web/APIWebServer.h"
 #include "web/WebServer.h"
 
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QWebSocket>
 #include <QtTest>
 #include <memory>
 
@@ -50,6 +55,8 @@ private slots:
     void busyRelayPortIsReportedAndNothingListens();
     void screenSourcesSetTheirArea_data();
     void screenSourcesSetTheirArea();
+    void cloudSessionStreamsToTheServerAndReadsItsFigures();
+    void refusedCloudServerStartsNothing();
 
 private:
     SessionRequest request(int port) const;
@@ -216,6 +223,67 @@ void TestSession::screenSourcesSetTheirArea()
     QCOMPARE(device->prop("capture.area"), area);
     QCOMPARE(device->prop("capture.frame_size"), frameSize);
     m_session->stop();
+}
+
+void TestSession::cloudSessionStreamsToTheServerAndReadsItsFigures()
+{
+    CloudService service;
+    SessionRequest cloud = request(0);
+    cloud.cloudMode = true;
+    cloud.cloudServer = "http://" + service.server();
+    SessionChoices choices;
+    choices.cloudServer = cloud.cloudServer;
+    choices.useCloud = true;
+    QVERIFY(!m_session->start(cloud, choices));
+    QVERIFY(m_session->isCloudSession());
+    QVERIFY(!m_session->relay()->isListening());
+    QVERIFY(m_session->apiServer()->serverPort() != 0);
+    const quint16 ingest = m_session->cloudProxy()->ingestPort();
+    QVERIFY(ingest != 0);
+    QTRY_VERIFY(m_factory->writers.size() == 2);
+    for (const auto &writer : m_factory->writers)
+        QCOMPARE(writer->target(), QString("tcp://127.0.0.1:%1").arg(ingest));
+    QVERIFY(m_settings->value("USE_CLOUD").toBool());
+
+    // The audience figure is the server's.
+    QWebSocket viewer;
+    QSignalSpy joined(&viewer, &QWebSocket::connected);
+    const QString room = m_settings->value("ROOM_SUBID").toString();
+    QVERIFY(!room.isEmpty());
+    viewer.open(
+        QUrl(QString("ws://%1/websocket/right/%2/readvideo")
+                 .arg(service.server(), m_session->cloudProxy()->serverUrl.section('/', -1))));
+    QVERIFY(joined.wait(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(m_session->statistics().viewers, 1, 8000);
+
+    m_session->stop();
+    QVERIFY(!m_session->isRunning());
+    QCOMPARE(m_session->apiServer()->serverPort(), quint16(0));
+    QVERIFY(!m_session->cloudProxy()->ingestServer.isListening());
+    QVERIFY(!m_session->streamer()->isStreaming());
+}
+
+void TestSession::refusedCloudServerStartsNothing()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    SessionRequest cloud = request(0);
+    cloud.cloudMode = true;
+    cloud.cloudServer = QString("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    const auto error = m_session->start(cloud, SessionChoices{});
+    QVERIFY(error);
+    QCOMPARE(error->title, QString("Connection error"));
+    QCOMPARE(error->text, QString("Can't connect to selected server"));
+    cloud.cloudServer = CloudServerList::kLoadingItem;
+    const auto placeholder = m_session->start(cloud, SessionChoices{});
+    QVERIFY(placeholder);
+    QVERIFY2(placeholder->text.contains("Choose a cloud server"), qPrintable(placeholder->text));
+    QVERIFY(!m_session->isRunning());
+    QCOMPARE(m_session->apiServer()->serverPort(), quint16(0));
+    QVERIFY(!m_session->cloudProxy()->ingestServer.isListening());
+    QVERIFY(m_factory->writers.isEmpty());
+    QVERIFY(!m_settings->contains("USE_CLOUD"));
 }
 
 QTEST_GUILESS_MAIN(TestSession)

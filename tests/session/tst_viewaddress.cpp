@@ -165,15 +165,18 @@ void TestViewerAddress::serverItems_data()
 {
     QTest::addColumn<QStringList>("custom");
     QTest::addColumn<QStringList>("publicServers");
+    QTest::addColumn<bool>("answered");
     QTest::addColumn<QStringList>("items");
     const QString loading = CloudServerList::kLoadingItem;
-    QTest::newRow("nothing yet") << QStringList{"", "", ""} << QStringList{}
+    QTest::newRow("nothing yet") << QStringList{"", "", ""} << QStringList{} << false
                                  << QStringList{loading};
-    QTest::newRow("custom only") << QStringList{"", "mine:8089", ""} << QStringList{}
+    QTest::newRow("list failed") << QStringList{"", "", ""} << QStringList{} << true
+                                 << QStringList{CloudServerList::kUnavailableItem};
+    QTest::newRow("custom only") << QStringList{"", "mine:8089", ""} << QStringList{} << true
                                  << QStringList{"mine:8089"};
-    QTest::newRow("custom first") << QStringList{"c1:1", "", "c3:3"} << QStringList{"p:2"}
+    QTest::newRow("custom first") << QStringList{"c1:1", "", "c3:3"} << QStringList{"p:2"} << true
                                   << QStringList{"c1:1", "c3:3", "p:2"};
-    QTest::newRow("public only") << QStringList{"", "", ""} << QStringList{"p:1", "q:2"}
+    QTest::newRow("public only") << QStringList{"", "", ""} << QStringList{"p:1", "q:2"} << true
                                  << QStringList{"p:1", "q:2"};
 }
 
@@ -181,12 +184,17 @@ void TestViewerAddress::serverItems()
 {
     QFETCH(QStringList, custom);
     QFETCH(QStringList, publicServers);
+    QFETCH(bool, answered);
     QFETCH(QStringList, items);
     QTemporaryDir dir;
     QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
     for (int i = 0; i < custom.size(); ++i)
         settings.setValue(CloudServerList::customServerKey(i), custom[i]);
-    QCOMPARE(CloudServerList::serverItems(settings, publicServers), items);
+    QCOMPARE(CloudServerList::serverItems(settings, publicServers, answered), items);
+    for (const QString &item : items)
+        QCOMPARE(CloudServerList::isServer(item), item != CloudServerList::kLoadingItem &&
+                                                      item != CloudServerList::kUnavailableItem);
+    QVERIFY(!CloudServerList::isServer(CloudServerList::kAddCustomItem));
 }
 
 void TestViewerAddress::listAddressCanBeOverridden()

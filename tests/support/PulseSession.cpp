@@ -15,6 +15,17 @@ bool PulseSession::start(QString *error)
         *error = QStringLiteral("no temporary folder");
         return false;
     }
+    return launch(error);
+}
+
+bool PulseSession::restart(QString *error)
+{
+    m_process.stop();
+    return launch(error);
+}
+
+bool PulseSession::launch(QString *error)
+{
     const QString dir = m_runtime->path();
     ChildProcess::Options options;
     options.environment = QStringList{

@@ -18,11 +18,16 @@ public:
     // False with `error` filled when the daemon does not come up.
     bool start(QString *error);
     void stop();
+    // Ends the daemon (its clients lose their connection) and starts it again on the same
+    // server address.
+    bool restart(QString *error);
 
     // For PULSE_SERVER: "unix:<runtime folder>/pulse/native".
     QString server() const { return m_server; }
 
 private:
+    bool launch(QString *error);
+
     std::unique_ptr<QTemporaryDir> m_runtime;
     ChildProcess m_process;
     QString m_server;

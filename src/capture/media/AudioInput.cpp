@@ -24,11 +24,12 @@ void AudioInput::append(const AVStream *stream, const AVPacket *packet)
 {
     const AVCodecParameters *par = stream->codecpar;
     if (par->codec_id != AV_CODEC_ID_PCM_S16LE || par->ch_layout.nb_channels != m_sound.channels) {
-        if (!m_badFormatLogged)
+        if (!m_badFormat)
             qWarning() << "audio input" << m_url << "delivers an unexpected sample format";
-        m_badFormatLogged = true;
+        m_badFormat = true;
         return;
     }
+    m_badFormat = false;
     const auto *samples = reinterpret_cast<const int16_t *>(packet->data);
     const size_t count = size_t(packet->size) / sizeof(int16_t);
     // Keep at most half a second; older sound is of no use to a live stream.
@@ -37,6 +38,13 @@ void AudioInput::append(const AVStream *stream, const AVPacket *packet)
     m_samples.insert(m_samples.end(), samples, samples + count);
     if (m_samples.size() > limit)
         m_samples.erase(m_samples.begin(), m_samples.end() - ptrdiff_t(limit));
+}
+
+QString AudioInput::trouble() const
+{
+    if (m_badFormat)
+        return QStringLiteral("unexpected sample format");
+    return m_input->trouble();
 }
 
 std::vector<int16_t> AudioInput::take(size_t count)

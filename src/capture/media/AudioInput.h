@@ -3,6 +3,7 @@
 #include "capture/media/LiveInput.h"
 #include "capture/media/MFTypes.h"
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -19,6 +20,9 @@ public:
     // the device's uneven delivery, and whenever the device delivers nothing, this is silence.
     std::vector<int16_t> take(size_t count);
 
+    // Why no sound comes from the device, empty while it delivers. Any thread.
+    QString trouble() const;
+
     const QByteArray &format() const { return m_format; }
     const QByteArray &url() const { return m_url; }
     const MFAudioProps &sound() const { return m_sound; }
@@ -32,6 +36,6 @@ private:
     std::mutex m_mutex;
     std::deque<int16_t> m_samples;
     bool m_primed = false;
-    bool m_badFormatLogged = false;
+    std::atomic<bool> m_badFormat{false};
     std::unique_ptr<LiveInput> m_input; // last: its thread ends before the buffer goes
 };

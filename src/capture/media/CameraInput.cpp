@@ -20,6 +20,13 @@ FFFramePtr CameraInput::latest()
     return copy;
 }
 
+QString CameraInput::trouble() const
+{
+    if (m_noDecoder)
+        return QStringLiteral("picture format without a decoder");
+    return m_input->trouble();
+}
+
 void CameraInput::decode(const AVStream *stream, const AVPacket *packet)
 {
     const AVCodecParameters *par = stream->codecpar;
@@ -31,8 +38,10 @@ void CameraInput::decode(const AVStream *stream, const AVPacket *packet)
             avcodec_open2(m_decoder.get(), codec, nullptr) < 0) {
             qWarning() << "camera" << m_url << "delivers a format without a decoder";
             m_decoder.reset();
+            m_noDecoder = true;
             return;
         }
+        m_noDecoder = false;
     }
     if (avcodec_send_packet(m_decoder.get(), packet) < 0)
         return;

@@ -47,9 +47,25 @@ QList<MFDeviceEntry> videoDevices()
 QList<MFDeviceEntry> externalAudioDevices()
 {
     QList<MFDeviceEntry> entries{{noExternalAudioName, {}, {}}};
-    if (!listSources("pulse", &entries))
-        listSources("alsa", &entries);
+    QList<MFDeviceEntry> alsa;
+    if (!listSources("pulse", &entries) && listSources("alsa", &alsa))
+        entries.append(alsaCaptureDevices(alsa));
     return entries;
+}
+
+QList<MFDeviceEntry> alsaCaptureDevices(const QList<MFDeviceEntry> &listed)
+{
+    QList<MFDeviceEntry> devices;
+    for (MFDeviceEntry entry : listed) {
+        if (!entry.url.startsWith("plughw:CARD="))
+            continue;
+        // "HDA Intel PCH, ALC892 Analog" and a second line on the kind of access.
+        entry.name = entry.name.section('\n', 0, 0).trimmed();
+        if (entry.name.isEmpty())
+            entry.name = QString::fromUtf8(entry.url);
+        devices.append(entry);
+    }
+    return devices;
 }
 
 QList<MFDeviceEntry> internalAudioDevices(const MFDeviceEntry *video)

@@ -25,9 +25,15 @@ extern const QString noExternalAudioName;
 
 // V4L2 cameras by card name, then the screen device.
 QList<MFDeviceEntry> videoDevices();
-// "<No External Audio>", then the PulseAudio sources (the ALSA devices when no PulseAudio
-// server answers).
+// "<No External Audio>", then the PulseAudio sources, monitors of outputs included (the ALSA
+// capture devices when no PulseAudio server answers).
 QList<MFDeviceEntry> externalAudioDevices();
+// The devices of ALSA's own list (`listed`, as FFmpeg's alsa input gives it: description and
+// name) that capture: one per capture device of a sound card, through the plug layer that
+// converts rate and format, shown by the first line of its description. ALSA also lists every
+// plugin its configuration knows (JACK, OSS, resamplers, channel mixers, "default"), which
+// capture nothing by themselves or lead back to a sound server.
+QList<MFDeviceEntry> alsaCaptureDevices(const QList<MFDeviceEntry> &listed);
 // Sound that comes with the video device `video`: "<No Audio>", then for the screen device the
 // desktop's sound when PulseAudio runs.
 QList<MFDeviceEntry> internalAudioDevices(const MFDeviceEntry *video);

@@ -157,8 +157,10 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
     followAudio(format);
     MFAVProps delivered = format;
     delivered.video.frameRate = rate;
-    *frame = std::make_shared<MFFrame>(delivered, tick.index, tick.timeUs, picture(format),
-                                       sound(format, rate));
+    FFFramePtr pictureNow = picture(format);
+    std::vector<int16_t> soundNow = sound(format, rate);
+    *frame = std::make_shared<MFFrame>(delivered, tick.index, tick.timeUs, std::move(pictureNow),
+                                       std::move(soundNow), trouble());
     return MF_OK;
 }
 
@@ -230,6 +232,7 @@ FFFramePtr FFDevice::screenPicture(QSize size)
                 qWarning().noquote() << "screen capture unavailable:" << error;
             m_grabber.reset();
             m_grabFailing = true;
+            m_grabError = error;
             m_grabRetryAt = Clock::now() + std::chrono::seconds(1);
             return nullptr;
         }
@@ -239,6 +242,7 @@ FFFramePtr FFDevice::screenPicture(QSize size)
         qWarning().noquote() << "screen capture lost:" << ffErrorText(ret);
         m_grabber.reset();
         m_grabFailing = true;
+        m_grabError = ffErrorText(ret);
         m_grabRetryAt = Clock::now() + std::chrono::seconds(1);
         return nullptr;
     }
@@ -262,4 +266,20 @@ std::vector<int16_t> FFDevice::sound(const MFAVProps &format, double rate)
         return {};
     const size_t count = size_t(std::lround(want.samplesPerSec / rate)) * size_t(want.channels);
     return m_audio ? m_audio->take(count) : std::vector<int16_t>(count, 0);
+}
+
+MFSourceTrouble FFDevice::trouble() const
+{
+    MFSourceTrouble trouble;
+    QString video;
+    if (m_video && m_video->input == "x11grab" && m_grabFailing)
+        video = m_grabError;
+    else if (m_camera)
+        video = m_camera->trouble();
+    if (!video.isEmpty())
+        trouble.video = m_video->name + ": " + video;
+    const QString audio = m_audio && m_audioSource ? m_audio->trouble() : QString();
+    if (!audio.isEmpty())
+        trouble.audio = m_audioSource->name + ": " + audio;
+    return trouble;
 }

@@ -55,6 +55,7 @@ private:
     FFFramePtr picture(const MFAVProps &format);
     FFFramePtr screenPicture(QSize size);
     std::vector<int16_t> sound(const MFAVProps &format, double rate);
+    MFSourceTrouble trouble() const;
 
     std::mutex m_mutex;
     // What the callers chose.
@@ -69,6 +70,7 @@ private:
     ScreenRegion m_region;
     std::optional<ScreenGrabber> m_grabber;
     bool m_grabFailing = false;
+    QString m_grabError;
     Clock::time_point m_grabRetryAt;
     std::unique_ptr<CameraInput> m_camera;
     std::unique_ptr<AudioInput> m_audio;

@@ -37,6 +37,18 @@ bool LiveInput::pause()
     return !m_wake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stop.load(); });
 }
 
+QString LiveInput::trouble() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_trouble;
+}
+
+void LiveInput::setTrouble(const QString &text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_trouble = text;
+}
+
 FFInputPtr LiveInput::open(QString *error)
 {
     const AVInputFormat *format = av_find_input_format(m_format.constData());
@@ -73,6 +85,7 @@ void LiveInput::run()
             if (!failing)
                 qWarning().noquote() << "capture input" << label << "unavailable:" << error;
             failing = true;
+            setTrouble(error);
             if (!pause())
                 break;
             continue;
@@ -80,6 +93,7 @@ void LiveInput::run()
         if (failing)
             qInfo().noquote() << "capture input" << label << "is back";
         failing = false;
+        setTrouble(QString());
         int ret = 0;
         while (!m_stop && (ret = av_read_frame(input.get(), packet.get())) >= 0) {
             m_handler(input->streams[packet->stream_index], packet.get());
@@ -89,6 +103,7 @@ void LiveInput::run()
             break;
         qWarning().noquote() << "capture input" << label << "lost:" << ffErrorText(ret);
         failing = true;
+        setTrouble(ffErrorText(ret));
         input.reset();
         if (!pause())
             break;

@@ -27,10 +27,15 @@ public:
     LiveInput(const LiveInput &) = delete;
     LiveInput &operator=(const LiveInput &) = delete;
 
+    // Why the device delivers nothing (it cannot be opened, or reading it failed), empty while
+    // it works. Any thread.
+    QString trouble() const;
+
 private:
     void run();
     FFInputPtr open(QString *error);
     bool pause(); // false when stopped meanwhile
+    void setTrouble(const QString &text);
     static int interrupted(void *self);
 
     const QByteArray m_format;
@@ -38,7 +43,8 @@ private:
     const FFOptionList m_options;
     const PacketHandler m_handler;
     std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    QString m_trouble;
     std::thread m_thread;
 };

@@ -3,8 +3,22 @@
 #include "capture/media/FFPtr.h"
 #include "capture/media/MFTypes.h"
 
+#include <QString>
 #include <cstdint>
 #include <vector>
+
+// Why a frame lacks what the selected devices should have given it, in words ("Desktop sound:
+// Input/output error"); each part is empty while its device delivers.
+struct MFSourceTrouble
+{
+    QString video;
+    QString audio;
+
+    bool operator==(const MFSourceTrouble &other) const
+    {
+        return video == other.video && audio == other.audio;
+    }
+};
 
 // One tick of the capture clock: the picture converted to the requested size (planar YUV 4:2:0)
 // and the sound of that period (signed 16-bit samples, interleaved when there are several
@@ -13,9 +27,9 @@ class MFFrame
 {
 public:
     MFFrame(const MFAVProps &format, int64_t tick, int64_t tickTimeUs, FFFramePtr picture,
-            std::vector<int16_t> audio)
+            std::vector<int16_t> audio, MFSourceTrouble trouble = {})
         : m_format(format), m_tick(tick), m_tickTimeUs(tickTimeUs), m_picture(std::move(picture)),
-          m_audio(std::move(audio))
+          m_audio(std::move(audio)), m_trouble(std::move(trouble))
     {}
 
     // The format the frame was requested in (frame rate, sound layout).
@@ -28,6 +42,8 @@ public:
     // Null when no picture was requested.
     const AVFrame *picture() const { return m_picture.get(); }
     const std::vector<int16_t> &audio() const { return m_audio; }
+    // Black picture or silence in place of a device that fails: why.
+    const MFSourceTrouble &trouble() const { return m_trouble; }
 
 private:
     MFAVProps m_format;
@@ -35,4 +51,5 @@ private:
     int64_t m_tickTimeUs;
     FFFramePtr m_picture;
     std::vector<int16_t> m_audio;
+    MFSourceTrouble m_trouble;
 };

@@ -1,0 +1,44 @@
+// The studio's side of a cloud session alone in a process: the cloud relay client takes the
+// sender's stream on the ingest port and streams it to lumacast-cloud, so that the service's own
+// CPU time and memory can be read without it. Prints "READY" once connected and listening;
+// answers any line on stdin with the figures the service last reported; quits when stdin closes.
+
+#include "relay/CLOUDProxy.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s HOST:PORT ROOM\n", argv[0]);
+        return 2;
+    }
+    CLOUDProxy proxy(nullptr);
+    if (!proxy.connectToCloud(argv[1], argv[2]) || !proxy.ingestServer.isListening()) {
+        std::printf("FAILED\n");
+        return 1;
+    }
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char line[256];
+        if (read(STDIN_FILENO, line, sizeof line) <= 0) {
+            input.setEnabled(false);
+            app.quit();
+            return;
+        }
+        const WSServer::Statistics figures = proxy.statistics();
+        std::printf("COUNTERS %lld %lld %d\n", static_cast<long long>(figures.receivedBytes),
+                    static_cast<long long>(figures.sentBytes), figures.viewers);
+        std::fflush(stdout);
+    });
+    std::printf("READY\n");
+    std::fflush(stdout);
+    const int status = app.exec();
+    proxy.disconnectFromCloud();
+    return status;
+}

@@ -1,0 +1,182 @@
+#include "cloud/CloudRoom.h"
+
+#include "audience/VoteState.h"
+#include "relay/CommandMessages.h"
+#include "relay/WSServer.h"
+#include "relay/WebSocketFrame.h"
+
+#include <QDebug>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <utility>
+
+CloudRoom::CloudRoom(const QString &id, int maxViewers, QObject *parent)
+    : QObject(parent), m_id(id), m_maxViewers(maxViewers)
+{}
+
+bool CloudRoom::setPresenter(QWebSocket *presenter)
+{
+    if (m_presenter)
+        return false;
+    m_presenter = presenter;
+    m_presenterHeard.start();
+    // A new connection starts on a fresh packet grid and with no stale picture for joiners.
+    m_aligner = TsPacketAligner();
+    m_joinCache = JoinCache();
+    connect(presenter, &QWebSocket::binaryMessageReceived, this, &CloudRoom::onPresenterStream);
+    connect(presenter, &QWebSocket::textMessageReceived, this, &CloudRoom::onPresenterCommand);
+    connect(presenter, &QWebSocket::pong, this, [this] { m_presenterHeard.start(); });
+    connect(presenter, &QWebSocket::disconnected, this,
+            [this, presenter] { onDisconnected(presenter); });
+    qInfo() << "room" << m_id << "presenter from" << presenter->peerAddress().toString();
+    return true;
+}
+
+bool CloudRoom::addVideoViewer(QWebSocket *viewer, QTcpSocket *transport)
+{
+    if (m_videoViewers.size() >= m_maxViewers)
+        return false;
+    m_fanOut.add(viewer, transport);
+    m_videoViewers.append(viewer);
+    connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
+    const QByteArray &cached = m_joinCache.contents();
+    if (!cached.isEmpty() && m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)))
+        m_sentBytes += cached.size();
+    return true;
+}
+
+bool CloudRoom::addCommandViewer(QWebSocket *viewer)
+{
+    if (m_commandViewers.size() >= m_maxViewers)
+        return false;
+    m_commandViewers.append(viewer);
+    connect(viewer, &QWebSocket::textMessageReceived, this, &CloudRoom::onViewerCommand);
+    connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
+    return true;
+}
+
+bool CloudRoom::forwardQuestion(const QByteArray &questionJson)
+{
+    if (!m_presenter)
+        return false;
+    m_presenter->sendTextMessage(CommandMessages::questionMessage(questionJson));
+    return true;
+}
+
+void CloudRoom::report()
+{
+    if (!m_presenter)
+        return;
+    if (m_presenterHeard.elapsed() > kPresenterSilenceMs) {
+        qWarning() << "room" << m_id << "presenter silent for" << m_presenterHeard.elapsed()
+                   << "ms; dropped";
+        m_presenter->abort();
+        return;
+    }
+    // The figure is 32 bits wide on the wire; a total that wraps reads as one slow period
+    // instead of zero for good.
+    const int totalBytes = int(m_sentBytes % (qint64(1) << 31));
+    m_presenter->sendTextMessage(CommandMessages::statInfoMessage(
+        videoViewers(), totalBytes, VoteState::counted(m_votes, m_voteRecipients)));
+    m_presenter->ping();
+}
+
+void CloudRoom::onPresenterStream(const QByteArray &message)
+{
+    m_presenterHeard.start();
+    const QByteArray packets = m_aligner.take(message);
+    if (packets.isEmpty())
+        return;
+    m_joinCache.append(packets);
+    // The messages that arrived together go out as one: the local relay reads its ingest the
+    // same way, so a busy relay sends fewer, larger chunks instead of falling behind.
+    m_unsent += packets;
+    if (m_unsent.size() == packets.size())
+        QTimer::singleShot(0, this, &CloudRoom::sendStream);
+}
+
+void CloudRoom::sendStream()
+{
+    const QByteArray packets = std::exchange(m_unsent, QByteArray());
+    const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
+        m_videoViewers, WebSocketFrame::binary(packets), WSServer::kMaxViewerBacklogBytes);
+    m_sentBytes += qint64(packets.size()) * sent.delivered;
+    for (QWebSocket *viewer : sent.dropped)
+        dropVideoViewer(viewer);
+}
+
+void CloudRoom::onPresenterCommand(const QString &message)
+{
+    m_presenterHeard.start();
+    const QJsonObject object = CommandMessages::parse(message);
+    const QString command = CommandMessages::commandOf(object);
+    if (command == "vote_start") {
+        m_votes.clear();
+        m_voteRecipients = commandViewers();
+        sendToCommandViewers(message);
+    } else if (command == "vote_stop" || command == "random_game_tick") {
+        sendToCommandViewers(message);
+    } else if (command == "random_game_finish_all") {
+        drawWinner(object);
+    } else {
+        qDebug() << "room" << m_id << "ignores presenter command" << command;
+    }
+}
+
+void CloudRoom::drawWinner(const QJsonObject &finish)
+{
+    const QList<QWebSocket *> viewers = m_commandViewers;
+    if (viewers.isEmpty())
+        return;
+    const QString winner = CommandMessages::randomGameFinishWinner(
+        finish.value("win_txt").toString(), finish.value("win_code").toString());
+    const QString loser =
+        CommandMessages::randomGameFinishLoser(finish.value("lose_txt").toString());
+    // The operating system's random source: nobody can work the winner out in advance.
+    const int winnerIndex = int(QRandomGenerator::system()->bounded(quint32(viewers.size())));
+    for (int i = 0; i < viewers.size(); ++i)
+        viewers.at(i)->sendTextMessage(i == winnerIndex ? winner : loser);
+}
+
+void CloudRoom::onViewerCommand(const QString &message)
+{
+    const QJsonObject object = CommandMessages::parse(message);
+    if (CommandMessages::commandOf(object) != "vote_result")
+        return;
+    auto *viewer = qobject_cast<QWebSocket *>(sender());
+    const int option = CommandMessages::voteResultOption(object);
+    if (viewer && option > 0)
+        m_votes.insert(viewer->peerAddress(), option);
+}
+
+void CloudRoom::sendToCommandViewers(const QString &message)
+{
+    const QList<QWebSocket *> viewers = m_commandViewers;
+    for (QWebSocket *viewer : viewers)
+        viewer->sendTextMessage(message);
+}
+
+void CloudRoom::dropVideoViewer(QWebSocket *viewer)
+{
+    m_videoViewers.removeAll(viewer);
+    m_fanOut.remove(viewer);
+    // abort() rather than close(): a close frame would queue behind the backlog.
+    viewer->abort();
+}
+
+void CloudRoom::onDisconnected(QWebSocket *socket)
+{
+    if (socket == m_presenter) {
+        qInfo() << "room" << m_id << "presenter left";
+        m_presenter.clear();
+    }
+    m_videoViewers.removeAll(socket);
+    m_commandViewers.removeAll(socket);
+    m_fanOut.remove(socket);
+    socket->deleteLater();
+    if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
+        emit emptied();
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include "relay/JoinCache.h"
+#include "relay/TsPacketAligner.h"
+#include "relay/VideoFanOut.h"
+
+class QTcpSocket;
+class QWebSocket;
+
+// One presenter's room on the cloud relay: the presenter's stream fanned out to the room's video
+// viewers (a joining viewer starts at the last full picture), the presenter's commands to the
+// room's command viewers, their votes tallied per address, the winner of the random game drawn
+// among them, and the figures reported back. The room owns none of the sockets' lifetimes beyond
+// closing them; GUI-less main thread only.
+class CloudRoom : public QObject
+{
+    Q_OBJECT
+public:
+    // A presenter that answers no ping for this long is gone, so that its studio, reconnecting
+    // from a new address, is not refused for a connection that died silently.
+    static constexpr int kPresenterSilenceMs = 10 * 1000;
+
+    CloudRoom(const QString &id, int maxViewers, QObject *parent = nullptr);
+
+    const QString &id() const { return m_id; }
+    bool hasPresenter() const { return !m_presenter.isNull(); }
+    int videoViewers() const { return int(m_videoViewers.size()); }
+    int commandViewers() const { return int(m_commandViewers.size()); }
+
+    // Each false when the room has no place for the socket; the caller refuses it.
+    bool setPresenter(QWebSocket *presenter);
+    bool addVideoViewer(QWebSocket *viewer, QTcpSocket *transport);
+    bool addCommandViewer(QWebSocket *viewer);
+
+    // A viewer's question, the JSON text of { "name", "msg" }; false while no presenter is there.
+    bool forwardQuestion(const QByteArray &questionJson);
+    // The audience, bytes and tally to the presenter, and a ping to see it is still there.
+    void report();
+
+signals:
+    // No presenter and no viewer remain.
+    void emptied();
+
+private:
+    void onPresenterStream(const QByteArray &message);
+    void sendStream();
+    void onPresenterCommand(const QString &message);
+    void onViewerCommand(const QString &message);
+    void onDisconnected(QWebSocket *socket);
+    void sendToCommandViewers(const QString &message);
+    void drawWinner(const QJsonObject &finish);
+    void dropVideoViewer(QWebSocket *viewer);
+
+    QString m_id;
+    int m_maxViewers;
+    QPointer<QWebSocket> m_presenter;
+    QElapsedTimer m_presenterHeard;
+    QList<QWebSocket *> m_videoViewers;
+    QList<QWebSocket *> m_commandViewers;
+    VideoFanOut m_fanOut;
+    TsPacketAligner m_aligner;
+    JoinCache m_joinCache;
+    QByteArray m_unsent; // whole packets that arrived in this turn of the event loop
+    qint64 m_sentBytes = 0;
+    qint32 m_voteRecipients = 0;
+    QHash<QHostAddress, qint32> m_votes;
+};

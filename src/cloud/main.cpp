@@ -1,0 +1,93 @@
+// lumacast-cloud: the cloud relay service that studios in cloud mode stream to and their viewers
+// watch through. Headless; runs anywhere the core library builds.
+#include "cloud/CloudRelay.h"
+#include "net/DescriptorLimit.h"
+#include "web/WebDirectory.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+int g_quitPipe[2] = {-1, -1};
+
+bool positiveInt(const QString &text, int *value)
+{
+    bool ok = false;
+    *value = text.toInt(&ok);
+    return ok && *value > 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("lumacast-cloud");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Cloud relay for Lumacast PRO: studios in cloud mode stream to ws://<host>:<port>/"
+        "websocket/left/<room>, viewers watch at http://<host>:<port>/?room=<room>.");
+    parser.addHelpOption();
+    const QCommandLineOption listen("listen", "Address to listen on (default: every interface).",
+                                    "address", "0.0.0.0");
+    const QCommandLineOption port("port", "Port for the pages and WebSockets (0: any free port).",
+                                  "port", "8089");
+    const QCommandLineOption webDir(
+        "web-dir",
+        "Folder of the viewer pages (default: the studio's, beside the executable or installed).",
+        "dir", WebDirectory::locate(QCoreApplication::applicationDirPath(), "lumacast"));
+    const QCommandLineOption maxRooms("max-rooms", "Most rooms (presenters) at once.", "count",
+                                      "100");
+    const QCommandLineOption maxViewers("max-viewers", "Most viewers in one room.", "count",
+                                        "1000");
+    parser.addOptions({listen, port, webDir, maxRooms, maxViewers});
+    parser.process(app);
+
+    CloudRelay::Limits limits;
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    const QHostAddress address(parser.value(listen));
+    if (!portOk || portNumber > 65535 || address.isNull() ||
+        !positiveInt(parser.value(maxRooms), &limits.maxRooms) ||
+        !positiveInt(parser.value(maxViewers), &limits.maxViewersPerRoom)) {
+        std::fprintf(stderr, "lumacast-cloud: invalid option value; see --help\n");
+        return 2;
+    }
+    if (!QDir(parser.value(webDir)).exists("index.html"))
+        std::fprintf(stderr, "lumacast-cloud: warning: no index.html in %s\n",
+                     qPrintable(parser.value(webDir)));
+
+    DescriptorLimit::raiseToHardLimit();
+    CloudRelay relay(limits, parser.value(webDir));
+    if (!relay.listen(address, quint16(portNumber))) {
+        std::fprintf(stderr, "lumacast-cloud: cannot listen on %s:%u: %s\n",
+                     qPrintable(address.toString()), portNumber, qPrintable(relay.errorString()));
+        return 1;
+    }
+    // Scripts and tests that ask for port 0 read the port from this line.
+    std::printf("lumacast-cloud listening on %s:%u\n", qPrintable(address.toString()),
+                unsigned(relay.serverPort()));
+    std::fflush(stdout);
+
+    // SIGTERM and SIGINT end the event loop, so sockets close properly.
+    if (pipe(g_quitPipe) == 0) {
+        const auto onSignal = [](int) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = write(g_quitPipe[1], &byte, 1);
+        };
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGINT, onSignal);
+    }
+    auto *quitNotifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(quitNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    return app.exec();
+}

@@ -1,0 +1,295 @@
+#include "relay/CLOUDProxy.h"
+
+#include "audience/VoteState.h"
+#include "relay/CommandMessages.h"
+#include "web/DBStorage.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QTcpSocket>
+
+CLOUDProxy::CLOUDProxy(DBStorage *questionStore, quint16 ingestPort, QObject *parent)
+    : QObject(parent), socket(QString(), QWebSocketProtocol::Version13),
+      questionStore(questionStore), m_ingestPort(ingestPort),
+      m_ingestBackoff(&ingestServer, QStringLiteral("cloud ingest"))
+{
+    connect(&ingestServer, &QTcpServer::newConnection, this, &CLOUDProxy::onNewConnection);
+    connect(&socket, &QWebSocket::connected, this, &CLOUDProxy::onConnected);
+    connect(&socket, &QWebSocket::textMessageReceived, this, &CLOUDProxy::processTextMessage);
+    connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+            &CLOUDProxy::onError);
+    connect(&socket, &QWebSocket::disconnected, this, &CLOUDProxy::onDisconnected);
+    connect(&socket, &QWebSocket::bytesWritten, this,
+            [this](qint64 bytes) { m_uplinkBacklog = qMax<qint64>(0, m_uplinkBacklog - bytes); });
+    m_reconnectTimer.setSingleShot(true);
+    m_reconnectTimer.setInterval(kReconnectDelayMs);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &CLOUDProxy::reopen);
+    m_attemptDeadline.setSingleShot(true);
+    m_attemptDeadline.setInterval(kConnectTimeoutMs);
+    connect(&m_attemptDeadline, &QTimer::timeout, this, &CLOUDProxy::giveUpAttempt);
+    m_pingTimer.setInterval(kPingIntervalMs);
+    connect(&m_pingTimer, &QTimer::timeout, this, &CLOUDProxy::checkLiveness);
+    connect(&socket, &QWebSocket::pong, this, [this] { m_lastHeard.start(); });
+}
+
+CLOUDProxy::~CLOUDProxy()
+{
+    // The ingest sockets go with ingestServer, after the table; their last signals must not
+    // reach it.
+    for (QTcpSocket *ingest : m_ingests.keys())
+        disconnect(ingest, nullptr, this, nullptr);
+    disconnect(&socket, nullptr, this, nullptr);
+}
+
+QString CLOUDProxy::cloudAddress(const QString &server, const QString &roomId)
+{
+    QString host = server;
+    host.remove("http://");
+    host.remove("https://");
+    return "ws://" + host + "/websocket/left/" + roomId;
+}
+
+bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
+{
+    receivedBytes = 0;
+    serverTotalBytes = 0;
+    serverClients = 0;
+    connected = false;
+    errorSeen = false;
+    reconnectAttempts = 0;
+    m_gaveUp = false;
+    m_reconnectTimer.stop();
+    serverUrl = cloudAddress(server, roomId);
+    qDebug() << "CONNECT TO CLOUD: " << serverUrl;
+    if (!QUrl(serverUrl).isValid()) {
+        qDebug() << " initial ws connect to server error: not an address";
+        return false;
+    }
+
+    // The window keeps drawing and answering while the server is reached.
+    QEventLoop wait;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &wait, &QEventLoop::quit);
+    const auto finished = [this, &wait] {
+        if (connected || errorSeen)
+            wait.quit();
+    };
+    const auto onOpen = connect(&socket, &QWebSocket::connected, &wait, finished);
+    const auto onFail = connect(&socket, &QWebSocket::disconnected, &wait, [this, &wait] {
+        errorSeen = true;
+        wait.quit();
+    });
+    const auto onError = connect(
+        &socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &wait, finished);
+    socket.open(QUrl(serverUrl));
+    deadline.start(kConnectTimeoutMs);
+    if (!connected && !errorSeen)
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    disconnect(onOpen);
+    disconnect(onFail);
+    disconnect(onError);
+
+    if (!connected) {
+        qDebug() << " initial ws connect to server error"
+                 << (errorSeen ? socket.errorString() : QStringLiteral("no answer in 10 s"));
+        socket.abort();
+        return false;
+    }
+    const bool listening = ingestServer.listen(QHostAddress("127.0.0.1"), m_ingestPort);
+    qDebug() << "m_itcp_server listen: " << listening;
+    if (!listening)
+        qWarning() << "cloud ingest listen failed on 127.0.0.1:" << m_ingestPort
+                   << ingestServer.errorString();
+    return true;
+}
+
+void CLOUDProxy::disconnectFromCloud()
+{
+    connected = false;
+    m_reconnectTimer.stop();
+    m_attemptDeadline.stop();
+    m_pingTimer.stop();
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    ingestServer.close();
+    qDebug() << "-- cloud proxy STOP";
+}
+
+QVector<qint32> CLOUDProxy::voteResults() const
+{
+    QVector<qint32> tally(VoteState::kTallySize, 0);
+    const QJsonArray votes = serverVotes.toArray();
+    for (int i = 0; i < votes.size() && i < tally.size(); ++i)
+        tally[i] = votes.at(i).toInt();
+    return tally;
+}
+
+WSServer::Statistics CLOUDProxy::statistics() const
+{
+    return {receivedBytes, serverTotalBytes, serverClients};
+}
+
+quint16 CLOUDProxy::ingestPort() const
+{
+    return ingestServer.isListening() ? ingestServer.serverPort() : m_ingestPort;
+}
+
+void CLOUDProxy::onConnected()
+{
+    // Qt's WebSocket client leaves Nagle's algorithm on: each small chunk would wait for the
+    // server's delayed acknowledgement, some 40 ms. The transport is the socket's child.
+    for (QTcpSocket *transport : socket.findChildren<QTcpSocket *>())
+        transport->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connected = true;
+    reconnectAttempts = 0;
+    m_uplinkBacklog = 0;
+    m_droppingLogged = false;
+    m_attemptDeadline.stop();
+    m_lastHeard.start();
+    m_pingTimer.start();
+}
+
+void CLOUDProxy::onError(QAbstractSocket::SocketError error)
+{
+    qDebug() << " WS CLOUD ERROR:" << error << socket.errorString();
+    errorSeen = true;
+    connectionLost();
+}
+
+void CLOUDProxy::onDisconnected()
+{
+    if (!connected || m_gaveUp)
+        return;
+    // A server that refuses the room (it has a presenter, or the server is full) would refuse
+    // every reconnection as well, each after a successful handshake that resets the count.
+    if (socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated) {
+        qWarning() << "cloud server refused the room:" << socket.closeReason();
+        m_gaveUp = true;
+        m_reconnectTimer.stop();
+        emit reconnectFailed();
+        return;
+    }
+    // A server that closes the connection properly reports no error; it is lost all the same.
+    connectionLost();
+}
+
+void CLOUDProxy::connectionLost()
+{
+    if (!connected || m_gaveUp || m_reconnectTimer.isActive())
+        return;
+    m_pingTimer.stop();
+    m_attemptDeadline.stop();
+    qDebug() << "-- try reconnect...";
+    if (++reconnectAttempts > kMaxReconnectAttempts) {
+        m_gaveUp = true;
+        emit reconnectFailed();
+        return;
+    }
+    m_reconnectTimer.start();
+}
+
+void CLOUDProxy::reopen()
+{
+    if (!connected)
+        return;
+    socket.open(QUrl(serverUrl));
+    m_attemptDeadline.start();
+}
+
+void CLOUDProxy::giveUpAttempt()
+{
+    qDebug() << " WS CLOUD ERROR: no answer in" << kConnectTimeoutMs << "ms";
+    socket.abort();
+    connectionLost();
+}
+
+void CLOUDProxy::checkLiveness()
+{
+    if (!connected || socket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (m_lastHeard.elapsed() > kMaxSilenceMs) {
+        qWarning() << "cloud server silent for" << m_lastHeard.elapsed() << "ms; reconnecting";
+        m_pingTimer.stop();
+        socket.abort();
+        connectionLost();
+        return;
+    }
+    socket.ping();
+}
+
+void CLOUDProxy::onNewConnection()
+{
+    qDebug() << "new connection to relay";
+    QTcpSocket *ingest = ingestServer.nextPendingConnection();
+    if (!ingest)
+        return;
+    ingest->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    auto aligner = std::make_shared<TsPacketAligner>();
+    m_ingests.insert(ingest, aligner);
+    connect(ingest, &QTcpSocket::readyRead, this, [this, ingest, aligner] {
+        const QByteArray chunk = ingest->readAll();
+        receivedBytes += chunk.size();
+        const QByteArray packets = aligner->take(chunk);
+        if (!packets.isEmpty())
+            forward(packets);
+    });
+    connect(ingest, &QTcpSocket::disconnected, this, [this, ingest] {
+        m_ingests.remove(ingest);
+        ingest->deleteLater();
+    });
+}
+
+void CLOUDProxy::forward(const QByteArray &packets)
+{
+    if (!connected || socket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (m_uplinkBacklog > kMaxUplinkBacklogBytes) {
+        if (!m_droppingLogged)
+            qWarning() << "cloud uplink too slow:" << m_uplinkBacklog
+                       << "bytes unsent; dropping stream chunks until it drains";
+        m_droppingLogged = true;
+        return;
+    }
+    m_droppingLogged = false;
+    m_uplinkBacklog += socket.sendBinaryMessage(packets);
+    socket.flush();
+}
+
+void CLOUDProxy::processTextMessage(QString message)
+{
+    m_lastHeard.start();
+    qDebug() << " message from server:" << message;
+    const QJsonObject object = CommandMessages::parse(message);
+    qDebug() << "OBJECT:" << object;
+    const QString command = CommandMessages::commandOf(object);
+    if (command == "on_stat_info") {
+        const CommandMessages::StatInfo info = CommandMessages::statInfo(object);
+        serverClients = info.clients;
+        serverTotalBytes = info.totalBytes;
+        serverVotes = object.value("votes");
+    } else if (command == "question") {
+        if (questionStore)
+            questionStore->postQuestion(CommandMessages::questionPayload(object));
+    }
+}
+
+void CLOUDProxy::onRandomGameTick(QString clr, int proc)
+{
+    socket.sendTextMessage(CommandMessages::randomGameTick(clr, proc));
+}
+
+void CLOUDProxy::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
+{
+    socket.sendTextMessage(CommandMessages::randomGameFinishAll(lose_txt, win_txt, win_code));
+}
+
+void CLOUDProxy::onVoteStart(QString title, QStringList opts)
+{
+    socket.sendTextMessage(CommandMessages::voteStart(title, opts));
+}
+
+void CLOUDProxy::onVoteStop()
+{
+    socket.sendTextMessage(CommandMessages::voteStop());
+}
