@@ -3,13 +3,18 @@
 #include "net/DescriptorLimit.h"
 
 #include <QApplication>
+#include <limits>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     DescriptorLimit::raiseToHardLimit();
     app.setStyleSheet(globalStyleSheet());
-    qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(-1));
+    // Qt's bearer polling scans the network interfaces every ten seconds, which stalls Wi-Fi
+    // traffic for a moment; the stream must not stutter. "-1" was meant to switch it off, but
+    // Qt 5 takes the value as a timer interval and warns about a negative one at every start.
+    // The longest interval switches it off just the same.
+    qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
 
     int exitCode = 0;
     {

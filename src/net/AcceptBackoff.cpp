@@ -4,10 +4,27 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 AcceptBackoff::AcceptBackoff(QTcpServer *server, const QString &name)
     : m_server(server), m_name(name)
 {
     connect(server, &QTcpServer::acceptError, this, &AcceptBackoff::onAcceptError);
+    connect(server, &QTcpServer::newConnection, this, [this] {
+        if (!descriptorLeft())
+            pause();
+    });
+}
+
+bool AcceptBackoff::descriptorLeft() const
+{
+    const int copy = fcntl(int(m_server->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return errno != EMFILE && errno != ENFILE;
+    close(copy);
+    return true;
 }
 
 void AcceptBackoff::onAcceptError(QAbstractSocket::SocketError error)
@@ -17,6 +34,11 @@ void AcceptBackoff::onAcceptError(QAbstractSocket::SocketError error)
         m_server->resumeAccepting();
         return;
     }
+    pause();
+}
+
+void AcceptBackoff::pause()
+{
     m_server->pauseAccepting();
     if (!m_logged) {
         qWarning().noquote() << m_name
@@ -35,6 +57,10 @@ void AcceptBackoff::resume()
     m_paused = false;
     if (!m_server->isListening())
         return;
+    if (!descriptorLeft()) {
+        pause();
+        return;
+    }
     m_server->resumeAccepting();
     // Accepting again is only known to work when a connection gets through; until then an error
     // arrives within this tick and pauses again without a new log line.

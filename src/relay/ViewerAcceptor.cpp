@@ -19,6 +19,14 @@ ViewerAcceptor::ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent)
     connect(&m_server, &QTcpServer::newConnection, this, &ViewerAcceptor::onNewConnection);
 }
 
+ViewerAcceptor::~ViewerAcceptor()
+{
+    // Sockets still handshaking go with the listener, after the table they would update.
+    for (const QPointer<QTcpSocket> &socket : qAsConst(m_handshaking))
+        if (socket)
+            disconnect(socket, nullptr, this, nullptr);
+}
+
 bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)
 {
     return m_server.listen(address, port);
@@ -47,6 +55,8 @@ void ViewerAcceptor::setPlainRequestHandler(PlainRequestHandler handler)
 void ViewerAcceptor::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (!m_perAddress.admit(socket))
+            continue;
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (!m_plainRequests) {
             handOver(socket);
@@ -87,6 +97,12 @@ void ViewerAcceptor::handOver(QTcpSocket *socket)
 {
     const PeerKey key{socket->peerAddress().toString(), socket->peerPort()};
     m_handshaking.insert(key, socket);
+    QTimer::singleShot(kHandshakeDeadlineMs, socket, [this, key, socket] {
+        if (m_handshaking.value(key) != socket)
+            return; // upgraded meanwhile
+        socket->abort();
+        socket->deleteLater();
+    });
     // A failed handshake deletes the socket; forget it then.
     connect(socket, &QObject::destroyed, this, [this, key] {
         if (m_handshaking.value(key).isNull())

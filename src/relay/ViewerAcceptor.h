@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "net/AcceptBackoff.h"
+#include "net/ConnectionsPerAddress.h"
 
 class QTcpSocket;
 class QWebSocket;
@@ -18,12 +19,18 @@ class QWebSocketServer;
 // Accepts viewer connections itself, so that each one gets TCP no-delay and the
 // relay keeps a handle on its transport, then hands the socket to the
 // WebSocket server for the handshake. Until then the socket belongs to the
-// listener; afterwards to the viewer's WebSocket.
+// listener; afterwards to the viewer's WebSocket. Connections beyond the cap per
+// remote address are refused, and a handshake not complete in time is given up.
 class ViewerAcceptor : public QObject
 {
     Q_OBJECT
 public:
+    // A browser completes its handshake within milliseconds on a LAN; this leaves room for a
+    // phone waking up, and no more for a socket that only holds a descriptor.
+    static constexpr int kHandshakeDeadlineMs = 3000;
+
     explicit ViewerAcceptor(QWebSocketServer *handshaker, QObject *parent = nullptr);
+    ~ViewerAcceptor() override;
 
     bool listen(const QHostAddress &address, quint16 port);
     void close();
@@ -53,6 +60,7 @@ private:
     using PeerKey = QPair<QString, quint16>;
     QTcpServer m_server;
     AcceptBackoff m_backoff;
+    ConnectionsPerAddress m_perAddress{QStringLiteral("relay viewers")};
     QWebSocketServer *m_handshaker;
     QHash<PeerKey, QPointer<QTcpSocket>> m_handshaking;
     PlainRequestHandler m_plainRequests;

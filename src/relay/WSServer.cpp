@@ -3,11 +3,14 @@
 #include "net/AcceptBackoff.h"
 #include "relay/CommandMessages.h"
 #include "relay/ViewerAcceptor.h"
+#include "relay/ViewerChannel.h"
 #include "relay/WebSocketFrame.h"
 
 #include <QDebug>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -84,11 +87,13 @@ void WSServer::onConnect()
     // Owned by the relay, so sockets still open, or closed but not yet deleted,
     // go with it.
     socket->setParent(this);
-    socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
-    socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     connect(socket, &QWebSocket::disconnected, this, &WSServer::onDisconnect);
-
     QTcpSocket *transport = m_acceptor->takeTransport(socket);
+    if (!transport) {
+        socket->abort(); // not accepted through the relay's own listener
+        return;
+    }
+    auto *channel = new ViewerChannel(socket, transport);
     const QString path = socket->requestUrl().path();
     if (path.endsWith("/readvideo")) {
         qDebug() << "new video consumer";
@@ -97,8 +102,14 @@ void WSServer::onConnect()
         sendJoinCaches(socket);
     } else if (path.endsWith("/cmdchannel")) {
         qDebug() << "new cmdchannel consumer";
-        connect(socket, &QWebSocket::textMessageReceived, this, &WSServer::processTextMessage);
+        connect(channel, &ViewerChannel::textMessage, this, &WSServer::processTextMessage);
         cmdConsumers.append(socket);
+    } else {
+        // Nothing is served here; a socket left open would only hold a descriptor.
+        QTimer::singleShot(kUnservedPathGraceMs, socket, [socket] {
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QStringLiteral("nothing is served on this path"));
+        });
     }
 }
 
@@ -108,27 +119,38 @@ void WSServer::onDisconnect()
     auto *socket = qobject_cast<QWebSocket *>(sender());
     if (!socket)
         return;
+    if (auto *channel = socket->findChild<ViewerChannel *>(); channel) {
+        if (const int leftOut = channel->logBudget().takeLeftOut())
+            qDebug() << leftOut << "lines about" << channel->peer() << "left out of the log";
+    }
     forgetViewer(socket);
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     socket->deleteLater();
+    m_heapTrimmer.soon();
 }
 
 void WSServer::processTextMessage(QString message)
 {
-    qDebug() << "WS MESSAGE:" << message;
+    auto *channel = qobject_cast<ViewerChannel *>(sender());
     const QJsonObject object = CommandMessages::parse(message);
-    qDebug() << "OBJECT:" << object;
-    auto *socket = qobject_cast<QWebSocket *>(sender());
-    if (!socket)
+    if (!channel || channel->logBudget().admit()) {
+        if (const int leftOut = channel ? channel->logBudget().takeLeftOut() : 0)
+            qDebug() << leftOut << "messages from" << channel->peer() << "left out of the log";
+        qDebug() << "WS MESSAGE:" << LogBudget::quoted(message);
+        qDebug() << "OBJECT:"
+                 << LogBudget::quoted(
+                        QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    }
+    if (!channel)
         return;
     if (CommandMessages::commandOf(object) != "vote_result") {
-        emit viewerCommand(socket->peerAddress().toString(), object);
+        emit viewerCommand(channel->socket()->peerAddress().toString(), object);
         return;
     }
     const int option = CommandMessages::voteResultOption(object);
     if (option > 0)
-        votes.insert(socket->peerAddress(), option);
+        votes.insert(channel->socket()->peerAddress(), option);
 }
 
 void WSServer::sendCommand(QString message)
@@ -140,7 +162,7 @@ void WSServer::onNewConnection()
 {
     qDebug() << "new connection to relay";
     QTcpSocket *socket = ingestServer.nextPendingConnection();
-    if (!socket)
+    if (!socket || !m_ingestPerAddress.admit(socket))
         return;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto stream = std::make_shared<IngestStream>();
@@ -149,6 +171,10 @@ void WSServer::onNewConnection()
         const QByteArray chunk = socket->readAll();
         receivedBytes += chunk.size();
         const QByteArray packets = stream->aligner.take(chunk);
+        if (const qint64 dropped = stream->aligner.takeDroppedBytes();
+            dropped > 0 && stream->logBudget.admit())
+            qWarning() << "relay ingest: dropped" << dropped
+                       << "bytes that are not transport-stream packets";
         if (packets.isEmpty())
             return;
         stream->joinCache.append(packets);
@@ -175,8 +201,8 @@ void WSServer::sendJoinCaches(QWebSocket *viewer)
 
 void WSServer::forwardIngest(const QByteArray &packets)
 {
-    const VideoFanOut::Broadcast sent =
-        m_fanOut.broadcast(videoConsumers, WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
+    const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
+        videoConsumers.toList(), WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
     sentBytes += qint64(packets.size()) * sent.delivered;
     for (QWebSocket *socket : sent.dropped)
         dropViewer(socket);
@@ -187,6 +213,7 @@ void WSServer::dropViewer(QWebSocket *socket)
     forgetViewer(socket);
     // abort() rather than close(): a close frame would queue behind the backlog.
     socket->abort();
+    m_heapTrimmer.soon();
 }
 
 void WSServer::forgetViewer(QWebSocket *socket)
@@ -198,9 +225,18 @@ void WSServer::forgetViewer(QWebSocket *socket)
 
 void WSServer::sendToCommandConsumers(const QString &message)
 {
-    const QList<QWebSocket *> snapshot = cmdConsumers;
+    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
     for (QWebSocket *socket : snapshot)
-        socket->sendTextMessage(message);
+        sendCommandTo(socket, message);
+}
+
+bool WSServer::sendCommandTo(QWebSocket *socket, const QString &message)
+{
+    auto *channel = socket->findChild<ViewerChannel *>(QString(), Qt::FindDirectChildrenOnly);
+    if (channel)
+        return channel->sendText(message);
+    socket->sendTextMessage(message);
+    return true;
 }
 
 void WSServer::onRandomGameTick(QString clr, int proc)
@@ -212,7 +248,7 @@ void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win
 {
     const QString winner = CommandMessages::randomGameFinishWinner(win_txt, win_code);
     const QString loser = CommandMessages::randomGameFinishLoser(lose_txt);
-    const QList<QWebSocket *> snapshot = cmdConsumers;
+    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
     if (snapshot.isEmpty()) {
         qDebug() << "no clients";
         return;
@@ -223,7 +259,7 @@ void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win
         QRandomGenerator::system()->bounded(static_cast<quint32>(snapshot.size())));
     qDebug() << "win index:" << winnerIndex;
     for (int i = 0; i < snapshot.size(); ++i)
-        snapshot[i]->sendTextMessage(i == winnerIndex ? winner : loser);
+        sendCommandTo(snapshot[i], i == winnerIndex ? winner : loser);
 }
 
 void WSServer::onVoteStart(QString title, QStringList opts)
@@ -231,9 +267,9 @@ void WSServer::onVoteStart(QString title, QStringList opts)
     votes.clear();
     voteRecipients = 0;
     const QString message = CommandMessages::voteStart(title, opts);
-    const QList<QWebSocket *> snapshot = cmdConsumers;
+    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
     for (QWebSocket *socket : snapshot) {
-        socket->sendTextMessage(message);
+        sendCommandTo(socket, message);
         ++voteRecipients;
     }
 }

@@ -10,9 +10,14 @@
 
 #include "audience/VoteState.h"
 #include "net/AcceptBackoff.h"
+#include "net/ConnectionOrder.h"
+#include "net/ConnectionsPerAddress.h"
+#include "net/HeapTrimmer.h"
+#include "net/LogBudget.h"
 #include "relay/JoinCache.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
+#include "relay/ViewerChannel.h"
 
 #include <memory>
 
@@ -31,13 +36,15 @@ class WSServer : public QObject
     Q_OBJECT
 public:
     static constexpr quint16 kIngestPort = 62000;
-    // A viewer whose unsent backlog passes this is closed. 2 MiB is over three
-    // seconds at the highest preset (5 Mbit/s) and about fifteen at the usual
-    // 1 Mbit/s: a live viewer that far behind sees nothing useful, and a
-    // thousand stalled browsers must not be able to exhaust the studio's memory.
+    // A viewer whose queue of unsent chunks passes this is closed (besides the lag bound of
+    // VideoFanOut). 2 MiB is over three seconds at the highest preset (5 Mbit/s); it bounds
+    // the queues when the stream comes in bursts faster than live.
     static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
     // Commands from viewers are a few bytes; nobody gets to make us buffer more.
-    static constexpr quint64 kMaxIncomingMessageBytes = 4096;
+    static constexpr quint64 kMaxIncomingMessageBytes = ViewerChannel::kMaxIncomingMessageBytes;
+    // A WebSocket on a path that serves nothing is closed after this: long enough for a page
+    // to notice and say so, short enough that idle sockets cannot pile up.
+    static constexpr int kUnservedPathGraceMs = 2000;
 
     // What the statistics show, read in one call.
     struct Statistics
@@ -68,8 +75,8 @@ public:
     qint64 receivedBytes = 0;
     qint64 sentBytes = 0;
     QWebSocketServer *wsServer;
-    QList<QWebSocket *> videoConsumers;
-    QList<QWebSocket *> cmdConsumers;
+    ConnectionOrder<QWebSocket> videoConsumers;
+    ConnectionOrder<QWebSocket> cmdConsumers;
     QTcpServer ingestServer;
     qint32 voteRecipients = 0;
     QHash<QHostAddress, qint32> votes;
@@ -96,17 +103,21 @@ private:
     {
         TsPacketAligner aligner;
         JoinCache joinCache;
+        LogBudget logBudget;
     };
 
     void forwardIngest(const QByteArray &packets);
     void sendJoinCaches(QWebSocket *viewer);
     void sendToCommandConsumers(const QString &message);
+    bool sendCommandTo(QWebSocket *socket, const QString &message);
     void dropViewer(QWebSocket *socket);
     void forgetViewer(QWebSocket *socket);
 
     ViewerAcceptor *m_acceptor;
     quint16 m_ingestPort;
     AcceptBackoff m_ingestBackoff;
+    ConnectionsPerAddress m_ingestPerAddress{QStringLiteral("relay ingest")};
     VideoFanOut m_fanOut;
+    HeapTrimmer m_heapTrimmer;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

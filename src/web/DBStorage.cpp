@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include "web/QuestionPayload.h"
+
 namespace {
 
 const char *const kSchema =
@@ -22,8 +24,17 @@ QVariant trimmedString(const QJsonValue &value)
 {
     if (!value.isString())
         return QVariant(QVariant::String);
-    return value.toString().trimmed();
+    return wellFormedText(value.toString().trimmed());
 }
+
+// What SQLite says, which names the cause ("database or disk is full"), else Qt's summary.
+QString reasonOf(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+// SQLite's result code for a row its constraints refuse.
+const QString kConstraintFailed = QStringLiteral("19");
 
 } // namespace
 
@@ -101,8 +112,35 @@ void DBStorage::commitBatch()
     if (!m_batchOpen)
         return;
     m_batchOpen = false;
-    if (!m_db.commit())
-        qDebug() << "error commit" << m_db.lastError();
+    if (!m_db.commit()) {
+        const QSqlError error = m_db.lastError();
+        qDebug() << "error commit" << error;
+        m_db.rollback();
+        failBatch(reasonOf(error));
+        return;
+    }
+    for (const PendingReply &reply : qAsConst(m_batchReplies))
+        answer(reply, true, QString());
+    m_batchReplies.clear();
+}
+
+void DBStorage::failBatch(const QString &error)
+{
+    for (const PendingReply &reply : qAsConst(m_batchReplies))
+        answer(reply, false, error);
+    m_batchReplies.clear();
+}
+
+void DBStorage::answer(const PendingReply &reply, bool stored, const QString &error)
+{
+    if (!reply.reply)
+        return;
+    QObject *context = reply.context.data();
+    if (!context)
+        return;
+    QMetaObject::invokeMethod(
+        context, [callback = reply.reply, stored, error] { callback(stored, error); },
+        Qt::QueuedConnection);
 }
 
 void DBStorage::closeDatabase()
@@ -121,8 +159,27 @@ void DBStorage::postQuestion(const QByteArray &data)
     QMetaObject::invokeMethod(this, "addtoDb", Qt::QueuedConnection, Q_ARG(QByteArray, data));
 }
 
+void DBStorage::storeQuestion(const QByteArray &data, QObject *context, StoreReply reply)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, data, pending = PendingReply{context, std::move(reply)}] { insert(data, pending); },
+        Qt::QueuedConnection);
+}
+
 void DBStorage::addtoDb(QByteArray data)
 {
+    insert(data, PendingReply{});
+}
+
+void DBStorage::insert(const QByteArray &data, const PendingReply &reply)
+{
+    if (!m_db.isOpen()) {
+        qDebug() << "error addtoDb"
+                 << "database not open";
+        answer(reply, false, QStringLiteral("the questions database is not open"));
+        return;
+    }
     joinBatch();
     const QJsonObject payload = QJsonDocument::fromJson(data).object();
     const QJsonValue name = payload.value("name");
@@ -132,8 +189,23 @@ void DBStorage::addtoDb(QByteArray data)
     query.prepare("INSERT INTO questions(name, question) VALUES (:n, :q);");
     query.bindValue(":n", trimmedString(name));
     query.bindValue(":q", trimmedString(msg));
-    if (!query.exec())
-        qDebug() << "error addtoDb" << query.lastError();
+    if (query.exec()) {
+        if (m_batchOpen)
+            m_batchReplies.append(reply);
+        else
+            answer(reply, true, QString());
+        return;
+    }
+    const QSqlError error = query.lastError();
+    qDebug() << "error addtoDb" << error;
+    answer(reply, false, reasonOf(error));
+    // A refused row leaves the batch as it was; any other failure (a full disk, a broken file)
+    // may have undone the whole transaction, so nothing in it counts as stored.
+    if (m_batchOpen && error.nativeErrorCode() != kConstraintFailed) {
+        m_db.rollback();
+        m_batchOpen = false;
+        failBatch(reasonOf(error));
+    }
 }
 
 QuestionRecords DBStorage::selectQuestions()

@@ -3,9 +3,12 @@
 #include "web/QuestionRecord.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QThread>
+#include <QVector>
 #include <atomic>
+#include <functional>
 
 // The questions store: a SQLite file in the application-local data location.
 //
@@ -21,9 +24,16 @@ public:
     DBStorage();
     ~DBStorage() override;
 
+    // Told on the context's thread how an insertion ended: stored is true once the question is
+    // committed to disk, false with the reason when it cannot be stored.
+    using StoreReply = std::function<void(bool stored, const QString &error)>;
+
     // Queues the insertion of one question payload (UTF-8 JSON object with "name" and "msg");
     // returns at once.
     void postQuestion(const QByteArray &data);
+    // The same, and `reply` runs on `context`'s thread when the insertion has ended, unless the
+    // context is gone by then. Insertions arriving together share one commit to disk.
+    void storeQuestion(const QByteArray &data, QObject *context, StoreReply reply);
 
     // The stored questions in ascending id, hidden rows left out. Empty (and logged) while the
     // database is not open or when the query fails.
@@ -43,6 +53,15 @@ public slots:
     void addtoDb(QByteArray data);
 
 private:
+    struct PendingReply
+    {
+        QPointer<QObject> context;
+        StoreReply reply;
+    };
+
+    void insert(const QByteArray &data, const PendingReply &reply);
+    static void answer(const PendingReply &reply, bool stored, const QString &error);
+    void failBatch(const QString &error);
     void openDatabase();
     void closeDatabase();
     void execPragma(const QString &statement);
@@ -53,5 +72,6 @@ private:
 
     QSqlDatabase m_db;
     std::atomic<bool> m_open{false};
-    bool m_batchOpen = false; // store's thread only
+    bool m_batchOpen = false;             // store's thread only
+    QVector<PendingReply> m_batchReplies; // answered when the batch commits
 };

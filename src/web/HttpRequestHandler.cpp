@@ -1,5 +1,6 @@
 #include "web/HttpRequestHandler.h"
 
+#include "net/ConnectionsPerAddress.h"
 #include "web/HttpResponse.h"
 
 #include <QDebug>
@@ -14,12 +15,15 @@ const char *const kIdleTimerName = "lumacast_idle_timer";
 } // namespace
 
 HttpRequestHandler::HttpRequestHandler(QVector<HttpRoute> routes, int idleTimeoutMs)
-    : m_routes(std::move(routes)), m_idleTimeoutMs(idleTimeoutMs)
+    : m_routes(std::move(routes)), m_idleTimeoutMs(idleTimeoutMs),
+      m_perAddress(std::make_unique<ConnectionsPerAddress>(QStringLiteral("HTTP server")))
 {}
+
+HttpRequestHandler::~HttpRequestHandler() = default;
 
 void HttpRequestHandler::accept(QTcpSocket *socket, QObject *server) const
 {
-    if (!socket)
+    if (!socket || !m_perAddress->admit(socket))
         return;
     // Unexamined lines are never buffered beyond this; a full buffer without a line ends in
     // the length check of readRequest, a full buffer of lines in the idle timeout.
@@ -49,36 +53,40 @@ void HttpRequestHandler::readRequest(QTcpSocket *socket, const QString &webDir) 
             socket->abort();
             return;
         }
-        examineLine(socket, line, webDir);
+        if (examineLine(socket, line, webDir))
+            return;
     }
     if (socket->isOpen() && socket->bytesAvailable() > kMaxRequestLineBytes)
         socket->abort();
 }
 
-void HttpRequestHandler::examineLine(QTcpSocket *socket, const QByteArray &line,
+bool HttpRequestHandler::examineLine(QTcpSocket *socket, const QByteArray &line,
                                      const QString &webDir) const
 {
     static const QRegularExpression separators("[ \r\n][ \r\n]*");
     const QStringList parts = QString::fromUtf8(line).split(separators);
-    if (parts.size() < 2 || parts.at(0) != "GET") {
-        // Not a request this server answers; the connection stays open for the next line.
-        if (auto *idle = socket->findChild<QTimer *>(kIdleTimerName))
-            idle->start();
-        return;
-    }
+    // Anything else is not a request this server answers; the connection stays open for the
+    // next line, within the deadline that runs since it opened.
+    if (parts.size() < 2 || parts.at(0) != "GET")
+        return false;
     const QString path = parts.at(1);
     if (const HttpRoute *route = routeFor(path)) {
+        // One request per connection: later lines are not examined.
+        QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
         try {
             route->handle(socket, path);
+            if (route->answersLater)
+                return true;
         } catch (...) {
             qDebug() << route->handlerName + " EXCEPTION";
         }
         socket->close();
-        return;
+        return true;
     }
     HttpResponse::sendFile(socket, webDir, path.split('?').at(0));
     socket->flush();
     socket->close();
+    return true;
 }
 
 const HttpRoute *HttpRequestHandler::routeFor(const QString &path) const

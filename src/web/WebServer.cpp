@@ -20,10 +20,9 @@ WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz)
 QVector<HttpRoute> WebServer::routes()
 {
     QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz);
-    routes.insert(0,
-                  {"/feedback.php", "addFeedback", [this](QTcpSocket *socket, const QString &path) {
-                       addFeedback(socket, path);
-                   }});
+    routes.insert(
+        0, {"/feedback.php", "addFeedback",
+            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true});
     routes.insert(3, {"/config.js", "configJSON", [this](QTcpSocket *socket, const QString &) {
                           configJSON(socket);
                       }});
@@ -80,6 +79,7 @@ void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
     const QStringList parts = path.split('?');
     if (parts.size() < 2) {
         HttpResponse::sendResponse(socket, "400", "Bad request");
+        socket->close();
         return;
     }
     QString query = parts.at(1);
@@ -88,10 +88,17 @@ void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
     // Refused here, the viewer learns of it; the store would only log it.
     if (!isQuestionPayload(payload)) {
         HttpResponse::sendResponse(socket, "400", "Bad request");
+        socket->close();
         return;
     }
-    m_storage->postQuestion(payload);
-    HttpResponse::sendResponse(socket, "200", "OK");
+    // "OK" promises the question is kept, so it waits for the commit to disk.
+    m_storage->storeQuestion(payload, socket, [socket](bool stored, const QString &error) {
+        if (stored)
+            HttpResponse::sendResponse(socket, "200", "OK");
+        else
+            HttpResponse::sendResponse(socket, "500", "Question not stored: " + error);
+        socket->close();
+    });
 }
 
 void WebServer::configJSON(QTcpSocket *socket)

@@ -67,4 +67,8 @@ wait "$studio_pid" || status=$?
 studio_pid=""
 cat "$work/studio.log"
 [ "$status" -eq 0 ] || { echo "studio exited with $status"; exit 1; }
+if grep -q "Timers cannot have negative intervals" "$work/studio.log"; then
+  echo "the studio started a timer with a negative interval"
+  exit 1
+fi
 echo "studio window appeared and closed cleanly"

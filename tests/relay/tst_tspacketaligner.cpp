@@ -8,7 +8,24 @@ class TestTsPacketAligner : public QObject
 private slots:
     void cutsOnPacketBoundaries_data();
     void cutsOnPacketBoundaries();
+    void dropsBytesWithoutSyncAndFindsItAgain();
 };
+
+namespace {
+
+// Packets that start with the sync byte and hold no other one, numbered in their second byte.
+QByteArray packets(int count, int first = 0)
+{
+    QByteArray stream;
+    for (int n = first; n < first + count; ++n) {
+        QByteArray packet(TsPacketAligner::kPacketSize, char(n % 50));
+        packet[0] = TsPacketAligner::kSyncByte;
+        stream += packet;
+    }
+    return stream;
+}
+
+} // namespace
 
 void TestTsPacketAligner::cutsOnPacketBoundaries_data()
 {
@@ -30,9 +47,7 @@ void TestTsPacketAligner::cutsOnPacketBoundaries()
     QFETCH(QList<int>, released);
     QFETCH(int, pending);
 
-    QByteArray stream;
-    for (int i = 0; i < 4000; ++i)
-        stream.append(char(i % 251));
+    const QByteArray stream = packets(22);
     TsPacketAligner aligner;
     QByteArray out;
     int offset = 0;
@@ -44,6 +59,29 @@ void TestTsPacketAligner::cutsOnPacketBoundaries()
     }
     QCOMPARE(aligner.pendingBytes(), pending);
     QCOMPARE(out, stream.left(out.size())); // order and content preserved
+}
+
+void TestTsPacketAligner::dropsBytesWithoutSyncAndFindsItAgain()
+{
+    TsPacketAligner aligner;
+    // Stray bytes, one of them a lone sync byte, between packets; then a cut inside a packet.
+    QByteArray garbage(500, char(0x11));
+    garbage[100] = TsPacketAligner::kSyncByte;
+    const QByteArray input = packets(2) + garbage + packets(3, 2) + packets(1, 5).left(50);
+    QByteArray out;
+    for (int offset = 0; offset < input.size(); offset += 97)
+        out += aligner.take(input.mid(offset, 97));
+    QCOMPARE(out, packets(5));
+    QCOMPARE(aligner.takeDroppedBytes(), qint64(garbage.size()));
+    QCOMPARE(aligner.pendingBytes(), 50);
+
+    // Random bytes from a stranger on the ingest port: nothing passes as packets.
+    TsPacketAligner stranger;
+    QRandomGenerator random(42);
+    QByteArray noise;
+    for (int i = 0; i < 100000; ++i)
+        noise.append(char(random.bounded(256)));
+    QVERIFY(stranger.take(noise).size() <= 2 * TsPacketAligner::kPacketSize);
 }
 
 QTEST_GUILESS_MAIN(TestTsPacketAligner)

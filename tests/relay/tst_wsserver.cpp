@@ -1,4 +1,7 @@
+#include "relay/ViewerAcceptor.h"
 #include "relay/WSServer.h"
+
+#include "support/LogCapture.h"
 #include "support/RawWebSocketClient.h"
 #include "support/TsPackets.h"
 
@@ -9,6 +12,7 @@
 #include <QWebSocketServer>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -105,6 +109,11 @@ private slots:
     void randomGameWithoutViewersSendsNothing();
     void stalledViewerIsClosedOthersKeepReceiving();
     void oversizedCommandClosesTheViewer();
+    void unmaskedFrameClosesWithProtocolError();
+    void viewerThatPingsButNeverReadsIsDropped();
+    void socketOnAnUnservedPathIsClosedSoon();
+    void messageFloodLeavesTheLogSmall();
+    void oneAddressCannotLockOthersOut();
     void secondStartOnlyZeroesCounters();
     void finishedIngestConnectionIsReleased();
     void lateViewerStartsAtTheLastFullPicture();
@@ -401,6 +410,110 @@ void TestWSServer::oversizedCommandClosesTheViewer()
     command->sendTextMessage(QString(1024 * 1024, 'x'));
     QVERIFY(disconnected.wait(5000));
     QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+}
+
+void TestWSServer::unmaskedFrameClosesWithProtocolError()
+{
+    RawWebSocketClient honest, careless;
+    QVERIFY(honest.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    QVERIFY(careless.open(QHostAddress("127.0.0.3"), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 2);
+    m_server->onVoteStart("Q", {"A", "B", "C", "D", "E"});
+    const QByteArray vote = R"({"command":"vote_result","result":"2"})";
+    careless.sendRaw(RawWebSocketClient::clientFrame(0x1, vote, false));
+    honest.sendText(vote);
+    QTRY_COMPARE(careless.closeCode, int(QWebSocketProtocol::CloseCodeProtocolError));
+    QTRY_COMPARE(careless.socket().state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QCOMPARE(m_server->voteResults()[2], 1); // the honest viewer's vote only
+}
+
+void TestWSServer::viewerThatPingsButNeverReadsIsDropped()
+{
+    RawWebSocketClient pinger;
+    QVERIFY(pinger.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    pinger.stall();
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += ping;
+    // Far more pongs than the queue bound and the kernel's buffers together.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not read"));
+    for (int i = 0; i < 400 && !m_server->cmdConsumers.isEmpty(); ++i) {
+        pinger.socket().write(burst);
+        pinger.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+}
+
+void TestWSServer::socketOnAnUnservedPathIsClosedSoon()
+{
+    auto idle = openViewer(m_port, "/elsewhere");
+    QVERIFY(idle);
+    QSignalSpy disconnected(idle.get(), &QWebSocket::disconnected);
+    QVERIFY(disconnected.wait(WSServer::kUnservedPathGraceMs + 3000));
+    QCOMPARE(idle->closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+}
+
+void TestWSServer::messageFloodLeavesTheLogSmall()
+{
+    LogCapture log;
+    RawWebSocketClient flooder;
+    QVERIFY(flooder.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    const QByteArray message = RawWebSocketClient::clientFrame(
+        0x1, R"({"command":"x","pad":")" + QByteArray(4000, 'x') + "\"}");
+    QByteArray burst;
+    for (int i = 0; i < 100; ++i)
+        burst += message;
+    for (int i = 0; i < 100; ++i) { // 40 MB in all
+        flooder.socket().write(burst);
+        flooder.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+    QTRY_VERIFY(flooder.socket().bytesToWrite() == 0);
+    QTest::qWait(200);
+    qint64 logged = 0;
+    for (const QString &line : log.lines())
+        logged += line.size();
+    QVERIFY2(logged < 100 * 1024, qPrintable(QString::number(logged)));
+    QVERIFY(log.contains("WS MESSAGE:"));
+    flooder.socket().disconnectFromHost();
+    QTRY_VERIFY(log.contains("left out of the log"));
+}
+
+void TestWSServer::oneAddressCannotLockOthersOut()
+{
+    // Connections that never start their handshake, from one address, up to the cap and beyond.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < ConnectionsPerAddress::kDefaultCap + 4; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        QVERIFY(socket->bind(QHostAddress("127.0.0.7")));
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket->waitForConnected(5000));
+        idle.push_back(std::move(socket));
+    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refuses connections from 127.0.0.7"));
+    const auto closed = [&idle] {
+        return std::count_if(idle.begin(), idle.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        });
+    };
+    QTRY_COMPARE(closed(), 4L);
+
+    // Another viewer is served at once.
+    QElapsedTimer served;
+    served.start();
+    auto viewer = openViewer(m_port, "/cmdchannel");
+    QVERIFY(viewer);
+    QVERIFY(served.elapsed() < 1000);
+
+    // The handshakes that never came are given up.
+    QTRY_COMPARE_WITH_TIMEOUT(closed(), long(idle.size()),
+                              ViewerAcceptor::kHandshakeDeadlineMs + 2000);
+    QCOMPARE(viewer->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestWSServer::secondStartOnlyZeroesCounters()

@@ -58,24 +58,35 @@ public:
         m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     }
 
-    void sendText(const QByteArray &utf8)
+    void sendText(const QByteArray &utf8) { sendRaw(clientFrame(0x1, utf8)); }
+
+    void sendRaw(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+
+    // A final frame as a browser sends it (masked), or, for testing the server, unmasked.
+    static QByteArray clientFrame(int opcode, const QByteArray &payload, bool masked = true)
     {
         QByteArray frame;
-        frame.append(char(0x81));
-        if (utf8.size() < 126) {
-            frame.append(char(0x80 | utf8.size()));
+        frame.append(char(0x80 | opcode));
+        const char maskBit = masked ? char(0x80) : char(0);
+        if (payload.size() < 126) {
+            frame.append(char(maskBit | payload.size()));
         } else {
-            frame.append(char(0x80 | 126));
-            frame.append(char(utf8.size() >> 8)).append(char(utf8.size() & 0xff));
+            frame.append(char(maskBit | 126));
+            frame.append(char(payload.size() >> 8)).append(char(payload.size() & 0xff));
         }
+        if (!masked)
+            return frame + payload;
         const quint32 mask = QRandomGenerator::global()->generate();
         char key[4];
         qToBigEndian(mask, key);
         frame.append(key, 4);
-        for (int i = 0; i < utf8.size(); ++i)
-            frame.append(char(utf8[i] ^ key[i % 4]));
-        m_socket.write(frame);
-        m_socket.flush();
+        for (int i = 0; i < payload.size(); ++i)
+            frame.append(char(payload[i] ^ key[i % 4]));
+        return frame;
     }
 
     QTcpSocket &socket() { return m_socket; }
@@ -86,6 +97,7 @@ signals:
 public:
     QList<QByteArray> binaryMessages;
     QStringList textMessages;
+    int closeCode = -1; // from the server's close frame
     qint64 binaryBytes = 0;
 
 private:
@@ -115,6 +127,8 @@ private:
                 return;
             const QByteArray payload = m_buffer.mid(header, int(length));
             m_buffer.remove(0, header + int(length));
+            if (opcode == 0x8 && payload.size() >= 2)
+                closeCode = qFromBigEndian<quint16>(payload.constData());
             if (opcode == 0x1 || opcode == 0x2)
                 m_messageOpcode = opcode;
             if (opcode <= 0x2) {

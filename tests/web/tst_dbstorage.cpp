@@ -9,11 +9,17 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace {
 
 const int kManyInsertsTimeoutMs = 60000;
+bool g_privateMounts = false;
 
 // Runs statements on a second connection of our own, as another tool would.
 QVariant probe(const QString &fileName, const QString &statement)
@@ -54,6 +60,7 @@ private slots:
     void listingWithoutOpenDatabaseIsEmpty();
     void manyPostsKeepTheirOrder();
     void questionsSurviveRestart();
+    void fullDiskNeverAcknowledgesALostQuestion();
 };
 
 void TestDBStorage::firstStartCreatesDirectoryFileAndTable()
@@ -119,6 +126,10 @@ void TestDBStorage::insertion_data()
                                       << "";
     QTest::newRow("not JSON") << QByteArray("name=Ann&msg=Hi") << false << ""
                               << "";
+    QTest::newRow("lone high surrogate")
+        << QByteArray(R"({"name":"Ann","msg":"a\ud800b"})") << true << "Ann" << QString("a\ufffdb");
+    QTest::newRow("lone low surrogate")
+        << QByteArray(R"({"name":"x\udc00y","msg":"Hi"})") << true << QString("x\ufffdy") << "Hi";
     QTest::newRow("JSON array") << QByteArray(R"(["Ann","Hi"])") << false << ""
                                 << "";
 }
@@ -235,5 +246,59 @@ void TestDBStorage::questionsSurviveRestart()
     QCOMPARE(records.first().question, QString("kept"));
 }
 
-QTEST_GUILESS_MAIN(TestDBStorage)
+void TestDBStorage::fullDiskNeverAcknowledgesALostQuestion()
+{
+    if (!g_privateMounts)
+        QSKIP("needs a private mount namespace (root) for a small file system of its own");
+    QuestionStoreDir dir;
+    QVERIFY(QDir().mkpath(dir.root()));
+    QVERIFY2(mount("tmpfs", qPrintable(dir.root()), "tmpfs", 0, "size=256k") == 0, strerror(errno));
+    QStringList acknowledged;
+    int failed = 0;
+    QString reason;
+    {
+        DBStorage store;
+        QTRY_VERIFY(store.isOpen());
+        QObject context;
+        const int count = 2000;
+        const int burst = 20; // viewers posting at once share a commit
+        for (int i = 0; i < count; ++i) {
+            const QString msg = QString("q%1 ").arg(i) + QString(100, 'x');
+            store.storeQuestion(payload("viewer", msg), &context,
+                                [&, msg](bool stored, const QString &error) {
+                                    if (stored) {
+                                        acknowledged.append(msg);
+                                    } else {
+                                        ++failed;
+                                        reason = error;
+                                    }
+                                });
+            if (i % burst == burst - 1)
+                QTRY_COMPARE_WITH_TIMEOUT(acknowledged.size() + failed, i + 1,
+                                          kManyInsertsTimeoutMs);
+        }
+    }
+    QVERIFY(failed > 0);
+    QVERIFY(!acknowledged.isEmpty());
+    QVERIFY2(reason.contains("full"), qPrintable(reason));
+    // Read back through a fresh store, as after a restart.
+    DBStorage reopened;
+    QTRY_VERIFY(reopened.isOpen());
+    QStringList stored;
+    for (const QuestionRecord &record : reopened.selectQuestions())
+        stored.append(record.question);
+    for (const QString &msg : qAsConst(acknowledged))
+        QVERIFY2(stored.contains(msg.trimmed()), qPrintable(msg));
+}
+
+// The full-disk case mounts a small file system of its own; the namespace keeps it private and
+// takes it away with the process. Unsharing works only before any thread starts.
+int main(int argc, char *argv[])
+{
+    g_privateMounts = unshare(CLONE_NEWNS) == 0 &&
+                      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    QCoreApplication app(argc, argv);
+    TestDBStorage test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_dbstorage.moc"

@@ -58,6 +58,7 @@ private slots:
     void overlongRequestLineCloses();
     void longestAcceptedLine();
     void idleConnectionIsClosed();
+    void headerLinesDoNotPutTheDeadlineOff();
     void closedConnectionsAreReleased();
 };
 
@@ -125,6 +126,22 @@ void TestHttpRequestHandler::idleConnectionIsClosed()
     // A client that never completes its line, and one that only sends lines never answered.
     QCOMPARE(exchange(host.listener.serverPort(), {"GET /ok"}), QByteArray());
     QCOMPARE(exchange(host.listener.serverPort(), {"POST /ok HTTP/1.0\r\n"}), QByteArray());
+}
+
+void TestHttpRequestHandler::headerLinesDoNotPutTheDeadlineOff()
+{
+    HandlerHost host(600);
+    QTcpSocket slowloris;
+    slowloris.connectToHost(QHostAddress::LocalHost, host.listener.serverPort());
+    QVERIFY(slowloris.waitForConnected());
+    QElapsedTimer open;
+    open.start();
+    // A header line well within every idle interval, but never a request.
+    while (slowloris.state() == QAbstractSocket::ConnectedState && open.elapsed() < 5000) {
+        slowloris.write("X-Padding: 1\r\n");
+        QTest::qWait(150);
+    }
+    QVERIFY(open.elapsed() < 1500);
 }
 
 void TestHttpRequestHandler::closedConnectionsAreReleased()

@@ -1,4 +1,5 @@
 #include "ServerDependencies.h"
+#include "net/ConnectionsPerAddress.h"
 #include "support/LogCapture.h"
 #include "support/RawHttpClient.h"
 #include "web/WebServer.h"
@@ -9,6 +10,7 @@
 #include <QSettings>
 #include <QtTest>
 #include <memory>
+#include <vector>
 
 using namespace RawHttpClient;
 
@@ -37,6 +39,8 @@ private slots:
     void invalidPayloadIsRefused();
     void questionIsAnsweredAndStored();
     void plusSignsAreKept();
+    void questionThatCannotBeStoredIsToldSo();
+    void oneAddressCannotLockOthersOut();
     void emptyLists_data();
     void emptyLists();
     void listShapes();
@@ -189,6 +193,36 @@ void TestWebServer::plusSignsAreKept()
              textReply("200", "OK"));
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
     QCOMPARE(m_deps->storage.selectQuestions().first().question, QString("Hello+world"));
+}
+
+void TestWebServer::questionThatCannotBeStoredIsToldSo()
+{
+    QuestionStoreDir dir;
+    QVERIFY(dir.blockDataDir());
+    DBStorage brokenStore;
+    WebServer server(&m_deps->vote, &brokenStore);
+    server.listen("127.0.0.1", 0, m_deps->web.dir(), 0.5);
+    const QByteArray reply =
+        get(server.serverPort(), questionQuery(R"({"name":"Ann","msg":"Hello"})"));
+    QVERIFY2(reply.startsWith("HTTP/1.0 500 Ok\r\n"), reply.constData());
+    QVERIFY(reply.endsWith("Question not stored: the questions database is not open"));
+}
+
+void TestWebServer::oneAddressCannotLockOthersOut()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i <= ConnectionsPerAddress::kDefaultCap; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        QVERIFY(socket->bind(QHostAddress("127.0.0.9")));
+        socket->connectToHost(QHostAddress::LocalHost, port());
+        QVERIFY(socket->waitForConnected(5000));
+        socket->write("X-Header: never a request\r\n");
+        idle.push_back(std::move(socket));
+    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refuses connections from 127.0.0.9"));
+    QTRY_COMPARE(idle.back()->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(get(port(), "/config.js"), jsonReply("{\n    \"maxAudioLag\": 0.5\n}\n"));
+    QCOMPARE(idle.front()->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestWebServer::emptyLists_data()

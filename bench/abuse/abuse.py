@@ -1,0 +1,565 @@
+#!/usr/bin/env python3
+"""Hostile and broken viewers against the studio's network side, on loopback.
+
+Starts abuse_studio (viewer HTTP server, relay and questions store in one process), streams
+1.14 Mbit/s of transport-stream packets into its ingest port, keeps one healthy viewer on
+"/readvideo" and a probe fetching "/config.js" every second (both in a separate monitor process,
+so that the attacks' own work does not show as their delays), then runs each attack and prints
+what it cost: the studio's CPU and memory, the healthy viewer's longest gap and the probe's
+latency beside the attack's own figures.
+
+    python3 bench/abuse/abuse.py build/bin/abuse_studio [--only NAME,...]
+
+The full-disk case mounts a small tmpfs in a private mount namespace (needs root).
+"""
+
+import asyncio
+import json
+import os
+import random
+import signal
+import sqlite3
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+PACKET = 188
+CHUNKS_PER_SECOND = 24
+PACKETS_PER_CHUNK = 31  # 31 * 188 * 8 * 24 = 1.12 Mbit/s, the studio's usual stream
+HANDSHAKE = ("GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+             "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+             "Sec-WebSocket-Version: 13\r\n\r\n")
+
+
+def client_frame(opcode, payload, masked=True):
+    head = bytes([0x80 | opcode])
+    size = len(payload)
+    bit = 0x80 if masked else 0
+    if size < 126:
+        head += bytes([bit | size])
+    else:
+        head += bytes([bit | 126]) + struct.pack(">H", size)
+    if not masked:
+        return head + payload
+    key = os.urandom(4)
+    return head + key + bytes(b ^ key[i % 4] for i, b in enumerate(payload))
+
+
+def server_frames(buffer):
+    """Whole server frames at the start of buffer: (opcode, payload) list and bytes used."""
+    frames, pos = [], 0
+    while len(buffer) - pos >= 2:
+        opcode, size = buffer[pos] & 0x0F, buffer[pos + 1] & 0x7F
+        head = 2
+        if size == 126:
+            if len(buffer) - pos < 4:
+                break
+            size, head = struct.unpack(">H", buffer[pos + 2:pos + 4])[0], 4
+        elif size == 127:
+            if len(buffer) - pos < 10:
+                break
+            size, head = struct.unpack(">Q", buffer[pos + 2:pos + 10])[0], 10
+        if len(buffer) - pos < head + size:
+            break
+        frames.append((opcode, buffer[pos + head:pos + head + size]))
+        pos += head + size
+    return frames, pos
+
+
+async def open_ws(port, path, local="127.0.0.1", rcvbuf=None):
+    sock = None
+    if rcvbuf:
+        import socket
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        sock.bind((local, 0))
+        sock.setblocking(False)
+        await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
+        reader, writer = await asyncio.open_connection(sock=sock)
+    else:
+        reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0))
+    writer.write(HANDSHAKE.format(path=path).encode())
+    response = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
+    if not response.startswith(b"HTTP/1.1 101"):
+        raise ConnectionError(response[:80])
+    return reader, writer
+
+
+async def http_get(port, path, local="127.0.0.1", timeout=10):
+    reader, writer = await asyncio.wait_for(
+        asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0)), timeout)
+    writer.write(b"GET " + path.encode() + b" HTTP/1.0\r\n\r\n")
+    reply = await asyncio.wait_for(reader.read(), timeout)
+    writer.close()
+    return reply
+
+
+def question_path(name, msg):
+    payload = json.dumps({"name": name, "msg": msg}, separators=(",", ":"))
+    return "/feedback.php?raw=" + urllib.parse.quote(payload)
+
+
+def percentile(values, share):
+    if not values:
+        return 0.0
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
+
+
+# ---------------------------------------------------------------- the monitor process
+
+async def monitor(http_port, ws_port, ingest_port):
+    state = {"gaps": [], "last": None, "probes": [], "probe_failures": 0, "bad": 0,
+             "messages": 0}
+
+    async def send_stream():
+        _, writer = await asyncio.open_connection("127.0.0.1", ingest_port)
+        counter = 0
+        start = time.monotonic()
+        n = 0
+        while True:
+            chunk = bytearray()
+            for _ in range(PACKETS_PER_CHUNK):
+                chunk += bytes([0x47, 0x01, 0x00, 0x10 | (counter & 0x0F)]) + bytes(PACKET - 4)
+                counter += 1
+            writer.write(chunk)
+            n += 1
+            await asyncio.sleep(max(0, start + n / CHUNKS_PER_SECOND - time.monotonic()))
+
+    async def watch():
+        reader, _ = await open_ws(ws_port, "/readvideo")
+        buffer = b""
+        while True:
+            data = await reader.read(65536)
+            if not data:
+                state["bad"] += 1000000  # the healthy viewer was dropped
+                return
+            buffer += data
+            frames, used = server_frames(buffer)
+            buffer = buffer[used:]
+            now = time.monotonic()
+            for opcode, payload in frames:
+                if opcode != 2:
+                    continue
+                if state["last"] is not None:
+                    state["gaps"].append(now - state["last"])
+                state["last"] = now
+                state["messages"] += 1
+                state["bad"] += sum(1 for i in range(0, len(payload), PACKET)
+                                    if payload[i] != 0x47)
+
+    async def probe():
+        while True:
+            started = time.monotonic()
+            try:
+                reply = await http_get(http_port, "/config.js", timeout=5)
+                if b"maxAudioLag" in reply:
+                    state["probes"].append(time.monotonic() - started)
+                else:
+                    state["probe_failures"] += 1
+            except Exception:
+                state["probe_failures"] += 1
+            await asyncio.sleep(max(0, 1 - (time.monotonic() - started)))
+
+    async def commands():
+        loop = asyncio.get_running_loop()
+        reader = asyncio.StreamReader()
+        await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
+        while True:
+            line = (await reader.readline()).decode().strip()
+            if not line:
+                os._exit(0)
+            if line == "report":
+                print(json.dumps({
+                    "max_gap_ms": 1000 * max(state["gaps"], default=0),
+                    "probe_p50_ms": 1000 * percentile(state["probes"], 0.5),
+                    "probe_max_ms": 1000 * max(state["probes"], default=0),
+                    "probe_failures": state["probe_failures"],
+                    "bad_packets": state["bad"], "messages": state["messages"]}), flush=True)
+            state.update(gaps=[], probes=[], probe_failures=0, bad=0, messages=0)
+
+    tasks = [asyncio.create_task(t()) for t in (send_stream, watch, probe)]
+    await asyncio.sleep(0.5)
+    print("WATCHING", flush=True)
+    await commands()
+    for task in tasks:
+        task.cancel()
+
+
+# ---------------------------------------------------------------- the studio under attack
+
+class Studio:
+    def __init__(self, exe, data_dir, web_dir, log_path, private_tmpfs=None):
+        self.log_path = log_path
+        env = dict(os.environ, XDG_DATA_HOME=data_dir, QT_QPA_PLATFORM="offscreen")
+        command = [exe, str(random.randint(20000, 30000) * 2), web_dir]
+        if private_tmpfs:
+            command = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+                       f'mount -t tmpfs -o size={private_tmpfs} tmpfs "$0" && exec "$@"',
+                       data_dir] + command
+        self.log = open(log_path, "wb")
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=self.log, env=env)
+        line = self.process.stdout.readline().decode().split()
+        if not line or line[0] != "READY":
+            raise RuntimeError(f"studio did not start: {line}")
+        self.http, self.ws, self.ingest = (int(x) for x in line[1:4])
+
+    def command(self, text):
+        self.process.stdin.write(text.encode() + b"\n")
+        self.process.stdin.flush()
+        return self.process.stdout.readline().decode().split()
+
+    def status(self, field):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1]) * 1024
+        return 0
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.process.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def log_bytes(self):
+        self.log.flush()
+        return os.path.getsize(self.log_path)
+
+    def kill9(self):
+        self.process.send_signal(signal.SIGKILL)
+        self.process.wait()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+        self.log.close()
+
+
+class Monitor:
+    def __init__(self, studio):
+        self.process = subprocess.Popen(
+            [sys.executable, __file__, "--monitor", str(studio.http), str(studio.ws),
+             str(studio.ingest)], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        assert self.process.stdout.readline().strip() == b"WATCHING"
+
+    def report(self):
+        self.process.stdin.write(b"report\n")
+        self.process.stdin.flush()
+        return json.loads(self.process.stdout.readline())
+
+    def stop(self):
+        self.process.stdin.close()
+        self.process.wait()
+
+
+def address(n):
+    """The n-th loopback source address of the attackers, away from 127.0.0.1."""
+    return f"127.{1 + n // 250}.{n % 250}.{1 + (n // 62500)}"
+
+
+def crowd_address(i):
+    # The studio caps connections per address; a crowd comes from many machines.
+    return address(i // 16)
+
+
+def line(name, figures, watched):
+    print(f"{name:<22} {figures}")
+    print(f"{'':<22} healthy viewer's longest gap {watched['max_gap_ms']:.0f} ms, "
+          f"bad packets {watched['bad_packets']}; probe p50 {watched['probe_p50_ms']:.1f} ms, "
+          f"max {watched['probe_max_ms']:.1f} ms, failed {watched['probe_failures']}",
+          flush=True)
+
+
+async def still_open(reader):
+    try:
+        return await asyncio.wait_for(reader.read(100), 0.05) != b""
+    except asyncio.TimeoutError:
+        return True
+    except OSError:
+        return False
+
+
+async def lockout(studio, monitor):
+    attackers = []
+
+    async def hold(port):
+        try:
+            attackers.append(await asyncio.open_connection("127.0.0.1", port,
+                                                           local_addr=("127.0.0.2", 0)))
+        except OSError:
+            pass
+
+    cpu = studio.cpu_seconds()
+    started = time.monotonic()
+    await asyncio.gather(*(hold(p) for p in [studio.http] * 1050 + [studio.ws] * 1050))
+    served = []
+    for _ in range(10):
+        began = time.monotonic()
+        try:
+            reply = await http_get(studio.http, "/config.js", local="127.0.0.3", timeout=5)
+            _, writer = await open_ws(studio.ws, "/readvideo", local="127.0.0.3")
+            writer.close()
+            served.append(time.monotonic() - began if b"maxAudioLag" in reply else 99)
+        except Exception:
+            served.append(99)
+        for _, writer in attackers:
+            if not writer.is_closing():
+                writer.write(b"X-Slow: 1\r\n")
+        await asyncio.sleep(1)
+    cpu_share = (studio.cpu_seconds() - cpu) / (time.monotonic() - started)
+    await asyncio.sleep(1)
+    held = sum(await asyncio.gather(*(still_open(reader) for reader, _ in attackers)))
+    for _, writer in attackers:
+        writer.close()
+    line("lockout (2x1050 conns)",
+         f"another address served in {1000 * max(served):.0f} ms at worst; studio CPU "
+         f"{100 * cpu_share:.1f} % during the attack; attacker sockets held {held}",
+         monitor.report())
+
+
+async def stalled_viewers(studio, monitor, count=2000):
+    idle_rss = studio.status("VmRSS")
+    viewers = []
+
+    async def join(i):
+        try:
+            reader, writer = await open_ws(studio.ws, "/readvideo", local=crowd_address(i),
+                                           rcvbuf=4096)
+            writer.transport.pause_reading()
+            viewers.append(writer)
+        except Exception:
+            pass
+
+    for start in range(0, count, 250):
+        await asyncio.gather(*(join(i) for i in range(start, min(count, start + 250))))
+    joined = len(viewers)
+    peak = idle_rss
+    for _ in range(100):
+        peak = max(peak, studio.status("VmRSS"))
+        await asyncio.sleep(0.1)
+    after = studio.status("VmRSS")
+    for writer in viewers:
+        writer.close()
+    line(f"stalled ({joined} viewers)",
+         f"peak {(peak - idle_rss) / 2**20:.0f} MB above the idle studio "
+         f"({idle_rss / 2**20:.0f} MB); {(after - idle_rss) / 2**20:.0f} MB above it after the "
+         f"drops", monitor.report())
+
+
+async def post_questions(port, clients, per_client, acknowledged, failures, stop=None):
+    async def client(c):
+        for q in range(per_client):
+            if stop and stop.is_set():
+                return
+            msg = f"c{c}-q{q}"
+            try:
+                reply = await http_get(port, question_path(f"viewer {c}", msg), timeout=10)
+            except Exception:
+                reply = b""
+            if reply.endswith(b"\r\n\r\nOK"):
+                acknowledged.append(msg)
+            else:
+                failures.append(reply.split(b"\r\n\r\n", 1)[-1].decode(errors="replace"))
+
+    await asyncio.gather(*(client(c) for c in range(clients)))
+
+
+async def kill_rounds(exe, web_dir, rounds=5):
+    missing, total = [], 0
+    for _ in range(rounds):
+        with tempfile.TemporaryDirectory() as data:
+            studio = Studio(exe, data, web_dir, os.path.join(data, "log"))
+            acknowledged, failures = [], []
+            stop = asyncio.Event()
+            posting = asyncio.create_task(
+                post_questions(studio.http, 20, 100000, acknowledged, failures, stop))
+            await asyncio.sleep(random.uniform(1.0, 2.0))
+            studio.kill9()
+            stop.set()
+            await posting
+            db = sqlite3.connect(os.path.join(data, "Quillfen", "LumacastPRO", "database.db"))
+            stored = {row[0] for row in db.execute("SELECT question FROM questions")}
+            db.close()
+            missing.append(sum(1 for m in acknowledged if m not in stored))
+            total += len(acknowledged)
+            studio.log.close()
+    print(f"{'kill -9 (' + str(rounds) + ' rounds)':<22} {total} questions answered OK; "
+          f"missing after the kill: {missing}", flush=True)
+
+
+async def full_disk(exe, web_dir):
+    with tempfile.TemporaryDirectory() as data:
+        studio = Studio(exe, data, web_dir, os.path.join(tempfile.gettempdir(), "abuse-disk.log"),
+                        private_tmpfs="256k")
+        acknowledged, failures = [], []
+        await post_questions(studio.http, 20, 100, acknowledged, failures)
+        listed = json.loads((await http_get(studio.http, "/feedback_list.json")).split(
+            b"\r\n\r\n", 1)[1])
+        stored = {record["question"] for record in listed}
+        lost = sum(1 for m in acknowledged if m not in stored)
+        studio.stop()
+    told = [f for f in failures if f]
+    print(f"{'full disk (2000 posts)':<22} {len(acknowledged)} OK, {len(stored)} stored, "
+          f"{lost} OK but not stored; {len(told)} told the failure"
+          f" ({told[0] if told else '-'}), {len(failures) - len(told)} without a reply",
+          flush=True)
+
+
+async def pinger(studio, monitor, pings=800000):
+    before = studio.status("VmRSS")
+    peak = before
+    reader, writer = await open_ws(studio.ws, "/cmdchannel", rcvbuf=4096)
+    writer.transport.pause_reading()
+    ping = client_frame(0x9, b"ping")
+    sent = 0
+    dropped = False
+    while sent < pings and not dropped:
+        writer.write(ping * 1000)
+        sent += 1000
+        try:
+            await asyncio.wait_for(writer.drain(), 2)
+        except (ConnectionError, asyncio.TimeoutError):
+            dropped = True
+        if sent % 20000 == 0:
+            peak = max(peak, studio.status("VmRSS"))
+    peak = max(peak, studio.status("VmRSS"))
+    writer.transport.resume_reading()
+    dropped = dropped or not await still_open(reader)
+    writer.close()
+    line("pings, never reads",
+         f"{'dropped' if dropped else 'still open'} after {sent} pings; studio memory "
+         f"+{(peak - before) / 2**20:.1f} MB at peak", monitor.report())
+
+
+async def log_flood(studio, monitor):
+    before = studio.log_bytes()
+    _, writer = await open_ws(studio.ws, "/cmdchannel", local="127.0.0.4")
+    message = client_frame(0x1, json.dumps({"command": "x", "pad": "x" * 4060}).encode())
+    for _ in range(100):
+        writer.write(message * 100)
+        await writer.drain()
+    await asyncio.sleep(1)
+    writer.close()
+    await asyncio.sleep(0.5)
+    line("10k messages of 4 KB",
+         f"{len(message) * 10000 / 2**20:.0f} MB sent, {(studio.log_bytes() - before) / 1024:.1f}"
+         f" KB of log", monitor.report())
+
+
+async def mass_disconnect(studio, monitor, path, count=10000, server_closes=False):
+    sockets = []
+
+    async def join(i):
+        try:
+            reader, writer = await open_ws(studio.ws, path, local=crowd_address(i))
+            sockets.append((reader, writer))
+        except Exception:
+            pass
+
+    for start in range(0, count, 500):
+        await asyncio.gather(*(join(i) for i in range(start, min(count, start + 500))))
+    monitor.report()  # the window starts with every socket open
+    began = time.monotonic()
+    if server_closes:
+        await asyncio.gather(*(reader.read() for reader, _ in sockets))
+    else:
+        for _, writer in sockets:
+            writer.transport.abort()
+    await asyncio.sleep(3)
+    what = "closed by the studio" if server_closes else "closed at once by the viewers"
+    line(f"{len(sockets)} on {path}",
+         f"{what}; done {time.monotonic() - began - (0 if server_closes else 3):.1f} s after",
+         monitor.report())
+
+
+async def never_handshake(studio, monitor, count=200):
+    began = time.monotonic()
+    idle = [await asyncio.open_connection("127.0.0.1", studio.ws,
+                                          local_addr=(address(3000 + i), 0))
+            for i in range(count)]
+    await asyncio.wait_for(asyncio.gather(*(reader.read() for reader, _ in idle)), 30)
+    line("no handshake", f"{count} idle connections closed {time.monotonic() - began:.1f} s "
+         "after opening", monitor.report())
+
+
+async def protocol_cases(studio, monitor):
+    studio.command("vote")
+    reader, writer = await open_ws(studio.ws, "/cmdchannel", local="127.0.0.5")
+    await asyncio.sleep(0.2)
+    writer.write(client_frame(0x1, b'{"command":"vote_result","result":"2"}', masked=False))
+    data = b""
+    while True:
+        chunk = await asyncio.wait_for(reader.read(65536), 5)
+        if not chunk:
+            break
+        data += chunk
+    close = [p for op, p in server_frames(data)[0] if op == 8]
+    code = struct.unpack(">H", close[0][:2])[0] if close else None
+    tally = studio.command("tally")
+
+    _, noise = await asyncio.open_connection("127.0.0.1", studio.ingest)
+    noise.write(os.urandom(1 << 20))
+    await noise.drain()
+    await asyncio.sleep(1)
+    noise.close()
+
+    # json.dumps writes the lone surrogate as the escape \ud800, as a browser's JSON would.
+    await http_get(studio.http, question_path("surrogate", "a\ud800b"))
+    listed = json.loads((await http_get(studio.http, "/feedback_list.json")).split(
+        b"\r\n\r\n", 1)[1])
+    text = [r["question"] for r in listed if r["name"] == "surrogate"]
+    line("protocol",
+         f"unmasked frame: close code {code}, option 2 counted {tally[3]}; 1 MB random bytes to "
+         f"ingest (bad packets below); question a\\ud800b stored as {ascii(text)}",
+         monitor.report())
+
+
+async def main(exe, only):
+    web_dir = tempfile.mkdtemp()
+    open(os.path.join(web_dir, "index.html"), "w").write("<html></html>")
+    with tempfile.TemporaryDirectory() as data:
+        studio = Studio(exe, data, web_dir, os.path.join(data, "studio.log"))
+        watched = Monitor(studio)
+        await asyncio.sleep(2)
+        line("baseline", "", watched.report())
+        cases = {
+            "lockout": lambda: lockout(studio, watched),
+            "stalled": lambda: stalled_viewers(studio, watched),
+            "pinger": lambda: pinger(studio, watched),
+            "logflood": lambda: log_flood(studio, watched),
+            "unserved": lambda: mass_disconnect(studio, watched, "/nothing", server_closes=True),
+            "disconnect": lambda: mass_disconnect(studio, watched, "/cmdchannel"),
+            "handshake": lambda: never_handshake(studio, watched),
+            "protocol": lambda: protocol_cases(studio, watched),
+        }
+        for name, case in cases.items():
+            if not only or name in only:
+                await case()
+                await asyncio.sleep(2)
+                watched.report()
+        watched.stop()
+        studio.stop()
+    if not only or "kill" in only:
+        await kill_rounds(exe, web_dir)
+    if not only or "disk" in only:
+        await full_disk(exe, web_dir)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 5 and sys.argv[1] == "--monitor":
+        asyncio.run(monitor(*(int(x) for x in sys.argv[2:5])))
+    elif len(sys.argv) >= 2:
+        selected = sys.argv[sys.argv.index("--only") + 1].split(",") if "--only" in sys.argv \
+            else []
+        asyncio.run(main(sys.argv[1], selected))
+    else:
+        print(__doc__)
+        sys.exit(2)
