@@ -239,6 +239,7 @@ void TestCloudProxy::sendsWholePacketsToAnyServer()
     QList<int> sizes;
     connect(&server, &QWebSocketServer::newConnection, [&] {
         QWebSocket *presenter = server.nextPendingConnection();
+        presenter->setParent(&server); // the caller owns a socket the server hands out
         connect(presenter, &QWebSocket::binaryMessageReceived,
                 [&](const QByteArray &message) { sizes.append(message.size()); });
     });
