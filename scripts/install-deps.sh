@@ -10,7 +10,8 @@ packages=(
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   ffmpeg xvfb x11-utils xdotool libx11-dev libxcb1-dev pulseaudio pulseaudio-utils
   chromium iproute2 zbar-tools
-  lintian desktop-file-utils appstream
+  lintian desktop-file-utils appstream help2man
+  nats-server libnats-dev
 )
 # Node.js may come from elsewhere (its own npm conflicts with Debian's); only add Debian's when absent.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
