@@ -49,7 +49,13 @@ int main(int argc, char *argv[])
                                       "100");
     const QCommandLineOption maxViewers("max-viewers", "Most viewers in one room.", "count",
                                         "1000");
-    parser.addOptions({listen, port, webDir, maxRooms, maxViewers});
+    const QCommandLineOption nats(
+        "nats",
+        "Share rooms with other nodes over the NATS cluster at these "
+        "comma-separated addresses (nats://host:port,...). Without it this "
+        "relay runs alone.",
+        "servers");
+    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats});
     parser.process(app);
 
     CloudRelay::Limits limits;
@@ -68,6 +74,12 @@ int main(int argc, char *argv[])
 
     DescriptorLimit::raiseToHardLimit();
     CloudRelay relay(limits, parser.value(webDir));
+    QString natsError;
+    if (parser.isSet(nats) && !relay.joinCluster(parser.value(nats), &natsError)) {
+        std::fprintf(stderr, "lumacast-cloud: cannot use NATS at %s: %s\n",
+                     qPrintable(parser.value(nats)), qPrintable(natsError));
+        return 2;
+    }
     if (!relay.listen(address, quint16(portNumber))) {
         std::fprintf(stderr, "lumacast-cloud: cannot listen on %s:%u: %s\n",
                      qPrintable(address.toString()), portNumber, qPrintable(relay.errorString()));
