@@ -55,6 +55,11 @@ void CloudCluster::onAnswer(const NatsLink::Message &message)
     const auto found = m_pending.find(id);
     if (found == m_pending.end())
         return;
+    if (message.noResponders) {
+        // Nobody listens on that subject: no need to wait for the time to run out.
+        giveUp(id);
+        return;
+    }
     const AnswerHandler handler = found->handler;
     QTimer *timer = found->timer;
     if (handler(&message.data)) {

@@ -62,6 +62,9 @@ bool CloudRoom::addVideoViewer(QWebSocket *viewer, QTcpSocket *transport)
 {
     if (m_videoViewers.size() >= m_maxViewers)
         return false;
+    // The head start holds what has arrived but not gone out yet: it goes out first, to the
+    // others, or this viewer would get it twice.
+    sendStream();
     m_fanOut.add(viewer, transport);
     m_videoViewers.append(viewer);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
@@ -147,6 +150,7 @@ void CloudRoom::flushStream()
 
 void CloudRoom::startFrom(const QByteArray &head)
 {
+    sendStream();
     m_joinCache = JoinCache();
     m_joinCache.append(head);
     const QByteArray &cached = m_joinCache.contents();

@@ -83,7 +83,8 @@ void onMessage(natsConnection *, natsSubscription *subscription, natsMsg *messag
 {
     auto *shared = static_cast<NatsLink::Shared *>(closure);
     NatsLink::Message copy{copied(natsMsg_GetSubject(message)), copied(natsMsg_GetReply(message)),
-                           QByteArray(natsMsg_GetData(message), natsMsg_GetDataLength(message))};
+                           QByteArray(natsMsg_GetData(message), natsMsg_GetDataLength(message)),
+                           natsMsg_IsNoResponders(message)};
     const qint64 id = natsSubscription_GetID(subscription);
     natsMsg_Destroy(message);
     shared->push(id, std::move(copy));
@@ -129,13 +130,22 @@ NatsLink::~NatsLink()
 bool NatsLink::start(const QString &servers, QString *error)
 {
     natsOptions *options = nullptr;
-    const QByteArray urls = servers.toUtf8();
+    std::vector<QByteArray> urls;
+    for (const QString &url : servers.split(',', Qt::SkipEmptyParts))
+        urls.push_back(url.trimmed().toUtf8());
+    std::vector<const char *> urlPointers;
+    for (const QByteArray &url : urls)
+        urlPointers.push_back(url.constData());
     Shared *shared = m_shared.get();
     natsStatus status = natsOptions_Create(&options);
+    // One address per entry: the client takes a comma-separated text as a single address.
     if (status == NATS_OK)
-        status = natsOptions_SetURL(options, urls.constData());
+        status = natsOptions_SetServers(options, urlPointers.data(), int(urlPointers.size()));
     if (status == NATS_OK)
         status = natsOptions_SetName(options, "lumacast-cloud");
+    // In the order given: each node can be pointed at its nearest server first.
+    if (status == NATS_OK)
+        status = natsOptions_SetNoRandomize(options, true);
     // A node must never hear its own messages: a presenter's node answers only the others.
     if (status == NATS_OK)
         status = natsOptions_SetNoEcho(options, true);

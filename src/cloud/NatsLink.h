@@ -33,6 +33,8 @@ public:
         QByteArray subject;
         QByteArray reply; // where an answer goes; empty when none is wanted
         QByteArray data;
+        // The cluster's own answer to a question that no subscriber heard.
+        bool noResponders = false;
     };
     using Handler = std::function<void(const Message &)>;
 
