@@ -177,21 +177,13 @@ public:
                                          std::to_string(counts[i]), work(name + ".bin"), path},
                 work(name + ".log")));
         }
-        for (auto &crowd : crowds) {
-            std::istringstream answer(crowd->readLine(120000));
-            std::string word;
-            int upgraded = 0;
-            answer >> word >> upgraded;
-            round.upgraded += upgraded;
-        }
+        round.upgraded = upgradedViewers(crowds);
 
         const double relayCpuBefore = ProcessUsage::cpuSeconds(relay.pid());
         const double relayWaitBefore = ProcessUsage::runQueueWaitSeconds(relay.pid());
         const double viewerCpuBefore = crowdCpu(crowds);
         const std::int64_t startNs = monotonicNs();
-        const std::unique_ptr<ChildProcess> sender = launch(
-            {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
-            work("sender-" + tag + ".log"));
+        const std::unique_ptr<ChildProcess> sender = startSender(tag);
         std::istringstream sent(sender->readLine((m_seconds + 30) * 1000));
         const double windowSeconds = (monotonicNs() - startNs) / 1e9;
         round.relayCpuPerSecond =
@@ -291,22 +283,14 @@ public:
                                      "/websocket/right/" + kRoom + "/readvideo"},
                                     work(name + ".log")));
         }
-        for (auto &crowd : crowds) {
-            std::istringstream answer(crowd->readLine(120000));
-            std::string word;
-            int upgraded = 0;
-            answer >> word >> upgraded;
-            round.upgraded += upgraded;
-        }
+        round.upgraded = upgradedViewers(crowds);
 
         std::vector<double> cpuBefore;
         for (auto &node : nodes)
             cpuBefore.push_back(ProcessUsage::cpuSeconds(node->pid()));
         const double natsBefore = crowdCpu(nats);
         const std::int64_t startNs = monotonicNs();
-        const std::unique_ptr<ChildProcess> sender = launch(
-            {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
-            work("sender-" + tag + ".log"));
+        const std::unique_ptr<ChildProcess> sender = startSender(tag);
         std::istringstream sent(sender->readLine((m_seconds + 30) * 1000));
         const double windowSeconds = (monotonicNs() - startNs) / 1e9;
         for (std::size_t n = 0; n < nodes.size(); ++n)
@@ -439,6 +423,28 @@ private:
             sleep(1);
         }
         throw std::runtime_error("127.0.0.1:62000 stayed taken");
+    }
+
+    // Plays the generated streams into the ingest port; prints "SENT bytes seconds" at the end.
+    std::unique_ptr<ChildProcess> startSender(const std::string &tag) const
+    {
+        return launch(
+            {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
+            work("sender-" + tag + ".log"));
+    }
+
+    // Waits for each crowd's "CONNECTED ok failed" line; the viewers that are in.
+    static int upgradedViewers(const std::vector<std::unique_ptr<ChildProcess>> &crowds)
+    {
+        int upgraded = 0;
+        for (auto &crowd : crowds) {
+            std::istringstream answer(crowd->readLine(120000));
+            std::string word;
+            int count = 0;
+            answer >> word >> count;
+            upgraded += count;
+        }
+        return upgraded;
     }
 
     static double crowdCpu(const std::vector<std::unique_ptr<ChildProcess>> &crowds)
