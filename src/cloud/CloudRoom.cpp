@@ -71,6 +71,8 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer)
     m_commandViewers.append(viewer);
     connect(viewer, &QWebSocket::textMessageReceived, this, &CloudRoom::onViewerCommand);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
+    for (const QString &message : m_quizCatchUp.forJoiner())
+        viewer->sendTextMessage(message);
     return true;
 }
 
@@ -133,11 +135,13 @@ void CloudRoom::onPresenterCommand(const QString &message)
         m_votes.clear();
         m_voteRecipients = commandViewers();
         sendToCommandViewers(message);
-    } else if (command == "vote_stop" || command == "random_game_tick" ||
-               command == "quiz_question_end" || command == "quiz_leaderboard") {
+    } else if (command == "vote_stop" || command == "random_game_tick") {
         sendToCommandViewers(message);
-    } else if (command == "quiz_question") {
-        m_quizAnswers.clear();
+    } else if (command == "quiz_question" || command == "quiz_question_end" ||
+               command == "quiz_leaderboard") {
+        if (command == "quiz_question")
+            m_quizAnswers.clear();
+        m_quizCatchUp.note(object, message);
         sendToCommandViewers(message);
     } else if (command == "random_game_finish_all") {
         drawWinner(object);

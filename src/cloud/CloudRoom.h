@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include "relay/JoinCache.h"
+#include "relay/QuizCatchUp.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
 
@@ -77,4 +78,5 @@ private:
     // presenter sees for viewers unlinkable to their addresses.
     QHash<QHostAddress, QString> m_quizAnswers;
     QByteArray m_viewerKeySecret;
+    QuizCatchUp m_quizCatchUp;
 };
