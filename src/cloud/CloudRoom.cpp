@@ -86,6 +86,8 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer)
     m_commandViewers.append(viewer);
     connect(viewer, &QWebSocket::textMessageReceived, this, &CloudRoom::onViewerCommand);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
+    for (const QString &message : m_quizCatchUp.forJoiner())
+        viewer->sendTextMessage(message);
     audienceChanged();
     return true;
 }
@@ -196,11 +198,13 @@ void CloudRoom::onPresenterCommand(const QString &message)
         for (const RoomLink::Node &node : nodes)
             m_voteRecipients += node.audience.commandViewers;
         relayCommand(message);
-    } else if (command == "vote_stop" || command == "random_game_tick" ||
-               command == "quiz_question_end" || command == "quiz_leaderboard") {
+    } else if (command == "vote_stop" || command == "random_game_tick") {
         relayCommand(message);
-    } else if (command == "quiz_question") {
-        m_quizAnswers.clear();
+    } else if (command == "quiz_question" || command == "quiz_question_end" ||
+               command == "quiz_leaderboard") {
+        if (command == "quiz_question")
+            m_quizAnswers.clear();
+        m_quizCatchUp.note(object, message);
         relayCommand(message);
     } else if (command == "random_game_finish_all") {
         drawWinner(object);
@@ -305,6 +309,13 @@ void CloudRoom::relayCommand(const QString &message)
     if (m_link)
         m_link->publishCommand(message);
     sendToCommandViewers(message);
+}
+
+void CloudRoom::passCommand(const QJsonObject &message, const QString &text)
+{
+    // Joiners here catch up on a quiz as those on the presenter's node do.
+    m_quizCatchUp.note(message, text);
+    sendToCommandViewers(text);
 }
 
 void CloudRoom::sendToCommandViewers(const QString &message)

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "relay/JoinCache.h"
+#include "relay/QuizCatchUp.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
 
@@ -57,7 +58,7 @@ public:
     // command viewers, a game's end (the winner at `winnerIndex` among this node's command
     // viewers, none when -1), a viewer's vote or quiz answer.
     void takeStream(const QByteArray &packets);
-    void sendToCommandViewers(const QString &message);
+    void passCommand(const QJsonObject &message, const QString &text);
     void sendFinish(const QJsonObject &finish, int winnerIndex);
     void countVote(const QHostAddress &viewer, int option);
     void passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message);
@@ -81,6 +82,7 @@ private:
     void onViewerCommand(const QString &message);
     void onDisconnected(QWebSocket *socket);
     void relayCommand(const QString &message);
+    void sendToCommandViewers(const QString &message);
     void drawWinner(const QJsonObject &finish);
     void dropVideoViewer(QWebSocket *viewer);
     void audienceChanged();
@@ -103,6 +105,7 @@ private:
     // presenter sees for viewers unlinkable to their addresses.
     QHash<QHostAddress, QString> m_quizAnswers;
     QByteArray m_viewerKeySecret;
+    QuizCatchUp m_quizCatchUp;
     // Joined while the copy of the last group of pictures travelled from another node.
     QList<QPointer<QWebSocket>> m_awaitingHeadStart;
     // Last: it goes first, while the room it reads is whole.

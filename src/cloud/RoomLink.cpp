@@ -355,7 +355,7 @@ void RoomLink::onCommand(const QByteArray &data)
     const QString text = QString::fromUtf8(data);
     const QJsonObject message = CommandMessages::parse(text);
     if (CommandMessages::commandOf(message) != "random_game_finish_all") {
-        m_room->sendToCommandViewers(text);
+        m_room->passCommand(message, text);
         return;
     }
     const bool here = message.value("winner_node").toString().toUtf8() == m_cluster->nodeId();

@@ -31,32 +31,37 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("lumacast-cloud");
+    QCoreApplication::setApplicationVersion(LUMACAST_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Cloud relay for Lumacast PRO: studios in cloud mode stream to ws://<host>:<port>/"
         "websocket/left/<room>, viewers watch at http://<host>:<port>/?room=<room>.");
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption listen("listen", "Address to listen on (default: every interface).",
                                     "address", "0.0.0.0");
-    const QCommandLineOption port("port", "Port for the pages and WebSockets (0: any free port).",
-                                  "port", "8089");
-    const QCommandLineOption webDir(
-        "web-dir",
-        "Folder of the viewer pages (default: the studio's, beside the executable or installed).",
-        "dir", WebDirectory::locate(QCoreApplication::applicationDirPath(), "lumacast"));
-    const QCommandLineOption maxRooms("max-rooms", "Most rooms (presenters) at once.", "count",
-                                      "100");
-    const QCommandLineOption maxViewers("max-viewers", "Most viewers in one room.", "count",
-                                        "1000");
+    const QCommandLineOption port(
+        "port", "Port for the pages and WebSockets (default: 8089; 0: any free port).", "port",
+        "8089");
+    // No default value: the help text, and the man page made from it, must not name the folder
+    // the program happens to run from.
+    const QCommandLineOption webDir("web-dir",
+                                    "Folder of the viewer pages (default: WEB beside the "
+                                    "executable, else ../share/lumacast-cloud/WEB from it).",
+                                    "dir");
+    const QCommandLineOption maxRooms(
+        "max-rooms", "Most rooms (presenters) at once (default: 100).", "count", "100");
+    const QCommandLineOption maxViewers("max-viewers", "Most viewers in one room (default: 1000).",
+                                        "count", "1000");
     const QCommandLineOption nats(
         "nats",
-        "Share rooms with other nodes over the NATS cluster at these "
-        "comma-separated addresses (nats://host:port,...). Without it this "
-        "relay runs alone.",
+        "Share rooms with other nodes over the NATS cluster at these comma-separated addresses "
+        "(nats://host:port,...), tried in this order (default: none, this relay runs alone).",
         "servers");
     parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats});
     parser.process(app);
+    const QString pages = parser.isSet(webDir) ? parser.value(webDir) : WebDirectory::locate();
 
     CloudRelay::Limits limits;
     bool portOk = false;
@@ -68,12 +73,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "lumacast-cloud: invalid option value; see --help\n");
         return 2;
     }
-    if (!QDir(parser.value(webDir)).exists("index.html"))
-        std::fprintf(stderr, "lumacast-cloud: warning: no index.html in %s\n",
-                     qPrintable(parser.value(webDir)));
+    if (!QDir(pages).exists("index.html"))
+        std::fprintf(stderr, "lumacast-cloud: warning: no index.html in %s\n", qPrintable(pages));
 
     DescriptorLimit::raiseToHardLimit();
-    CloudRelay relay(limits, parser.value(webDir));
+    CloudRelay relay(limits, pages);
     QString natsError;
     if (parser.isSet(nats) && !relay.joinCluster(parser.value(nats), &natsError)) {
         std::fprintf(stderr, "lumacast-cloud: cannot use NATS at %s: %s\n",

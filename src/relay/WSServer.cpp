@@ -52,6 +52,7 @@ void WSServer::stop()
 {
     ingestServer.close();
     m_acceptor->close();
+    m_quizCatchUp.clear();
 }
 
 bool WSServer::isListening() const
@@ -104,6 +105,8 @@ void WSServer::onConnect()
         qDebug() << "new cmdchannel consumer";
         connect(channel, &ViewerChannel::textMessage, this, &WSServer::processTextMessage);
         cmdConsumers.append(socket);
+        for (const QString &message : m_quizCatchUp.forJoiner())
+            sendCommandTo(socket, message);
     } else {
         // Nothing is served here; a socket left open would only hold a descriptor.
         QTimer::singleShot(kUnservedPathGraceMs, socket, [socket] {
@@ -155,6 +158,7 @@ void WSServer::processTextMessage(QString message)
 
 void WSServer::sendCommand(QString message)
 {
+    m_quizCatchUp.note(CommandMessages::parse(message), message);
     sendToCommandConsumers(message);
 }
 

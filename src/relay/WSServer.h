@@ -15,6 +15,7 @@
 #include "net/HeapTrimmer.h"
 #include "net/LogBudget.h"
 #include "relay/JoinCache.h"
+#include "relay/QuizCatchUp.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
 #include "relay/ViewerChannel.h"
@@ -90,7 +91,8 @@ public slots:
     void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
     void onVoteStart(QString title, QStringList opts);
     void onVoteStop();
-    // A command message built elsewhere (a quiz played live) to every command viewer.
+    // A command message built elsewhere (a quiz played live) to every command viewer; a quiz's
+    // are also kept for those who join while it is played.
     void sendCommand(QString message);
 
 signals:
@@ -119,5 +121,6 @@ private:
     ConnectionsPerAddress m_ingestPerAddress{QStringLiteral("relay ingest")};
     VideoFanOut m_fanOut;
     HeapTrimmer m_heapTrimmer;
+    QuizCatchUp m_quizCatchUp;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

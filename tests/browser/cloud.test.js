@@ -8,6 +8,7 @@ const { spawn } = require('node:child_process');
 const path = require('node:path');
 const readline = require('node:readline');
 const { startStudio, launchBrowser, openViewer, hexToRgb, near } = require('./studio.js');
+const { SourceAddressForwarders, playQuizInPages, viewersNeeded } = require('./quizgame.js');
 
 const SCREEN = '#2060c0'; // what studio_host shows at start
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -94,6 +95,21 @@ test('a question reaches the studio\'s store and the API server\'s list; a vote 
   await until(() => studio.request({ do: 'votes' }),
     (value) => value.votes[0] === 1 && value.votes[2] === 1, 10000);
   await studio.request({ do: 'vote_stop' });
+});
+
+test('pages answer a quiz played through the cloud room and see the studio\'s leaderboard; a late joiner sees the open question', async (t) => {
+  // The room counts one answer per address: each page comes from a loopback address of its own.
+  const room = new URL(studio.url);
+  const forwarders = new SourceAddressForwarders();
+  t.after(() => forwarders.close());
+  const viewerUrls = [];
+  for (let i = 0; i < viewersNeeded; ++i) {
+    const port = await forwarders.forwardRun(
+      [{ host: room.hostname, port: Number(room.port) }], `127.0.0.${21 + i}`);
+    viewerUrls.push(`http://127.0.0.1:${port}/${room.search}`);
+  }
+  const { api } = await studio.request({ do: 'stats' });
+  await playQuizInPages(t, { studio, browser, viewerUrls, screenUrl: api + '/quiz_result.html' });
 });
 
 test('Stop closes the cloud connection and the API server', async () => {

@@ -36,11 +36,7 @@ QuizInfo threeQuestions()
 
 // A quiz played through the real local relay, and through the real lumacast-cloud, with command
 // viewers on distinct loopback addresses: everyone sees each question, nobody learns the answer
-// before it ends, and the leaderboard follows the answers.
-
-// A quiz played through the real local relay with command viewers on distinct loopback
-// addresses: everyone sees each question, nobody learns the answer before it ends, and the
-// leaderboard follows the answers.
+// before it ends, the leaderboard follows the answers, and a viewer who joins late catches up.
 class TestQuizSessionRelay : public QObject
 {
     Q_OBJECT
@@ -111,6 +107,18 @@ void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard()
             QCOMPARE(asked["options"].toArray(), (QJsonArray{"never", "nope", "no", "right"}));
             QVERIFY(!asked.contains("right"));
         }
+        if (question == 1) {
+            QTest::qWait(50);
+            RawWebSocketClient late;
+            QVERIFY(late.open(QHostAddress("127.0.0.10"), port, path + "cmdchannel"));
+            QTRY_VERIFY(!late.textMessages.isEmpty());
+            const QJsonObject caughtUp = parsed(late.textMessages.first());
+            QCOMPARE(caughtUp["command"].toString(), QString("quiz_question"));
+            QCOMPARE(caughtUp["number"].toInt(), 2);
+            const qint64 left = qint64(caughtUp["time_left_ms"].toDouble());
+            QVERIFY2(left > 0 && left <= kQuestionSeconds * 1000 - 50,
+                     qPrintable(QString::number(left)));
+        }
         // One after the other, so that the order of first answers is known.
         for (int i = 0; i < kViewers; ++i) {
             viewers[i]->sendText(QJsonDocument(QJsonObject{{"command", "quiz_answer"},
@@ -144,6 +152,12 @@ void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard()
         QCOMPARE(leaders.first().toObject()["nickname"].toString(), QString("Ann"));
         QCOMPARE(leaders.last().toObject()["score"].toInt(), 0);
     }
+    RawWebSocketClient afterTheEnd;
+    QVERIFY(afterTheEnd.open(QHostAddress("127.0.0.11"), port, path + "cmdchannel"));
+    QTRY_VERIFY(!afterTheEnd.textMessages.isEmpty());
+    QTest::qWait(100);
+    QCOMPARE(afterTheEnd.textMessages.size(), 1);
+    QCOMPARE(parsed(afterTheEnd.textMessages.first())["final"].toBool(), true);
     QCOMPARE(video.textMessages.size(), 0);
     // The cloud relay tells the studio who answered by keys, never by the viewers' addresses.
     for (const QString &key : viewerKeys)
