@@ -10,7 +10,7 @@ const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
-const { startStudio, launchBrowser, openViewer, waitForColour } = require('./studio.js');
+const { startSession, openViewer, waitForColour } = require('./studio.js');
 
 const children = [];
 let studio;
@@ -108,16 +108,14 @@ before(async () => {
   for (let i = 0; i < 3; ++i) nodes.push(await startNode([...urls.slice(i), ...urls.slice(0, i)]));
   balancer = await startBalancer([nodes[1].port, nodes[2].port]);
   process.env.LUMACAST_CLOUD_SERVER = `127.0.0.1:${nodes[0].port}`;
-  studio = await startStudio();
-  browser = await launchBrowser(['--autoplay-policy=no-user-gesture-required']);
-  assert.deepEqual(await studio.request({ do: 'start' }), { running: true });
+  ({ studio, browser } = await startSession());
 });
 
 after(async () => {
+  for (const child of children) child.kill('SIGKILL');
+  balancer?.close();
   await browser?.close();
   await studio?.close();
-  balancer?.close();
-  for (const child of children) child.kill('SIGKILL');
 });
 
 test('a page on another node watches, and after that node dies watches again on the next', async (t) => {
