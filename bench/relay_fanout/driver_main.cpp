@@ -9,6 +9,11 @@
 // Built as cloud_fanout, each crowd size runs twice: on the local relay, then on lumacast-cloud
 // with the stream coming from the studio's cloud relay client in a process of its own (the
 // figures are the service's), and the goal compares the two.
+//
+// Built as cloud_cluster, each crowd size runs on one lumacast-cloud, then on three nodes
+// sharing the room over three clustered nats-server processes, the presenter on the first node
+// and the viewers spread evenly: the lag the NATS hop adds (viewers on the other nodes against
+// those on the presenter's node, in the same run) and the CPU per viewer against one node.
 
 #include "DeliveryReport.h"
 #include "LoopbackAddress.h"
@@ -46,6 +51,16 @@ constexpr bool kBesideCloud = true;
 #else
 constexpr bool kBesideCloud = false;
 #endif
+#ifdef FANOUT_CLUSTER
+constexpr bool kCluster = true;
+#else
+constexpr bool kCluster = false;
+#endif
+constexpr int kClusterNodes = 3;
+// The NATS hop may add this much lag at p95, and the nodes together this much more CPU per
+// viewer than one node.
+constexpr double kHopGoalP95Ms = 5;
+constexpr double kClusterCpuGoalRatio = 1.15;
 // The cloud service may cost at most this much more CPU and lag than the local relay.
 constexpr double kCloudGoalRatio = 1.10;
 // The studio's room identifier: 32 characters for the machine, 36 for the room.
@@ -91,6 +106,24 @@ struct Round
     double lagP95Ms = 0;
     double lagWorstMs = 0;
     std::string relayCounters;
+};
+
+struct ClusterRound
+{
+    int viewers = 0;
+    int upgraded = 0;
+    int complete = 0;
+    std::vector<double> nodeCpuPerSecond;
+    double natsCpuPerSecond = 0;
+    double ownLagMs[2] = {0, 0};   // p50, p95 of the viewers on the presenter's node
+    double otherLagMs[2] = {0, 0}; // of the viewers on the other nodes
+    double cpuPerSecond() const
+    {
+        double sum = 0;
+        for (const double cpu : nodeCpuPerSecond)
+            sum += cpu;
+        return sum;
+    }
 };
 
 class Bench
@@ -144,21 +177,13 @@ public:
                                          std::to_string(counts[i]), work(name + ".bin"), path},
                 work(name + ".log")));
         }
-        for (auto &crowd : crowds) {
-            std::istringstream answer(crowd->readLine(120000));
-            std::string word;
-            int upgraded = 0;
-            answer >> word >> upgraded;
-            round.upgraded += upgraded;
-        }
+        round.upgraded = upgradedViewers(crowds);
 
         const double relayCpuBefore = ProcessUsage::cpuSeconds(relay.pid());
         const double relayWaitBefore = ProcessUsage::runQueueWaitSeconds(relay.pid());
         const double viewerCpuBefore = crowdCpu(crowds);
         const std::int64_t startNs = monotonicNs();
-        const std::unique_ptr<ChildProcess> sender = launch(
-            {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
-            work("sender-" + tag + ".log"));
+        const std::unique_ptr<ChildProcess> sender = startSender(tag);
         std::istringstream sent(sender->readLine((m_seconds + 30) * 1000));
         const double windowSeconds = (monotonicNs() - startNs) / 1e9;
         round.relayCpuPerSecond =
@@ -210,6 +235,98 @@ public:
         return round;
     }
 
+    // Three clustered nats-server processes and kClusterNodes lumacast-cloud nodes; the
+    // presenter streams to the first node, each node has a third of the viewers.
+    ClusterRound runCluster(int viewers)
+    {
+        const std::string tag = std::to_string(viewers) + "-cluster";
+        std::vector<int> clientPorts;
+        std::vector<std::string> routes;
+        for (int i = 0; i < 3; ++i) {
+            clientPorts.push_back(freePort());
+            routes.push_back("nats://127.0.0.1:" + std::to_string(freePort()));
+        }
+        std::vector<std::unique_ptr<ChildProcess>> nats;
+        for (int i = 0; i < 3; ++i) {
+            std::string others;
+            for (int j = 0; j < 3; ++j)
+                if (j != i)
+                    others += (others.empty() ? "" : ",") + routes[j];
+            nats.push_back(
+                launch({"nats-server", "-a", "127.0.0.1", "-p", std::to_string(clientPorts[i]),
+                        "-n", "nats-" + std::to_string(i), "--cluster_name", "lumacast",
+                        "--cluster", routes[i], "--routes", others},
+                       work("nats-" + tag + "-" + std::to_string(i) + ".log")));
+        }
+        sleep(2); // the routes form
+        std::vector<std::unique_ptr<ChildProcess>> nodes;
+        std::vector<int> nodePorts;
+        for (int n = 0; n < kClusterNodes; ++n) {
+            std::string urls;
+            for (int i = 0; i < 3; ++i)
+                urls += (i ? "," : "") + std::string("nats://127.0.0.1:") +
+                        std::to_string(clientPorts[(n + i) % 3]);
+            nodes.push_back(startCloud(tag + "-" + std::to_string(n), {"--nats", urls}));
+            nodePorts.push_back(m_port);
+        }
+        m_port = nodePorts[0];
+        const std::unique_ptr<ChildProcess> presenter = startPresenter(tag);
+
+        ClusterRound round;
+        round.viewers = viewers;
+        std::vector<std::unique_ptr<ChildProcess>> crowds;
+        for (int n = 0; n < kClusterNodes; ++n) {
+            const int count = viewers / kClusterNodes + (n == 0 ? viewers % kClusterNodes : 0);
+            const std::string name = "viewers-" + tag + "-" + std::to_string(n);
+            crowds.push_back(launch({exe("relay_fanout_viewers"), std::to_string(nodePorts[n]),
+                                     std::to_string(count), work(name + ".bin"),
+                                     "/websocket/right/" + kRoom + "/readvideo"},
+                                    work(name + ".log")));
+        }
+        round.upgraded = upgradedViewers(crowds);
+
+        std::vector<double> cpuBefore;
+        for (auto &node : nodes)
+            cpuBefore.push_back(ProcessUsage::cpuSeconds(node->pid()));
+        const double natsBefore = crowdCpu(nats);
+        const std::int64_t startNs = monotonicNs();
+        const std::unique_ptr<ChildProcess> sender = startSender(tag);
+        std::istringstream sent(sender->readLine((m_seconds + 30) * 1000));
+        const double windowSeconds = (monotonicNs() - startNs) / 1e9;
+        for (std::size_t n = 0; n < nodes.size(); ++n)
+            round.nodeCpuPerSecond.push_back(
+                (ProcessUsage::cpuSeconds(nodes[n]->pid()) - cpuBefore[n]) / windowSeconds);
+        round.natsCpuPerSecond = (crowdCpu(nats) - natsBefore) / windowSeconds;
+        if (sender->wait(10000) != 0)
+            throw std::runtime_error("sender failed, see " + work("sender-" + tag + ".log"));
+        std::string word;
+        unsigned long long sentBytes = 0;
+        sent >> word >> sentBytes;
+
+        usleep(1000000);
+        for (auto &crowd : crowds)
+            crowd->closeInput();
+        DeliveryReport own(work("send-" + tag + ".bin"), sentBytes);
+        DeliveryReport others(work("send-" + tag + ".bin"), sentBytes);
+        for (int n = 0; n < kClusterNodes; ++n) {
+            crowds[n]->wait(60000);
+            (n == 0 ? own : others)
+                .addViewers(work("viewers-" + tag + "-" + std::to_string(n) + ".bin"));
+        }
+        presenter->closeInput();
+        presenter->wait(30000);
+        for (auto &node : nodes)
+            node->stop();
+        for (auto &server : nats)
+            server->stop();
+        round.complete = own.completeViewers() + others.completeViewers();
+        round.ownLagMs[0] = own.lagMs(0.5);
+        round.ownLagMs[1] = own.lagMs(0.95);
+        round.otherLagMs[0] = others.lagMs(0.5);
+        round.otherLagMs[1] = others.lagMs(0.95);
+        return round;
+    }
+
 private:
     std::string exe(const std::string &name) const { return (m_binDir / name).string(); }
     std::string work(const std::string &name) const { return (m_workDir / name).string(); }
@@ -246,12 +363,13 @@ private:
         }
     }
 
-    std::unique_ptr<ChildProcess> startCloud(const std::string &tag)
+    std::unique_ptr<ChildProcess> startCloud(const std::string &tag,
+                                             const std::vector<std::string> &extra = {})
     {
-        auto service =
-            launch(std::vector<std::string>{exe("lumacast-cloud"), "--listen", "127.0.0.1",
-                                            "--port", std::to_string(freePort())},
-                   work("cloud-" + tag + ".log"));
+        std::vector<std::string> argv{exe("lumacast-cloud"), "--listen", "127.0.0.1", "--port",
+                                      std::to_string(freePort())};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        auto service = launch(argv, work("cloud-" + tag + ".log"));
         if (service->readLine(15000).rfind("lumacast-cloud listening", 0) != 0)
             throw std::runtime_error("lumacast-cloud did not start, see " +
                                      work("cloud-" + tag + ".log"));
@@ -305,6 +423,28 @@ private:
             sleep(1);
         }
         throw std::runtime_error("127.0.0.1:62000 stayed taken");
+    }
+
+    // Plays the generated streams into the ingest port; prints "SENT bytes seconds" at the end.
+    std::unique_ptr<ChildProcess> startSender(const std::string &tag) const
+    {
+        return launch(
+            {exe("relay_fanout_sender"), videoPath(), audioPath(), work("send-" + tag + ".bin")},
+            work("sender-" + tag + ".log"));
+    }
+
+    // Waits for each crowd's "CONNECTED ok failed" line; the viewers that are in.
+    static int upgradedViewers(const std::vector<std::unique_ptr<ChildProcess>> &crowds)
+    {
+        int upgraded = 0;
+        for (auto &crowd : crowds) {
+            std::istringstream answer(crowd->readLine(120000));
+            std::string word;
+            int count = 0;
+            answer >> word >> count;
+            upgraded += count;
+        }
+        return upgraded;
     }
 
     static double crowdCpu(const std::vector<std::unique_ptr<ChildProcess>> &crowds)
@@ -370,6 +510,33 @@ void printCloudGoal(const Round &local, const Round &cloud)
                 lagRatio <= kCloudGoalRatio ? "met" : "MISSED");
 }
 
+void printCluster(const Round &single, const ClusterRound &c)
+{
+    std::string nodes;
+    for (const double cpu : c.nodeCpuPerSecond)
+        nodes += (nodes.empty() ? "" : " + ") + std::to_string(cpu).substr(0, 5);
+    const double hop[2] = {c.otherLagMs[0] - c.ownLagMs[0], c.otherLagMs[1] - c.ownLagMs[1]};
+    const double perViewer = c.cpuPerSecond() / c.viewers;
+    const double singlePerViewer = single.relayCpuPerSecond / single.viewers;
+    const double ratio = perViewer / singlePerViewer;
+    auto verdict = [](bool met) {
+        return met ? "met" : "MISSED";
+    };
+    std::printf(
+        "\n%d viewers on %d nodes (%d upgraded, %d with every byte):\n"
+        "  nodes' CPU %s = %.3f CPU-s/s, NATS servers %.3f CPU-s/s\n"
+        "  lag on the presenter's node p50 %.2f / p95 %.2f ms, on the others %.2f / %.2f ms\n"
+        "  added by the NATS hop: p50 %.2f ms, p95 %.2f ms < %.0f ms: %s\n"
+        "  viewers served per CPU-second: %.0f across the nodes (one node: %.0f)\n"
+        "  CPU per viewer %.2f ms/s vs one node's %.2f ms/s = %.2f x <= %.2f: %s\n",
+        c.viewers, kClusterNodes, c.upgraded, c.complete, nodes.c_str(), c.cpuPerSecond(),
+        c.natsCpuPerSecond, c.ownLagMs[0], c.ownLagMs[1], c.otherLagMs[0], c.otherLagMs[1], hop[0],
+        hop[1], kHopGoalP95Ms, verdict(hop[1] < kHopGoalP95Ms), c.viewers / c.cpuPerSecond(),
+        single.viewers / single.relayCpuPerSecond, perViewer * 1000, singlePerViewer * 1000, ratio,
+        kClusterCpuGoalRatio, verdict(ratio <= kClusterCpuGoalRatio));
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -414,6 +581,15 @@ int main(int argc, char **argv)
                     "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
         Round last;
         Round lastCloud;
+        if (kCluster) {
+            for (const int viewers : sizes) {
+                const Round single = bench.run(viewers, true);
+                printRound(single);
+                printCluster(single, bench.runCluster(viewers));
+            }
+            fs::remove_all(workDir);
+            return 0;
+        }
         for (const int viewers : sizes) {
             last = bench.run(viewers, false);
             printRound(last);

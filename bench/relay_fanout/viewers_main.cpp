@@ -74,6 +74,13 @@ private:
     {
         while (m_pending < kMaxPendingUpgrades && static_cast<int>(m_viewers.size()) < m_count) {
             const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            // Each viewer from a loopback address of its own, as from a machine of its own:
+            // relays cap the connections of one address.
+            const int index = static_cast<int>(m_viewers.size());
+            LoopbackAddress source(0);
+            source.address.sin_addr.s_addr =
+                htonl((127u << 24) | ((1u + index / 250) << 8) | (1u + index % 250));
+            bind(fd, source.get(), source.size);
             LoopbackAddress address(m_port);
             connect(fd, address.get(), address.size);
             m_viewers.push_back(std::make_unique<ViewerConnection>(fd, m_port, m_path));

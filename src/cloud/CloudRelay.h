@@ -6,8 +6,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+
 #include "web/HttpRequestHandler.h"
 
+class CloudCluster;
 class CloudRoom;
 class QTcpSocket;
 class QWebSocket;
@@ -18,7 +22,8 @@ class ViewerAcceptor;
 // "/websocket/left/<room>"; viewers load the pages at "/?room=<room>", watch
 // "/websocket/right/<room>/readvideo", follow "/websocket/right/<room>/cmdchannel" and post
 // questions to "/feedback.php?room=<room>&raw=...". Rooms exist while their presenter or any
-// viewer is connected. Main thread only.
+// viewer is connected. With NATS, any number of relays share the rooms: a presenter on one
+// node reaches viewers on all of them. Main thread only.
 class CloudRelay : public QObject
 {
     Q_OBJECT
@@ -36,6 +41,11 @@ public:
     CloudRelay(const Limits &limits, const QString &webDir, QObject *parent = nullptr);
     ~CloudRelay() override;
 
+    // Joins the NATS cluster at `servers` (comma-separated "nats://host:port"); before
+    // listen(). False, with `error`, when the addresses are unusable; an unreachable cluster is
+    // retried in the background.
+    bool joinCluster(const QString &servers, QString *error);
+
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const;
     QString errorString() const;
@@ -50,6 +60,12 @@ public slots:
 private:
     void onConnect();
     void admit(QWebSocket *socket);
+    void admitPresenter(QWebSocket *socket, const QString &room);
+    void admitViewer(QWebSocket *socket, QTcpSocket *transport, const QString &room,
+                     const QString &channel);
+    CloudRoom *openRoom(const QString &room);
+    // Asks the other nodes whether one of them holds the room's presenter.
+    void askLive(const QString &room, std::function<void(bool live)> answer);
     void refuse(QWebSocket *socket, const QString &reason);
     void addFeedback(QTcpSocket *socket, const QString &path);
     void report();
@@ -61,4 +77,5 @@ private:
     HttpRequestHandler m_requests;
     QHash<QString, CloudRoom *> m_rooms;
     QTimer m_reportTimer;
+    std::unique_ptr<CloudCluster> m_cluster; // null: this relay runs alone
 };

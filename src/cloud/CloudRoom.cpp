@@ -1,6 +1,7 @@
 #include "cloud/CloudRoom.h"
 
 #include "audience/VoteState.h"
+#include "cloud/RoomLink.h"
 #include "relay/CommandMessages.h"
 #include "relay/QuizMessages.h"
 #include "relay/WSServer.h"
@@ -8,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
@@ -28,10 +30,13 @@ QByteArray randomBytes(int count)
 
 } // namespace
 
-CloudRoom::CloudRoom(const QString &id, int maxViewers, QObject *parent)
+CloudRoom::CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, QObject *parent)
     : QObject(parent), m_id(id), m_maxViewers(maxViewers),
-      m_viewerKeySecret(randomBytes(kViewerKeySecretBytes))
+      m_viewerKeySecret(randomBytes(kViewerKeySecretBytes)),
+      m_link(cluster ? std::make_unique<RoomLink>(cluster, this) : nullptr)
 {}
+
+CloudRoom::~CloudRoom() = default;
 
 bool CloudRoom::setPresenter(QWebSocket *presenter)
 {
@@ -48,6 +53,8 @@ bool CloudRoom::setPresenter(QWebSocket *presenter)
     connect(presenter, &QWebSocket::disconnected, this,
             [this, presenter] { onDisconnected(presenter); });
     qInfo() << "room" << m_id << "presenter from" << presenter->peerAddress().toString();
+    if (m_link)
+        m_link->update();
     return true;
 }
 
@@ -55,9 +62,17 @@ bool CloudRoom::addVideoViewer(QWebSocket *viewer, QTcpSocket *transport)
 {
     if (m_videoViewers.size() >= m_maxViewers)
         return false;
+    // The head start holds what has arrived but not gone out yet: it goes out first, to the
+    // others, or this viewer would get it twice.
+    sendStream();
     m_fanOut.add(viewer, transport);
     m_videoViewers.append(viewer);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
+    audienceChanged();
+    if (m_link && m_link->joining()) {
+        m_awaitingHeadStart.append(viewer);
+        return true;
+    }
     const QByteArray &cached = m_joinCache.contents();
     if (!cached.isEmpty() && m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)))
         m_sentBytes += cached.size();
@@ -73,6 +88,7 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer)
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
     for (const QString &message : m_quizCatchUp.forJoiner())
         viewer->sendTextMessage(message);
+    audienceChanged();
     return true;
 }
 
@@ -86,6 +102,8 @@ bool CloudRoom::forwardQuestion(const QByteArray &questionJson)
 
 void CloudRoom::report()
 {
+    if (m_link)
+        m_link->reportAudience();
     if (!m_presenter)
         return;
     if (m_presenterHeard.elapsed() > kPresenterSilenceMs) {
@@ -96,16 +114,27 @@ void CloudRoom::report()
     }
     // The figure is 32 bits wide on the wire; a total that wraps reads as one slow period
     // instead of zero for good.
-    const int totalBytes = int(m_sentBytes % (qint64(1) << 31));
+    int viewers = videoViewers();
+    qint64 sentBytes = m_sentBytes;
+    const QList<RoomLink::Node> nodes = m_link ? m_link->remoteNodes() : QList<RoomLink::Node>();
+    for (const RoomLink::Node &node : nodes) {
+        viewers += node.audience.videoViewers;
+        sentBytes += node.audience.sentBytes;
+    }
+    const int totalBytes = int(sentBytes % (qint64(1) << 31));
     m_presenter->sendTextMessage(CommandMessages::statInfoMessage(
-        videoViewers(), totalBytes, VoteState::counted(m_votes, m_voteRecipients)));
+        viewers, totalBytes, VoteState::counted(m_votes, m_voteRecipients)));
     m_presenter->ping();
 }
 
 void CloudRoom::onPresenterStream(const QByteArray &message)
 {
     m_presenterHeard.start();
-    const QByteArray packets = m_aligner.take(message);
+    takeStream(m_aligner.take(message));
+}
+
+void CloudRoom::takeStream(const QByteArray &packets)
+{
     if (packets.isEmpty())
         return;
     m_joinCache.append(packets);
@@ -116,9 +145,39 @@ void CloudRoom::onPresenterStream(const QByteArray &message)
         QTimer::singleShot(0, this, &CloudRoom::sendStream);
 }
 
+void CloudRoom::flushStream()
+{
+    sendStream();
+}
+
+void CloudRoom::startFrom(const QByteArray &head)
+{
+    sendStream();
+    m_joinCache = JoinCache();
+    m_joinCache.append(head);
+    const QByteArray &cached = m_joinCache.contents();
+    const QList<QPointer<QWebSocket>> joined = std::exchange(m_awaitingHeadStart, {});
+    if (cached.isEmpty())
+        return;
+    const QByteArray frame = WebSocketFrame::binary(cached);
+    for (const QPointer<QWebSocket> &viewer : joined)
+        if (viewer && m_videoViewers.contains(viewer) && m_fanOut.sendHeadStart(viewer, frame))
+            m_sentBytes += cached.size();
+}
+
+void CloudRoom::restartJoinCache()
+{
+    m_joinCache = JoinCache();
+}
+
 void CloudRoom::sendStream()
 {
+    if (m_unsent.isEmpty())
+        return;
     const QByteArray packets = std::exchange(m_unsent, QByteArray());
+    // The other nodes first: their viewers have the longer way.
+    if (m_link)
+        m_link->publishStream(packets);
     const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
         m_videoViewers, WebSocketFrame::binary(packets), WSServer::kMaxViewerBacklogBytes);
     m_sentBytes += qint64(packets.size()) * sent.delivered;
@@ -134,15 +193,19 @@ void CloudRoom::onPresenterCommand(const QString &message)
     if (command == "vote_start") {
         m_votes.clear();
         m_voteRecipients = commandViewers();
-        sendToCommandViewers(message);
+        const QList<RoomLink::Node> nodes =
+            m_link ? m_link->remoteNodes() : QList<RoomLink::Node>();
+        for (const RoomLink::Node &node : nodes)
+            m_voteRecipients += node.audience.commandViewers;
+        relayCommand(message);
     } else if (command == "vote_stop" || command == "random_game_tick") {
-        sendToCommandViewers(message);
+        relayCommand(message);
     } else if (command == "quiz_question" || command == "quiz_question_end" ||
                command == "quiz_leaderboard") {
         if (command == "quiz_question")
             m_quizAnswers.clear();
         m_quizCatchUp.note(object, message);
-        sendToCommandViewers(message);
+        relayCommand(message);
     } else if (command == "random_game_finish_all") {
         drawWinner(object);
     } else {
@@ -152,6 +215,38 @@ void CloudRoom::onPresenterCommand(const QString &message)
 
 void CloudRoom::drawWinner(const QJsonObject &finish)
 {
+    // One draw among the command viewers of every node: the winner is a place in that line,
+    // here or on one other node.
+    const QList<RoomLink::Node> nodes = m_link ? m_link->remoteNodes() : QList<RoomLink::Node>();
+    qint64 everyone = commandViewers();
+    for (const RoomLink::Node &node : nodes)
+        everyone += node.audience.commandViewers;
+    if (everyone == 0)
+        return;
+    // The operating system's random source: nobody can work the winner out in advance.
+    qint64 place = qint64(QRandomGenerator::system()->bounded(quint32(everyone)));
+    const int localWinner = place < commandViewers() ? int(place) : -1;
+    place -= commandViewers();
+    QByteArray winnerNode;
+    for (const RoomLink::Node &node : nodes) {
+        if (place >= 0 && place < node.audience.commandViewers) {
+            winnerNode = node.id;
+            break;
+        }
+        place -= node.audience.commandViewers;
+    }
+    sendFinish(finish, localWinner);
+    if (m_link) {
+        QJsonObject remote = finish;
+        remote.insert("winner_node", QString::fromUtf8(winnerNode));
+        remote.insert("winner_index", int(qMax<qint64>(place, 0)));
+        m_link->publishCommand(
+            QString::fromUtf8(QJsonDocument(remote).toJson(QJsonDocument::Compact)));
+    }
+}
+
+void CloudRoom::sendFinish(const QJsonObject &finish, int winnerIndex)
+{
     const QList<QWebSocket *> viewers = m_commandViewers;
     if (viewers.isEmpty())
         return;
@@ -159,8 +254,9 @@ void CloudRoom::drawWinner(const QJsonObject &finish)
         finish.value("win_txt").toString(), finish.value("win_code").toString());
     const QString loser =
         CommandMessages::randomGameFinishLoser(finish.value("lose_txt").toString());
-    // The operating system's random source: nobody can work the winner out in advance.
-    const int winnerIndex = int(QRandomGenerator::system()->bounded(quint32(viewers.size())));
+    // Viewers left since the count was reported: the winner is still one of those here.
+    if (winnerIndex >= viewers.size())
+        winnerIndex = int(QRandomGenerator::system()->bounded(quint32(viewers.size())));
     for (int i = 0; i < viewers.size(); ++i)
         viewers.at(i)->sendTextMessage(i == winnerIndex ? winner : loser);
 }
@@ -170,16 +266,27 @@ void CloudRoom::onViewerCommand(const QString &message)
     const QJsonObject object = CommandMessages::parse(message);
     auto *viewer = qobject_cast<QWebSocket *>(sender());
     if (viewer && CommandMessages::commandOf(object) == "quiz_answer")
-        forwardQuizAnswer(viewer->peerAddress(), object);
-    if (CommandMessages::commandOf(object) != "vote_result")
-        return;
-    const int option = CommandMessages::voteResultOption(object);
-    if (viewer && option > 0)
-        m_votes.insert(viewer->peerAddress(), option);
+        passQuizAnswer(viewer->peerAddress(), object);
+    if (viewer && CommandMessages::commandOf(object) == "vote_result")
+        countVote(viewer->peerAddress(), CommandMessages::voteResultOption(object));
 }
 
-void CloudRoom::forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject &message)
+void CloudRoom::countVote(const QHostAddress &viewer, int option)
 {
+    if (option <= 0)
+        return;
+    if (!m_presenter && m_link)
+        m_link->forwardVote(viewer, option);
+    else
+        m_votes.insert(viewer, option);
+}
+
+void CloudRoom::passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message)
+{
+    if (!m_presenter && m_link) {
+        m_link->forwardQuizAnswer(viewer, message);
+        return;
+    }
     QuizMessages::Answer answer = QuizMessages::answer(message);
     if (!m_presenter || answer.number <= 0 || answer.option <= 0)
         return;
@@ -195,6 +302,20 @@ void CloudRoom::forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject 
         return;
     last = forwarded;
     m_presenter->sendTextMessage(forwarded);
+}
+
+void CloudRoom::relayCommand(const QString &message)
+{
+    if (m_link)
+        m_link->publishCommand(message);
+    sendToCommandViewers(message);
+}
+
+void CloudRoom::passCommand(const QJsonObject &message, const QString &text)
+{
+    // Joiners here catch up on a quiz as those on the presenter's node do.
+    m_quizCatchUp.note(message, text);
+    sendToCommandViewers(text);
 }
 
 void CloudRoom::sendToCommandViewers(const QString &message)
@@ -222,6 +343,15 @@ void CloudRoom::onDisconnected(QWebSocket *socket)
     m_commandViewers.removeAll(socket);
     m_fanOut.remove(socket);
     socket->deleteLater();
+    audienceChanged();
     if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
         emit emptied();
+}
+
+void CloudRoom::audienceChanged()
+{
+    if (!m_link)
+        return;
+    m_link->update();
+    m_link->audienceChanged();
 }

@@ -7,19 +7,25 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
+
 #include "relay/JoinCache.h"
 #include "relay/QuizCatchUp.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/VideoFanOut.h"
 
+class CloudCluster;
+class QJsonObject;
 class QTcpSocket;
 class QWebSocket;
+class RoomLink;
 
 // One presenter's room on the cloud relay: the presenter's stream fanned out to the room's video
 // viewers (a joining viewer starts at the last full picture), the presenter's commands to the
 // room's command viewers, their votes tallied per address, the winner of the random game drawn
 // among them, and the figures reported back. The room owns none of the sockets' lifetimes beyond
-// closing them; GUI-less main thread only.
+// closing them. With a cluster, the room also reaches the viewers of other nodes, or is
+// reached from the presenter's node (RoomLink). GUI-less main thread only.
 class CloudRoom : public QObject
 {
     Q_OBJECT
@@ -28,12 +34,15 @@ public:
     // from a new address, is not refused for a connection that died silently.
     static constexpr int kPresenterSilenceMs = 10 * 1000;
 
-    CloudRoom(const QString &id, int maxViewers, QObject *parent = nullptr);
+    // `cluster` null: this relay runs alone.
+    CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, QObject *parent = nullptr);
+    ~CloudRoom() override;
 
     const QString &id() const { return m_id; }
     bool hasPresenter() const { return !m_presenter.isNull(); }
     int videoViewers() const { return int(m_videoViewers.size()); }
     int commandViewers() const { return int(m_commandViewers.size()); }
+    qint64 sentBytes() const { return m_sentBytes; }
 
     // Each false when the room has no place for the socket; the caller refuses it.
     bool setPresenter(QWebSocket *presenter);
@@ -45,6 +54,23 @@ public:
     // The audience, bytes and tally to the presenter, and a ping to see it is still there.
     void report();
 
+    // What arrives from the other nodes: whole packets of the stream, a command for the
+    // command viewers, a game's end (the winner at `winnerIndex` among this node's command
+    // viewers, none when -1), a viewer's vote or quiz answer.
+    void takeStream(const QByteArray &packets);
+    void passCommand(const QJsonObject &message, const QString &text);
+    void sendFinish(const QJsonObject &finish, int winnerIndex);
+    void countVote(const QHostAddress &viewer, int option);
+    void passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message);
+    // The join cache, for another node's joining viewers, once what it holds has been sent.
+    void flushStream();
+    const QByteArray &joinCacheContents() const { return m_joinCache.contents(); }
+    // Another node's presenter: the stream goes on from `head` (its copy of the last group of
+    // pictures, and what came since), which the viewers who joined meanwhile get first.
+    void startFrom(const QByteArray &head);
+    // The stream went on somewhere else or lost a piece: joiners wait for the next full picture.
+    void restartJoinCache();
+
 signals:
     // No presenter and no viewer remain.
     void emptied();
@@ -55,10 +81,11 @@ private:
     void onPresenterCommand(const QString &message);
     void onViewerCommand(const QString &message);
     void onDisconnected(QWebSocket *socket);
+    void relayCommand(const QString &message);
     void sendToCommandViewers(const QString &message);
     void drawWinner(const QJsonObject &finish);
     void dropVideoViewer(QWebSocket *viewer);
-    void forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject &message);
+    void audienceChanged();
 
     QString m_id;
     int m_maxViewers;
@@ -79,4 +106,8 @@ private:
     QHash<QHostAddress, QString> m_quizAnswers;
     QByteArray m_viewerKeySecret;
     QuizCatchUp m_quizCatchUp;
+    // Joined while the copy of the last group of pictures travelled from another node.
+    QList<QPointer<QWebSocket>> m_awaitingHeadStart;
+    // Last: it goes first, while the room it reads is whole.
+    std::unique_ptr<RoomLink> m_link;
 };

@@ -54,7 +54,12 @@ int main(int argc, char *argv[])
         "max-rooms", "Most rooms (presenters) at once (default: 100).", "count", "100");
     const QCommandLineOption maxViewers("max-viewers", "Most viewers in one room (default: 1000).",
                                         "count", "1000");
-    parser.addOptions({listen, port, webDir, maxRooms, maxViewers});
+    const QCommandLineOption nats(
+        "nats",
+        "Share rooms with other nodes over the NATS cluster at these comma-separated addresses "
+        "(nats://host:port,...), tried in this order (default: none, this relay runs alone).",
+        "servers");
+    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats});
     parser.process(app);
     const QString pages = parser.isSet(webDir) ? parser.value(webDir) : WebDirectory::locate();
 
@@ -73,6 +78,12 @@ int main(int argc, char *argv[])
 
     DescriptorLimit::raiseToHardLimit();
     CloudRelay relay(limits, pages);
+    QString natsError;
+    if (parser.isSet(nats) && !relay.joinCluster(parser.value(nats), &natsError)) {
+        std::fprintf(stderr, "lumacast-cloud: cannot use NATS at %s: %s\n",
+                     qPrintable(parser.value(nats)), qPrintable(natsError));
+        return 2;
+    }
     if (!relay.listen(address, quint16(portNumber))) {
         std::fprintf(stderr, "lumacast-cloud: cannot listen on %s:%u: %s\n",
                      qPrintable(address.toString()), portNumber, qPrintable(relay.errorString()));

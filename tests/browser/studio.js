@@ -58,6 +58,15 @@ async function startStudio() {
   };
 }
 
+// A studio with its session started and a browser for its pages, sound allowed to play.
+async function startSession() {
+  const studio = await startStudio();
+  const browser = await launchBrowser(['--autoplay-policy=no-user-gesture-required']);
+  const started = await studio.request({ do: 'start' });
+  if (!started.running) throw new Error('the studio did not start: ' + JSON.stringify(started));
+  return { studio, browser };
+}
+
 async function launchBrowser(extraArgs = []) {
   return chromium.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
@@ -130,5 +139,5 @@ async function waitForColour(page, colour, since, timeoutMs = 5000) {
 }
 
 module.exports = {
-  startStudio, launchBrowser, openViewer, waitForColour, hexToRgb, near, pictureProbe,
+  startStudio, startSession, launchBrowser, openViewer, waitForColour, hexToRgb, near, pictureProbe,
 };

@@ -2,6 +2,7 @@
 #include "relay/CommandMessages.h"
 #include "support/CloudService.h"
 #include "support/QuestionStoreDir.h"
+#include "support/TcpForwarder.h"
 #include "web/DBStorage.h"
 
 #include <QJsonDocument>
@@ -78,64 +79,6 @@ QString commandOf(const QString &text)
 {
     return CommandMessages::commandOf(CommandMessages::parse(text));
 }
-
-// Stands between the studio and the service and can refuse or cut connections at will: the
-// faults a remote server's network shows, on loopback.
-class TcpForwarder : public QObject
-{
-public:
-    explicit TcpForwarder(quint16 target) : m_target(target)
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, &TcpForwarder::onNewConnection);
-    }
-    bool open(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
-    quint16 port() const { return m_server.isListening() ? m_server.serverPort() : m_port; }
-    // Closes the listener (new connections are refused) and aborts what is open.
-    void cut()
-    {
-        m_port = m_server.serverPort();
-        m_server.close();
-        for (const QPointer<QTcpSocket> &socket : qAsConst(m_sockets))
-            if (socket)
-                socket->abort();
-    }
-
-    // Stops relaying on what is open, without closing anything: a connection that died
-    // silently, as when the studio's network changes under it. New connections work.
-    void freeze()
-    {
-        for (const QPointer<QTcpSocket> &socket : qAsConst(m_sockets))
-            if (socket)
-                socket->disconnect();
-        m_sockets.clear();
-    }
-
-private:
-    void onNewConnection()
-    {
-        while (QTcpSocket *client = m_server.nextPendingConnection()) {
-            auto *upstream = new QTcpSocket(client);
-            upstream->connectToHost(QHostAddress::LocalHost, m_target);
-            // What the client sends before the upstream is connected waits in its buffer.
-            const auto forward = [client, upstream] {
-                if (upstream->state() == QAbstractSocket::ConnectedState)
-                    upstream->write(client->readAll());
-            };
-            connect(client, &QTcpSocket::readyRead, upstream, forward);
-            connect(upstream, &QTcpSocket::connected, client, forward);
-            connect(upstream, &QTcpSocket::readyRead, client,
-                    [client, upstream] { client->write(upstream->readAll()); });
-            connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::abort);
-            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
-            m_sockets << client << upstream;
-        }
-    }
-
-    QTcpServer m_server;
-    quint16 m_target;
-    quint16 m_port = 0;
-    QList<QPointer<QTcpSocket>> m_sockets;
-};
 
 // The studio connected to the real service through a forwarder the test controls.
 struct ForwardedCloud

@@ -1,0 +1,354 @@
+#include "relay/CLOUDProxy.h"
+#include "relay/CommandMessages.h"
+#include "relay/JoinCache.h"
+#include "support/CloudService.h"
+#include "support/NatsCluster.h"
+#include "support/QuestionStoreDir.h"
+#include "support/TcpForwarder.h"
+#include "support/TsPackets.h"
+#include "web/DBStorage.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kRoom = QString(32, 'c') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000015";
+constexpr int kFrameMs = 40;
+constexpr int kFramesPerPicture = 24;
+// Longer than this without stream is a gap a viewer notices (frames come every 40 ms).
+constexpr qint64 kNoticeableGapMs = 1500;
+
+// The studio's encoders as far as the relay can tell: a video frame every 40 ms, a full
+// picture every second, every packet numbered so that a viewer's bytes can be found again.
+class StreamSource : public QObject
+{
+public:
+    void start(quint16 ingestPort)
+    {
+        m_writer.connectToHost(QHostAddress::LocalHost, ingestPort);
+        connect(&m_timer, &QTimer::timeout, this, &StreamSource::writeFrame);
+        m_timer.start(kFrameMs);
+    }
+    const QByteArray &sent() const { return m_sent; }
+
+    // Whole packets, starting on a full picture, that are one piece of what was sent.
+    bool isCleanPiece(const QByteArray &bytes) const
+    {
+        if (bytes.isEmpty() || bytes.size() % TsPackets::kSize != 0 ||
+            !JoinCache::opensSequence(bytes.constData()))
+            return false;
+        const int at = m_sent.indexOf(bytes.left(2 * TsPackets::kSize));
+        return at >= 0 && m_sent.mid(at, bytes.size()) == bytes;
+    }
+
+private:
+    void writeFrame()
+    {
+        QByteArray frame = TsPackets::videoFrame(0x100, m_frames++ % kFramesPerPicture == 0, 3);
+        for (int offset = TsPackets::kSize; offset < frame.size(); offset += TsPackets::kSize)
+            qToBigEndian(quint32(++m_packets), frame.data() + offset + 4);
+        m_sent += frame;
+        m_writer.write(frame);
+    }
+
+    QTcpSocket m_writer;
+    QTimer m_timer;
+    QByteArray m_sent;
+    int m_frames = 0;
+    quint32 m_packets = 0;
+};
+
+// A viewer's socket that comes back by itself to the address it was given, as the page's does.
+// Each connection's stream is kept apart.
+struct Viewer
+{
+    QWebSocket socket;
+    QUrl url;
+    QList<QByteArray> streams; // one per connection
+    QStringList texts;
+    QElapsedTimer lastData;
+    qint64 longestGapMs = 0;
+    int connections = 0;
+
+    Viewer(quint16 port, const QString &channel)
+        : url(QString("ws://127.0.0.1:%1/websocket/right/%2/%3").arg(port).arg(kRoom, channel))
+    {
+        QObject::connect(&socket, &QWebSocket::connected, [this] {
+            ++connections;
+            streams.append(QByteArray());
+        });
+        QObject::connect(&socket, &QWebSocket::binaryMessageReceived, [this](const QByteArray &m) {
+            if (lastData.isValid())
+                longestGapMs = qMax(longestGapMs, lastData.elapsed());
+            lastData.start();
+            streams.last() += m;
+        });
+        QObject::connect(&socket, &QWebSocket::textMessageReceived,
+                         [this](const QString &m) { texts.append(m); });
+        QObject::connect(&socket, &QWebSocket::disconnected, [this] {
+            lastData.invalidate();
+            QTimer::singleShot(250, &socket, [this] { socket.open(url); });
+        });
+        socket.open(url);
+    }
+    bool live() const { return socket.state() == QAbstractSocket::ConnectedState; }
+    // The gap figure from now on.
+    void resetGap()
+    {
+        longestGapMs = 0;
+        lastData.start();
+    }
+};
+
+QStringList finishesOf(const QList<Viewer *> &viewers)
+{
+    QStringList finishes;
+    for (const Viewer *viewer : viewers)
+        for (const QString &text : viewer->texts) {
+            const QJsonObject message = CommandMessages::parse(text);
+            if (CommandMessages::commandOf(message) == "random_game_finish")
+                finishes << (message.contains("win_code") ? "won" : "lost");
+        }
+    return finishes;
+}
+
+} // namespace
+
+// Three relays sharing rooms over three clustered NATS servers, the presenter on the first
+// node, viewers on all of them; the cases run in order on one cluster.
+class TestCloudCluster : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void viewersOnOtherNodesWatchFromAFullPicture();
+    void audienceOfAllNodesCounts();
+    void oneWinnerAmongAllNodes();
+    void questionsAndQuizAnswersReachTheStudio();
+    void losingANatsServerLosesNothing();
+    void viewersOfADeadNodeMoveOn();
+    void cleanupTestCase();
+
+private:
+    bool streamsCleanly(Viewer *viewer) const
+    {
+        const QByteArray &stream = viewer->streams.last();
+        const bool clean = m_source.isCleanPiece(stream);
+        if (!clean)
+            qWarning() << "viewer" << viewer->url.toString() << "received" << stream.size()
+                       << "bytes, starting on a full picture:"
+                       << (!stream.isEmpty() && JoinCache::opensSequence(stream.constData()))
+                       << "found at" << m_source.sent().indexOf(stream.left(2 * 188));
+        return clean;
+    }
+    // Every viewer has had frames sent after this moment.
+    void waitForMoreStream(const QList<Viewer *> &viewers)
+    {
+        QList<int> sizes;
+        for (const Viewer *viewer : viewers)
+            sizes << viewer->streams.last().size();
+        for (int i = 0; i < viewers.size(); ++i)
+            QTRY_VERIFY(viewers.at(i)->streams.last().size() > sizes.at(i) + 10 * 188);
+    }
+
+    std::unique_ptr<QuestionStoreDir> m_storeDir;
+    std::unique_ptr<DBStorage> m_store;
+    std::unique_ptr<NatsCluster> m_nats;
+    std::vector<std::unique_ptr<CloudService>> m_nodes;
+    std::unique_ptr<CLOUDProxy> m_proxy;
+    StreamSource m_source;
+    std::unique_ptr<TcpForwarder> m_balancer;
+    std::vector<std::unique_ptr<Viewer>> m_viewers;
+    Viewer *m_videoA = nullptr;
+    Viewer *m_videoB = nullptr;
+    Viewer *m_videoC = nullptr;
+    Viewer *m_commandsA = nullptr;
+    Viewer *m_commandsB = nullptr;
+    Viewer *m_commandsC = nullptr;
+
+    Viewer *viewerAt(quint16 port, const QString &channel)
+    {
+        m_viewers.push_back(std::make_unique<Viewer>(port, channel));
+        return m_viewers.back().get();
+    }
+    Viewer *viewer(int node, const QString &channel)
+    {
+        return viewerAt(m_nodes.at(size_t(node))->port(), channel);
+    }
+};
+
+void TestCloudCluster::initTestCase()
+{
+    m_storeDir = std::make_unique<QuestionStoreDir>();
+    m_store = std::make_unique<DBStorage>();
+    m_nats = std::make_unique<NatsCluster>(3);
+    for (int i = 0; i < 3; ++i)
+        m_nodes.push_back(
+            std::make_unique<CloudService>(0, QStringList{"--nats", m_nats->urls(i)}));
+    m_proxy = std::make_unique<CLOUDProxy>(m_store.get(), 0);
+    QVERIFY(m_proxy->connectToCloud(m_nodes.at(0)->server(), kRoom));
+    m_source.start(m_proxy->ingestPort());
+    // A full picture has passed before anyone watches: joiners start from a copy of it.
+    QTest::qWait(kFrameMs * kFramesPerPicture + 200);
+}
+
+void TestCloudCluster::viewersOnOtherNodesWatchFromAFullPicture()
+{
+    m_videoA = viewer(0, "readvideo");
+    m_videoB = viewer(1, "readvideo");
+    m_videoC = viewer(2, "readvideo");
+    // The second viewer of a node starts from that node's own copy.
+    Viewer *secondOnC = viewer(2, "readvideo");
+    const QList<Viewer *> all{m_videoA, m_videoB, m_videoC, secondOnC};
+    for (Viewer *v : all)
+        QTRY_VERIFY(v->live());
+    waitForMoreStream(all);
+    // Joined between full pictures, each starts on one all the same: the copy of the last.
+    for (Viewer *v : all)
+        QVERIFY(streamsCleanly(v));
+}
+
+void TestCloudCluster::audienceOfAllNodesCounts()
+{
+    m_commandsA = viewer(0, "cmdchannel");
+    m_commandsB = viewer(1, "cmdchannel");
+    m_commandsC = viewer(2, "cmdchannel");
+    for (Viewer *v : {m_commandsA, m_commandsB, m_commandsC})
+        QTRY_VERIFY(v->live());
+    // Node A alone has one video viewer: four means the others' counts are in.
+    QTRY_COMPARE_WITH_TIMEOUT(m_proxy->statistics().viewers, 4, 8000);
+    QTest::qWait(1000);
+
+    // The tally waits for the counts of all nodes, so that the vote is sent to all three.
+    m_proxy->onVoteStart("Which?", {"Yes", "No", "", "", ""});
+    for (Viewer *v : {m_commandsA, m_commandsB, m_commandsC})
+        QTRY_COMPARE(v->texts.size(), 1);
+    // All three come from 127.0.0.1: one viewer address, one vote, the last one counts.
+    m_commandsB->socket.sendTextMessage(R"({"command":"vote_result","result":"1"})");
+    QTest::qWait(200);
+    m_commandsC->socket.sendTextMessage(R"({"command":"vote_result","result":"2"})");
+    QTRY_VERIFY_WITH_TIMEOUT(m_proxy->voteResults().at(2) == 1, 8000);
+    QCOMPARE(m_proxy->voteResults().at(0), 3);
+    QCOMPARE(m_proxy->voteResults().at(1), 0);
+}
+
+void TestCloudCluster::oneWinnerAmongAllNodes()
+{
+    const QList<Viewer *> commands{m_commandsA, m_commandsB, m_commandsC};
+    for (int round = 0; round < 3; ++round) {
+        m_proxy->onRandomGameFinish("lost", "won", "1234");
+        QTRY_COMPARE(finishesOf(commands).size(), 3 * (round + 1));
+    }
+    QTest::qWait(200);
+    const QStringList finishes = finishesOf(commands);
+    QCOMPARE(finishes.size(), 9);
+    QCOMPARE(finishes.count("won"), 3);
+}
+
+void TestCloudCluster::questionsAndQuizAnswersReachTheStudio()
+{
+    const QByteArray question = R"({"name":"Cleo","msg":"From node C: 100% & more?"})";
+    QTcpSocket http;
+    http.connectToHost(QHostAddress::LocalHost, m_nodes.at(2)->port());
+    QVERIFY(http.waitForConnected(5000));
+    http.write("GET /feedback.php?room=" + kRoom.toUtf8() + "&raw=" + question.toPercentEncoding() +
+               " HTTP/1.0\r\n\r\n");
+    QByteArray response;
+    connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
+    QTRY_VERIFY(response.endsWith("\r\n\r\nOK"));
+    QTRY_COMPARE(m_store->selectQuestions().size(), 1);
+    QCOMPARE(m_store->selectQuestions().at(0).question, QString("From node C: 100% & more?"));
+
+    // A room nobody presents: no node hands the question on.
+    QTcpSocket nowhere;
+    nowhere.connectToHost(QHostAddress::LocalHost, m_nodes.at(1)->port());
+    QVERIFY(nowhere.waitForConnected(5000));
+    nowhere.write("GET /feedback.php?room=unknown&raw=" + question.toPercentEncoding() +
+                  " HTTP/1.0\r\n\r\n");
+    QByteArray refusal;
+    connect(&nowhere, &QTcpSocket::readyRead, [&] { refusal += nowhere.readAll(); });
+    QTRY_VERIFY(refusal.startsWith("HTTP/1.0 503"));
+
+    QStringList keys;
+    connect(m_proxy.get(), &CLOUDProxy::viewerCommand,
+            [&](const QString &key, const QJsonObject &) { keys << key; });
+    const QString answer = R"({"command":"quiz_answer","number":1,"option":%1,"nickname":"C"})";
+    m_commandsC->socket.sendTextMessage(answer.arg(2));
+    QTRY_COMPARE(keys.size(), 1);
+    // The same viewer address on another node is the same player, under the same key.
+    m_commandsB->socket.sendTextMessage(answer.arg(3));
+    QTRY_COMPARE(keys.size(), 2);
+    QCOMPARE(keys.at(1), keys.at(0));
+    QVERIFY(!keys.at(0).contains("127.0.0.1"));
+}
+
+void TestCloudCluster::losingANatsServerLosesNothing()
+{
+    const QList<Viewer *> video{m_videoA, m_videoB, m_videoC};
+    QList<int> connections;
+    for (Viewer *v : video) {
+        connections << v->connections;
+        v->resetGap();
+    }
+    // Node B's server: what was on its way to B is lost with it, and asked again.
+    m_nats->kill(1);
+    QTest::qWait(3000);
+    waitForMoreStream(video);
+    for (int i = 0; i < video.size(); ++i) {
+        Viewer *v = video.at(i);
+        QCOMPARE(v->connections, connections.at(i));
+        QVERIFY2(v->longestGapMs < kNoticeableGapMs, qPrintable(QString::number(v->longestGapMs)));
+        QVERIFY(streamsCleanly(v));
+    }
+}
+
+void TestCloudCluster::viewersOfADeadNodeMoveOn()
+{
+    m_balancer = std::make_unique<TcpForwarder>(
+        QList<quint16>{m_nodes.at(1)->port(), m_nodes.at(2)->port()});
+    QVERIFY(m_balancer->open());
+    // The first reaches node B, the second node C.
+    Viewer *first = viewerAt(m_balancer->port(), "readvideo");
+    QTRY_VERIFY(first->live());
+    Viewer *second = viewerAt(m_balancer->port(), "readvideo");
+    QTRY_VERIFY(second->live());
+    const QList<Viewer *> balanced{first, second};
+    waitForMoreStream(balanced);
+    const QList<Viewer *> others{m_videoA, m_videoC};
+    for (Viewer *v : others)
+        v->resetGap();
+
+    m_nodes.at(1)->kill();
+    QTest::qWait(1000);
+    for (Viewer *v : balanced)
+        QTRY_VERIFY(v->live());
+    waitForMoreStream(balanced + others);
+    QCOMPARE(first->connections, 2);
+    QCOMPARE(second->connections, 1);
+    for (Viewer *v : balanced)
+        QVERIFY(streamsCleanly(v));
+    for (Viewer *v : others) {
+        QCOMPARE(v->connections, 1);
+        QVERIFY2(v->longestGapMs < kNoticeableGapMs, qPrintable(QString::number(v->longestGapMs)));
+        QVERIFY(streamsCleanly(v));
+    }
+}
+
+void TestCloudCluster::cleanupTestCase()
+{
+    // Sockets first, while the services they talk to still run.
+    m_viewers.clear();
+    m_proxy.reset();
+    m_nodes.clear();
+}
+
+QTEST_GUILESS_MAIN(TestCloudCluster)
+#include "tst_cloudcluster.moc"
