@@ -11,6 +11,9 @@ void VoteState::start(const QStringList &options)
 
 void VoteState::stop()
 {
+    // Answers that arrived since the last periodic reading must still count.
+    if (m_running)
+        refresh();
     m_running = false;
 }
 

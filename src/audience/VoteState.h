@@ -23,6 +23,7 @@ public:
     // Records the options (five entries, as the presenter typed them) and marks the vote running.
     // The tally reads zeros until the next refresh.
     void start(const QStringList &options);
+    // Takes a last reading of the running vote's tally, then marks it stopped.
     void stop();
     bool isRunning() const { return m_running; }
 

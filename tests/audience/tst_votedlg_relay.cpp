@@ -17,6 +17,7 @@ class TestVoteDlgRelay : public QObject
     Q_OBJECT
 private slots:
     void viewersAnswersReachTheWindow();
+    void answerJustBeforeStopCounts();
 };
 
 void TestVoteDlgRelay::viewersAnswersReachTheWindow()
@@ -64,6 +65,37 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
         QTRY_COMPARE(viewer->textMessages.size(), 2);
         QVERIFY(viewer->textMessages.last().contains("vote_stop"));
     }
+    relay.stop();
+}
+
+void TestVoteDlgRelay::answerJustBeforeStopCounts()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    WSServer relay(0);
+    relay.start("127.0.0.1", 0);
+    QVERIFY(relay.isListening());
+    VoteState vote;
+    vote.setTallySource([&relay] { return relay.voteResults(); });
+    VoteDlg dlg(&vote);
+    connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
+    connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
+    RawWebSocketClient viewer;
+    QVERIFY(viewer.open(QHostAddress("127.0.0.2"), relay.serverPort(), "/cmdchannel"));
+    QTRY_COMPARE(relay.cmdConsumers.size(), 1);
+
+    dlg.showVote(&settings, "http://127.0.0.1:1");
+    dlg.findChild<QPushButton *>("cmdStart")->click();
+    QTRY_COMPARE(viewer.textMessages.size(), 1);
+    dlg.onVoteTimer();
+    // The answer reaches the relay after the window's last periodic reading.
+    viewer.sendText(R"({"command":"vote_result","result":"3"})");
+    QTRY_COMPARE(relay.voteResults().value(3), 1);
+
+    dlg.findChild<QPushButton *>("cmdStart")->click();
+    QCOMPARE(vote.isRunning(), false);
+    QCOMPARE(vote.tally().value(3), 1);
+    QCOMPARE(dlg.findChild<QLabel *>("lblOption3")->text(), QString("votes: 1 from  1 ( 100 % )"));
     relay.stop();
 }
 

@@ -76,11 +76,7 @@ void VoteDlg::onVoteTimer()
         return;
     }
     m_vote->refresh();
-    const VoteState::Tally &tally = m_vote->tally();
-    const qint32 total = tally.value(0);
-    const auto labels = resultLabels();
-    for (int k = 1; k <= kOptionCount; ++k)
-        labels[k - 1]->setText(resultText(tally.value(k), total));
+    showResults();
     const int secondsLeft = int((m_duration - m_elapsed) / 1000.0);
     ui->lblStat->setText(tr("time left: ") + QString::number(secondsLeft));
 }
@@ -106,11 +102,21 @@ void VoteDlg::stopVote()
 {
     m_timer.stop();
     m_vote->stop();
+    showResults();
     emit voteStop();
     ui->lblStat->clear();
     setEditsEnabled(true);
     ui->cmdStart->setText(tr("Start Vote"));
     ui->cmdStart->setChecked(false);
+}
+
+void VoteDlg::showResults()
+{
+    const VoteState::Tally &tally = m_vote->tally();
+    const qint32 total = tally.value(0);
+    const auto labels = resultLabels();
+    for (int k = 1; k <= kOptionCount; ++k)
+        labels[k - 1]->setText(resultText(tally.value(k), total));
 }
 
 void VoteDlg::clearResults()

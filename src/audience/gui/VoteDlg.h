@@ -53,6 +53,7 @@ public slots:
 private:
     void startVote();
     void stopVote();
+    void showResults();
     void clearResults();
     void setEditsEnabled(bool enabled);
     void loadSettings();
