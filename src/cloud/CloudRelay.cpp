@@ -2,7 +2,10 @@
 
 #include "cloud/CloudCluster.h"
 #include "cloud/CloudRoom.h"
+#include "cloud/PresenterGate.h"
 #include "cloud/RoomSubjects.h"
+#include "net/AddressKey.h"
+#include "relay/PresenterClaim.h"
 #include "relay/ViewerAcceptor.h"
 #include "relay/WSServer.h"
 #include "web/HttpResponse.h"
@@ -12,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -22,6 +24,8 @@ namespace {
 
 const QString kPresenterPrefix = QStringLiteral("/websocket/left/");
 const QString kViewerPrefix = QStringLiteral("/websocket/right/");
+// "Try again later": the studio reconnects instead of ending its session.
+constexpr auto kCloseTryAgain = QWebSocketProtocol::CloseCode(1013);
 
 // The question route answers some requests only once another node has: it closes its
 // connections itself.
@@ -39,7 +43,13 @@ CloudRelay::CloudRelay(const Limits &limits, const QString &webDir, QObject *par
       m_acceptor(new ViewerAcceptor(m_handshaker, this)),
       m_requests(
           {{"/feedback.php", "addFeedback",
-            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true}})
+            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true}}),
+      m_gate(new PresenterGate(
+          &m_presenterKeys,
+          [this](QWebSocket *socket, const QString &room, const QByteArray &key) {
+              onClaimed(socket, room, key);
+          },
+          [this](QWebSocket *socket, const QString &reason) { refuse(socket, reason); }, this))
 {
     m_acceptor->setPlainRequestHandler([this](QTcpSocket *socket) {
         m_requests.accept(socket, this);
@@ -88,8 +98,7 @@ QString CloudRelay::errorString() const
 
 bool CloudRelay::isRoomId(const QString &room)
 {
-    static const QRegularExpression pattern("^[A-Za-z0-9-]{1,128}$");
-    return pattern.match(room).hasMatch();
+    return PresenterClaim::isRoom(room);
 }
 
 void CloudRelay::onConnect()
@@ -147,24 +156,89 @@ void CloudRelay::admitPresenter(QWebSocket *socket, const QString &room)
 {
     socket->setMaxAllowedIncomingMessageSize(kMaxPresenterMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxPresenterMessageBytes);
+    m_gate->challenge(socket, room);
+}
+
+QString CloudRelay::roomLimitReached(const QString &room, const QByteArray &key,
+                                     const QHostAddress &address) const
+{
+    if (m_rooms.contains(room))
+        return QString();
+    if (m_rooms.size() >= m_limits.maxRooms)
+        return "the relay has no room left";
+    const QHostAddress from = AddressKey::of(address);
+    int byKey = 0;
+    int byAddress = 0;
+    for (const CloudRoom *open : m_rooms) {
+        byKey += open->ownerKey() == key;
+        byAddress += open->hasPresenter() && AddressKey::of(open->presenterAddress()) == from;
+    }
+    if (byKey >= m_limits.maxRoomsPerPresenter)
+        return "this presenter has too many rooms open";
+    if (byAddress >= m_limits.maxRoomsPerAddress)
+        return "too many rooms open from this address";
+    return QString();
+}
+
+void CloudRelay::onClaimed(QWebSocket *socket, const QString &room, const QByteArray &key)
+{
+    const QString limit = roomLimitReached(room, key, socket->peerAddress());
+    if (!limit.isEmpty()) {
+        refuse(socket, limit);
+        return;
+    }
+    const CloudRoom *here = m_rooms.value(room);
+    if (!m_cluster || (here && here->hasPresenter())) {
+        seatPresenter(socket, room, key);
+        return;
+    }
+    // The room may be live on another node: without the cluster nobody can say it is not.
+    if (!m_cluster->nats().isConnected()) {
+        refuseForNow(socket, "the relay cannot reach its cluster");
+        return;
+    }
+    QPointer<QWebSocket> presenter(socket);
+    // Until a room takes it, a presenter that leaves is this relay's to free.
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    const auto waiting = [this, presenter] {
+        if (!presenter || presenter->state() != QAbstractSocket::ConnectedState)
+            return false;
+        disconnect(presenter, &QWebSocket::disconnected, presenter, &QObject::deleteLater);
+        return true;
+    };
+    const QJsonObject claim{{"kind", "claim"}, {"key", QString::fromLatin1(key.toBase64())}};
+    m_cluster->ask(
+        RoomSubjects::audience(room), QJsonDocument(claim).toJson(QJsonDocument::Compact),
+        CloudCluster::kAnswerTimeoutMs,
+        [this, presenter, room, key, waiting](const QByteArray *answer) {
+            if (!waiting())
+                return false;
+            // "released": the node that held the room has let its connection go; nobody
+            // answering: no node holds it.
+            if (answer && *answer == "refused")
+                refuse(presenter, "this room belongs to another presenter");
+            else
+                seatPresenter(presenter, room, key);
+            return false;
+        },
+        [this, presenter, waiting] {
+            if (waiting())
+                refuseForNow(presenter, "the relay could not settle the room with its cluster");
+        });
+}
+
+void CloudRelay::seatPresenter(QWebSocket *socket, const QString &room, const QByteArray &key)
+{
     CloudRoom *target = openRoom(room);
     if (!target) {
         refuse(socket, "the relay has no room left");
         return;
     }
-    if (!target->setPresenter(socket)) {
-        refuse(socket, "this room already has a presenter");
+    if (!target->setPresenter(socket, key)) {
+        refuse(socket, "this room belongs to another presenter");
         return;
     }
-    if (!m_cluster)
-        return;
-    // Streaming starts at once; the rare presenter whom another node already holds is sent
-    // away once that node has said so.
-    QPointer<QWebSocket> presenter(socket);
-    askLive(room, [this, presenter](bool live) {
-        if (live && presenter && presenter->state() == QAbstractSocket::ConnectedState)
-            refuse(presenter, "this room already has a presenter");
-    });
+    socket->sendTextMessage(PresenterClaim::admittedMessage());
 }
 
 void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QString &room,
@@ -191,7 +265,7 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     QPointer<QWebSocket> viewer(socket);
     // Until a room takes it, a viewer that leaves is this relay's to free.
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    askLive(room, [this, viewer, room, join](bool live) {
+    m_cluster->askLive(room, [this, viewer, room, join](bool live) {
         if (!viewer || viewer->state() != QAbstractSocket::ConnectedState)
             return;
         if (!live) {
@@ -208,21 +282,20 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     });
 }
 
-void CloudRelay::askLive(const QString &room, std::function<void(bool live)> answer)
-{
-    m_cluster->ask(RoomSubjects::audience(room), R"({"kind":"live"})",
-                   CloudCluster::kAnswerTimeoutMs, [answer](const QByteArray *reply) {
-                       answer(reply != nullptr);
-                       return false;
-                   });
-}
-
 void CloudRelay::refuse(QWebSocket *socket, const QString &reason)
 {
     qInfo() << "refused" << socket->requestUrl().path() << "from"
             << socket->peerAddress().toString() << ":" << reason;
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason);
+}
+
+void CloudRelay::refuseForNow(QWebSocket *socket, const QString &reason)
+{
+    qInfo() << "turned away for now" << socket->requestUrl().path() << "from"
+            << socket->peerAddress().toString() << ":" << reason;
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(kCloseTryAgain, reason);
 }
 
 void CloudRelay::readClient()
@@ -244,6 +317,12 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
             room = item.mid(5);
         else if (item.startsWith("raw="))
             payload = QByteArray::fromPercentEncoding(item.mid(4).toUtf8());
+    }
+    // Checked before the name is looked up or made into a subject: a name of any length or
+    // bytes would otherwise reach NATS.
+    if (!isRoomId(room)) {
+        respond(socket, "400", "Bad request");
+        return;
     }
     CloudRoom *target = m_rooms.value(room);
     if (!isQuestionPayload(payload) || (!target && !m_cluster)) {

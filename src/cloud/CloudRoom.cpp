@@ -34,14 +34,26 @@ CloudRoom::CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, Q
     : QObject(parent), m_id(id), m_maxViewers(maxViewers),
       m_viewerKeySecret(randomBytes(kViewerKeySecretBytes)),
       m_link(cluster ? std::make_unique<RoomLink>(cluster, this) : nullptr)
-{}
+{
+    m_graceTimer.setSingleShot(true);
+    m_graceTimer.setInterval(kPresenterGraceMs);
+    connect(&m_graceTimer, &QTimer::timeout, this, &CloudRoom::presenterGone);
+}
 
 CloudRoom::~CloudRoom() = default;
 
-bool CloudRoom::setPresenter(QWebSocket *presenter)
+bool CloudRoom::setPresenter(QWebSocket *presenter, const QByteArray &key)
 {
-    if (m_presenter)
+    if (m_presenter && m_ownerKey != key)
         return false;
+    if (QWebSocket *old = m_presenter) {
+        qInfo() << "room" << m_id << "presenter replaced by a new connection of its own";
+        old->disconnect(this);
+        connect(old, &QWebSocket::disconnected, old, &QObject::deleteLater);
+        old->abort();
+    }
+    m_graceTimer.stop();
+    m_ownerKey = key;
     m_presenter = presenter;
     m_presenterHeard.start();
     // A new connection starts on a fresh packet grid and with no stale picture for joiners.
@@ -92,6 +104,22 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer)
     return true;
 }
 
+QHostAddress CloudRoom::presenterAddress() const
+{
+    return m_presenter ? m_presenter->peerAddress() : QHostAddress();
+}
+
+bool CloudRoom::releasePresenter(const QByteArray &key)
+{
+    if (!m_presenter)
+        return true;
+    if (key != m_ownerKey)
+        return false;
+    qInfo() << "room" << m_id << "presenter moved to another node";
+    m_presenter->abort();
+    return true;
+}
+
 bool CloudRoom::forwardQuestion(const QByteArray &questionJson)
 {
     if (!m_presenter)
@@ -104,6 +132,10 @@ void CloudRoom::report()
 {
     if (m_link)
         m_link->reportAudience();
+    // Viewers of a presenter on another node: whether it is still live is asked now and then,
+    // so that they too go once it has gone for good.
+    if (!m_presenter && m_link && !m_graceTimer.isActive())
+        m_graceTimer.start();
     if (!m_presenter)
         return;
     if (m_presenterHeard.elapsed() > kPresenterSilenceMs) {
@@ -338,12 +370,39 @@ void CloudRoom::onDisconnected(QWebSocket *socket)
     if (socket == m_presenter) {
         qInfo() << "room" << m_id << "presenter left";
         m_presenter.clear();
+        m_graceTimer.start();
     }
     m_videoViewers.removeAll(socket);
     m_commandViewers.removeAll(socket);
     m_fanOut.remove(socket);
     socket->deleteLater();
     audienceChanged();
+    if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
+        emit emptied();
+}
+
+void CloudRoom::presenterGone()
+{
+    if (m_presenter)
+        return;
+    if (!m_link) {
+        closeAll();
+        return;
+    }
+    // The studio may have come back on another node: its viewers here go on watching it there.
+    QPointer<CloudRoom> self(this);
+    m_link->askLive([self](bool live) {
+        if (self && !self->m_presenter && !live)
+            self->closeAll();
+    });
+}
+
+void CloudRoom::closeAll()
+{
+    qInfo() << "room" << m_id << "closed: its presenter has gone";
+    const QList<QWebSocket *> viewers = m_videoViewers + m_commandViewers;
+    for (QWebSocket *viewer : viewers)
+        viewer->abort();
     if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
         emit emptied();
 }

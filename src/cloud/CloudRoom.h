@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -33,6 +34,10 @@ public:
     // A presenter that answers no ping for this long is gone, so that its studio, reconnecting
     // from a new address, is not refused for a connection that died silently.
     static constexpr int kPresenterSilenceMs = 10 * 1000;
+    // A room outlives its presenter this long, whatever viewers remain: the studio's own
+    // reconnection (100 ms) finds its viewers still there, a studio gone for good leaves no room
+    // that idle viewers could hold for ever.
+    static constexpr int kPresenterGraceMs = 5 * 1000;
 
     // `cluster` null: this relay runs alone.
     CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, QObject *parent = nullptr);
@@ -44,10 +49,21 @@ public:
     int commandViewers() const { return int(m_commandViewers.size()); }
     qint64 sentBytes() const { return m_sentBytes; }
 
-    // Each false when the room has no place for the socket; the caller refuses it.
-    bool setPresenter(QWebSocket *presenter);
+    // The key whose claim the room's presenter proved; empty while none came.
+    const QByteArray &ownerKey() const { return m_ownerKey; }
+    // Null while no presenter is connected.
+    QHostAddress presenterAddress() const;
+
+    // Each false when the room has no place for the socket; the caller refuses it. A presenter
+    // of the owner's key replaces the current one at once (a dead connection never locks its
+    // own studio out); one of another key is refused.
+    bool setPresenter(QWebSocket *presenter, const QByteArray &key);
     bool addVideoViewer(QWebSocket *viewer, QTcpSocket *transport);
     bool addCommandViewer(QWebSocket *viewer);
+
+    // Another node's presenter of `key` takes the room over: the presenter here, if it has that
+    // key, is let go. False when it has another key.
+    bool releasePresenter(const QByteArray &key);
 
     // A viewer's question, the JSON text of { "name", "msg" }; false while no presenter is there.
     bool forwardQuestion(const QByteArray &questionJson);
@@ -86,8 +102,13 @@ private:
     void drawWinner(const QJsonObject &finish);
     void dropVideoViewer(QWebSocket *viewer);
     void audienceChanged();
+    void presenterGone();
+    // Every viewer goes; the room is then freed.
+    void closeAll();
 
     QString m_id;
+    QByteArray m_ownerKey;
+    QTimer m_graceTimer;
     int m_maxViewers;
     QPointer<QWebSocket> m_presenter;
     QElapsedTimer m_presenterHeard;

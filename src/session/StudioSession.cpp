@@ -125,6 +125,7 @@ std::optional<StudioSession::StartError> StudioSession::startCloud(const Session
                           tr("Choose a cloud server first, or add one with \"%1\".")
                               .arg(CloudServerList::kAddCustomItem)};
     }
+    m_cloudProxy->setIdentity(RoomIdentifier::presenterIdentity(*m_settings));
     if (!m_cloudProxy->connectToCloud(request.cloudServer, RoomIdentifier::roomId(*m_settings)))
         return StartError{tr("Connection error"), tr("Can't connect to selected server")};
     // Every interface: the questions and vote pages are opened from the chosen one.

@@ -248,7 +248,7 @@ void TestSession::cloudSessionStreamsToTheServerAndReadsItsFigures()
     // The audience figure is the server's.
     QWebSocket viewer;
     QSignalSpy joined(&viewer, &QWebSocket::connected);
-    const QString room = m_settings->value("ROOM_SUBID").toString();
+    const QString room = m_settings->value("ROOM_TAG").toString();
     QVERIFY(!room.isEmpty());
     viewer.open(
         QUrl(QString("ws://%1/websocket/right/%2/readvideo")
