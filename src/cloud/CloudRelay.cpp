@@ -248,7 +248,7 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     socket->setMaxAllowedIncomingFrameSize(WSServer::kMaxIncomingMessageBytes);
     const auto join = [this, transport, channel](QWebSocket *viewer, CloudRoom *target) {
         const bool admitted = channel == "readvideo" ? target->addVideoViewer(viewer, transport)
-                                                     : target->addCommandViewer(viewer);
+                                                     : target->addCommandViewer(viewer, transport);
         if (!admitted)
             refuse(viewer, "the room is full");
     };
@@ -324,6 +324,10 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
         respond(socket, "400", "Bad request");
         return;
     }
+    if (!m_questionBuckets.take(socket->peerAddress())) {
+        respond(socket, "429", "Too many questions");
+        return;
+    }
     CloudRoom *target = m_rooms.value(room);
     if (!isQuestionPayload(payload) || (!target && !m_cluster)) {
         respond(socket, "400", "Bad request");
@@ -335,7 +339,8 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
         QPointer<QTcpSocket> client(socket);
         m_cluster->ask(RoomSubjects::audience(room),
                        QJsonDocument(question).toJson(QJsonDocument::Compact),
-                       CloudCluster::kAnswerTimeoutMs, [client](const QByteArray *reply) {
+                       CloudRoom::kQuestionAnswerMs + CloudCluster::kAnswerTimeoutMs,
+                       [client](const QByteArray *reply) {
                            if (!client)
                                return false;
                            if (reply && *reply == "ok")
@@ -346,11 +351,15 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
                        });
         return;
     }
-    if (!target->forwardQuestion(payload)) {
-        respond(socket, "503", "The studio is not live");
-        return;
-    }
-    respond(socket, "200", "OK");
+    QPointer<QTcpSocket> client(socket);
+    target->askQuestion(payload, [client](bool stored) {
+        if (!client)
+            return;
+        if (stored)
+            respond(client, "200", "OK");
+        else
+            respond(client, "503", "The studio has not stored the question");
+    });
 }
 
 void CloudRelay::report()

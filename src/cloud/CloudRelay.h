@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "cloud/PresenterKeys.h"
+#include "net/TokenBucket.h"
 #include "web/HttpRequestHandler.h"
 
 class CloudCluster;
@@ -35,6 +36,9 @@ public:
     static constexpr int kReportIntervalMs = 3000;
     // Stream chunks and commands from a presenter; a chunk is one ingest read of the studio.
     static constexpr quint64 kMaxPresenterMessageBytes = 4 * 1024 * 1024;
+    // Questions one address (an IPv6 /64) may post: a person types slower than this.
+    static constexpr double kQuestionsPerSecond = 0.5;
+    static constexpr double kQuestionBurst = 5;
 
     struct Limits
     {
@@ -93,6 +97,7 @@ private:
     ViewerAcceptor *m_acceptor;
     HttpRequestHandler m_requests;
     PresenterKeys m_presenterKeys;
+    AddressBuckets m_questionBuckets{kQuestionsPerSecond, kQuestionBurst};
     PresenterGate *m_gate;
     QHash<QString, CloudRoom *> m_rooms;
     QTimer m_reportTimer;

@@ -196,9 +196,12 @@ void RoomLink::onAudience(const QByteArray &reply, const QByteArray &data)
         if (!reply.isEmpty())
             resend(reply, message);
     } else if (kind == "question") {
-        const bool passed = m_room->forwardQuestion(message.value("question").toString().toUtf8());
-        if (!reply.isEmpty())
-            m_cluster->nats().publish(reply, passed ? "ok" : "not live");
+        CloudCluster *cluster = m_cluster;
+        m_room->askQuestion(message.value("question").toString().toUtf8(),
+                            [cluster, reply](bool stored) {
+                                if (!reply.isEmpty())
+                                    cluster->nats().publish(reply, stored ? "ok" : "not stored");
+                            });
     } else if (kind == "vote" && !viewer.isNull()) {
         m_room->countVote(viewer, message.value("option").toInt());
     } else if (kind == "quiz_answer" && !viewer.isNull()) {

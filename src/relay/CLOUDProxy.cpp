@@ -302,8 +302,19 @@ void CLOUDProxy::processTextMessage(QString message)
         serverTotalBytes = info.totalBytes;
         serverVotes = object.value("votes");
     } else if (command == "question") {
-        if (questionStore)
-            questionStore->postQuestion(CommandMessages::questionPayload(object));
+        // The server answers its viewer "OK" only once the question is on disk here.
+        const qint64 id = qint64(object.value("id").toDouble(-1));
+        if (!questionStore) {
+            sendText(CommandMessages::questionStoredMessage(id, false));
+        } else {
+            questionStore->storeQuestion(
+                CommandMessages::questionPayload(object), this,
+                [this, id](bool stored, const QString &error) {
+                    if (!stored)
+                        qWarning() << "cloud question not stored:" << error;
+                    sendText(CommandMessages::questionStoredMessage(id, stored));
+                });
+        }
     } else if (command == "quiz_answer") {
         const QString viewer = object.value("viewer").toString();
         if (!viewer.isEmpty())

@@ -3,6 +3,7 @@
 #include "support/CloudService.h"
 #include "support/Intruder.h"
 #include "support/QuestionStoreDir.h"
+#include "support/RawWebSocketClient.h"
 #include "support/StudioKey.h"
 #include "support/TcpForwarder.h"
 #include "web/DBStorage.h"
@@ -86,6 +87,24 @@ QString commandOf(const QString &text)
     return CommandMessages::commandOf(CommandMessages::parse(text));
 }
 
+// Posts `question` to room A of the service from `local`; the status code, 0 when none came.
+// The event loop runs meanwhile: the studio that must answer lives in this process.
+int postQuestion(quint16 port, const QByteArray &question, const QHostAddress &local)
+{
+    QTcpSocket http;
+    http.bind(local);
+    http.connectToHost(QHostAddress::LocalHost, port);
+    QByteArray response;
+    QObject::connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
+    QObject::connect(&http, &QTcpSocket::connected, [&] {
+        http.write("GET /feedback.php?room=" + kRoomA.toUtf8() +
+                   "&raw=" + question.toPercentEncoding() + " HTTP/1.0\r\n\r\n");
+    });
+    QSignalSpy closed(&http, &QTcpSocket::disconnected);
+    closed.wait(15000);
+    return response.mid(9, 3).toInt();
+}
+
 // The studio presenting in room A on the real service, with a video and a command viewer.
 struct PresentedRoom
 {
@@ -144,6 +163,10 @@ private slots:
     void ownerReplacesItsSilentConnectionAtOnce();
     void unknownKeyIsRefused();
     void roomIsFreedAfterItsPresenterLeaves();
+    void questionIsOkOnlyOnceStored();
+    void questionsPerAddressAreLimited();
+    void viewerThatPingsButNeverReadsIsDropped();
+    void oversizedPresenterMessageReachesNobody();
 };
 
 void TestCloudProxy::address_data()
@@ -535,6 +558,67 @@ void TestCloudProxy::silentConnectionIsReplaced()
     QVERIFY(writeOffGrid(writer, proxy.ingestPort(), packets(10, 4), 1000));
     QTRY_COMPARE(viewer->bytes, packets(10, 4));
     QCOMPARE(cloud.failed.count(), 0);
+}
+
+void TestCloudProxy::questionIsOkOnlyOnceStored()
+{
+    // A studio that cannot store the question: the viewer must not read "OK".
+    PresentedRoom room;
+    QVERIFY(room.open());
+    QCOMPARE(postQuestion(room.service.port(), R"({"name":"Ann","msg":"Lost?"})",
+                          QHostAddress("127.0.0.7")),
+             503);
+}
+
+void TestCloudProxy::questionsPerAddressAreLimited()
+{
+    QuestionStoreDir storeDir;
+    DBStorage store;
+    CloudService service;
+    StudioProxy proxy(&store);
+    QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
+    QList<int> codes;
+    for (int i = 0; i < 8; ++i)
+        codes << postQuestion(service.port(), R"({"name":"Bot","msg":"again"})",
+                              QHostAddress("127.0.0.8"));
+    QVERIFY2(codes.count(429) >= 2, qPrintable(QString::number(codes.count(429))));
+    QCOMPARE(codes.count(200) + codes.count(429), 8);
+    // Another address is not held back by the first.
+    QCOMPARE(
+        postQuestion(service.port(), R"({"name":"Eve","msg":"mine"})", QHostAddress("127.0.0.9")),
+        200);
+}
+
+void TestCloudProxy::viewerThatPingsButNeverReadsIsDropped()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    RawWebSocketClient pinger;
+    QVERIFY(pinger.open(QHostAddress("127.0.0.10"), room.service.port(),
+                        "/websocket/right/" + kRoomA + "/cmdchannel"));
+    pinger.stall();
+    const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
+    const QByteArray burst = ping.repeated(1000);
+    // Far more pongs than the cap and the kernel's buffers together: the service lets it go.
+    for (int i = 0; i < 2000 && pinger.socket().state() == QAbstractSocket::ConnectedState; ++i) {
+        pinger.socket().write(burst);
+        pinger.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(pinger.socket().state(), QAbstractSocket::UnconnectedState);
+    // The honest viewer is still served.
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(room.commands->texts.size(), 1);
+}
+
+void TestCloudProxy::oversizedPresenterMessageReachesNobody()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    room.proxy.onVoteStart(QString(64 * 1024, 'x'), {"Yes", "No", "", "", ""});
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(room.commands->texts.size(), 1);
+    QCOMPARE(commandOf(room.commands->texts.at(0)), QString("vote_stop"));
 }
 
 QTEST_GUILESS_MAIN(TestCloudProxy)

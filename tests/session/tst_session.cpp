@@ -238,6 +238,8 @@ void TestSession::cloudSessionStreamsToTheServerAndReadsItsFigures()
     QVERIFY(m_session->isCloudSession());
     QVERIFY(!m_session->relay()->isListening());
     QVERIFY(m_session->apiServer()->serverPort() != 0);
+    // The questions list is for the presenter's own machine, not its whole network.
+    QCOMPARE(m_session->apiServer()->serverAddress(), QHostAddress(QHostAddress::LocalHost));
     const quint16 ingest = m_session->cloudProxy()->ingestPort();
     QVERIFY(ingest != 0);
     QTRY_VERIFY(m_factory->writers.size() == 2);
