@@ -129,6 +129,10 @@ void CloudRelay::admit(QWebSocket *socket)
         refuse(socket, "unknown path");
         return;
     }
+    if (!m_origins.allows(socket->origin(), socket->requestUrl())) {
+        refuse(socket, "pages of this origin may not use the relay");
+        return;
+    }
 
     if (presenter)
         admitPresenter(socket, room);

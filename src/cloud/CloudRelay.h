@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "cloud/OriginPolicy.h"
 #include "cloud/PresenterKeys.h"
 #include "net/TokenBucket.h"
 #include "web/HttpRequestHandler.h"
@@ -58,6 +59,8 @@ public:
     bool joinCluster(const QString &servers, QString *error);
     // Only these keys may open rooms (--presenters); before listen().
     void restrictPresenters(const PresenterKeys &keys) { m_presenterKeys = keys; }
+    // Which pages may open WebSockets (see OriginPolicy); before listen().
+    void setOriginPolicy(const OriginPolicy &policy) { m_origins = policy; }
 
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const;
@@ -97,6 +100,7 @@ private:
     ViewerAcceptor *m_acceptor;
     HttpRequestHandler m_requests;
     PresenterKeys m_presenterKeys;
+    OriginPolicy m_origins;
     AddressBuckets m_questionBuckets{kQuestionsPerSecond, kQuestionBurst};
     PresenterGate *m_gate;
     QHash<QString, CloudRoom *> m_rooms;

@@ -65,7 +65,13 @@ int main(int argc, char *argv[])
         "the studio logs it (\"presenter key\"); '#' starts a comment (default: none, any studio "
         "may open rooms with a key of its own).",
         "file");
-    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats, presenters});
+    const QCommandLineOption allowOrigin(
+        "allow-origin",
+        "Let pages of this origin (for example https://talks.example.org) open WebSockets to the "
+        "relay besides its own pages; may be given more than once (default: only the relay's "
+        "own origin, and clients that name none, such as the studio).",
+        "origin");
+    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats, presenters, allowOrigin});
     parser.process(app);
     const QString pages = parser.isSet(webDir) ? parser.value(webDir) : WebDirectory::locate();
 
@@ -92,6 +98,7 @@ int main(int argc, char *argv[])
     DescriptorLimit::raiseToHardLimit();
     CloudRelay relay(limits, pages);
     relay.restrictPresenters(allowed);
+    relay.setOriginPolicy(OriginPolicy(parser.values(allowOrigin)));
     QString natsError;
     if (parser.isSet(nats) && !relay.joinCluster(parser.value(nats), &natsError)) {
         std::fprintf(stderr, "lumacast-cloud: cannot use NATS at %s: %s\n",

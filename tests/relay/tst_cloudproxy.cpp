@@ -167,6 +167,7 @@ private slots:
     void questionsPerAddressAreLimited();
     void viewerThatPingsButNeverReadsIsDropped();
     void oversizedPresenterMessageReachesNobody();
+    void pagesOfAnotherOriginAreRefused();
 };
 
 void TestCloudProxy::address_data()
@@ -619,6 +620,29 @@ void TestCloudProxy::oversizedPresenterMessageReachesNobody()
     room.proxy.onVoteStop();
     QTRY_COMPARE(room.commands->texts.size(), 1);
     QCOMPARE(commandOf(room.commands->texts.at(0)), QString("vote_stop"));
+}
+
+void TestCloudProxy::pagesOfAnotherOriginAreRefused()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    const QUrl commands(
+        QString("ws://%1/websocket/right/%2/cmdchannel").arg(room.service.server(), kRoomA));
+    QWebSocket foreign("http://evil.example");
+    QSignalSpy closed(&foreign, &QWebSocket::disconnected);
+    foreign.open(commands);
+    QTRY_COMPARE(closed.count(), 1);
+    QCOMPARE(foreign.closeReason(), QString("pages of this origin may not use the relay"));
+
+    // The relay's own page is served: it hears the vote.
+    QWebSocket own("http://" + room.service.server());
+    QStringList texts;
+    connect(&own, &QWebSocket::textMessageReceived, [&](const QString &text) { texts << text; });
+    QSignalSpy connected(&own, &QWebSocket::connected);
+    own.open(commands);
+    QVERIFY(connected.wait(5000));
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(texts.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCloudProxy)
