@@ -11,7 +11,7 @@ packages=(
   ffmpeg xvfb x11-utils xdotool libx11-dev libxcb1-dev pulseaudio pulseaudio-utils
   chromium iproute2 zbar-tools
   lintian desktop-file-utils appstream help2man
-  nats-server libnats-dev
+  nats-server libnats-dev libssl-dev
 )
 # Node.js may come from elsewhere (its own npm conflicts with Debian's); only add Debian's when absent.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

@@ -422,8 +422,8 @@ QString MainWindow::viewerUrl()
 
 QString MainWindow::apiBaseUrl()
 {
-    return ViewerAddress::apiBaseUrl(m_cloudMode, ui->cmbNetwork->currentText(),
-                                     m_session->apiServer()->serverPort(), viewerUrl());
+    return ViewerAddress::apiBaseUrl(m_cloudMode, m_session->apiServer()->serverPort(),
+                                     viewerUrl());
 }
 
 QString MainWindow::getWEBDir()

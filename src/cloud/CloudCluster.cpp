@@ -1,5 +1,7 @@
 #include "cloud/CloudCluster.h"
 
+#include "cloud/RoomSubjects.h"
+
 #include <QDebug>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -36,17 +38,26 @@ bool CloudCluster::start(const QString &servers, QString *error)
 }
 
 void CloudCluster::ask(const QByteArray &subject, const QByteArray &question, int timeoutMs,
-                       AnswerHandler handler)
+                       AnswerHandler handler, std::function<void()> timedOut)
 {
     const quint64 id = ++m_lastQuestion;
     auto *timer = new QTimer(this);
     timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, this, [this, id] { giveUp(id); });
-    m_pending.insert(id, {std::move(handler), timer});
+    m_pending.insert(id, {std::move(handler), std::move(timedOut), timer});
     // Asked of nobody: the answer "none" comes as it would otherwise, later, never inside this
     // call.
     const bool sent = m_nats.publish(subject, question, m_inbox + QByteArray::number(id));
+    connect(timer, &QTimer::timeout, this, [this, id, sent] { giveUp(id, sent); });
     timer->start(sent ? timeoutMs : 0);
+}
+
+void CloudCluster::askLive(const QString &room, std::function<void(bool live)> answer)
+{
+    ask(RoomSubjects::audience(room), R"({"kind":"live"})", kAnswerTimeoutMs,
+        [answer](const QByteArray *reply) {
+            answer(reply != nullptr);
+            return false;
+        });
 }
 
 void CloudCluster::onAnswer(const NatsLink::Message &message)
@@ -57,7 +68,7 @@ void CloudCluster::onAnswer(const NatsLink::Message &message)
         return;
     if (message.noResponders) {
         // Nobody listens on that subject: no need to wait for the time to run out.
-        giveUp(id);
+        giveUp(id, false);
         return;
     }
     const AnswerHandler handler = found->handler;
@@ -75,7 +86,7 @@ void CloudCluster::onAnswer(const NatsLink::Message &message)
     }
 }
 
-void CloudCluster::giveUp(quint64 question)
+void CloudCluster::giveUp(quint64 question, bool timedOut)
 {
     const auto found = m_pending.find(question);
     if (found == m_pending.end())
@@ -83,5 +94,8 @@ void CloudCluster::giveUp(quint64 question)
     const Pending pending = *found;
     m_pending.erase(found);
     pending.timer->deleteLater();
-    pending.handler(nullptr);
+    if (timedOut && pending.timedOut)
+        pending.timedOut();
+    else
+        pending.handler(nullptr);
 }

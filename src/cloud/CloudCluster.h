@@ -30,13 +30,18 @@ public:
 
     // Gets every answer, on this object's thread, and returns true while it wants more; gets
     // nullptr once when no (further) answer came within `timeoutMs` or nothing could be asked.
+    // `timedOut`, when given, runs instead of the nullptr call when someone listens but no
+    // answer came in time (as against nobody listening at all).
     using AnswerHandler = std::function<bool(const QByteArray *answer)>;
     void ask(const QByteArray &subject, const QByteArray &question, int timeoutMs,
-             AnswerHandler handler);
+             AnswerHandler handler, std::function<void()> timedOut = {});
+
+    // Whether another node holds the room's presenter: `answer` runs once, on this thread.
+    void askLive(const QString &room, std::function<void(bool live)> answer);
 
 private:
     void onAnswer(const NatsLink::Message &message);
-    void giveUp(quint64 question);
+    void giveUp(quint64 question, bool timedOut);
 
     NatsLink m_nats;
     QByteArray m_nodeId;
@@ -45,6 +50,7 @@ private:
     struct Pending
     {
         AnswerHandler handler;
+        std::function<void()> timedOut;
         QTimer *timer;
     };
     QHash<quint64, Pending> m_pending;

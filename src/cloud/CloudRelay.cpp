@@ -2,7 +2,10 @@
 
 #include "cloud/CloudCluster.h"
 #include "cloud/CloudRoom.h"
+#include "cloud/PresenterGate.h"
 #include "cloud/RoomSubjects.h"
+#include "net/AddressKey.h"
+#include "relay/PresenterClaim.h"
 #include "relay/ViewerAcceptor.h"
 #include "relay/WSServer.h"
 #include "web/HttpResponse.h"
@@ -12,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -22,6 +24,8 @@ namespace {
 
 const QString kPresenterPrefix = QStringLiteral("/websocket/left/");
 const QString kViewerPrefix = QStringLiteral("/websocket/right/");
+// "Try again later": the studio reconnects instead of ending its session.
+constexpr auto kCloseTryAgain = QWebSocketProtocol::CloseCode(1013);
 
 // The question route answers some requests only once another node has: it closes its
 // connections itself.
@@ -39,7 +43,13 @@ CloudRelay::CloudRelay(const Limits &limits, const QString &webDir, QObject *par
       m_acceptor(new ViewerAcceptor(m_handshaker, this)),
       m_requests(
           {{"/feedback.php", "addFeedback",
-            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true}})
+            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true}}),
+      m_gate(new PresenterGate(
+          &m_presenterKeys,
+          [this](QWebSocket *socket, const QString &room, const QByteArray &key) {
+              onClaimed(socket, room, key);
+          },
+          [this](QWebSocket *socket, const QString &reason) { refuse(socket, reason); }, this))
 {
     m_acceptor->setPlainRequestHandler([this](QTcpSocket *socket) {
         m_requests.accept(socket, this);
@@ -88,8 +98,7 @@ QString CloudRelay::errorString() const
 
 bool CloudRelay::isRoomId(const QString &room)
 {
-    static const QRegularExpression pattern("^[A-Za-z0-9-]{1,128}$");
-    return pattern.match(room).hasMatch();
+    return PresenterClaim::isRoom(room);
 }
 
 void CloudRelay::onConnect()
@@ -120,6 +129,10 @@ void CloudRelay::admit(QWebSocket *socket)
         refuse(socket, "unknown path");
         return;
     }
+    if (!m_origins.allows(socket->origin(), socket->requestUrl())) {
+        refuse(socket, "pages of this origin may not use the relay");
+        return;
+    }
 
     if (presenter)
         admitPresenter(socket, room);
@@ -147,24 +160,89 @@ void CloudRelay::admitPresenter(QWebSocket *socket, const QString &room)
 {
     socket->setMaxAllowedIncomingMessageSize(kMaxPresenterMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxPresenterMessageBytes);
+    m_gate->challenge(socket, room);
+}
+
+QString CloudRelay::roomLimitReached(const QString &room, const QByteArray &key,
+                                     const QHostAddress &address) const
+{
+    if (m_rooms.contains(room))
+        return QString();
+    if (m_rooms.size() >= m_limits.maxRooms)
+        return "the relay has no room left";
+    const QHostAddress from = AddressKey::of(address);
+    int byKey = 0;
+    int byAddress = 0;
+    for (const CloudRoom *open : m_rooms) {
+        byKey += open->ownerKey() == key;
+        byAddress += open->hasPresenter() && AddressKey::of(open->presenterAddress()) == from;
+    }
+    if (byKey >= m_limits.maxRoomsPerPresenter)
+        return "this presenter has too many rooms open";
+    if (byAddress >= m_limits.maxRoomsPerAddress)
+        return "too many rooms open from this address";
+    return QString();
+}
+
+void CloudRelay::onClaimed(QWebSocket *socket, const QString &room, const QByteArray &key)
+{
+    const QString limit = roomLimitReached(room, key, socket->peerAddress());
+    if (!limit.isEmpty()) {
+        refuse(socket, limit);
+        return;
+    }
+    const CloudRoom *here = m_rooms.value(room);
+    if (!m_cluster || (here && here->hasPresenter())) {
+        seatPresenter(socket, room, key);
+        return;
+    }
+    // The room may be live on another node: without the cluster nobody can say it is not.
+    if (!m_cluster->nats().isConnected()) {
+        refuseForNow(socket, "the relay cannot reach its cluster");
+        return;
+    }
+    QPointer<QWebSocket> presenter(socket);
+    // Until a room takes it, a presenter that leaves is this relay's to free.
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    const auto waiting = [this, presenter] {
+        if (!presenter || presenter->state() != QAbstractSocket::ConnectedState)
+            return false;
+        disconnect(presenter, &QWebSocket::disconnected, presenter, &QObject::deleteLater);
+        return true;
+    };
+    const QJsonObject claim{{"kind", "claim"}, {"key", QString::fromLatin1(key.toBase64())}};
+    m_cluster->ask(
+        RoomSubjects::audience(room), QJsonDocument(claim).toJson(QJsonDocument::Compact),
+        CloudCluster::kAnswerTimeoutMs,
+        [this, presenter, room, key, waiting](const QByteArray *answer) {
+            if (!waiting())
+                return false;
+            // "released": the node that held the room has let its connection go; nobody
+            // answering: no node holds it.
+            if (answer && *answer == "refused")
+                refuse(presenter, "this room belongs to another presenter");
+            else
+                seatPresenter(presenter, room, key);
+            return false;
+        },
+        [this, presenter, waiting] {
+            if (waiting())
+                refuseForNow(presenter, "the relay could not settle the room with its cluster");
+        });
+}
+
+void CloudRelay::seatPresenter(QWebSocket *socket, const QString &room, const QByteArray &key)
+{
     CloudRoom *target = openRoom(room);
     if (!target) {
         refuse(socket, "the relay has no room left");
         return;
     }
-    if (!target->setPresenter(socket)) {
-        refuse(socket, "this room already has a presenter");
+    if (!target->setPresenter(socket, key)) {
+        refuse(socket, "this room belongs to another presenter");
         return;
     }
-    if (!m_cluster)
-        return;
-    // Streaming starts at once; the rare presenter whom another node already holds is sent
-    // away once that node has said so.
-    QPointer<QWebSocket> presenter(socket);
-    askLive(room, [this, presenter](bool live) {
-        if (live && presenter && presenter->state() == QAbstractSocket::ConnectedState)
-            refuse(presenter, "this room already has a presenter");
-    });
+    socket->sendTextMessage(PresenterClaim::admittedMessage());
 }
 
 void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QString &room,
@@ -174,7 +252,7 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     socket->setMaxAllowedIncomingFrameSize(WSServer::kMaxIncomingMessageBytes);
     const auto join = [this, transport, channel](QWebSocket *viewer, CloudRoom *target) {
         const bool admitted = channel == "readvideo" ? target->addVideoViewer(viewer, transport)
-                                                     : target->addCommandViewer(viewer);
+                                                     : target->addCommandViewer(viewer, transport);
         if (!admitted)
             refuse(viewer, "the room is full");
     };
@@ -191,7 +269,7 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     QPointer<QWebSocket> viewer(socket);
     // Until a room takes it, a viewer that leaves is this relay's to free.
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    askLive(room, [this, viewer, room, join](bool live) {
+    m_cluster->askLive(room, [this, viewer, room, join](bool live) {
         if (!viewer || viewer->state() != QAbstractSocket::ConnectedState)
             return;
         if (!live) {
@@ -208,21 +286,20 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     });
 }
 
-void CloudRelay::askLive(const QString &room, std::function<void(bool live)> answer)
-{
-    m_cluster->ask(RoomSubjects::audience(room), R"({"kind":"live"})",
-                   CloudCluster::kAnswerTimeoutMs, [answer](const QByteArray *reply) {
-                       answer(reply != nullptr);
-                       return false;
-                   });
-}
-
 void CloudRelay::refuse(QWebSocket *socket, const QString &reason)
 {
     qInfo() << "refused" << socket->requestUrl().path() << "from"
             << socket->peerAddress().toString() << ":" << reason;
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason);
+}
+
+void CloudRelay::refuseForNow(QWebSocket *socket, const QString &reason)
+{
+    qInfo() << "turned away for now" << socket->requestUrl().path() << "from"
+            << socket->peerAddress().toString() << ":" << reason;
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(kCloseTryAgain, reason);
 }
 
 void CloudRelay::readClient()
@@ -245,6 +322,16 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
         else if (item.startsWith("raw="))
             payload = QByteArray::fromPercentEncoding(item.mid(4).toUtf8());
     }
+    // Checked before the name is looked up or made into a subject: a name of any length or
+    // bytes would otherwise reach NATS.
+    if (!isRoomId(room)) {
+        respond(socket, "400", "Bad request");
+        return;
+    }
+    if (!m_questionBuckets.take(socket->peerAddress())) {
+        respond(socket, "429", "Too many questions");
+        return;
+    }
     CloudRoom *target = m_rooms.value(room);
     if (!isQuestionPayload(payload) || (!target && !m_cluster)) {
         respond(socket, "400", "Bad request");
@@ -256,7 +343,8 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
         QPointer<QTcpSocket> client(socket);
         m_cluster->ask(RoomSubjects::audience(room),
                        QJsonDocument(question).toJson(QJsonDocument::Compact),
-                       CloudCluster::kAnswerTimeoutMs, [client](const QByteArray *reply) {
+                       CloudRoom::kQuestionAnswerMs + CloudCluster::kAnswerTimeoutMs,
+                       [client](const QByteArray *reply) {
                            if (!client)
                                return false;
                            if (reply && *reply == "ok")
@@ -267,11 +355,15 @@ void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
                        });
         return;
     }
-    if (!target->forwardQuestion(payload)) {
-        respond(socket, "503", "The studio is not live");
-        return;
-    }
-    respond(socket, "200", "OK");
+    QPointer<QTcpSocket> client(socket);
+    target->askQuestion(payload, [client](bool stored) {
+        if (!client)
+            return;
+        if (stored)
+            respond(client, "200", "OK");
+        else
+            respond(client, "503", "The studio has not stored the question");
+    });
 }
 
 void CloudRelay::report()

@@ -9,6 +9,9 @@
 #include <functional>
 #include <memory>
 
+#include "cloud/OriginPolicy.h"
+#include "cloud/PresenterKeys.h"
+#include "net/TokenBucket.h"
 #include "web/HttpRequestHandler.h"
 
 class CloudCluster;
@@ -16,14 +19,17 @@ class CloudRoom;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
+class PresenterGate;
 class ViewerAcceptor;
 
 // The cloud relay service: one port for everything. Presenters stream to
 // "/websocket/left/<room>"; viewers load the pages at "/?room=<room>", watch
 // "/websocket/right/<room>/readvideo", follow "/websocket/right/<room>/cmdchannel" and post
-// questions to "/feedback.php?room=<room>&raw=...". Rooms exist while their presenter or any
-// viewer is connected. With NATS, any number of relays share the rooms: a presenter on one
-// node reaches viewers on all of them. Main thread only.
+// questions to "/feedback.php?room=<room>&raw=...". A presenter proves the room is its own
+// (PresenterGate) before anything of it reaches the room. Rooms exist while their presenter is
+// connected, and a few seconds after. With NATS, any number of relays share the rooms: a
+// presenter on one node reaches viewers on all of them, and the nodes settle who presents before
+// a byte of it is relayed. Main thread only.
 class CloudRelay : public QObject
 {
     Q_OBJECT
@@ -31,11 +37,17 @@ public:
     static constexpr int kReportIntervalMs = 3000;
     // Stream chunks and commands from a presenter; a chunk is one ingest read of the studio.
     static constexpr quint64 kMaxPresenterMessageBytes = 4 * 1024 * 1024;
+    // Questions one address (an IPv6 /64) may post: a person types slower than this.
+    static constexpr double kQuestionsPerSecond = 0.5;
+    static constexpr double kQuestionBurst = 5;
 
     struct Limits
     {
         int maxRooms = 100;
         int maxViewersPerRoom = 1000;
+        // One key, or one address (an IPv6 /64), cannot take every room of the relay.
+        int maxRoomsPerPresenter = 5;
+        int maxRoomsPerAddress = 10;
     };
 
     CloudRelay(const Limits &limits, const QString &webDir, QObject *parent = nullptr);
@@ -45,12 +57,17 @@ public:
     // listen(). False, with `error`, when the addresses are unusable; an unreachable cluster is
     // retried in the background.
     bool joinCluster(const QString &servers, QString *error);
+    // Only these keys may open rooms (--presenters); before listen().
+    void restrictPresenters(const PresenterKeys &keys) { m_presenterKeys = keys; }
+    // Which pages may open WebSockets (see OriginPolicy); before listen().
+    void setOriginPolicy(const OriginPolicy &policy) { m_origins = policy; }
 
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const;
     QString errorString() const;
 
-    // Letters, digits and '-', 1 to 128 characters.
+    // The form of a room id (PresenterClaim::isRoom()): checked on every route before the name
+    // goes anywhere, NATS subjects included.
     static bool isRoomId(const QString &room);
 
 public slots:
@@ -61,12 +78,19 @@ private:
     void onConnect();
     void admit(QWebSocket *socket);
     void admitPresenter(QWebSocket *socket, const QString &room);
+    // The socket has proved `key` owns the room; with a cluster, the other nodes are asked
+    // first.
+    void onClaimed(QWebSocket *socket, const QString &room, const QByteArray &key);
+    void seatPresenter(QWebSocket *socket, const QString &room, const QByteArray &key);
+    // Why a relay's limits keep this key or address from opening one more room; empty if none.
+    QString roomLimitReached(const QString &room, const QByteArray &key,
+                             const QHostAddress &address) const;
     void admitViewer(QWebSocket *socket, QTcpSocket *transport, const QString &room,
                      const QString &channel);
     CloudRoom *openRoom(const QString &room);
-    // Asks the other nodes whether one of them holds the room's presenter.
-    void askLive(const QString &room, std::function<void(bool live)> answer);
+    // Sent away for good (the studio stops), or for now: the studio tries again.
     void refuse(QWebSocket *socket, const QString &reason);
+    void refuseForNow(QWebSocket *socket, const QString &reason);
     void addFeedback(QTcpSocket *socket, const QString &path);
     void report();
 
@@ -75,6 +99,10 @@ private:
     QWebSocketServer *m_handshaker;
     ViewerAcceptor *m_acceptor;
     HttpRequestHandler m_requests;
+    PresenterKeys m_presenterKeys;
+    OriginPolicy m_origins;
+    AddressBuckets m_questionBuckets{kQuestionsPerSecond, kQuestionBurst};
+    PresenterGate *m_gate;
     QHash<QString, CloudRoom *> m_rooms;
     QTimer m_reportTimer;
     std::unique_ptr<CloudCluster> m_cluster; // null: this relay runs alone

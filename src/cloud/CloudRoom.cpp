@@ -2,6 +2,7 @@
 
 #include "audience/VoteState.h"
 #include "cloud/RoomLink.h"
+#include "net/AddressKey.h"
 #include "relay/CommandMessages.h"
 #include "relay/QuizMessages.h"
 #include "relay/WSServer.h"
@@ -11,6 +12,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -34,14 +36,26 @@ CloudRoom::CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, Q
     : QObject(parent), m_id(id), m_maxViewers(maxViewers),
       m_viewerKeySecret(randomBytes(kViewerKeySecretBytes)),
       m_link(cluster ? std::make_unique<RoomLink>(cluster, this) : nullptr)
-{}
+{
+    m_graceTimer.setSingleShot(true);
+    m_graceTimer.setInterval(kPresenterGraceMs);
+    connect(&m_graceTimer, &QTimer::timeout, this, &CloudRoom::presenterGone);
+}
 
 CloudRoom::~CloudRoom() = default;
 
-bool CloudRoom::setPresenter(QWebSocket *presenter)
+bool CloudRoom::setPresenter(QWebSocket *presenter, const QByteArray &key)
 {
-    if (m_presenter)
+    if (m_presenter && m_ownerKey != key)
         return false;
+    if (QWebSocket *old = m_presenter) {
+        qInfo() << "room" << m_id << "presenter replaced by a new connection of its own";
+        old->disconnect(this);
+        connect(old, &QWebSocket::disconnected, old, &QObject::deleteLater);
+        old->abort();
+    }
+    m_graceTimer.stop();
+    m_ownerKey = key;
     m_presenter = presenter;
     m_presenterHeard.start();
     // A new connection starts on a fresh packet grid and with no stale picture for joiners.
@@ -67,6 +81,7 @@ bool CloudRoom::addVideoViewer(QWebSocket *viewer, QTcpSocket *transport)
     sendStream();
     m_fanOut.add(viewer, transport);
     m_videoViewers.append(viewer);
+    capOutbound(viewer, transport);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
     audienceChanged();
     if (m_link && m_link->joining()) {
@@ -79,11 +94,12 @@ bool CloudRoom::addVideoViewer(QWebSocket *viewer, QTcpSocket *transport)
     return true;
 }
 
-bool CloudRoom::addCommandViewer(QWebSocket *viewer)
+bool CloudRoom::addCommandViewer(QWebSocket *viewer, QTcpSocket *transport)
 {
     if (m_commandViewers.size() >= m_maxViewers)
         return false;
     m_commandViewers.append(viewer);
+    capOutbound(viewer, transport);
     connect(viewer, &QWebSocket::textMessageReceived, this, &CloudRoom::onViewerCommand);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
     for (const QString &message : m_quizCatchUp.forJoiner())
@@ -92,18 +108,45 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer)
     return true;
 }
 
-bool CloudRoom::forwardQuestion(const QByteArray &questionJson)
+QHostAddress CloudRoom::presenterAddress() const
+{
+    return m_presenter ? m_presenter->peerAddress() : QHostAddress();
+}
+
+bool CloudRoom::releasePresenter(const QByteArray &key)
 {
     if (!m_presenter)
+        return true;
+    if (key != m_ownerKey)
         return false;
-    m_presenter->sendTextMessage(CommandMessages::questionMessage(questionJson));
+    qInfo() << "room" << m_id << "presenter moved to another node";
+    m_presenter->abort();
     return true;
+}
+
+void CloudRoom::askQuestion(const QByteArray &questionJson, std::function<void(bool stored)> done)
+{
+    if (!m_presenter || m_questionsWaiting.size() >= kMaxQuestionsWaiting) {
+        done(false);
+        return;
+    }
+    const qint64 id = ++m_lastQuestionId;
+    m_questionsWaiting.insert(id, std::move(done));
+    m_presenter->sendTextMessage(CommandMessages::questionMessage(questionJson, id));
+    QTimer::singleShot(kQuestionAnswerMs, this, [this, id] {
+        if (const auto waiting = m_questionsWaiting.take(id))
+            waiting(false);
+    });
 }
 
 void CloudRoom::report()
 {
     if (m_link)
         m_link->reportAudience();
+    // Viewers of a presenter on another node: whether it is still live is asked now and then,
+    // so that they too go once it has gone for good.
+    if (!m_presenter && m_link && !m_graceTimer.isActive())
+        m_graceTimer.start();
     if (!m_presenter)
         return;
     if (m_presenterHeard.elapsed() > kPresenterSilenceMs) {
@@ -190,6 +233,18 @@ void CloudRoom::onPresenterCommand(const QString &message)
     m_presenterHeard.start();
     const QJsonObject object = CommandMessages::parse(message);
     const QString command = CommandMessages::commandOf(object);
+    // Answers to questions come as fast as the viewers ask, which their own limit bounds.
+    if (command == "question_stored" && message.size() <= kMaxPresenterTextChars) {
+        if (const auto waiting = m_questionsWaiting.take(qint64(object.value("id").toDouble())))
+            waiting(object.value("stored").toBool());
+        return;
+    }
+    if (message.size() > kMaxPresenterTextChars || !m_presenterTexts.take()) {
+        if (m_dropLog.admit())
+            qWarning() << "room" << m_id << "drops a presenter message of" << message.size()
+                       << "characters (too long or too fast)";
+        return;
+    }
     if (command == "vote_start") {
         m_votes.clear();
         m_voteRecipients = commandViewers();
@@ -218,15 +273,16 @@ void CloudRoom::drawWinner(const QJsonObject &finish)
     // One draw among the command viewers of every node: the winner is a place in that line,
     // here or on one other node.
     const QList<RoomLink::Node> nodes = m_link ? m_link->remoteNodes() : QList<RoomLink::Node>();
-    qint64 everyone = commandViewers();
+    const int tickets = int(ticketHolders().size());
+    qint64 everyone = tickets;
     for (const RoomLink::Node &node : nodes)
         everyone += node.audience.commandViewers;
     if (everyone == 0)
         return;
     // The operating system's random source: nobody can work the winner out in advance.
     qint64 place = qint64(QRandomGenerator::system()->bounded(quint32(everyone)));
-    const int localWinner = place < commandViewers() ? int(place) : -1;
-    place -= commandViewers();
+    const int localWinner = place < tickets ? int(place) : -1;
+    place -= tickets;
     QByteArray winnerNode;
     for (const RoomLink::Node &node : nodes) {
         if (place >= 0 && place < node.audience.commandViewers) {
@@ -248,6 +304,8 @@ void CloudRoom::drawWinner(const QJsonObject &finish)
 void CloudRoom::sendFinish(const QJsonObject &finish, int winnerIndex)
 {
     const QList<QWebSocket *> viewers = m_commandViewers;
+    // One ticket per address, as one vote: many sockets from one machine win no more often.
+    const QList<QWebSocket *> holders = ticketHolders();
     if (viewers.isEmpty())
         return;
     const QString winner = CommandMessages::randomGameFinishWinner(
@@ -255,17 +313,19 @@ void CloudRoom::sendFinish(const QJsonObject &finish, int winnerIndex)
     const QString loser =
         CommandMessages::randomGameFinishLoser(finish.value("lose_txt").toString());
     // Viewers left since the count was reported: the winner is still one of those here.
-    if (winnerIndex >= viewers.size())
-        winnerIndex = int(QRandomGenerator::system()->bounded(quint32(viewers.size())));
-    for (int i = 0; i < viewers.size(); ++i)
-        viewers.at(i)->sendTextMessage(i == winnerIndex ? winner : loser);
+    if (winnerIndex >= holders.size())
+        winnerIndex = int(QRandomGenerator::system()->bounded(quint32(holders.size())));
+    QWebSocket *winning = winnerIndex >= 0 ? holders.at(winnerIndex) : nullptr;
+    for (QWebSocket *viewer : viewers)
+        viewer->sendTextMessage(viewer == winning ? winner : loser);
 }
 
 void CloudRoom::onViewerCommand(const QString &message)
 {
     const QJsonObject object = CommandMessages::parse(message);
     auto *viewer = qobject_cast<QWebSocket *>(sender());
-    if (viewer && CommandMessages::commandOf(object) == "quiz_answer")
+    if (viewer && CommandMessages::commandOf(object) == "quiz_answer" &&
+        m_quizAnswerBuckets.take(viewer->peerAddress()))
         passQuizAnswer(viewer->peerAddress(), object);
     if (viewer && CommandMessages::commandOf(object) == "vote_result")
         countVote(viewer->peerAddress(), CommandMessages::voteResultOption(object));
@@ -322,7 +382,46 @@ void CloudRoom::sendToCommandViewers(const QString &message)
 {
     const QList<QWebSocket *> viewers = m_commandViewers;
     for (QWebSocket *viewer : viewers)
-        viewer->sendTextMessage(message);
+        if (!overOutboundCap(viewer))
+            viewer->sendTextMessage(message);
+}
+
+void CloudRoom::capOutbound(QWebSocket *viewer, QTcpSocket *transport)
+{
+    if (!transport)
+        return;
+    m_transports.insert(viewer, transport);
+    // After the socket's own handler: by then its answers to pings are queued.
+    connect(transport, &QTcpSocket::readyRead, viewer, [this, viewer] { overOutboundCap(viewer); });
+}
+
+bool CloudRoom::overOutboundCap(QWebSocket *viewer)
+{
+    const QPointer<QTcpSocket> transport = m_transports.value(viewer);
+    if (!transport || transport->bytesToWrite() <= kMaxViewerTextBacklogBytes)
+        return false;
+    if (m_dropLog.admit())
+        qWarning() << "room" << m_id << "drops a viewer from" << viewer->peerAddress().toString()
+                   << "that does not read:" << transport->bytesToWrite() << "bytes unsent";
+    if (m_videoViewers.contains(viewer))
+        dropVideoViewer(viewer);
+    else
+        viewer->abort();
+    return true;
+}
+
+QList<QWebSocket *> CloudRoom::ticketHolders() const
+{
+    QList<QWebSocket *> holders;
+    QSet<QHostAddress> seen;
+    for (QWebSocket *viewer : m_commandViewers) {
+        const QHostAddress address = AddressKey::of(viewer->peerAddress());
+        if (!seen.contains(address)) {
+            seen.insert(address);
+            holders.append(viewer);
+        }
+    }
+    return holders;
 }
 
 void CloudRoom::dropVideoViewer(QWebSocket *viewer)
@@ -338,12 +437,40 @@ void CloudRoom::onDisconnected(QWebSocket *socket)
     if (socket == m_presenter) {
         qInfo() << "room" << m_id << "presenter left";
         m_presenter.clear();
+        m_graceTimer.start();
     }
     m_videoViewers.removeAll(socket);
     m_commandViewers.removeAll(socket);
+    m_transports.remove(socket);
     m_fanOut.remove(socket);
     socket->deleteLater();
     audienceChanged();
+    if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
+        emit emptied();
+}
+
+void CloudRoom::presenterGone()
+{
+    if (m_presenter)
+        return;
+    if (!m_link) {
+        closeAll();
+        return;
+    }
+    // The studio may have come back on another node: its viewers here go on watching it there.
+    QPointer<CloudRoom> self(this);
+    m_link->askLive([self](bool live) {
+        if (self && !self->m_presenter && !live)
+            self->closeAll();
+    });
+}
+
+void CloudRoom::closeAll()
+{
+    qInfo() << "room" << m_id << "closed: its presenter has gone";
+    const QList<QWebSocket *> viewers = m_videoViewers + m_commandViewers;
+    for (QWebSocket *viewer : viewers)
+        viewer->abort();
     if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
         emit emptied();
 }

@@ -6,9 +6,13 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
+#include "net/LogBudget.h"
+#include "net/TokenBucket.h"
 #include "relay/JoinCache.h"
 #include "relay/QuizCatchUp.h"
 #include "relay/TsPacketAligner.h"
@@ -33,6 +37,24 @@ public:
     // A presenter that answers no ping for this long is gone, so that its studio, reconnecting
     // from a new address, is not refused for a connection that died silently.
     static constexpr int kPresenterSilenceMs = 10 * 1000;
+    // A room outlives its presenter this long, whatever viewers remain: the studio's own
+    // reconnection (100 ms) finds its viewers still there, a studio gone for good leaves no room
+    // that idle viewers could hold for ever.
+    static constexpr int kPresenterGraceMs = 5 * 1000;
+    // A presenter's commands are votes, game ticks and quiz messages: small and few. Longer or
+    // faster ones are dropped, so a presenter cannot make the room's viewers carry megabytes.
+    static constexpr int kMaxPresenterTextChars = 16 * 1024;
+    static constexpr double kPresenterTextsPerSecond = 20;
+    static constexpr double kPresenterTextBurst = 50;
+    // Quiz answers one address may pass on to the presenter (an IPv6 /64 is one address).
+    static constexpr double kQuizAnswersPerSecond = 2;
+    static constexpr double kQuizAnswerBurst = 5;
+    // What may wait unsent to a viewer outside the stream (command messages, answers to its
+    // own pings): past it the viewer, which does not read, is dropped.
+    static constexpr qint64 kMaxViewerTextBacklogBytes = 1024 * 1024;
+    static constexpr int kQuestionAnswerMs = 4000;
+    // Questions waiting for the studio's answer; more are refused at once.
+    static constexpr int kMaxQuestionsWaiting = 256;
 
     // `cluster` null: this relay runs alone.
     CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, QObject *parent = nullptr);
@@ -44,13 +66,26 @@ public:
     int commandViewers() const { return int(m_commandViewers.size()); }
     qint64 sentBytes() const { return m_sentBytes; }
 
-    // Each false when the room has no place for the socket; the caller refuses it.
-    bool setPresenter(QWebSocket *presenter);
-    bool addVideoViewer(QWebSocket *viewer, QTcpSocket *transport);
-    bool addCommandViewer(QWebSocket *viewer);
+    // The key whose claim the room's presenter proved; empty while none came.
+    const QByteArray &ownerKey() const { return m_ownerKey; }
+    // Null while no presenter is connected.
+    QHostAddress presenterAddress() const;
 
-    // A viewer's question, the JSON text of { "name", "msg" }; false while no presenter is there.
-    bool forwardQuestion(const QByteArray &questionJson);
+    // Each false when the room has no place for the socket; the caller refuses it. A presenter
+    // of the owner's key replaces the current one at once (a dead connection never locks its
+    // own studio out); one of another key is refused.
+    bool setPresenter(QWebSocket *presenter, const QByteArray &key);
+    bool addVideoViewer(QWebSocket *viewer, QTcpSocket *transport);
+    bool addCommandViewer(QWebSocket *viewer, QTcpSocket *transport);
+
+    // Another node's presenter of `key` takes the room over: the presenter here, if it has that
+    // key, is let go. False when it has another key.
+    bool releasePresenter(const QByteArray &key);
+
+    // A viewer's question, the JSON text of { "name", "msg" }, for the studio: `done` runs once,
+    // true when the studio has stored it, false when it could not, no presenter is there, or
+    // no answer came within kQuestionAnswerMs.
+    void askQuestion(const QByteArray &questionJson, std::function<void(bool stored)> done);
     // The audience, bytes and tally to the presenter, and a ping to see it is still there.
     void report();
 
@@ -86,8 +121,25 @@ private:
     void drawWinner(const QJsonObject &finish);
     void dropVideoViewer(QWebSocket *viewer);
     void audienceChanged();
+    void presenterGone();
+    // The viewer is dropped as soon as what waits for it outside the stream passes the cap:
+    // checked after each read (Qt answers pings on its own) and before each command sent.
+    void capOutbound(QWebSocket *viewer, QTcpSocket *transport);
+    bool overOutboundCap(QWebSocket *viewer);
+    // The draw's tickets: the first command viewer of each address, in arrival order.
+    QList<QWebSocket *> ticketHolders() const;
+    // Every viewer goes; the room is then freed.
+    void closeAll();
 
     QString m_id;
+    QByteArray m_ownerKey;
+    TokenBucket m_presenterTexts{kPresenterTextsPerSecond, kPresenterTextBurst};
+    AddressBuckets m_quizAnswerBuckets{kQuizAnswersPerSecond, kQuizAnswerBurst};
+    QHash<QWebSocket *, QPointer<QTcpSocket>> m_transports;
+    LogBudget m_dropLog;
+    qint64 m_lastQuestionId = 0;
+    QHash<qint64, std::function<void(bool)>> m_questionsWaiting;
+    QTimer m_graceTimer;
     int m_maxViewers;
     QPointer<QWebSocket> m_presenter;
     QElapsedTimer m_presenterHeard;

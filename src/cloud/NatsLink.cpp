@@ -195,7 +195,7 @@ bool NatsLink::isConnected() const
 
 bool NatsLink::publish(const QByteArray &subject, const QByteArray &data, const QByteArray &reply)
 {
-    if (!isConnected())
+    if (!isConnected() || subject.size() > kMaxSubjectBytes || reply.size() > kMaxSubjectBytes)
         return false;
     const natsStatus status =
         reply.isEmpty()
@@ -208,7 +208,7 @@ bool NatsLink::publish(const QByteArray &subject, const QByteArray &data, const 
 
 quint64 NatsLink::subscribe(const QByteArray &subject, Handler handler)
 {
-    if (!m_connection)
+    if (!m_connection || subject.size() > kMaxSubjectBytes)
         return 0;
     natsSubscription *handle = nullptr;
     const natsStatus status = natsConnection_Subscribe(&handle, m_connection, subject.constData(),

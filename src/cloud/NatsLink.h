@@ -27,6 +27,9 @@ public:
     static constexpr int kPingIntervalMs = 2000;
     static constexpr int kMaxPingsOut = 2;
     static constexpr int kReconnectWaitMs = 250;
+    // A subject past this is refused here: the server closes a connection whose control line
+    // is too long (4 KiB by default), and the rooms' subjects are far shorter.
+    static constexpr int kMaxSubjectBytes = 256;
 
     struct Message
     {

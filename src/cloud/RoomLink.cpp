@@ -111,6 +111,11 @@ void RoomLink::unsubscribeAll()
     m_reportTimer.stop();
 }
 
+void RoomLink::askLive(std::function<void(bool live)> answer)
+{
+    m_cluster->askLive(m_room->id(), std::move(answer));
+}
+
 // ---- the presenter's node ----------------------------------------------------------------
 
 void RoomLink::publishStream(const QByteArray &packets)
@@ -176,6 +181,14 @@ void RoomLink::onAudience(const QByteArray &reply, const QByteArray &data)
     if (kind == "live") {
         if (!reply.isEmpty())
             m_cluster->nats().publish(reply, "live");
+    } else if (kind == "claim") {
+        // Another node has a presenter for this room: of the owner's key, it takes over (the
+        // studio reconnected there), and this node's connection is dropped before the answer
+        // lets the other one relay a byte.
+        const QByteArray key = QByteArray::fromBase64(message.value("key").toString().toLatin1());
+        const bool released = m_room->releasePresenter(key);
+        if (!reply.isEmpty())
+            m_cluster->nats().publish(reply, released ? "released" : "refused");
     } else if (kind == "join_copy") {
         if (!reply.isEmpty())
             sendJoinCopy(reply);
@@ -183,9 +196,12 @@ void RoomLink::onAudience(const QByteArray &reply, const QByteArray &data)
         if (!reply.isEmpty())
             resend(reply, message);
     } else if (kind == "question") {
-        const bool passed = m_room->forwardQuestion(message.value("question").toString().toUtf8());
-        if (!reply.isEmpty())
-            m_cluster->nats().publish(reply, passed ? "ok" : "not live");
+        CloudCluster *cluster = m_cluster;
+        m_room->askQuestion(message.value("question").toString().toUtf8(),
+                            [cluster, reply](bool stored) {
+                                if (!reply.isEmpty())
+                                    cluster->nats().publish(reply, stored ? "ok" : "not stored");
+                            });
     } else if (kind == "vote" && !viewer.isNull()) {
         m_room->countVote(viewer, message.value("option").toInt());
     } else if (kind == "quiz_answer" && !viewer.isNull()) {

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 #include "net/LogBudget.h"
 
@@ -60,6 +61,9 @@ public:
     // A node with viewers only, waiting for the copy of the last group of pictures: new
     // viewers get it once it is there.
     bool joining() const { return m_waitingFor == Waiting::JoinCopy; }
+
+    // Whether some node holds the room's presenter (see CloudCluster::askLive()).
+    void askLive(std::function<void(bool live)> answer);
 
     // The presenter's node.
     void publishStream(const QByteArray &packets);

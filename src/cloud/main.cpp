@@ -59,7 +59,19 @@ int main(int argc, char *argv[])
         "Share rooms with other nodes over the NATS cluster at these comma-separated addresses "
         "(nats://host:port,...), tried in this order (default: none, this relay runs alone).",
         "servers");
-    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats});
+    const QCommandLineOption presenters(
+        "presenters",
+        "Let only the studios whose keys this file lists open rooms: one base64 key per line, as "
+        "the studio logs it (\"presenter key\"); '#' starts a comment (default: none, any studio "
+        "may open rooms with a key of its own).",
+        "file");
+    const QCommandLineOption allowOrigin(
+        "allow-origin",
+        "Let pages of this origin (for example https://talks.example.org) open WebSockets to the "
+        "relay besides its own pages; may be given more than once (default: only the relay's "
+        "own origin, and clients that name none, such as the studio).",
+        "origin");
+    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats, presenters, allowOrigin});
     parser.process(app);
     const QString pages = parser.isSet(webDir) ? parser.value(webDir) : WebDirectory::locate();
 
@@ -76,8 +88,17 @@ int main(int argc, char *argv[])
     if (!QDir(pages).exists("index.html"))
         std::fprintf(stderr, "lumacast-cloud: warning: no index.html in %s\n", qPrintable(pages));
 
+    PresenterKeys allowed;
+    QString keysError;
+    if (parser.isSet(presenters) && !allowed.load(parser.value(presenters), &keysError)) {
+        std::fprintf(stderr, "lumacast-cloud: %s\n", qPrintable(keysError));
+        return 2;
+    }
+
     DescriptorLimit::raiseToHardLimit();
     CloudRelay relay(limits, pages);
+    relay.restrictPresenters(allowed);
+    relay.setOriginPolicy(OriginPolicy(parser.values(allowOrigin)));
     QString natsError;
     if (parser.isSet(nats) && !relay.joinCluster(parser.value(nats), &natsError)) {
         std::fprintf(stderr, "lumacast-cloud: cannot use NATS at %s: %s\n",

@@ -2,6 +2,7 @@
 
 #include "audience/VoteState.h"
 #include "relay/CommandMessages.h"
+#include "relay/PresenterClaim.h"
 #include "web/DBStorage.h"
 
 #include <QDebug>
@@ -56,10 +57,12 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
     serverTotalBytes = 0;
     serverClients = 0;
     connected = false;
+    m_admitted = false;
     errorSeen = false;
     reconnectAttempts = 0;
     m_gaveUp = false;
     m_reconnectTimer.stop();
+    m_roomId = roomId;
     serverUrl = cloudAddress(server, roomId);
     qDebug() << "CONNECT TO CLOUD: " << serverUrl;
     if (!QUrl(serverUrl).isValid()) {
@@ -72,31 +75,35 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &wait, &QEventLoop::quit);
-    const auto finished = [this, &wait] {
-        if (connected || errorSeen)
-            wait.quit();
-    };
-    const auto onOpen = connect(&socket, &QWebSocket::connected, &wait, finished);
+    const auto onAdmitted = connect(this, &CLOUDProxy::presenterAdmitted, &wait, &QEventLoop::quit);
     const auto onFail = connect(&socket, &QWebSocket::disconnected, &wait, [this, &wait] {
         errorSeen = true;
         wait.quit();
     });
-    const auto onError = connect(
-        &socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &wait, finished);
+    const auto onError =
+        connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &wait,
+                [this, &wait] {
+                    if (errorSeen)
+                        wait.quit();
+                });
     socket.open(QUrl(serverUrl));
     deadline.start(kConnectTimeoutMs);
-    if (!connected && !errorSeen)
+    if (!m_admitted && !errorSeen)
         wait.exec(QEventLoop::ExcludeUserInputEvents);
-    disconnect(onOpen);
+    disconnect(onAdmitted);
     disconnect(onFail);
     disconnect(onError);
 
-    if (!connected) {
-        qDebug() << " initial ws connect to server error"
-                 << (errorSeen ? socket.errorString() : QStringLiteral("no answer in 10 s"));
+    if (!m_admitted) {
+        const QString reason = !socket.closeReason().isEmpty() ? socket.closeReason()
+                               : errorSeen                     ? socket.errorString()
+                                           : QStringLiteral("no answer in 10 s");
+        qDebug() << " initial ws connect to server error" << reason;
+        m_pingTimer.stop();
         socket.abort();
         return false;
     }
+    connected = true;
     const bool listening = ingestServer.listen(QHostAddress("127.0.0.1"), m_ingestPort);
     qDebug() << "m_itcp_server listen: " << listening;
     if (!listening)
@@ -108,6 +115,7 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
 void CLOUDProxy::disconnectFromCloud()
 {
     connected = false;
+    m_admitted = false;
     m_reconnectTimer.stop();
     m_attemptDeadline.stop();
     m_pingTimer.stop();
@@ -141,13 +149,31 @@ void CLOUDProxy::onConnected()
     // server's delayed acknowledgement, some 40 ms. The transport is the socket's child.
     for (QTcpSocket *transport : socket.findChildren<QTcpSocket *>())
         transport->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connected = true;
-    reconnectAttempts = 0;
+    m_admitted = false;
     m_uplinkBacklog = 0;
     m_droppingLogged = false;
-    m_attemptDeadline.stop();
     m_lastHeard.start();
     m_pingTimer.start();
+}
+
+void CLOUDProxy::answerChallenge(const QByteArray &challenge)
+{
+    // Sent as is, outside sendText(): the claim is the one message before admission.
+    socket.sendTextMessage(PresenterClaim::claimMessage(m_identity, m_roomId, challenge));
+}
+
+void CLOUDProxy::onAdmitted()
+{
+    if (m_admitted)
+        return;
+    m_admitted = true;
+    // Only an admitted connection counts as a success: a server that takes the connection and
+    // then refuses the claim must not reset the count for ever.
+    reconnectAttempts = 0;
+    m_attemptDeadline.stop();
+    qInfo() << "cloud room" << m_roomId << "admitted; presenter key"
+            << m_identity.publicKey().toBase64();
+    emit presenterAdmitted();
 }
 
 void CLOUDProxy::onError(QAbstractSocket::SocketError error)
@@ -159,6 +185,7 @@ void CLOUDProxy::onError(QAbstractSocket::SocketError error)
 
 void CLOUDProxy::onDisconnected()
 {
+    m_admitted = false;
     if (!connected || m_gaveUp)
         return;
     // A server that refuses the room (it has a presenter, or the server is full) would refuse
@@ -242,7 +269,7 @@ void CLOUDProxy::onNewConnection()
 
 void CLOUDProxy::forward(const QByteArray &packets)
 {
-    if (!connected || socket.state() != QAbstractSocket::ConnectedState)
+    if (!connected || !m_admitted || socket.state() != QAbstractSocket::ConnectedState)
         return;
     if (m_uplinkBacklog > kMaxUplinkBacklogBytes) {
         if (!m_droppingLogged)
@@ -263,14 +290,31 @@ void CLOUDProxy::processTextMessage(QString message)
     const QJsonObject object = CommandMessages::parse(message);
     qDebug() << "OBJECT:" << object;
     const QString command = CommandMessages::commandOf(object);
-    if (command == "on_stat_info") {
+    if (command == "presenter_challenge") {
+        const QByteArray challenge = PresenterClaim::challengeOf(object);
+        if (!challenge.isEmpty() && !m_admitted)
+            answerChallenge(challenge);
+    } else if (command == "presenter_admitted") {
+        onAdmitted();
+    } else if (command == "on_stat_info") {
         const CommandMessages::StatInfo info = CommandMessages::statInfo(object);
         serverClients = info.clients;
         serverTotalBytes = info.totalBytes;
         serverVotes = object.value("votes");
     } else if (command == "question") {
-        if (questionStore)
-            questionStore->postQuestion(CommandMessages::questionPayload(object));
+        // The server answers its viewer "OK" only once the question is on disk here.
+        const qint64 id = qint64(object.value("id").toDouble(-1));
+        if (!questionStore) {
+            sendText(CommandMessages::questionStoredMessage(id, false));
+        } else {
+            questionStore->storeQuestion(
+                CommandMessages::questionPayload(object), this,
+                [this, id](bool stored, const QString &error) {
+                    if (!stored)
+                        qWarning() << "cloud question not stored:" << error;
+                    sendText(CommandMessages::questionStoredMessage(id, stored));
+                });
+        }
     } else if (command == "quiz_answer") {
         const QString viewer = object.value("viewer").toString();
         if (!viewer.isEmpty())
@@ -280,25 +324,31 @@ void CLOUDProxy::processTextMessage(QString message)
 
 void CLOUDProxy::onRandomGameTick(QString clr, int proc)
 {
-    socket.sendTextMessage(CommandMessages::randomGameTick(clr, proc));
+    sendText(CommandMessages::randomGameTick(clr, proc));
 }
 
 void CLOUDProxy::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
 {
-    socket.sendTextMessage(CommandMessages::randomGameFinishAll(lose_txt, win_txt, win_code));
+    sendText(CommandMessages::randomGameFinishAll(lose_txt, win_txt, win_code));
 }
 
 void CLOUDProxy::onVoteStart(QString title, QStringList opts)
 {
-    socket.sendTextMessage(CommandMessages::voteStart(title, opts));
+    sendText(CommandMessages::voteStart(title, opts));
 }
 
 void CLOUDProxy::onVoteStop()
 {
-    socket.sendTextMessage(CommandMessages::voteStop());
+    sendText(CommandMessages::voteStop());
 }
 
 void CLOUDProxy::sendCommand(QString message)
 {
-    socket.sendTextMessage(message);
+    sendText(message);
+}
+
+void CLOUDProxy::sendText(const QString &message)
+{
+    if (m_admitted)
+        socket.sendTextMessage(message);
 }

@@ -11,6 +11,7 @@
 #include <QWebSocket>
 
 #include "net/AcceptBackoff.h"
+#include "relay/PresenterIdentity.h"
 #include "relay/TsPacketAligner.h"
 #include "relay/WSServer.h"
 
@@ -23,7 +24,8 @@ class QTcpSocket;
 // listener on 127.0.0.1 as they do for the local relay, and every whole packet goes to the cloud
 // server as a binary WebSocket message. Vote and game commands go there as text; the server
 // reports its audience, byte count and tally, and forwards its viewers' questions. A lost
-// connection is reopened up to kMaxReconnectAttempts times. Lives on the GUI thread.
+// connection is reopened up to kMaxReconnectAttempts times. Each connection proves the room is
+// the studio's (PresenterClaim) before anything else goes out on it. Lives on the GUI thread.
 class CLOUDProxy : public QObject
 {
     Q_OBJECT
@@ -50,9 +52,14 @@ public:
     // "ws://" + `server` without "http://" and "https://" + "/websocket/left/" + `roomId`.
     static QString cloudAddress(const QString &server, const QString &roomId);
 
-    // Connects to the server for the room and opens the ingest listener. Keeps processing
-    // events while it waits. False when the first attempt fails or takes kConnectTimeoutMs;
-    // the ingest listener is then not opened.
+    // The key that owns the rooms this proxy presents in (PresenterClaim::roomFor()); a fresh
+    // one until set.
+    void setIdentity(const PresenterIdentity &identity) { m_identity = identity; }
+
+    // Connects to the server for the room, proves the room is this studio's and opens the
+    // ingest listener. Keeps processing events while it waits. False when the first attempt
+    // fails, the server does not admit the claim, or it all takes kConnectTimeoutMs; the ingest
+    // listener is then not opened.
     bool connectToCloud(const QString &server, const QString &roomId);
     void disconnectFromCloud();
 
@@ -62,6 +69,9 @@ public:
     WSServer::Statistics statistics() const;
     // The ingest listener's port while it listens, else the port it was given.
     quint16 ingestPort() const;
+    // The server has admitted the current connection as the room's presenter: stream and
+    // commands go out only then.
+    bool admitted() const { return m_admitted; }
 
     qint64 receivedBytes = 0;
     qint64 serverTotalBytes = 0;
@@ -77,6 +87,8 @@ public:
 
 signals:
     void reconnectFailed();
+    // The current connection has been admitted as the room's presenter.
+    void presenterAdmitted();
     // A room viewer's message the server passed on (a quiz answer), with the server's key for
     // that viewer (stable per viewer address and room, never the address itself).
     void viewerCommand(QString viewer, QJsonObject message);
@@ -100,7 +112,15 @@ private:
     void checkLiveness();
     void giveUpAttempt();
     void forward(const QByteArray &packets);
+    void answerChallenge(const QByteArray &challenge);
+    void onAdmitted();
+    // Commands wait for nothing: before admission (while reconnecting) they are dropped, as
+    // the stream is, since the server would refuse a socket that speaks before its claim.
+    void sendText(const QString &message);
 
+    PresenterIdentity m_identity = PresenterIdentity::generate();
+    QString m_roomId;
+    bool m_admitted = false;
     quint16 m_ingestPort;
     AcceptBackoff m_ingestBackoff;
     // Set while a reopen is scheduled: the error and the disconnection of one loss count once.

@@ -76,10 +76,16 @@ QString statInfoMessage(int clients, int totalBytes, const QVector<qint32> &vote
                       {"votes", tally}});
 }
 
-QString questionMessage(const QByteArray &questionJson)
+QString questionMessage(const QByteArray &questionJson, qint64 id)
 {
-    return serialise(
-        {{"command", "question"}, {"raw", QString::fromLatin1(questionJson.toPercentEncoding())}});
+    return serialise({{"command", "question"},
+                      {"raw", QString::fromLatin1(questionJson.toPercentEncoding())},
+                      {"id", double(id)}});
+}
+
+QString questionStoredMessage(qint64 id, bool stored)
+{
+    return serialise({{"command", "question_stored"}, {"id", double(id)}, {"stored", stored}});
 }
 
 QJsonObject parse(const QString &text)

@@ -20,9 +20,12 @@ QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,
                             const QString &win_code);
 
 // Sent by a cloud relay to its presenter: the audience and tally every few seconds, and each
-// viewer question with `raw`, the question's JSON text, percent-encoded.
+// viewer question with `raw`, the question's JSON text, percent-encoded, and an "id" the
+// presenter's answer names once it has stored the question (or could not).
 QString statInfoMessage(int clients, int totalBytes, const QVector<qint32> &votes);
-QString questionMessage(const QByteArray &questionJson);
+QString questionMessage(const QByteArray &questionJson, qint64 id);
+// presenter -> relay: {"command":"question_stored","id":<id>,"stored":<bool>}
+QString questionStoredMessage(qint64 id, bool stored);
 
 // Any text that is not a JSON object yields an empty object.
 QJsonObject parse(const QString &text);

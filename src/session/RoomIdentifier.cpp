@@ -1,43 +1,59 @@
 #include "session/RoomIdentifier.h"
 
-#include <QCryptographicHash>
+#include "relay/PresenterClaim.h"
+
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
-#include <QUuid>
 
 namespace RoomIdentifier {
 
-QByteArray machineGuid()
+namespace {
+
+const char *const kKeySetting = "PRESENTER_KEY";
+const char *const kTagSetting = "ROOM_TAG";
+
+bool isTag(const QString &tag)
 {
-    for (const char *path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray guid = file.readAll().trimmed();
-            if (!guid.isEmpty())
-                return guid;
-        }
-    }
-    return QByteArray();
+    static const QRegularExpression pattern(
+        QString("^[0-9a-f]{%1}$").arg(PresenterClaim::kTagChars));
+    return pattern.match(tag).hasMatch();
 }
 
-QString hostIdentifier(const QByteArray &guid)
+} // namespace
+
+PresenterIdentity presenterIdentity(QSettings &settings)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(guid, QCryptographicHash::Md5).toHex());
+    PresenterIdentity identity = PresenterIdentity::fromSecret(
+        QByteArray::fromBase64(settings.value(kKeySetting).toString().toLatin1()));
+    if (identity.isValid())
+        return identity;
+    identity = PresenterIdentity::generate();
+    settings.setValue(kKeySetting, QString::fromLatin1(identity.secret().toBase64()));
+    settings.sync();
+    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+    return identity;
 }
 
-QString roomSubId(QSettings &settings)
+QString roomTag(QSettings &settings)
 {
-    QString subId = settings.value("ROOM_SUBID").toString();
-    if (subId.isEmpty()) {
-        subId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        settings.setValue("ROOM_SUBID", subId);
-    }
-    return subId;
+    const QString tag = settings.value(kTagSetting).toString();
+    if (isTag(tag))
+        return tag;
+    const QString fresh = PresenterClaim::newTag();
+    settings.setValue(kTagSetting, fresh);
+    return fresh;
 }
 
 QString roomId(QSettings &settings)
 {
-    return hostIdentifier(machineGuid()) + roomSubId(settings);
+    return PresenterClaim::roomFor(presenterIdentity(settings).publicKey(), roomTag(settings));
+}
+
+QString newRoom(QSettings &settings)
+{
+    settings.setValue(kTagSetting, PresenterClaim::newTag());
+    return roomId(settings);
 }
 
 } // namespace RoomIdentifier

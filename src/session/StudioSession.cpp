@@ -125,10 +125,12 @@ std::optional<StudioSession::StartError> StudioSession::startCloud(const Session
                           tr("Choose a cloud server first, or add one with \"%1\".")
                               .arg(CloudServerList::kAddCustomItem)};
     }
+    m_cloudProxy->setIdentity(RoomIdentifier::presenterIdentity(*m_settings));
     if (!m_cloudProxy->connectToCloud(request.cloudServer, RoomIdentifier::roomId(*m_settings)))
         return StartError{tr("Connection error"), tr("Can't connect to selected server")};
-    // Every interface: the questions and vote pages are opened from the chosen one.
-    if (!m_apiServer->listen(QString(), 0, webDir()))
+    // This machine only: in cloud mode the questions and vote pages are the presenter's own
+    // views, and the presenter's network (a conference's wifi) must not read the questions.
+    if (!m_apiServer->listen(QStringLiteral("127.0.0.1"), 0, webDir()))
         qWarning() << "API server could not listen; the questions link leads nowhere";
     return std::nullopt;
 }

@@ -50,13 +50,12 @@ QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &se
     return "http://" + ip + ":" + QString::number(port);
 }
 
-QString apiBaseUrl(bool cloudMode, const QString &interface, quint16 apiPort,
-                   const QString &viewerUrl)
+QString apiBaseUrl(bool cloudMode, quint16 apiPort, const QString &viewerUrl)
 {
     if (!cloudMode)
         return viewerUrl;
     qDebug() << "API PORT" << apiPort;
-    return "http://" + interface + ":" + QString::number(apiPort);
+    return "http://127.0.0.1:" + QString::number(apiPort);
 }
 
 QString shownText(const QString &url)

@@ -28,10 +28,9 @@ QString serverHost(const QString &server);
 QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
                   const QString &roomId);
 
-// Where the questions and vote pages are served: in cloud mode the API server on the chosen
-// interface, "http://interface:apiPort"; locally the viewer address.
-QString apiBaseUrl(bool cloudMode, const QString &interface, quint16 apiPort,
-                   const QString &viewerUrl);
+// Where the questions and vote pages are served: in cloud mode the API server on this machine
+// alone, "http://127.0.0.1:apiPort"; locally the viewer address.
+QString apiBaseUrl(bool cloudMode, quint16 apiPort, const QString &viewerUrl);
 
 // `url` when shorter than kShownLength + 1 characters, else its first kShownLength characters
 // and "...".

@@ -35,6 +35,11 @@ void APIWebServer::close()
     m_tcpServer->close();
 }
 
+QHostAddress APIWebServer::serverAddress() const
+{
+    return m_tcpServer->isListening() ? m_tcpServer->serverAddress() : QHostAddress();
+}
+
 quint16 APIWebServer::serverPort() const
 {
     return m_tcpServer->serverPort();

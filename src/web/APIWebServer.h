@@ -2,6 +2,7 @@
 
 #include "web/HttpRequestHandler.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <memory>
 
@@ -27,6 +28,8 @@ public:
     void close();
     // The port the listener is bound to, 0 while it is closed.
     quint16 serverPort() const;
+    // The address it listens on; null while it does not.
+    QHostAddress serverAddress() const;
 
 public slots:
     void newConnection();

@@ -64,7 +64,7 @@ async function until(read, accept, timeoutMs) {
 }
 
 test('the cloud address shows the picture within 1 s and the statistics are the service\'s', async (t) => {
-  assert.match(studio.url, new RegExp('^http://' + cloud.server + '\\?room=[0-9a-f-]{68}$'));
+  assert.match(studio.url, new RegExp('^http://' + cloud.server + '\\?room=[0-9a-f]{16}-[0-9a-f]{32}$'));
   const { page } = await viewerFor(t);
   const s = await page.evaluate(() => window.viewer.stats);
   assert.ok(s.firstPictureAt - s.streamOpenAt <= 1000,

@@ -2,8 +2,10 @@
 #include "relay/CommandMessages.h"
 #include "relay/JoinCache.h"
 #include "support/CloudService.h"
+#include "support/Intruder.h"
 #include "support/NatsCluster.h"
 #include "support/QuestionStoreDir.h"
+#include "support/StudioKey.h"
 #include "support/TcpForwarder.h"
 #include "support/TsPackets.h"
 #include "web/DBStorage.h"
@@ -20,7 +22,7 @@
 
 namespace {
 
-const QString kRoom = QString(32, 'c') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000015";
+const QString kRoom = StudioKey::room("00000000000000c3");
 constexpr int kFrameMs = 40;
 constexpr int kFramesPerPicture = 24;
 // Longer than this without stream is a gap a viewer notices (frames come every 40 ms).
@@ -133,6 +135,8 @@ private slots:
     void audienceOfAllNodesCounts();
     void oneWinnerAmongAllNodes();
     void questionsAndQuizAnswersReachTheStudio();
+    void overlongRoomNameLeavesNatsConnected();
+    void intruderOnAnotherNodeReachesNobody();
     void losingANatsServerLosesNothing();
     void viewersOfADeadNodeMoveOn();
     void cleanupTestCase();
@@ -193,7 +197,7 @@ void TestCloudCluster::initTestCase()
     for (int i = 0; i < 3; ++i)
         m_nodes.push_back(
             std::make_unique<CloudService>(0, QStringList{"--nats", m_nats->urls(i)}));
-    m_proxy = std::make_unique<CLOUDProxy>(m_store.get(), 0);
+    m_proxy = std::make_unique<StudioProxy>(m_store.get());
     QVERIFY(m_proxy->connectToCloud(m_nodes.at(0)->server(), kRoom));
     m_source.start(m_proxy->ingestPort());
     // A full picture has passed before anyone watches: joiners start from a copy of it.
@@ -271,8 +275,8 @@ void TestCloudCluster::questionsAndQuizAnswersReachTheStudio()
     QTcpSocket nowhere;
     nowhere.connectToHost(QHostAddress::LocalHost, m_nodes.at(1)->port());
     QVERIFY(nowhere.waitForConnected(5000));
-    nowhere.write("GET /feedback.php?room=unknown&raw=" + question.toPercentEncoding() +
-                  " HTTP/1.0\r\n\r\n");
+    nowhere.write("GET /feedback.php?room=" + StudioKey::room("00000000000000d4").toUtf8() +
+                  "&raw=" + question.toPercentEncoding() + " HTTP/1.0\r\n\r\n");
     QByteArray refusal;
     connect(&nowhere, &QTcpSocket::readyRead, [&] { refusal += nowhere.readAll(); });
     QTRY_VERIFY(refusal.startsWith("HTTP/1.0 503"));
@@ -288,6 +292,55 @@ void TestCloudCluster::questionsAndQuizAnswersReachTheStudio()
     QTRY_COMPARE(keys.size(), 2);
     QCOMPARE(keys.at(1), keys.at(0));
     QVERIFY(!keys.at(0).contains("127.0.0.1"));
+}
+
+void TestCloudCluster::overlongRoomNameLeavesNatsConnected()
+{
+    const auto ask = [this](const QByteArray &room) {
+        const QByteArray question = R"({"name":"Dan","msg":"Still there?"})";
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, m_nodes.at(1)->port());
+        if (!http.waitForConnected(5000))
+            return QByteArray("no connection");
+        http.write("GET /feedback.php?room=" + room + "&raw=" + question.toPercentEncoding() +
+                   " HTTP/1.0\r\n\r\n");
+        // The event loop runs meanwhile: the studio answering the relay is in this process.
+        QByteArray response;
+        QObject::connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
+        QSignalSpy closed(&http, &QTcpSocket::disconnected);
+        if (http.state() == QAbstractSocket::ConnectedState)
+            closed.wait(10000);
+        return response + http.readAll();
+    };
+    // A name that would make a subject longer than NATS takes, and one that is no room id.
+    QVERIFY(ask(QByteArray(5000, 'a')).startsWith("HTTP/1.0 400"));
+    QVERIFY(ask("unknown").startsWith("HTTP/1.0 400"));
+    // Node B still reaches the studio's node over NATS.
+    const int stored = m_store->selectQuestions().size();
+    const QByteArray answer = ask(kRoom.toUtf8());
+    QVERIFY2(answer.endsWith("\r\n\r\nOK"), answer.constData());
+    QTRY_COMPARE(m_store->selectQuestions().size(), stored + 1);
+}
+
+void TestCloudCluster::intruderOnAnotherNodeReachesNobody()
+{
+    const QList<Viewer *> commands{m_commandsA, m_commandsB, m_commandsC};
+    QList<int> texts;
+    for (const Viewer *v : commands)
+        texts << v->texts.size();
+    for (int node = 1; node < 3; ++node) {
+        Intruder intruder(m_nodes.at(size_t(node))->server(), kRoom);
+        QTRY_VERIFY(intruder.closed);
+        QVERIFY(!intruder.admitted);
+        QCOMPARE(intruder.closeReason, QString("this room belongs to another presenter"));
+    }
+    // The studio's stream goes on everywhere, and nothing of the intruders' came with it.
+    waitForMoreStream({m_videoA, m_videoB, m_videoC});
+    for (const Viewer *v : {m_videoA, m_videoB, m_videoC})
+        QVERIFY(!Intruder::within(v->streams.last()));
+    for (int i = 0; i < commands.size(); ++i)
+        for (const QString &text : commands.at(i)->texts.mid(texts.at(i)))
+            QVERIFY(!text.contains("forged"));
 }
 
 void TestCloudCluster::losingANatsServerLosesNothing()

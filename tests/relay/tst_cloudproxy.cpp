@@ -1,7 +1,10 @@
 #include "relay/CLOUDProxy.h"
 #include "relay/CommandMessages.h"
 #include "support/CloudService.h"
+#include "support/Intruder.h"
 #include "support/QuestionStoreDir.h"
+#include "support/RawWebSocketClient.h"
+#include "support/StudioKey.h"
 #include "support/TcpForwarder.h"
 #include "web/DBStorage.h"
 
@@ -10,6 +13,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QWebSocketServer>
 #include <QtTest>
@@ -19,9 +23,12 @@
 
 namespace {
 
-// The studio's room identifier: 32 characters for the machine, 36 for the room.
-const QString kRoomA = QString(32, 'a') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000001";
-const QString kRoomB = QString(32, 'b') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000002";
+// The service keeps a room this long after its presenter left (CloudRoom::kPresenterGraceMs).
+constexpr int kRoomGraceMs = 5000;
+
+// Two rooms of the test studio's key.
+const QString kRoomA = StudioKey::room("00000000000000a1");
+const QString kRoomB = StudioKey::room("00000000000000b2");
 
 QByteArray packets(int count, int seed)
 {
@@ -80,12 +87,48 @@ QString commandOf(const QString &text)
     return CommandMessages::commandOf(CommandMessages::parse(text));
 }
 
+// Posts `question` to room A of the service from `local`; the status code, 0 when none came.
+// The event loop runs meanwhile: the studio that must answer lives in this process.
+int postQuestion(quint16 port, const QByteArray &question, const QHostAddress &local)
+{
+    QTcpSocket http;
+    http.bind(local);
+    http.connectToHost(QHostAddress::LocalHost, port);
+    QByteArray response;
+    QObject::connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
+    QObject::connect(&http, &QTcpSocket::connected, [&] {
+        http.write("GET /feedback.php?room=" + kRoomA.toUtf8() +
+                   "&raw=" + question.toPercentEncoding() + " HTTP/1.0\r\n\r\n");
+    });
+    QSignalSpy closed(&http, &QTcpSocket::disconnected);
+    closed.wait(15000);
+    return response.mid(9, 3).toInt();
+}
+
+// The studio presenting in room A on the real service, with a video and a command viewer.
+struct PresentedRoom
+{
+    CloudService service;
+    StudioProxy proxy;
+    std::unique_ptr<Viewer> video;
+    std::unique_ptr<Viewer> commands;
+
+    bool open()
+    {
+        if (!proxy.connectToCloud(service.server(), kRoomA))
+            return false;
+        video = openViewer(service.port(), kRoomA, "readvideo");
+        commands = openViewer(service.port(), kRoomA, "cmdchannel");
+        return video && commands;
+    }
+};
+
 // The studio connected to the real service through a forwarder the test controls.
 struct ForwardedCloud
 {
     CloudService service;
     TcpForwarder link{service.port()};
-    CLOUDProxy proxy{nullptr, 0};
+    StudioProxy proxy;
     QSignalSpy failed{&proxy, &CLOUDProxy::reconnectFailed};
 
     bool connect()
@@ -105,7 +148,7 @@ private slots:
     void address();
     void refusedConnectionOpensNoIngest();
     void streamArrivesAsWholePacketsInItsRoomOnly();
-    void sendsWholePacketsToAnyServer();
+    void sendsWholePacketsOnceAdmitted();
     void statisticsAndTally();
     void serverMessagesFillTheTally();
     void questionFromViewerIsStoredDecoded();
@@ -115,6 +158,16 @@ private slots:
     void reconnectFailedOnceAfterTenAttempts();
     void successfulReconnectResetsTheCount();
     void silentConnectionIsReplaced();
+    void squatterIsRefused();
+    void intruderGetsNothingAfterACut();
+    void ownerReplacesItsSilentConnectionAtOnce();
+    void unknownKeyIsRefused();
+    void roomIsFreedAfterItsPresenterLeaves();
+    void questionIsOkOnlyOnceStored();
+    void questionsPerAddressAreLimited();
+    void viewerThatPingsButNeverReadsIsDropped();
+    void oversizedPresenterMessageReachesNobody();
+    void pagesOfAnotherOriginAreRefused();
 };
 
 void TestCloudProxy::address_data()
@@ -134,7 +187,7 @@ void TestCloudProxy::address()
 {
     QFETCH(QString, server);
     QFETCH(QString, address);
-    QCOMPARE(kRoomA.size(), 68);
+    QCOMPARE(kRoomA.size(), PresenterClaim::kTagChars + 1 + PresenterClaim::kDigestChars);
     QCOMPARE(CLOUDProxy::cloudAddress(server, kRoomA), address);
 }
 
@@ -144,7 +197,7 @@ void TestCloudProxy::refusedConnectionOpensNoIngest()
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close();
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy;
     QVERIFY(!proxy.connectToCloud(QString("http://127.0.0.1:%1").arg(port), kRoomA));
     QVERIFY(!proxy.ingestServer.isListening());
     QVERIFY(!proxy.connected);
@@ -153,8 +206,8 @@ void TestCloudProxy::refusedConnectionOpensNoIngest()
 void TestCloudProxy::streamArrivesAsWholePacketsInItsRoomOnly()
 {
     CloudService service;
-    CLOUDProxy proxyA(nullptr, 0);
-    CLOUDProxy proxyB(nullptr, 0);
+    StudioProxy proxyA;
+    StudioProxy proxyB;
     QVERIFY(proxyA.connectToCloud("https://" + service.server(), kRoomA));
     QVERIFY(proxyB.connectToCloud(service.server(), kRoomB));
     QVERIFY(proxyA.ingestServer.isListening());
@@ -174,36 +227,50 @@ void TestCloudProxy::streamArrivesAsWholePacketsInItsRoomOnly()
     QVERIFY(viewerB->bytes.isEmpty());
 }
 
-void TestCloudProxy::sendsWholePacketsToAnyServer()
+void TestCloudProxy::sendsWholePacketsOnceAdmitted()
 {
-    // A server of someone else's, which takes the messages as they come.
+    // A server that checks the claim as the service does, and sees what comes before admission.
     QWebSocketServer server("other relay", QWebSocketServer::NonSecureMode);
     QVERIFY(server.listen(QHostAddress::LocalHost));
     QList<int> sizes;
+    bool claimVerified = false;
+    int beforeAdmission = 0;
+    const QByteArray challenge = PresenterClaim::newChallenge();
     connect(&server, &QWebSocketServer::newConnection, [&] {
         QWebSocket *presenter = server.nextPendingConnection();
         presenter->setParent(&server); // the caller owns a socket the server hands out
-        connect(presenter, &QWebSocket::binaryMessageReceived,
-                [&](const QByteArray &message) { sizes.append(message.size()); });
+        connect(presenter, &QWebSocket::binaryMessageReceived, [&](const QByteArray &message) {
+            if (!claimVerified)
+                ++beforeAdmission;
+            sizes.append(message.size());
+        });
+        connect(presenter, &QWebSocket::textMessageReceived, [&, presenter](const QString &text) {
+            const auto claim = PresenterClaim::claimOf(CommandMessages::parse(text));
+            if (claimVerified || !PresenterClaim::verify(claim, kRoomA, challenge))
+                return;
+            claimVerified = claim.publicKey == StudioKey::identity().publicKey();
+            presenter->sendTextMessage(PresenterClaim::admittedMessage());
+        });
+        presenter->sendTextMessage(PresenterClaim::challengeMessage(challenge));
     });
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy;
     QVERIFY(proxy.connectToCloud(QString("127.0.0.1:%1").arg(server.serverPort()), kRoomA));
+    QVERIFY(claimVerified);
     QTcpSocket writer;
     const QByteArray stream = packets(20, 2);
     QVERIFY(writeOffGrid(writer, proxy.ingestPort(), stream, 500));
     QTRY_COMPARE(std::accumulate(sizes.begin(), sizes.end(), 0), stream.size());
     for (const int size : qAsConst(sizes))
         QCOMPARE(size % 188, 0);
+    QCOMPARE(beforeAdmission, 0);
 }
 
 void TestCloudProxy::statisticsAndTally()
 {
-    CloudService service;
-    CLOUDProxy proxy(nullptr, 0);
-    QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
-    const auto video = openViewer(service.port(), kRoomA, "readvideo");
-    const auto commands = openViewer(service.port(), kRoomA, "cmdchannel");
-    QVERIFY(video && commands);
+    PresentedRoom room;
+    QVERIFY(room.open());
+    StudioProxy &proxy = room.proxy;
+    const auto &commands = room.commands;
     proxy.onVoteStart("Q1", {"Yes", "No", "", "", ""});
     QTRY_COMPARE(commands->texts.size(), 1);
     commands->socket.sendTextMessage(R"({"command":"vote_result","result":"2"})");
@@ -214,7 +281,7 @@ void TestCloudProxy::statisticsAndTally()
 
 void TestCloudProxy::serverMessagesFillTheTally()
 {
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy;
     proxy.processTextMessage(R"({"command":"on_stat_info","clients":4,"total_bytes":5000,
                                  "votes":[12,1,2,3,4,5,6,7,8,9,10,11]})");
     QCOMPARE(proxy.statistics().viewers, 4);
@@ -231,7 +298,7 @@ void TestCloudProxy::questionFromViewerIsStoredDecoded()
     QuestionStoreDir storeDir;
     DBStorage store;
     CloudService service;
-    CLOUDProxy proxy(&store, 0);
+    StudioProxy proxy(&store);
     QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
 
     const QByteArray question = R"({"name":"Ann","msg":"Grüße & 100% sure?"})";
@@ -250,8 +317,8 @@ void TestCloudProxy::questionFromViewerIsStoredDecoded()
 void TestCloudProxy::commandsReachTheirRoomOnly()
 {
     CloudService service;
-    CLOUDProxy proxyA(nullptr, 0);
-    CLOUDProxy proxyB(nullptr, 0);
+    StudioProxy proxyA;
+    StudioProxy proxyB;
     QVERIFY(proxyA.connectToCloud(service.server(), kRoomA));
     QVERIFY(proxyB.connectToCloud(service.server(), kRoomB));
     const auto first = openViewer(service.port(), kRoomA, "cmdchannel");
@@ -282,7 +349,7 @@ void TestCloudProxy::commandsReachTheirRoomOnly()
 void TestCloudProxy::secondPresenterAndLimitsRefused()
 {
     CloudService service(0, {"--max-rooms", "1", "--max-viewers", "1"});
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy;
     QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
 
     const auto refusal = [&](const QString &path) {
@@ -293,38 +360,147 @@ void TestCloudProxy::secondPresenterAndLimitsRefused()
             return QString("not refused");
         return socket.closeReason();
     };
-    QCOMPARE(refusal("/websocket/left/" + kRoomA), QString("this room already has a presenter"));
-    QCOMPARE(refusal("/websocket/left/" + kRoomB), QString("the relay has no room left"));
+    Intruder intruder(service.server(), kRoomA);
+    QTRY_VERIFY(intruder.closed);
+    QCOMPARE(intruder.closeReason, QString("this room belongs to another presenter"));
+    StudioProxy second;
+    QVERIFY(!second.connectToCloud(service.server(), kRoomB));
+    QCOMPARE(second.socket.closeReason(), QString("the relay has no room left"));
     QCOMPARE(refusal("/websocket/right/" + kRoomB + "/readvideo"), QString("the room is not live"));
+    QCOMPARE(refusal("/websocket/right/" + QString(5000, 'a') + "/readvideo"),
+             QString("unknown path"));
     const auto viewer = openViewer(service.port(), kRoomA, "readvideo");
     QVERIFY(viewer);
     QCOMPARE(refusal("/websocket/right/" + kRoomA + "/readvideo"), QString("the room is full"));
     QVERIFY(proxy.connected);
 
-    // The room is freed once its presenter and viewers are gone, so another can take its place.
+    // The room is freed once its presenter has gone, so another can take its place.
     proxy.disconnectFromCloud();
-    viewer->socket.close();
-    QTRY_COMPARE(refusal("/websocket/right/" + kRoomA + "/readvideo"),
-                 QString("the room is not live"));
-    CLOUDProxy next(nullptr, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer->socket.state(), QAbstractSocket::UnconnectedState,
+                              4 * kRoomGraceMs);
+    StudioProxy next;
     QVERIFY(next.connectToCloud(service.server(), kRoomB));
-    QTest::qWait(300);
-    QCOMPARE(next.socket.state(), QAbstractSocket::ConnectedState);
+    QVERIFY(next.admitted());
+}
+
+void TestCloudProxy::squatterIsRefused()
+{
+    CloudService service;
+    // Before the studio starts, someone who read the link tries to present in its room.
+    Intruder squatter(service.server(), kRoomA);
+    Intruder silent(service.server(), kRoomA, false);
+    QTRY_VERIFY(squatter.closed && silent.closed);
+    QVERIFY(!squatter.admitted && !silent.admitted);
+    QCOMPARE(squatter.closeReason, QString("this room belongs to another presenter"));
+    QCOMPARE(silent.closeReason, QString("a presenter must claim its room first"));
+
+    StudioProxy proxy;
+    QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
+    const auto viewer = openViewer(service.port(), kRoomA, "readvideo");
+    QVERIFY(viewer);
+    QTcpSocket writer;
+    QVERIFY(writeOffGrid(writer, proxy.ingestPort(), packets(10, 5), 1000));
+    QTRY_COMPARE(viewer->bytes, packets(10, 5));
+}
+
+void TestCloudProxy::intruderGetsNothingAfterACut()
+{
+    ForwardedCloud cloud;
+    QVERIFY(cloud.connect());
+    const auto video = openViewer(cloud.service.port(), kRoomA, "readvideo");
+    const auto commands = openViewer(cloud.service.port(), kRoomA, "cmdchannel");
+    QVERIFY(video && commands);
+
+    // The studio's connection is cut; intruders try again and again before it is back.
+    cloud.link.cut();
+    QTRY_VERIFY(cloud.proxy.reconnectAttempts >= 1);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        Intruder intruder(cloud.service.server(), kRoomA, attempt % 2 == 0);
+        QTRY_VERIFY(intruder.closed);
+        QVERIFY(!intruder.admitted);
+    }
+    QVERIFY(cloud.link.open(cloud.link.port()));
+    QTRY_VERIFY(cloud.proxy.admitted());
+    QTcpSocket writer;
+    QVERIFY(writeOffGrid(writer, cloud.proxy.ingestPort(), packets(10, 6), 1000));
+    cloud.proxy.onVoteStop();
+    QTRY_COMPARE(video->bytes, packets(10, 6));
+    QTRY_COMPARE(commands->texts.size(), 1);
+    QCOMPARE(commandOf(commands->texts.at(0)), QString("vote_stop"));
+    QVERIFY(!Intruder::within(video->bytes));
+    QCOMPARE(cloud.failed.count(), 0);
+}
+
+void TestCloudProxy::ownerReplacesItsSilentConnectionAtOnce()
+{
+    ForwardedCloud cloud;
+    QVERIFY(cloud.connect());
+    const auto viewer = openViewer(cloud.service.port(), kRoomA, "readvideo");
+    QVERIFY(viewer);
+    // The old connection died silently; the studio (here a second client of the same key)
+    // comes back on a new one long before the service would notice the silence.
+    cloud.link.freeze();
+    StudioProxy again;
+    QVERIFY(again.connectToCloud(cloud.service.server(), kRoomA));
+    QTcpSocket writer;
+    QVERIFY(writeOffGrid(writer, again.ingestPort(), packets(10, 7), 1000));
+    QTRY_COMPARE(viewer->bytes, packets(10, 7));
+}
+
+void TestCloudProxy::unknownKeyIsRefused()
+{
+    QTemporaryDir dir;
+    QFile keys(dir.filePath("presenters"));
+    QVERIFY(keys.open(QIODevice::WriteOnly));
+    keys.write("# the operator's own studio\n" +
+               PresenterIdentity::generate().publicKey().toBase64() + "\n");
+    keys.close();
+    {
+        CloudService service(0, {"--presenters", keys.fileName()});
+        StudioProxy proxy;
+        QVERIFY(!proxy.connectToCloud(service.server(), kRoomA));
+        QCOMPARE(proxy.socket.closeReason(),
+                 QString("this relay does not know the presenter's key"));
+        QVERIFY(!proxy.ingestServer.isListening());
+    }
+    QVERIFY(keys.open(QIODevice::Append));
+    keys.write(StudioKey::identity().publicKey().toBase64() + "  # this studio\n");
+    keys.close();
+    CloudService service(0, {"--presenters", keys.fileName()});
+    StudioProxy proxy;
+    QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
+}
+
+void TestCloudProxy::roomIsFreedAfterItsPresenterLeaves()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    const CloudService &service = room.service;
+    const auto &video = room.video;
+    const auto &commands = room.commands;
+    room.proxy.disconnectFromCloud();
+    // Idle viewers do not keep the room: they are sent away a few seconds later.
+    QTRY_VERIFY_WITH_TIMEOUT(video->socket.state() == QAbstractSocket::UnconnectedState &&
+                                 commands->socket.state() == QAbstractSocket::UnconnectedState,
+                             4 * kRoomGraceMs);
+    QWebSocket late;
+    QSignalSpy closed(&late, &QWebSocket::disconnected);
+    late.open(QUrl(QString("ws://%1/websocket/right/%2/readvideo").arg(service.server(), kRoomA)));
+    QVERIFY(closed.wait(5000));
+    QCOMPARE(late.closeReason(), QString("the room is not live"));
 }
 
 void TestCloudProxy::reconnectsAfterServiceRestart()
 {
     auto service = std::make_unique<CloudService>();
     const quint16 port = service->port();
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy;
     QSignalSpy failed(&proxy, &CLOUDProxy::reconnectFailed);
     QVERIFY(proxy.connectToCloud(service->server(), kRoomA));
     service->kill();
     QTRY_VERIFY(proxy.reconnectAttempts >= 1);
     service->start(port);
-    QTRY_VERIFY_WITH_TIMEOUT(proxy.socket.state() == QAbstractSocket::ConnectedState &&
-                                 proxy.reconnectAttempts == 0,
-                             8000);
+    QTRY_VERIFY_WITH_TIMEOUT(proxy.admitted() && proxy.reconnectAttempts == 0, 8000);
     const auto viewer = openViewer(port, kRoomA, "readvideo");
     QVERIFY(viewer);
     QTcpSocket writer;
@@ -338,7 +514,7 @@ void TestCloudProxy::reconnectsAfterServiceRestart()
 void TestCloudProxy::reconnectFailedOnceAfterTenAttempts()
 {
     CloudService service;
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy;
     QSignalSpy failed(&proxy, &CLOUDProxy::reconnectFailed);
     QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
     service.kill();
@@ -360,7 +536,7 @@ void TestCloudProxy::successfulReconnectResetsTheCount()
         link.cut();
         QTRY_VERIFY(proxy.reconnectAttempts >= 5);
         QVERIFY(link.open(link.port()));
-        QTRY_VERIFY(proxy.socket.state() == QAbstractSocket::ConnectedState);
+        QTRY_VERIFY(proxy.admitted());
         QCOMPARE(proxy.reconnectAttempts, 0);
     }
     QCOMPARE(cloud.failed.count(), 0);
@@ -376,14 +552,97 @@ void TestCloudProxy::silentConnectionIsReplaced()
     // gives up the silent connection and comes back on a new one.
     QTRY_VERIFY_WITH_TIMEOUT(proxy.reconnectAttempts >= 1,
                              CLOUDProxy::kMaxSilenceMs + 2 * CLOUDProxy::kPingIntervalMs);
-    QTRY_VERIFY(proxy.socket.state() == QAbstractSocket::ConnectedState &&
-                proxy.reconnectAttempts == 0);
+    QTRY_VERIFY(proxy.admitted() && proxy.reconnectAttempts == 0);
     const auto viewer = openViewer(cloud.service.port(), kRoomA, "readvideo");
     QVERIFY(viewer);
     QTcpSocket writer;
     QVERIFY(writeOffGrid(writer, proxy.ingestPort(), packets(10, 4), 1000));
     QTRY_COMPARE(viewer->bytes, packets(10, 4));
     QCOMPARE(cloud.failed.count(), 0);
+}
+
+void TestCloudProxy::questionIsOkOnlyOnceStored()
+{
+    // A studio that cannot store the question: the viewer must not read "OK".
+    PresentedRoom room;
+    QVERIFY(room.open());
+    QCOMPARE(postQuestion(room.service.port(), R"({"name":"Ann","msg":"Lost?"})",
+                          QHostAddress("127.0.0.7")),
+             503);
+}
+
+void TestCloudProxy::questionsPerAddressAreLimited()
+{
+    QuestionStoreDir storeDir;
+    DBStorage store;
+    CloudService service;
+    StudioProxy proxy(&store);
+    QVERIFY(proxy.connectToCloud(service.server(), kRoomA));
+    QList<int> codes;
+    for (int i = 0; i < 8; ++i)
+        codes << postQuestion(service.port(), R"({"name":"Bot","msg":"again"})",
+                              QHostAddress("127.0.0.8"));
+    QVERIFY2(codes.count(429) >= 2, qPrintable(QString::number(codes.count(429))));
+    QCOMPARE(codes.count(200) + codes.count(429), 8);
+    // Another address is not held back by the first.
+    QCOMPARE(
+        postQuestion(service.port(), R"({"name":"Eve","msg":"mine"})", QHostAddress("127.0.0.9")),
+        200);
+}
+
+void TestCloudProxy::viewerThatPingsButNeverReadsIsDropped()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    RawWebSocketClient pinger;
+    QVERIFY(pinger.open(QHostAddress("127.0.0.10"), room.service.port(),
+                        "/websocket/right/" + kRoomA + "/cmdchannel"));
+    pinger.stall();
+    const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
+    const QByteArray burst = ping.repeated(1000);
+    // Far more pongs than the cap and the kernel's buffers together: the service lets it go.
+    for (int i = 0; i < 2000 && pinger.socket().state() == QAbstractSocket::ConnectedState; ++i) {
+        pinger.socket().write(burst);
+        pinger.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(pinger.socket().state(), QAbstractSocket::UnconnectedState);
+    // The honest viewer is still served.
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(room.commands->texts.size(), 1);
+}
+
+void TestCloudProxy::oversizedPresenterMessageReachesNobody()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    room.proxy.onVoteStart(QString(64 * 1024, 'x'), {"Yes", "No", "", "", ""});
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(room.commands->texts.size(), 1);
+    QCOMPARE(commandOf(room.commands->texts.at(0)), QString("vote_stop"));
+}
+
+void TestCloudProxy::pagesOfAnotherOriginAreRefused()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    const QUrl commands(
+        QString("ws://%1/websocket/right/%2/cmdchannel").arg(room.service.server(), kRoomA));
+    QWebSocket foreign("http://evil.example");
+    QSignalSpy closed(&foreign, &QWebSocket::disconnected);
+    foreign.open(commands);
+    QTRY_COMPARE(closed.count(), 1);
+    QCOMPARE(foreign.closeReason(), QString("pages of this origin may not use the relay"));
+
+    // The relay's own page is served: it hears the vote.
+    QWebSocket own("http://" + room.service.server());
+    QStringList texts;
+    connect(&own, &QWebSocket::textMessageReceived, [&](const QString &text) { texts << text; });
+    QSignalSpy connected(&own, &QWebSocket::connected);
+    own.open(commands);
+    QVERIFY(connected.wait(5000));
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(texts.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCloudProxy)

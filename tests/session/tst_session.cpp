@@ -238,6 +238,8 @@ void TestSession::cloudSessionStreamsToTheServerAndReadsItsFigures()
     QVERIFY(m_session->isCloudSession());
     QVERIFY(!m_session->relay()->isListening());
     QVERIFY(m_session->apiServer()->serverPort() != 0);
+    // The questions list is for the presenter's own machine, not its whole network.
+    QCOMPARE(m_session->apiServer()->serverAddress(), QHostAddress(QHostAddress::LocalHost));
     const quint16 ingest = m_session->cloudProxy()->ingestPort();
     QVERIFY(ingest != 0);
     QTRY_VERIFY(m_factory->writers.size() == 2);
@@ -248,7 +250,7 @@ void TestSession::cloudSessionStreamsToTheServerAndReadsItsFigures()
     // The audience figure is the server's.
     QWebSocket viewer;
     QSignalSpy joined(&viewer, &QWebSocket::connected);
-    const QString room = m_settings->value("ROOM_SUBID").toString();
+    const QString room = m_settings->value("ROOM_TAG").toString();
     QVERIFY(!room.isEmpty());
     viewer.open(
         QUrl(QString("ws://%1/websocket/right/%2/readvideo")

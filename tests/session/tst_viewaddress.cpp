@@ -1,7 +1,9 @@
+#include "relay/PresenterClaim.h"
 #include "session/CloudServerList.h"
 #include "session/RoomIdentifier.h"
 #include "session/ViewerAddress.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -18,9 +20,9 @@ private slots:
     void questionsBaseFollowsMode();
     void shownText_data();
     void shownText();
-    void hostIdentifierIsMd5OfGuid();
-    void roomSubIdIsMadeOnceAndKept();
-    void roomIdHas68Characters();
+    void presenterKeyIsMadeOnceAndKeptPrivate();
+    void roomTagIsMadeOnceAndKept();
+    void roomIdBelongsToTheKeyAndCanBeRenewed();
     void serverList_data();
     void serverList();
     void serverItems_data();
@@ -82,11 +84,11 @@ void TestViewerAddress::viewerUrl()
 
 void TestViewerAddress::questionsBaseFollowsMode()
 {
-    QCOMPARE(ViewerAddress::apiBaseUrl(false, "10.0.0.7", 41000, "http://192.168.1.5:8080"),
+    QCOMPARE(ViewerAddress::apiBaseUrl(false, 41000, "http://192.168.1.5:8080"),
              QString("http://192.168.1.5:8080"));
-    QCOMPARE(ViewerAddress::apiBaseUrl(true, "10.0.0.7", 41000, "http://192.168.1.5:8080"),
-             QString("http://10.0.0.7:41000"));
-    QCOMPARE(ViewerAddress::apiBaseUrl(true, "10.0.0.7", 0, "x"), QString("http://10.0.0.7:0"));
+    QCOMPARE(ViewerAddress::apiBaseUrl(true, 41000, "http://192.168.1.5:8080"),
+             QString("http://127.0.0.1:41000"));
+    QCOMPARE(ViewerAddress::apiBaseUrl(true, 0, "x"), QString("http://127.0.0.1:0"));
 }
 
 void TestViewerAddress::shownText_data()
@@ -109,36 +111,48 @@ void TestViewerAddress::shownText()
     QCOMPARE(ViewerAddress::shownText(url), shown);
 }
 
-void TestViewerAddress::hostIdentifierIsMd5OfGuid()
-{
-    QCOMPARE(RoomIdentifier::hostIdentifier(""), QString("d41d8cd98f00b204e9800998ecf8427e"));
-    QCOMPARE(RoomIdentifier::hostIdentifier("abc"), QString("900150983cd24fb0d6963f7d28e17f72"));
-    QCOMPARE(RoomIdentifier::hostIdentifier(RoomIdentifier::machineGuid()).size(), 32);
-}
-
-void TestViewerAddress::roomSubIdIsMadeOnceAndKept()
+void TestViewerAddress::presenterKeyIsMadeOnceAndKeptPrivate()
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
-    QVERIFY(!settings.contains("ROOM_SUBID"));
-    const QString first = RoomIdentifier::roomSubId(settings);
-    QVERIFY(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
-                .match(first)
-                .hasMatch());
-    QCOMPARE(settings.value("ROOM_SUBID").toString(), first);
-    QCOMPARE(RoomIdentifier::roomSubId(settings), first);
-    settings.setValue("ROOM_SUBID", "");
-    QVERIFY(RoomIdentifier::roomSubId(settings) != first);
+    QVERIFY(!settings.contains("PRESENTER_KEY"));
+    const PresenterIdentity first = RoomIdentifier::presenterIdentity(settings);
+    QVERIFY(first.isValid());
+    QCOMPARE(RoomIdentifier::presenterIdentity(settings).publicKey(), first.publicKey());
+    // The secret is in the file, which only its owner may read.
+    QCOMPARE(QFile::permissions(settings.fileName()) &
+                 (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+             QFile::Permissions());
+    settings.setValue("PRESENTER_KEY", "not a key");
+    QVERIFY(RoomIdentifier::presenterIdentity(settings).publicKey() != first.publicKey());
 }
 
-void TestViewerAddress::roomIdHas68Characters()
+void TestViewerAddress::roomTagIsMadeOnceAndKept()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
+    const QString first = RoomIdentifier::roomTag(settings);
+    QVERIFY(QRegularExpression("^[0-9a-f]{16}$").match(first).hasMatch());
+    QCOMPARE(settings.value("ROOM_TAG").toString(), first);
+    QCOMPARE(RoomIdentifier::roomTag(settings), first);
+    settings.setValue("ROOM_TAG", "../../x");
+    QVERIFY(RoomIdentifier::roomTag(settings) != first);
+}
+
+void TestViewerAddress::roomIdBelongsToTheKeyAndCanBeRenewed()
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath("s.ini"), QSettings::IniFormat);
     const QString room = RoomIdentifier::roomId(settings);
-    QCOMPARE(room.size(), 68);
-    QCOMPARE(room.left(32), RoomIdentifier::hostIdentifier(RoomIdentifier::machineGuid()));
-    QCOMPARE(room.mid(32), settings.value("ROOM_SUBID").toString());
+    QCOMPARE(room.size(), 49);
+    QCOMPARE(RoomIdentifier::roomId(settings), room);
+    const QByteArray key = RoomIdentifier::presenterIdentity(settings).publicKey();
+    QVERIFY(PresenterClaim::belongsTo(room, key));
+    QVERIFY(!PresenterClaim::belongsTo(room, PresenterIdentity::generate().publicKey()));
+    const QString renewed = RoomIdentifier::newRoom(settings);
+    QVERIFY(renewed != room);
+    QCOMPARE(RoomIdentifier::roomId(settings), renewed);
+    QVERIFY(PresenterClaim::belongsTo(renewed, key));
 }
 
 void TestViewerAddress::serverList_data()

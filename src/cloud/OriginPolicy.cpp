@@ -1,0 +1,37 @@
+#include "cloud/OriginPolicy.h"
+
+namespace {
+
+QString normalised(QString origin)
+{
+    while (origin.endsWith('/'))
+        origin.chop(1);
+    return origin.toLower();
+}
+
+int defaultPort(const QString &scheme)
+{
+    return scheme == "https" || scheme == "wss" ? 443 : 80;
+}
+
+} // namespace
+
+OriginPolicy::OriginPolicy(const QStringList &allowed)
+{
+    for (const QString &origin : allowed)
+        m_allowed << normalised(origin.trimmed());
+}
+
+bool OriginPolicy::allows(const QString &origin, const QUrl &requestUrl) const
+{
+    if (origin.isEmpty())
+        return true;
+    if (m_allowed.contains(normalised(origin)))
+        return true;
+    const QUrl page(origin);
+    if (!page.isValid() || page.host().isEmpty())
+        return false;
+    return page.host().compare(requestUrl.host(), Qt::CaseInsensitive) == 0 &&
+           page.port(defaultPort(page.scheme())) ==
+               requestUrl.port(defaultPort(requestUrl.scheme()));
+}
