@@ -29,6 +29,16 @@ QString connectionName()
     return QStringLiteral("lumacast-screencast-%1").arg(count.fetchAndAddRelaxed(1));
 }
 
+QDBusConnection sessionBus()
+{
+    // By the address the environment names now: libdbus keeps the first one it saw for the
+    // process, and a desktop session may be restarted under a running studio.
+    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    return address.isEmpty()
+               ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName())
+               : QDBusConnection::connectToBus(address, connectionName());
+}
+
 QPoint pairOf(const QVariant &value)
 {
     int a = 0, b = 0;
@@ -68,10 +78,7 @@ bool firstStream(const QVariantMap &results, ScreenCastPortal::Stream *stream)
 
 } // namespace
 
-ScreenCastPortal::ScreenCastPortal(QObject *parent)
-    : QObject(parent),
-      m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName()))
-{}
+ScreenCastPortal::ScreenCastPortal(QObject *parent) : QObject(parent), m_bus(sessionBus()) {}
 
 ScreenCastPortal::~ScreenCastPortal()
 {
