@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -57,6 +58,7 @@ struct PipeWireStream::Private
 
     std::mutex mutex;
     PackedPicture newest;
+    uint64_t received = 0;
 
     void end(const QString &reason)
     {
@@ -138,7 +140,7 @@ struct PipeWireStream::Private
             newest.height = height;
             newest.stride = stride;
             newest.format = pixelFormat;
-            ++newest.serial;
+            newest.serial = ++received;
         }
         if (mapped) {
             dma_buf_sync sync{DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ};
@@ -261,14 +263,10 @@ bool PipeWireStream::open(int fd, uint32_t nodeId, EndHandler onEnd, QString *er
 bool PipeWireStream::takeNewer(PackedPicture *picture)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    if (d->newest.serial == picture->serial)
+    // Swapped, not copied: a picture is megabytes, 30 times a second. What comes back is
+    // older than anything the consumer holds, and the next picture overwrites it.
+    if (d->newest.serial <= picture->serial)
         return false;
-    *picture = d->newest;
+    std::swap(*picture, d->newest);
     return true;
-}
-
-uint64_t PipeWireStream::serial()
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->newest.serial;
 }

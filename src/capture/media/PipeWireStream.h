@@ -42,12 +42,9 @@ public:
     // case). False with `error` when PipeWire refuses.
     bool open(int fd, uint32_t nodeId, EndHandler onEnd, QString *error);
 
-    // Copies the newest picture into `picture` unless it is the one it already holds. False
-    // when nothing newer came.
+    // Hands over the newest picture in exchange for `picture` if it is newer than that one.
+    // False when nothing newer came.
     bool takeNewer(PackedPicture *picture);
-
-    // Received pictures so far; any thread.
-    uint64_t serial();
 
     struct Private;
 
