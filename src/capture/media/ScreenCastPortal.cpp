@@ -5,6 +5,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QEventLoop>
 #include <QThread>
@@ -128,11 +129,21 @@ ScreenCastPortal::Outcome ScreenCastPortal::request(const QString &method,
     } else {
         QEventLoop loop;
         m_loop = &loop;
+        // A portal that goes away meanwhile never answers.
+        bool portalGone = false;
+        QDBusServiceWatcher watcher(service, m_bus, QDBusServiceWatcher::WatchForUnregistration);
+        connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &loop, [&] {
+            portalGone = true;
+            loop.quit();
+        });
         // QThread::quit() on this thread makes exec() return at once from then on.
         if (!m_answered)
             loop.exec();
         m_loop = nullptr;
-        if (!m_answered) {
+        if (!m_answered && portalGone) {
+            *error = QStringLiteral("the desktop's screen-cast portal ended during %1").arg(method);
+            outcome = Outcome::Failed;
+        } else if (!m_answered) {
             outcome = Outcome::Interrupted;
         } else if (m_response == 1) {
             *error = QStringLiteral("screen sharing was cancelled in the desktop's picker");
