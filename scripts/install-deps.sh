@@ -12,6 +12,8 @@ packages=(
   chromium iproute2 zbar-tools
   lintian desktop-file-utils appstream help2man
   nats-server libnats-dev libssl-dev
+  sway swaybg xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
+  dbus dbus-user-session libpipewire-0.3-dev qtwayland5 x11-xserver-utils
 )
 # Node.js may come from elsewhere (its own npm conflicts with Debian's); only add Debian's when absent.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

@@ -13,6 +13,8 @@ class TestScreenRegion : public QObject
 private slots:
     void fromProps_data();
     void fromProps();
+    void cropIn_data();
+    void cropIn();
 };
 
 void TestScreenRegion::fromProps_data()
@@ -72,6 +74,35 @@ void TestScreenRegion::fromProps()
     QCOMPARE(region.rect, rect);
     QCOMPARE(region.drawMouse, drawMouse);
     QCOMPARE(region.keepAspect, keepAspect);
+}
+
+void TestScreenRegion::cropIn_data()
+{
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<QRect>("placement");
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QRect>("crop");
+    QTest::newRow("whole monitor") << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 720)
+                                   << QSize(1280, 720) << QRect(0, 0, 1280, 720);
+    QTest::newRow("area on the second monitor")
+        << QRect(1380, 50, 640, 360) << QRect(1280, 0, 1920, 1080) << QSize(1920, 1080)
+        << QRect(100, 50, 640, 360);
+    QTest::newRow("scaled output: logical half of the pixels")
+        << QRect(100, 50, 640, 360) << QRect(0, 0, 1280, 720) << QSize(2560, 1440)
+        << QRect(200, 100, 1280, 720);
+    QTest::newRow("area over the edge") << QRect(1000, 600, 640, 360) << QRect(0, 0, 1280, 720)
+                                        << QSize(1280, 720) << QRect(1000, 600, 280, 120);
+    QTest::newRow("area on another monitor")
+        << QRect(1380, 50, 640, 360) << QRect(0, 0, 1280, 720) << QSize(1280, 720) << QRect();
+}
+
+void TestScreenRegion::cropIn()
+{
+    QFETCH(QRect, rect);
+    QFETCH(QRect, placement);
+    QFETCH(QSize, frame);
+    QFETCH(QRect, crop);
+    QCOMPARE(ScreenRegion::cropIn(rect, placement, frame), crop);
 }
 
 QTEST_GUILESS_MAIN(TestScreenRegion)

@@ -38,3 +38,8 @@ QList<QRect> guiScreenRects()
     }
     return rects;
 }
+
+bool waylandDesktop()
+{
+    return !qgetenv("WAYLAND_DISPLAY").isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland";
+}

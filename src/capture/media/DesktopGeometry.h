@@ -10,3 +10,7 @@ QRect x11DesktopRect(const QByteArray &display);
 // The GUI's screens in its own order, in device pixels of the desktop. Qt allows this only on
 // the GUI thread and only means X screens on the xcb platform; elsewhere the list is empty.
 QList<QRect> guiScreenRects();
+
+// Whether the session is a Wayland desktop, whose screen only its screen-cast portal shares
+// (X11 capture there sees XWayland's empty root window).
+bool waylandDesktop();

@@ -1,6 +1,8 @@
 #include "capture/media/DeviceCatalog.h"
 
+#include "capture/media/DesktopGeometry.h"
 #include "capture/media/FFLog.h"
+#include "capture/media/PortalScreenInput.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>
@@ -40,7 +42,13 @@ QList<MFDeviceEntry> videoDevices()
 {
     QList<MFDeviceEntry> entries;
     listSources("video4linux2", &entries);
-    entries.append({screenName, "x11grab", qgetenv("DISPLAY")});
+    if (waylandDesktop()) {
+        // Listing again (Refresh) is the presenter asking for the screen again.
+        PortalScreenInput::askAgain();
+        entries.append({screenName, "portal", qgetenv("WAYLAND_DISPLAY")});
+    } else {
+        entries.append({screenName, "x11grab", qgetenv("DISPLAY")});
+    }
     return entries;
 }
 

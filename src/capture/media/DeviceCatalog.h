@@ -9,7 +9,7 @@
 struct MFDeviceEntry
 {
     QString name;
-    QByteArray input; // "x11grab", "video4linux2", "pulse", "alsa"; empty for the "none" entries
+    QByteArray input; // "x11grab", "portal", "video4linux2", "pulse", "alsa"; empty for none
     QByteArray url;
 };
 

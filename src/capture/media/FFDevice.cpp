@@ -169,6 +169,8 @@ void FFDevice::follow(const Selection &selection)
     if (!sameDevice(selection.video, m_video)) {
         m_grabber.reset();
         m_camera.reset();
+        m_shared.reset();
+        m_sharedPicture = {};
         m_grabFailing = false;
         m_video = selection.video;
         if (m_video && m_video->input == "video4linux2")
@@ -183,6 +185,16 @@ void FFDevice::follow(const Selection &selection)
             m_grabFailing = false;
             m_region = region;
         }
+    }
+    if (m_video && m_video->input == "portal") {
+        m_screenProps = selection.props;
+        m_screens = selection.screens;
+        const bool drawMouse = ScreenRegion::fromProps(m_screenProps, {}, {}).drawMouse;
+        // The cursor is part of the portal session: another choice needs another session.
+        if (m_shared && m_shared->embedsCursor() != drawMouse)
+            m_shared.reset();
+        if (!m_shared)
+            m_shared = std::make_unique<PortalScreenInput>(drawMouse);
     }
     m_audioSource = selection.audioSource();
 }
@@ -208,6 +220,8 @@ FFFramePtr FFDevice::picture(const MFAVProps &format)
     FFFramePtr result;
     if (m_video && m_video->input == "x11grab") {
         result = screenPicture(size);
+    } else if (m_shared) {
+        result = sharedScreenPicture(size);
     } else if (m_camera) {
         if (FFFramePtr latest = m_camera->latest())
             result =
@@ -259,6 +273,28 @@ FFFramePtr FFDevice::screenPicture(QSize size)
     return result;
 }
 
+FFFramePtr FFDevice::sharedScreenPicture(QSize size)
+{
+    m_shared->takeNewer(&m_sharedPicture);
+    const PackedPicture &shared = m_sharedPicture;
+    if (shared.serial == 0 || !m_shared->trouble().isEmpty())
+        return nullptr;
+    const QSize frame(shared.width, shared.height);
+    QRect placement = m_shared->placement();
+    if (placement.isEmpty())
+        placement.setSize(frame);
+    const ScreenRegion region = ScreenRegion::fromProps(m_screenProps, m_screens, placement);
+    const QRect crop = ScreenRegion::cropIn(region.rect, placement, frame);
+    if (crop.isEmpty())
+        return nullptr;
+    const int bytesPerPixel = 4;
+    const uint8_t *data[4] = {shared.bytes.data() + size_t(crop.y()) * size_t(shared.stride) +
+                              size_t(crop.x()) * bytesPerPixel};
+    const int linesize[4] = {shared.stride};
+    return m_converter.convert({data, linesize, shared.format, crop.width(), crop.height()}, size,
+                               region.keepAspect);
+}
+
 std::vector<int16_t> FFDevice::sound(const MFAVProps &format, double rate)
 {
     const MFAudioProps &want = format.audio;
@@ -274,6 +310,8 @@ MFSourceTrouble FFDevice::trouble() const
     QString video;
     if (m_video && m_video->input == "x11grab" && m_grabFailing)
         video = m_grabError;
+    else if (m_shared)
+        video = m_shared->trouble();
     else if (m_camera)
         video = m_camera->trouble();
     if (!video.isEmpty())

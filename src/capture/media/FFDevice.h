@@ -9,6 +9,7 @@
 #include "capture/media/IMFProps.h"
 #include "capture/media/IMFSource.h"
 #include "capture/media/PictureConverter.h"
+#include "capture/media/PortalScreenInput.h"
 #include "capture/media/ScreenGrabber.h"
 
 #include <QMap>
@@ -54,6 +55,7 @@ private:
     void followAudio(const MFAVProps &format);
     FFFramePtr picture(const MFAVProps &format);
     FFFramePtr screenPicture(QSize size);
+    FFFramePtr sharedScreenPicture(QSize size);
     std::vector<int16_t> sound(const MFAVProps &format, double rate);
     MFSourceTrouble trouble() const;
 
@@ -74,6 +76,11 @@ private:
     Clock::time_point m_grabRetryAt;
     std::unique_ptr<CameraInput> m_camera;
     std::unique_ptr<AudioInput> m_audio;
+    // The screen of a Wayland desktop, shared through its portal.
+    std::unique_ptr<PortalScreenInput> m_shared;
+    PackedPicture m_sharedPicture;
+    QMap<QString, QString> m_screenProps;
+    QList<QRect> m_screens;
     PictureConverter m_converter;
     FFPacketPtr m_packet;
 };

@@ -37,3 +37,15 @@ ScreenRegion ScreenRegion::fromProps(const QMap<QString, QString> &props,
     region.rect = wanted.intersected(desktop);
     return region;
 }
+
+QRect ScreenRegion::cropIn(const QRect &rect, const QRect &placement, QSize frame)
+{
+    const QRect part = rect.intersected(placement).translated(-placement.topLeft());
+    if (part.isEmpty() || placement.isEmpty())
+        return QRect();
+    const double sx = double(frame.width()) / placement.width();
+    const double sy = double(frame.height()) / placement.height();
+    const QRect scaled(QPoint(int(part.left() * sx), int(part.top() * sy)),
+                       QSize(int(part.width() * sx), int(part.height() * sy)));
+    return scaled.intersected(QRect(QPoint(0, 0), frame));
+}

@@ -25,4 +25,9 @@ struct ScreenRegion
     // screen 0 when the list is empty); `desktop` is the X root window's rectangle.
     static ScreenRegion fromProps(const QMap<QString, QString> &props, const QList<QRect> &screens,
                                   const QRect &desktop);
+
+    // The part of `rect` (desktop coordinates) in a picture of `frame` pixels that shows
+    // `placement` of the desktop (a shared monitor: its position and logical size, which
+    // differ from its pixels on scaled outputs). Empty when they do not meet.
+    static QRect cropIn(const QRect &rect, const QRect &placement, QSize frame);
 };

@@ -1,0 +1,152 @@
+// Capture delay and CPU of the Wayland screen source (portal + PipeWire) beside x11grab, on
+// the same headless sway desktop: an XWayland window that turns black or white, so that both
+// see it. The delay runs from the moment the X server has drawn the change to the moment the
+// capture back end hands out the first frame that shows it (both then go through the same
+// encoders and writers, so to the ingest port they differ by this much). CPU is this process's
+// (back end, PipeWire's thread included), per second of frames; the compositor's and the
+// portal's own work is not in it.
+//
+//   tests/support/wayland/wayland-session.sh build/bin/wayland_capture [--changes N]
+#include "capture/media/FFDevice.h"
+#include "support/Percentile.h"
+#include "support/XPaintWindow.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+const QString screenDevice = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture");
+const QSize output(960, 540);
+const QRect windowRect(100, 100, 320, 240);
+// The window's centre in the output picture (1280x720 scaled to 960x540).
+const QPoint probe(195, 165);
+
+double cpuNow()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Result
+{
+    std::vector<double> delaysMs;
+    double cpuPerSecond = 0;
+    bool seesWindow = false;
+    // From the source's creation (the portal's handshake included) to the first frame showing
+    // the window.
+    qint64 firstPictureMs = 0;
+    int missed = 0; // changes never seen within 2 s
+};
+
+bool showsWhite(const MFFrame &frame)
+{
+    const AVFrame *p = frame.picture();
+    return p && p->data[0][probe.y() * p->linesize[0] + probe.x()] > 128;
+}
+
+Result measure(bool wayland, XPaintWindow &window, int changes)
+{
+    const QByteArray waylandDisplay = qgetenv("WAYLAND_DISPLAY");
+    if (!wayland)
+        qunsetenv("WAYLAND_DISPLAY");
+    auto device = std::make_shared<FFDevice>();
+    int count = 0;
+    device->DeviceGetCount(eMFDT_Video, &count);
+    for (int i = 0; i < count; ++i) {
+        QString name;
+        device->DeviceGetByIndex(eMFDT_Video, i, &name, nullptr);
+        if (name == screenDevice)
+            device->DeviceSet(eMFDT_Video, i, QString());
+    }
+    qputenv("WAYLAND_DISPLAY", waylandDisplay);
+    device->PropsSet("capture.highlight_mouse", "hide");
+    device->PropsSet("capture.screen_index", "0");
+    device->PropsSet("capture.frame_size", "screen");
+    device->PropsSet("capture.aspect_ratio", "keep");
+    MFAVProps format;
+    format.video = {output.width(), output.height(), 24.0};
+    MFFramePtr frame;
+    auto next = [&] {
+        return !mfFailed(device->SourceFrameConvertedGet(format, -1, &frame, {}));
+    };
+
+    Result result;
+    // Until the source delivers what is on the screen (x11grab never does: XWayland's root
+    // window is black).
+    QElapsedTimer warmUp;
+    warmUp.start();
+    do
+        window.fill(qRgb(255, 255, 255));
+    while (next() && !showsWhite(*frame) && warmUp.elapsed() < 5000);
+    result.seesWindow = showsWhite(*frame);
+    result.firstPictureMs = warmUp.elapsed();
+    // CPU over ten seconds of frames while the window changes at every one.
+    const int cpuFrames = 240;
+    const double cpuStart = cpuNow();
+    for (int i = 0; i < cpuFrames && next(); ++i)
+        window.fill(i % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    result.cpuPerSecond = (cpuNow() - cpuStart) / (cpuFrames / 24.0);
+    for (int i = 0; result.seesWindow && i < changes; ++i) {
+        const bool white = i % 2 == 1;
+        window.fill(white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        QElapsedTimer since;
+        since.start();
+        while (next()) {
+            if (showsWhite(*frame) == white) {
+                result.delaysMs.push_back(since.nsecsElapsed() / 1e6);
+                break;
+            }
+            if (since.elapsed() > 2000) {
+                ++result.missed;
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+void print(const char *name, const Result &r)
+{
+    if (!r.seesWindow) {
+        std::printf("%-22s %8s %8s %8s %10.3f   (never shows the window: black)\n", name, "-", "-",
+                    "-", r.cpuPerSecond);
+        return;
+    }
+    std::printf("%-22s %8.1f %8.1f %8.1f %10.3f %7d %7d %9lld\n", name, percentile(r.delaysMs, 0.5),
+                percentile(r.delaysMs, 0.95), percentile(r.delaysMs, 1.0), r.cpuPerSecond,
+                int(r.delaysMs.size()), r.missed, r.firstPictureMs);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int changes = 60;
+    const QStringList args = app.arguments();
+    if (args.size() > 2 && args[1] == "--changes")
+        changes = args[2].toInt();
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "run inside tests/support/wayland/wayland-session.sh\n");
+        return 2;
+    }
+    XPaintWindow window;
+    QString error;
+    if (!window.open(qEnvironmentVariable("DISPLAY"), windowRect, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("wayland_capture: %d changes of an XWayland window on headless sway 1280x720, "
+                "frames %dx%d at 24 fps\n",
+                changes, output.width(), output.height());
+    std::printf("%-22s %8s %8s %8s %10s %7s %7s %9s\n", "source", "p50 ms", "p95 ms", "max ms",
+                "CPU s/s", "seen", "missed", "first ms");
+    print("x11grab (XWayland)", measure(false, window, changes));
+    print("portal + PipeWire", measure(true, window, changes));
+    return 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+// A packed picture as the compositor last delivered it.
+struct PackedPicture
+{
+    std::vector<uint8_t> bytes;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    uint64_t serial = 0; // counts the pictures received; 0 before the first
+};
+
+// Consumes one PipeWire video node, such as the screen-cast stream a desktop portal opened, on
+// PipeWire's own thread. Takes shared-memory buffers and DMA-BUF buffers that can be mapped
+// (linear ones); the newest picture is copied out, so the consumer never holds the
+// compositor's buffers.
+class PipeWireStream
+{
+public:
+    // Called on PipeWire's thread when the stream stops for good (the compositor ended it, the
+    // connection broke), with the reason in words.
+    using EndHandler = std::function<void(const QString &reason)>;
+
+    PipeWireStream();
+    ~PipeWireStream();
+    PipeWireStream(const PipeWireStream &) = delete;
+    PipeWireStream &operator=(const PipeWireStream &) = delete;
+
+    // Connects to node `nodeId` over the PipeWire connection `fd` (taken over, closed in any
+    // case). False with `error` when PipeWire refuses.
+    bool open(int fd, uint32_t nodeId, EndHandler onEnd, QString *error);
+
+    // Hands over the newest picture in exchange for `picture` if it is newer than that one.
+    // False when nothing newer came.
+    bool takeNewer(PackedPicture *picture);
+
+    struct Private;
+
+private:
+    std::unique_ptr<Private> d;
+};
