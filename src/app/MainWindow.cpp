@@ -296,6 +296,12 @@ void MainWindow::fillPresets()
         ui->cmbFrames->addItem(preset.text, preset.size);
     for (const OutputPresets::Bitrate &preset : OutputPresets::bitrates())
         ui->cmbBitrate->addItem(preset.text, preset.kbps);
+    m_cmbCodec = new QComboBox(this);
+    m_cmbCodec->setObjectName(QStringLiteral("cmbCodec"));
+    for (const OutputPresets::Codec &preset : OutputPresets::videoCodecs())
+        m_cmbCodec->addItem(preset.text, VideoCodecs::key(preset.codec));
+    ui->horizontalLayout_3->insertWidget(ui->horizontalLayout_3->indexOf(ui->cmbBitrate) + 1,
+                                         m_cmbCodec);
 }
 
 void MainWindow::restoreIndices()
@@ -312,6 +318,9 @@ void MainWindow::restoreIndices()
         // A list that got shorter since (a device was removed) keeps a valid choice.
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
     }
+    const QString codec =
+        VideoCodecs::key(VideoCodecs::fromKey(m_settings->value("VIDEO_CODEC").toString()));
+    m_cmbCodec->setCurrentIndex(m_cmbCodec->findData(codec));
     ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
     // A restored index equal to the fill's first item changed nothing, so nothing showed it.
     if (screenAreaChosen())
@@ -549,6 +558,7 @@ void MainWindow::startSession()
     request.sources = currentChoice();
     request.frameSize = ui->cmbFrames->currentData().toSize();
     request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
+    request.videoCodec = VideoCodecs::fromKey(m_cmbCodec->currentData().toString());
     request.cloudMode = m_cloudMode;
     request.cloudServer = ui->cmbCloudServer->currentText();
 
@@ -557,6 +567,7 @@ void MainWindow::startSession()
     choices.audioIndex = ui->cmbAudioSources->currentIndex();
     choices.frameIndex = ui->cmbFrames->currentIndex();
     choices.bitrateIndex = ui->cmbBitrate->currentIndex();
+    choices.videoCodec = request.videoCodec;
     choices.audioLag = ui->maxAudioLag->value();
     choices.ip = m_ip;
     choices.port = m_port;
@@ -596,7 +607,7 @@ void MainWindow::setSessionControlsEnabled(bool enabled)
     for (QWidget *control :
          {static_cast<QWidget *>(ui->cmbNetwork), static_cast<QWidget *>(ui->spbPort),
           static_cast<QWidget *>(ui->cmbFrames), static_cast<QWidget *>(ui->cmbBitrate),
-          static_cast<QWidget *>(ui->chkCloud)})
+          static_cast<QWidget *>(m_cmbCodec), static_cast<QWidget *>(ui->chkCloud)})
         control->setEnabled(enabled);
 }
 

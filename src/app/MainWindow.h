@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class QComboBox;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -155,6 +156,7 @@ private:
     QPointer<QuizPlayWindow> m_quizPlay;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
+    QComboBox *m_cmbCodec = nullptr; // beside the bitrate; not in the form
     StatusBarWidget *m_statusBarWidget = nullptr;
     // While streaming: how often the status bar looks whether the sources still deliver.
     QTimer *m_sourceCheckTimer = nullptr;

@@ -11,8 +11,6 @@ namespace {
 std::atomic<int> s_ndiReceiverIndex{-1};
 
 const char ndiPrefix[] = "NDI:";
-// Seconds between full pictures.
-constexpr double gopSeconds = 10.0;
 // Total bitrates below this carry the audio inside them.
 constexpr int audioIncludedBelowKbps = 5000;
 constexpr int minVideoKbps = 200;
@@ -225,8 +223,20 @@ void CaptureStreamer::setOutputParams(QSize frameSize, int totalBitrate)
     m_outputProps.video.height = frameSize.height();
 }
 
-QString CaptureStreamer::videoWriterConfig(int gopLength, int videoBitrateKbps)
+QString CaptureStreamer::videoWriterConfig(int gopLength, int videoBitrateKbps, VideoCodec codec)
 {
+    if (codec == VideoCodec::H264)
+        // Constrained Baseline without B-frames is what every browser decoder takes and what
+        // holds no picture back; x264 repeats SPS and PPS before each IDR picture, so a joiner
+        // can start there. maxrate binds x264 only with a buffer: one second of it. The PES
+        // length is written because a page's demuxer otherwise holds a small P-frame until the
+        // next PES starts.
+        return QStringLiteral("format='mpegts' omit_video_pes_length='0' video::codec='libx264' "
+                              "video::profile='baseline' video::preset='veryfast' "
+                              "video::tune='zerolatency' video::g='%1' video::b='%2K' "
+                              "video::maxrate='%2K' video::bufsize='%2K' audio::codec='null' ")
+            .arg(gopLength)
+            .arg(videoBitrateKbps);
     return QStringLiteral("format='mpegts' ") + QStringLiteral(" video::codec='mpeg1video' ") +
            QStringLiteral(" video::g='%1'").arg(gopLength) +
            QStringLiteral(" video::b='%1K'  video::maxrate='%1K' ").arg(videoBitrateKbps) +
@@ -262,10 +272,10 @@ void CaptureStreamer::startStreaming(bool cloudMode)
     wait();
     m_cloudMode = cloudMode;
 
-    const int gop = int(outputProps().video.frameRate * gopSeconds);
+    const int gop = int(outputProps().video.frameRate * VideoCodecs::gopSeconds(m_videoCodec));
     m_videoWriter.reset();
     m_videoWriter =
-        openWriter(videoWriterConfig(gop, m_videoBitrate),
+        openWriter(videoWriterConfig(gop, m_videoBitrate, m_videoCodec),
                    "ERROR 10: Can't create Video MFWriter instance", "setup config Video Writer:");
 
     int audioKbps = m_audioBitrate;

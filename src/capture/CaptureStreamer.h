@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/VideoCodec.h"
 #include "capture/media/IMFFactory.h"
 #include "capture/media/MFFrame.h"
 #include "capture/media/MFTypes.h"
@@ -32,6 +33,9 @@ public:
     void setNDIDevice(QString name);
     void setCaptureArea(int screenIndex, QRect area);
     void setOutputParams(QSize frameSize, int totalBitrate);
+    // Takes effect at the next start.
+    void setVideoCodec(VideoCodec codec) { m_videoCodec = codec; }
+    VideoCodec videoCodec() const { return m_videoCodec; }
     // The local port the writers send to (the relay's ingest listener); 62000 unless set.
     void setIngestPort(quint16 port) { m_ingestPort = port; }
     void startStreaming(bool cloudMode);
@@ -41,7 +45,8 @@ public:
     // it; -1 until one was seen.
     static int ndiReceiverIndex();
 
-    static QString videoWriterConfig(int gopLength, int videoBitrateKbps);
+    static QString videoWriterConfig(int gopLength, int videoBitrateKbps,
+                                     VideoCodec codec = VideoCodec::Mpeg1);
     static QString audioWriterConfig(int audioBitrateKbps);
 
     int videoBitrate() const { return m_videoBitrate; }
@@ -81,5 +86,6 @@ private:
     std::atomic<bool> m_videoEnabled{false};
     std::atomic<bool> m_audioEnabled{false};
     bool m_cloudMode = false;
+    VideoCodec m_videoCodec = VideoCodec::Mpeg1;
     quint16 m_ingestPort = 62000;
 };

@@ -10,10 +10,27 @@ namespace {
 
 constexpr int kPacketSize = TsPacketAligner::kPacketSize;
 constexpr char kSequenceHeaderCode[] = {0x00, 0x00, 0x01, char(0xb3)};
+constexpr char kStartCodePrefix[] = {0x00, 0x00, 0x01};
+constexpr int kNalIdrSlice = 5;
+constexpr int kNalSps = 7;
+
+// Emulation prevention keeps start codes out of H.264 payloads, so each match starts a NAL unit.
+bool startsH264Picture(const char *data, const char *end)
+{
+    for (const char *at = data;; at += 3) {
+        at = std::search(at, end, std::begin(kStartCodePrefix), std::end(kStartCodePrefix));
+        if (end - at < 4)
+            return false;
+        const uchar header = uchar(at[3]);
+        const int type = header & 0x1f;
+        if (!(header & 0x80) && (type == kNalSps || type == kNalIdrSlice))
+            return true;
+    }
+}
 
 } // namespace
 
-bool JoinCache::opensSequence(const char *packet)
+bool JoinCache::opensSequence(const char *packet, bool h264)
 {
     const auto byte = [packet](int i) {
         return uchar(packet[i]);
@@ -32,8 +49,10 @@ bool JoinCache::opensSequence(const char *packet)
     const int data = pes + 9 + byte(pes + 8);
     if (data >= kPacketSize)
         return false;
-    // Start codes cannot occur inside MPEG-1 video data, so a match is a real header.
     const char *end = packet + kPacketSize;
+    if (h264)
+        return startsH264Picture(packet + data, end);
+    // Start codes cannot occur inside MPEG-1 video data, so a match is a real header.
     return std::search(packet + data, end, std::begin(kSequenceHeaderCode),
                        std::end(kSequenceHeaderCode)) != end;
 }
@@ -41,11 +60,18 @@ bool JoinCache::opensSequence(const char *packet)
 void JoinCache::append(const QByteArray &packets)
 {
     int restart = -1;
-    for (int offset = 0; offset + kPacketSize <= packets.size(); offset += kPacketSize)
-        if (opensSequence(packets.constData() + offset))
+    QByteArray tables;
+    for (int offset = 0; offset + kPacketSize <= packets.size(); offset += kPacketSize) {
+        const char *packet = packets.constData() + offset;
+        m_tables.read(packet);
+        const int pid = TsProgramTables::pidOf(packet);
+        if (opensSequence(packet, m_tables.streamType(pid) == TsProgramTables::kH264Video)) {
             restart = offset;
+            tables = m_tables.tablesFor(pid);
+        }
+    }
     if (restart >= 0)
-        m_packets = restart == 0 ? packets : packets.mid(restart);
+        m_packets = tables + (restart == 0 ? packets : packets.mid(restart));
     else if (!m_packets.isEmpty())
         m_packets += packets;
     if (m_packets.size() > kMaxBytes) {

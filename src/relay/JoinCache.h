@@ -1,13 +1,16 @@
 #pragma once
 
+#include "relay/TsProgramTables.h"
+
 #include <QByteArray>
 
 // What a viewer who joins mid-stream needs to start at once, for one ingest connection: the
-// transport-stream packets from the last MPEG-1 sequence header on. The encoder puts a sequence
-// header before every full picture, so the cache restarts there and holds at most one group of
-// pictures; the page decodes it without delay and is live, instead of waiting up to a whole
-// group of pictures (ten seconds) for the next full picture. A connection that carries no
-// video never finds a sequence header and keeps nothing.
+// program tables that name the stream's codec, then the transport-stream packets from the last
+// full picture on. The MPEG-1 encoder puts a sequence header before every full picture, the
+// H.264 encoder its SPS before every IDR picture; the cache restarts there and holds at most one
+// group of pictures. The page decodes it without delay and is live, instead of waiting up to a
+// whole group of pictures for the next full picture. A connection that carries no video never
+// finds one and keeps nothing.
 class JoinCache
 {
 public:
@@ -19,12 +22,14 @@ public:
     // `packets` holds whole 188-byte packets, in stream order.
     void append(const QByteArray &packets);
 
-    // Empty until the first sequence header has arrived.
+    // Empty until the first full picture has arrived.
     const QByteArray &contents() const { return m_packets; }
 
-    // True when this packet opens a video PES whose data starts a sequence header.
-    static bool opensSequence(const char *packet);
+    // True when this packet opens a video PES whose data starts a full picture: an MPEG-1
+    // sequence header, or for `h264` an SPS or IDR slice.
+    static bool opensSequence(const char *packet, bool h264 = false);
 
 private:
+    TsProgramTables m_tables;
     QByteArray m_packets;
 };

@@ -24,4 +24,13 @@ const QVector<Bitrate> &bitrates()
     return rates;
 }
 
+const QVector<Codec> &videoCodecs()
+{
+    static const QVector<Codec> codecs{
+        {"MPEG-1 (every browser)", VideoCodec::Mpeg1},
+        {"H.264 (sharper, fewer bits)", VideoCodec::H264},
+    };
+    return codecs;
+}
+
 } // namespace OutputPresets

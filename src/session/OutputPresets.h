@@ -1,10 +1,12 @@
 #pragma once
 
+#include "capture/VideoCodec.h"
+
 #include <QSize>
 #include <QString>
 #include <QVector>
 
-// The output frame sizes and bitrates the presenter picks from.
+// The output frame sizes, bitrates and video codecs the presenter picks from.
 namespace OutputPresets {
 
 struct FrameSize
@@ -19,7 +21,15 @@ struct Bitrate
     int kbps; // 1 Mbs is 1000 kbit/s
 };
 
+struct Codec
+{
+    const char *text;
+    VideoCodec codec;
+};
+
 const QVector<FrameSize> &frameSizes();
 const QVector<Bitrate> &bitrates();
+// MPEG-1 first: the default.
+const QVector<Codec> &videoCodecs();
 
 } // namespace OutputPresets

@@ -22,6 +22,7 @@ void SessionChoices::save(QSettings &settings) const
     settings.setValue("AUDIO_IND", audioIndex);
     settings.setValue("FRAME_IND", frameIndex);
     settings.setValue("BITRATE_IND", bitrateIndex);
+    settings.setValue("VIDEO_CODEC", VideoCodecs::key(videoCodec));
     settings.setValue("AUDIO_LAG", audioLag);
     settings.setValue("IP", ip);
     settings.setValue("PORT", port);
@@ -141,6 +142,7 @@ void StudioSession::startCapture(const SessionRequest &request)
                                                 : m_relay->ingestPort());
     selectSources(request.sources);
     m_streamer->setOutputParams(request.frameSize, request.bitrateKbps);
+    m_streamer->setVideoCodec(request.videoCodec);
     m_streamer->startStreaming(request.cloudMode);
 }
 

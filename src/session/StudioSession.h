@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/VideoCodec.h"
 #include "capture/media/IMFFactory.h"
 #include "relay/WSServer.h"
 #include "session/CaptureSources.h"
@@ -29,6 +30,7 @@ struct SessionRequest
     CaptureSources::Choice sources;
     QSize frameSize;
     int bitrateKbps = 0;
+    VideoCodec videoCodec = VideoCodec::Mpeg1;
     bool cloudMode = false;
     QString cloudServer; // as the presenter typed or picked it; cloud mode only
 };
@@ -41,6 +43,7 @@ struct SessionChoices
     int audioIndex = 0;
     int frameIndex = 0;
     int bitrateIndex = 0;
+    VideoCodec videoCodec = VideoCodec::Mpeg1;
     double audioLag = 0;
     QString ip;
     int port = 0;

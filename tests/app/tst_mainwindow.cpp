@@ -303,6 +303,9 @@ void TestMainWindow::firstStartDefaults()
     QCOMPARE(child<QComboBox>(window, "cmbAudioSources")->currentText(), QString("no audio"));
     QCOMPARE(child<QComboBox>(window, "cmbFrames")->currentText(), QString("SD (960x540)"));
     QCOMPARE(child<QComboBox>(window, "cmbBitrate")->currentText(), QString("512 Kbs"));
+    QCOMPARE(comboTexts(child<QComboBox>(window, "cmbCodec")),
+             (QStringList{"MPEG-1 (every browser)", "H.264 (sharper, fewer bits)"}));
+    QCOMPARE(child<QComboBox>(window, "cmbCodec")->currentIndex(), 0);
     QCOMPARE(child<QDoubleSpinBox>(window, "maxAudioLag")->value(), 1.5);
     QVERIFY(!window.cloudMode());
     QVERIFY(!child<QCheckBox>(window, "chkCloud")->isChecked());
@@ -333,6 +336,7 @@ void TestMainWindow::storedChoicesAreRestored()
     m_home->set("FRAME_IND", 3);
     m_home->set("BITRATE_IND", 13);
     m_home->set("AUDIO_LAG", 0.4);
+    m_home->set("VIDEO_CODEC", "h264");
     MainWindow window(fakeDevices());
     QCOMPARE(currentPort(window), 9000);
     QCOMPARE(child<QComboBox>(window, "cmbVideoSources")->currentText().trimmed(),
@@ -340,6 +344,8 @@ void TestMainWindow::storedChoicesAreRestored()
     QCOMPARE(child<QComboBox>(window, "cmbAudioSources")->currentText(), QString("Mic A"));
     QCOMPARE(child<QComboBox>(window, "cmbFrames")->currentText(), QString("FullHD (1920x1080)"));
     QCOMPARE(child<QComboBox>(window, "cmbBitrate")->currentText(), QString("7 Mbs"));
+    QCOMPARE(child<QComboBox>(window, "cmbCodec")->currentText(),
+             QString("H.264 (sharper, fewer bits)"));
     QCOMPARE(child<QDoubleSpinBox>(window, "maxAudioLag")->value(), 0.4);
 }
 

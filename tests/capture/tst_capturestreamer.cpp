@@ -46,6 +46,7 @@ private slots:
     void setOutputParams_data();
     void setOutputParams();
     void writerConfigurationsByteForByte();
+    void h264WriterHasShortGroupsAndPesLengths();
     void startOpensBothWritersOnTheIngestAddress_data();
     void startOpensBothWritersOnTheIngestAddress();
     void pumpFeedsOnlyEnabledWriters();
@@ -300,6 +301,28 @@ void TestCaptureStreamer::writerConfigurationsByteForByte()
     QCOMPARE(CaptureStreamer::audioWriterConfig(64),
              QStringLiteral("format='mpegts'  video::codec='null'  audio::codec='mp2'  "
                             "audio::b='64K'  audio::minrate='64K' audio::maxrate='64K' "));
+}
+
+void TestCaptureStreamer::h264WriterHasShortGroupsAndPesLengths()
+{
+    QCOMPARE(VideoCodecs::fromKey("h264"), VideoCodec::H264);
+    QCOMPARE(VideoCodecs::fromKey("vp9"), VideoCodec::Mpeg1);
+    QCOMPARE(VideoCodecs::fromKey(QString()), VideoCodec::Mpeg1);
+    QCOMPARE(VideoCodecs::key(VideoCodec::H264), QString("h264"));
+    auto factory = studioFactory();
+    CaptureStreamer streamer(factory);
+    streamer.setSources(screenDevice, QStringLiteral("Mic"));
+    streamer.setOutputParams(QSize(1920, 1080), 1000);
+    streamer.setVideoCodec(VideoCodec::H264);
+    streamer.startStreaming(false);
+    streamer.stopStreaming();
+    QCOMPARE(factory->writers.size(), 2);
+    QCOMPARE(factory->writers[0]->config(),
+             QStringLiteral("format='mpegts' omit_video_pes_length='0' video::codec='libx264' "
+                            "video::profile='baseline' video::preset='veryfast' "
+                            "video::tune='zerolatency' video::g='48' video::b='936K' "
+                            "video::maxrate='936K' video::bufsize='936K' audio::codec='null' "));
+    QCOMPARE(factory->writers[1]->config(), CaptureStreamer::audioWriterConfig(64));
 }
 
 void TestCaptureStreamer::startOpensBothWritersOnTheIngestAddress_data()

@@ -165,6 +165,7 @@ void TestSession::startAndStopOnLoopback()
     QVERIFY(m_session->streamer()->isStreaming());
     QCOMPARE(m_settings->value("PORT").toInt(), port);
     QCOMPARE(m_settings->value("VIDEO_IND").toInt(), 1);
+    QCOMPARE(m_settings->value("VIDEO_CODEC").toString(), QString("mpeg1"));
 
     m_session->stop();
     QVERIFY(!m_session->isRunning());

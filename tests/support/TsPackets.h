@@ -50,11 +50,74 @@ inline QByteArray continuation(int pid, char fill = char(0x55))
     return packet;
 }
 
+// H.264 NAL units as the studio's encoder starts them: an access unit delimiter, then the
+// parameter sets before an IDR slice, or a plain slice.
+inline QByteArray h264Idr()
+{
+    return QByteArray("\x00\x00\x00\x01\x09\xf0\x00\x00\x00\x01\x67\x42\xc0\x1e", 14);
+}
+inline QByteArray h264Slice()
+{
+    return QByteArray("\x00\x00\x00\x01\x09\xf0\x00\x00\x00\x01\x41\x9a\x02", 13);
+}
+
+// A program table section in one packet of `pid`: `body` follows the eight header bytes; the
+// CRC is not computed (a relay does not check it).
+inline QByteArray tableSection(int pid, int tableId, const QByteArray &body)
+{
+    QByteArray packet;
+    packet += char(0x47);
+    packet += char(0x40 | ((pid >> 8) & 0x1f));
+    packet += char(pid & 0xff);
+    packet += char(0x10);
+    packet += char(0x00); // pointer field
+    const int length = 5 + body.size() + 4;
+    packet += char(tableId);
+    packet += char(0xb0 | ((length >> 8) & 0x0f));
+    packet += char(length & 0xff);
+    packet += QByteArray("\x00\x01\xc1\x00\x00", 5);
+    packet += body;
+    packet += QByteArray(4, char(0x5a));
+    packet += QByteArray(kSize - packet.size(), char(0xff));
+    return packet;
+}
+
+// A PAT naming one program whose PMT is on `pmtPid`.
+inline QByteArray pat(int pmtPid = 0x1000)
+{
+    QByteArray body("\x00\x01", 2);
+    body += char(0xe0 | ((pmtPid >> 8) & 0x1f));
+    body += char(pmtPid & 0xff);
+    return tableSection(0, 0x00, body);
+}
+
+// A PMT listing one elementary stream of `streamType` on `pid`.
+inline QByteArray pmt(int streamType, int pid, int pmtPid = 0x1000)
+{
+    QByteArray body;
+    body += char(0xe0 | ((pid >> 8) & 0x1f)); // PCR PID
+    body += char(pid & 0xff);
+    body += QByteArray("\xf0\x00", 2); // no program descriptors
+    body += char(streamType);
+    body += char(0xe0 | ((pid >> 8) & 0x1f));
+    body += char(pid & 0xff);
+    body += QByteArray("\xf0\x00", 2);
+    return tableSection(pmtPid, 0x02, body);
+}
+
 // A video frame: its opening packet and `more` continuation packets.
 inline QByteArray videoFrame(int pid, bool fullPicture, int more, char fill = char(0x55))
 {
     QByteArray frame =
         pesStart(pid, kVideoStream, fullPicture ? sequenceHeaderCode() : pictureStartCode());
+    for (int i = 0; i < more; ++i)
+        frame += continuation(pid, fill);
+    return frame;
+}
+
+inline QByteArray h264Frame(int pid, bool idr, int more, char fill = char(0x55))
+{
+    QByteArray frame = pesStart(pid, kVideoStream, idr ? h264Idr() : h264Slice());
     for (int i = 0; i < more; ++i)
         frame += continuation(pid, fill);
     return frame;
