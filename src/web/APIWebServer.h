@@ -7,6 +7,7 @@
 
 class AcceptBackoff;
 class DBStorage;
+class QuestionBoard;
 class QuizBoard;
 class QTcpServer;
 class VoteState;
@@ -19,7 +20,8 @@ class APIWebServer : public QObject
     Q_OBJECT
 public:
     // Neither pointer is owned; both must outlive the server.
-    APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr);
+    APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr,
+                 const QuestionBoard *questions = nullptr);
     ~APIWebServer() override;
 
     // An empty address means every interface; port 0 lets the system pick a free port.

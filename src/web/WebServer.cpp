@@ -13,13 +13,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz)
-    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_requests(routes())
+WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz,
+                     const QuestionBoard *questions)
+    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_questions(questions), m_requests(routes())
 {}
 
 QVector<HttpRoute> WebServer::routes()
 {
-    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz);
+    QVector<HttpRoute> routes =
+        SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz, m_questions);
     routes.insert(
         0, {"/feedback.php", "addFeedback",
             [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true});

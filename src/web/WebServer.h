@@ -7,6 +7,7 @@
 
 class AcceptBackoff;
 class DBStorage;
+class QuestionBoard;
 class QuizBoard;
 class QTcpServer;
 class QTcpSocket;
@@ -20,7 +21,8 @@ class WebServer : public QThread
     Q_OBJECT
 public:
     // No pointer is owned; each must outlive the server. Without a quiz board no quiz shows.
-    WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr);
+    WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr,
+              const QuestionBoard *questions = nullptr);
     ~WebServer() override;
 
     // Opens the listener; a failure is only logged. webDir is prefixed unchanged to request
@@ -53,5 +55,6 @@ private:
     VoteState *m_vote;
     DBStorage *m_storage;
     const QuizBoard *m_quiz;
+    const QuestionBoard *m_questions;
     HttpRequestHandler m_requests;
 };
