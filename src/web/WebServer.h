@@ -1,6 +1,7 @@
 #pragma once
 
 #include "web/HttpRequestHandler.h"
+#include "web/RateLimit.h"
 
 #include <QThread>
 #include <memory>
@@ -35,6 +36,13 @@ public:
     // The port the listener is bound to, 0 while it is closed.
     quint16 serverPort() const;
 
+    // Questions one viewer address may ask per minute (0: no limit); more are refused with 429.
+    static constexpr int kQuestionsPerAddressPerMinute = 10;
+    void setQuestionsPerMinute(int questions) { m_questionRate.setMaxEvents(questions); }
+    // Longer names and questions are refused with 400.
+    static constexpr int kMaxNameChars = 100;
+    static constexpr int kMaxQuestionChars = 2000;
+
 public slots:
     void newConnection();
     void readClient();
@@ -57,4 +65,5 @@ private:
     const QuizBoard *m_quiz;
     const QuestionBoard *m_questions;
     HttpRequestHandler m_requests;
+    RateLimit m_questionRate{kQuestionsPerAddressPerMinute, 60000};
 };
