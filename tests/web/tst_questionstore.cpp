@@ -4,10 +4,13 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -59,6 +62,7 @@ private slots:
     void approvalModeIsKeptAndMakesQuestionsWait();
     void changesArePublishedAfterCommit();
     void clearRemovesUpvotes();
+    void killedWhileWritingLosesNothingAcknowledged();
 };
 
 void TestQuestionStore::oldFileOpensKeepsEveryQuestionAndGainsStates()
@@ -209,5 +213,78 @@ void TestQuestionStore::clearRemovesUpvotes()
     QTRY_COMPARE(byId(store, 1).upvotes, 1);
 }
 
-QTEST_GUILESS_MAIN(TestQuestionStore)
+void TestQuestionStore::killedWhileWritingLosesNothingAcknowledged()
+{
+    QuestionStoreDir dir;
+    QProcess writer;
+    writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    writer.start(QCoreApplication::applicationFilePath(), {"--writer"});
+    QVERIFY(writer.waitForStarted());
+    // Each line is what one published list showed: question 1's upvotes and the answered
+    // questions.
+    QList<QPair<int, int>> acknowledged;
+    while (acknowledged.size() < 30) {
+        QVERIFY(writer.waitForReadyRead(20000));
+        while (writer.canReadLine()) {
+            const QList<QByteArray> parts = writer.readLine().trimmed().split(' ');
+            if (parts.size() == 3 && parts.at(0) == "ack")
+                acknowledged.append({parts.at(1).toInt(), parts.at(2).toInt()});
+        }
+    }
+    writer.kill(); // SIGKILL, in the middle of the next writes
+    QVERIFY(writer.waitForFinished());
+    QVERIFY(acknowledged.last().first > 0);
+
+    DBStorage store;
+    QTRY_VERIFY(store.isOpen());
+    const QuestionRecords records = store.selectQuestions();
+    int answered = 0;
+    for (const QuestionRecord &record : records)
+        answered += record.state == QuestionState::Answered;
+    QVERIFY2(byId(store, 1).upvotes >= acknowledged.last().first,
+             qPrintable(QString::number(byId(store, 1).upvotes)));
+    QVERIFY(answered >= acknowledged.last().second);
+    QCOMPARE(records.size(), 301);
+}
+
+namespace {
+
+// The child of the crash test: writes upvotes and state changes without end, telling on standard
+// output what each committed list shows, until it is killed.
+int runWriter()
+{
+    // The parent's data location, from its environment and these names.
+    QCoreApplication::setOrganizationName("Quillfen");
+    QCoreApplication::setApplicationName("LumacastPRO");
+    DBStorage store;
+    int round = 0;
+    QObject::connect(&store, &DBStorage::questionsChanged, &store,
+                     [&](const QuestionRecords &records) {
+                         if (records.size() < 301)
+                             return;
+                         int answered = 0;
+                         for (const QuestionRecord &record : records)
+                             answered += record.state == QuestionState::Answered;
+                         std::printf("ack %d %d\n", records.first().upvotes, answered);
+                         std::fflush(stdout);
+                         for (int i = 0; i < 10; ++i)
+                             store.upvote(1, QString("voter-%1-%2").arg(round).arg(i), true);
+                         store.setState(2 + round % 300, QuestionState::Answered);
+                         ++round;
+                     });
+    for (int i = 0; i < 301; ++i)
+        store.postQuestion(payload("viewer", QString("q%1").arg(i)));
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 2 && QByteArray(argv[1]) == "--writer")
+        return runWriter();
+    TestQuestionStore test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_questionstore.moc"
