@@ -413,6 +413,7 @@
     case 'random_game_finish': gameFinish(message); break;
     default:
       window.LumacastQuiz.handle(message, function (text) { return commandSocket.send(text); });
+      window.LumacastQuestions.handle(message, function (text) { return commandSocket.send(text); });
       break;
     }
   }
@@ -430,9 +431,10 @@
 
     form.addEventListener('submit', function (event) {
       event.preventDefault();
-      var payload = { name: name.value.trim(), msg: message.value.trim() };
-      if (!payload.name || !payload.msg) {
-        setStatus(status, 'Please enter your name and your question.', 'error');
+      // Without a name the studio shows "Anonymous".
+      var payload = { name: name.value.trim(), msg: message.value.trim(), tag: window.LumacastQuestions.tag };
+      if (!payload.msg) {
+        setStatus(status, 'Please enter your question.', 'error');
         return;
       }
       var query = 'raw=' + encodeURIComponent(JSON.stringify(payload));

@@ -24,6 +24,7 @@
 #include "ui_MainWindow.h"
 #include "web/APIWebServer.h"
 #include "web/WebServer.h"
+#include "web/gui/QuestionsWindow.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -171,6 +172,7 @@ MainWindow::~MainWindow()
     m_voteDlg.reset();
     // A quiz still shown on the session's board goes before the session.
     delete m_quizPlay.data();
+    delete m_questionsWindow.data();
     m_session.reset();
     m_wcapture.reset();
 }
@@ -194,6 +196,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_squiz->hideWindow();
     if (m_quizPlay)
         m_quizPlay->close();
+    if (m_questionsWindow)
+        m_questionsWindow->close();
     event->accept();
 }
 
@@ -221,6 +225,21 @@ void MainWindow::buildToolBar()
     addTool(":VOTE", tr("Voting"), &MainWindow::onVoteTriggered);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
     addTool(":QUIZ", tr("Quizzes"), &MainWindow::onSquizTriggered);
+    addTool(":QUESTIONS", tr("Questions"), &MainWindow::onQuestionsTriggered);
+}
+
+QuestionsWindow *MainWindow::questionsWindow() const
+{
+    return m_questionsWindow;
+}
+
+void MainWindow::onQuestionsTriggered()
+{
+    if (!m_questionsWindow)
+        m_questionsWindow = new QuestionsWindow(m_session->questionBoard(), m_session->store());
+    m_questionsWindow->show();
+    m_questionsWindow->raise();
+    m_questionsWindow->activateWindow();
 }
 
 void MainWindow::buildQuestionsMenu()

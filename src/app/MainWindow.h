@@ -21,6 +21,7 @@ class QTimer;
 class QToolButton;
 class ISquiz;
 class QuizPlayWindow;
+class QuestionsWindow;
 struct QuizInfo;
 class StatusBarWidget;
 class RandomGame;
@@ -60,6 +61,8 @@ public:
     ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
     // The window of the quiz being played live, null when none is open.
     QuizPlayWindow *quizPlayWindow() const;
+    // The Questions window once opened, else null.
+    QuestionsWindow *questionsWindow() const;
     // Opens the play window of `quiz` (closing an earlier one); once started, its messages go
     // to the viewers of the relay and their answers come back.
     void playQuiz(const QuizInfo &quiz);
@@ -89,6 +92,7 @@ public:
     void on_ZoomQR();
     // The "Quizzes" tool button: the quiz list window, made on the first call.
     void onSquizTriggered();
+    void onQuestionsTriggered();
     // The questions menu.
     void on_exportToJSON();
     void on_exportToFile();
@@ -154,6 +158,7 @@ private:
     std::unique_ptr<VoteDlg> m_voteDlg;
     std::unique_ptr<ISquiz> m_squiz;
     QPointer<QuizPlayWindow> m_quizPlay;
+    QPointer<QuestionsWindow> m_questionsWindow;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
     QComboBox *m_cmbCodec = nullptr; // beside the bitrate; not in the form

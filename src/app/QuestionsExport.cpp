@@ -83,13 +83,15 @@ QString buildHtml(const QuestionRecords &records)
     QString html = "<!DOCTYPE html><html><head><style>table, td, th {border: 1px solid black;} "
                    "table {border-collapse: collapse; width: 100%;} th {height: 50px;} th, td "
                    "{padding: 15px;}</style></head><body><table> <tr>  "
-                   "<th>id</th><th>name</th><th>question</th>  </tr>";
+                   "<th>id</th><th>name</th><th>question</th><th>state</th><th>upvotes</th>  </tr>";
     for (const QuestionRecord &record : records) {
         // Multi-argument arg() fills each placeholder once, so a "%1" typed by a viewer stays
         // text.
-        html += QString("<tr>  <td>%1</td><td>%2</td><td>%3</td>  </tr>")
+        const QString state = questionStateName(record.state) +
+                              (record.highlighted ? QStringLiteral(", on screen") : QString());
+        html += QString("<tr>  <td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td>  </tr>")
                     .arg(QString::number(record.id), record.name.toHtmlEscaped(),
-                         record.question.toHtmlEscaped());
+                         record.question.toHtmlEscaped(), state, QString::number(record.upvotes));
     }
     html += "</table></body></html>";
     return html;

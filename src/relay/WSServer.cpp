@@ -107,6 +107,8 @@ void WSServer::onConnect()
         cmdConsumers.append(socket);
         for (const QString &message : m_quizCatchUp.forJoiner())
             sendCommandTo(socket, message);
+        if (!m_questions.isEmpty())
+            sendCommandTo(socket, m_questions);
     } else {
         // Nothing is served here; a socket left open would only hold a descriptor.
         QTimer::singleShot(kUnservedPathGraceMs, socket, [socket] {
@@ -158,7 +160,10 @@ void WSServer::processTextMessage(QString message)
 
 void WSServer::sendCommand(QString message)
 {
-    m_quizCatchUp.note(CommandMessages::parse(message), message);
+    const QJsonObject object = CommandMessages::parse(message);
+    m_quizCatchUp.note(object, message);
+    if (CommandMessages::commandOf(object) == "questions")
+        m_questions = message;
     sendToCommandConsumers(message);
 }
 

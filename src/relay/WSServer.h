@@ -122,5 +122,6 @@ private:
     VideoFanOut m_fanOut;
     HeapTrimmer m_heapTrimmer;
     QuizCatchUp m_quizCatchUp;
+    QString m_questions; // the last question list, for command viewers who join later
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

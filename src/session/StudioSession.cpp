@@ -10,6 +10,7 @@
 #include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
 #include "web/DBStorage.h"
+#include "web/QuestionBoard.h"
 #include "web/WebDirectory.h"
 #include "web/WebServer.h"
 
@@ -36,12 +37,23 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
       m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
       m_vote(std::make_unique<VoteState>()), m_quizBoard(std::make_unique<QuizBoard>()),
       m_store(std::make_unique<DBStorage>()),
-      m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get(), m_quizBoard.get())),
+      m_questionBoard(std::make_unique<QuestionBoard>(m_store.get())),
+      m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
+                                              m_questionBoard.get())),
       m_relay(std::make_unique<WSServer>(ingestPort)),
-      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get())),
+      m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
+                                                 m_questionBoard.get())),
       m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort))
 {
     // The relay of the session that runs (or ran last) holds the tally.
+    // Only the running relay has command viewers, so both may hear the list.
+    connect(m_questionBoard.get(), &QuestionBoard::command, m_relay.get(), &WSServer::sendCommand);
+    connect(m_questionBoard.get(), &QuestionBoard::command, m_cloudProxy.get(),
+            &CLOUDProxy::sendCommand);
+    connect(m_relay.get(), &WSServer::viewerCommand, m_questionBoard.get(),
+            &QuestionBoard::onViewerMessage);
+    connect(m_cloudProxy.get(), &CLOUDProxy::viewerCommand, m_questionBoard.get(),
+            &QuestionBoard::onViewerMessage);
     m_vote->setTallySource(
         [this] { return m_cloudSession ? m_cloudProxy->voteResults() : m_relay->voteResults(); });
 }
@@ -55,6 +67,7 @@ StudioSession::~StudioSession()
     m_apiServer.reset();
     m_relay.reset();
     m_webServer.reset();
+    m_questionBoard.reset();
     m_store.reset();
 }
 

@@ -17,6 +17,7 @@ class CaptureStreamer;
 class DBStorage;
 class NDISource;
 class QSettings;
+class QuestionBoard;
 class QuizBoard;
 class VoteState;
 class WebServer;
@@ -108,6 +109,8 @@ public:
     VoteState *vote() const { return m_vote.get(); }
     // What the room's screen shows of a quiz played live.
     QuizBoard *quizBoard() const { return m_quizBoard.get(); }
+    // The room's questions: moderation, upvotes, the list the pages are sent.
+    QuestionBoard *questionBoard() const { return m_questionBoard.get(); }
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
@@ -121,6 +124,7 @@ private:
     std::unique_ptr<VoteState> m_vote;
     std::unique_ptr<QuizBoard> m_quizBoard;
     std::unique_ptr<DBStorage> m_store;
+    std::unique_ptr<QuestionBoard> m_questionBoard;
     std::unique_ptr<WebServer> m_webServer;
     std::unique_ptr<WSServer> m_relay;
     std::unique_ptr<APIWebServer> m_apiServer;

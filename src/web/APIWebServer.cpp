@@ -8,12 +8,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-APIWebServer::APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz)
+APIWebServer::APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz,
+                           const QuestionBoard *questions)
     : m_tcpServer(std::make_unique<QTcpServer>()),
       m_acceptBackoff(
           std::make_unique<AcceptBackoff>(m_tcpServer.get(), QStringLiteral("API HTTP server"))),
       m_vote(vote), m_storage(storage),
-      m_requests(SharedRoutes::listAndVoteRoutes(storage, vote, quiz))
+      m_requests(SharedRoutes::listAndVoteRoutes(storage, vote, quiz, questions))
 {
     connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &APIWebServer::newConnection);
 }

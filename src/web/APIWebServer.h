@@ -8,6 +8,7 @@
 
 class AcceptBackoff;
 class DBStorage;
+class QuestionBoard;
 class QuizBoard;
 class QTcpServer;
 class VoteState;
@@ -20,7 +21,8 @@ class APIWebServer : public QObject
     Q_OBJECT
 public:
     // Neither pointer is owned; both must outlive the server.
-    APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr);
+    APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr,
+                 const QuestionBoard *questions = nullptr);
     ~APIWebServer() override;
 
     // An empty address means every interface; port 0 lets the system pick a free port.

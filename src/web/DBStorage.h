@@ -35,9 +35,26 @@ public:
     // context is gone by then. Insertions arriving together share one commit to disk.
     void storeQuestion(const QByteArray &data, QObject *context, StoreReply reply);
 
-    // The stored questions in ascending id, hidden rows left out. Empty (and logged) while the
-    // database is not open or when the query fails.
+    // The stored questions in ascending id, every state included; rows another tool marked
+    // deleted (is_delete) are left out. Empty (and logged) while the database is not open or
+    // when the query fails.
     QuestionRecords selectQuestions();
+
+    // The presenter's moderation, queued behind the insertions and committed with them. An id
+    // that names no question changes nothing.
+    void setState(qint64 id, QuestionState state);
+    // The one question on screen (a waiting one is shown with it); 0 puts none there.
+    void setHighlighted(qint64 id);
+    void deleteQuestion(qint64 id);
+    // While approval is required, new questions wait for the presenter. Kept in the file.
+    void setApprovalRequired(bool required);
+    bool approvalRequired() const { return m_approvalRequired.load(); }
+
+    // One viewer's upvote (`up`) or its withdrawal; `voter` is the viewer's key. Counts once
+    // per voter and question, only on a shown question, and at most kMaxUpvotesPerVoter
+    // questions per voter.
+    void upvote(qint64 id, const QString &voter, bool up);
+    static constexpr int kMaxUpvotesPerVoter = 200;
 
     // Removes every question and restarts the ids at 1; false when the rows were not deleted.
     bool deleteAll();
@@ -52,6 +69,12 @@ public slots:
     void run() override;
     void addtoDb(QByteArray data);
 
+signals:
+    // Every question (as selectQuestions() lists them) after a change has been committed to
+    // disk, and once when the database has been opened: what it shows is acknowledged. Emitted
+    // on the store's thread; changes committed together give one signal.
+    void questionsChanged(QuestionRecords records);
+
 private:
     struct PendingReply
     {
@@ -60,6 +83,13 @@ private:
     };
 
     void insert(const QByteArray &data, const PendingReply &reply);
+    void queueWrite(const char *what, std::function<bool(QSqlQuery &)> statements);
+    bool write(const char *what, const std::function<bool(QSqlQuery &)> &statements,
+               const PendingReply &reply);
+    void schedulePublish();
+    void publish();
+    bool migrate();
+    void loadApproval();
     static void answer(const PendingReply &reply, bool stored, const QString &error);
     void failBatch(const QString &error);
     void openDatabase();
@@ -72,6 +102,9 @@ private:
 
     QSqlDatabase m_db;
     std::atomic<bool> m_open{false};
+    std::atomic<bool> m_approvalRequired{false};
+    bool m_publishQueued = false;         // store's thread only
+    bool m_publishAfterCommit = false;    // store's thread only
     bool m_batchOpen = false;             // store's thread only
     QVector<PendingReply> m_batchReplies; // answered when the batch commits
 };

@@ -6,12 +6,14 @@
 #include "web/DBStorage.h"
 #include "web/HttpResponse.h"
 #include "web/JsonText.h"
+#include "web/QuestionBoard.h"
 
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace SharedRoutes {
 
@@ -40,6 +42,16 @@ QByteArray listBody(const QuestionRecords &records, const QString &addr, MemberW
     }
     out += "]\n";
     return out;
+}
+
+// What the presenter has not let through (waiting) or took away (hidden) reaches no page.
+QuestionRecords visibleQuestions(DBStorage *storage)
+{
+    QuestionRecords records = storage->selectQuestions();
+    records.erase(std::remove_if(records.begin(), records.end(),
+                                 [](const QuestionRecord &r) { return !r.visibleToViewers(); }),
+                  records.end());
+    return records;
 }
 
 } // namespace
@@ -74,18 +86,18 @@ QByteArray voteResults(const QStringList &options, const QVector<qint32> &tally)
 }
 
 QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote,
-                                     const QuizBoard *quiz)
+                                     const QuizBoard *quiz, const QuestionBoard *questions)
 {
     return {
         {"/feedback_list.php", "listFeedback",
          [storage](QTcpSocket *socket, const QString &) {
              HttpResponse::sendJson(socket,
-                                    feedbackList(storage->selectQuestions(), peerAddress(socket)));
+                                    feedbackList(visibleQuestions(storage), peerAddress(socket)));
          }},
         {"/feedback_list.json", "listFeedbackFlat",
          [storage](QTcpSocket *socket, const QString &) {
              HttpResponse::sendJson(
-                 socket, feedbackListFlat(storage->selectQuestions(), peerAddress(socket)));
+                 socket, feedbackListFlat(visibleQuestions(storage), peerAddress(socket)));
          }},
         {"/vote_result_json.php", "voteJSON",
          [vote](QTcpSocket *socket, const QString &) {
@@ -94,6 +106,11 @@ QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote,
         {"/quiz_result.json", "quizJSON",
          [quiz](QTcpSocket *socket, const QString &) {
              HttpResponse::sendJson(socket, quiz ? quiz->json() : QuizBoard().json());
+         }},
+        {"/questions.json", "questionsJSON",
+         [questions](QTcpSocket *socket, const QString &) {
+             HttpResponse::sendJson(socket, questions ? questions->json()
+                                                      : QByteArray("{\"questions\": []}"));
          }},
     };
 }

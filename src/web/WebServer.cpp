@@ -13,13 +13,26 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz)
-    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_requests(routes())
+namespace {
+
+bool withinBounds(const QByteArray &payload)
+{
+    const QJsonObject object = QJsonDocument::fromJson(payload).object();
+    return object.value("name").toString().trimmed().size() <= WebServer::kMaxNameChars &&
+           object.value("msg").toString().trimmed().size() <= WebServer::kMaxQuestionChars;
+}
+
+} // namespace
+
+WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz,
+                     const QuestionBoard *questions)
+    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_questions(questions), m_requests(routes())
 {}
 
 QVector<HttpRoute> WebServer::routes()
 {
-    QVector<HttpRoute> routes = SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz);
+    QVector<HttpRoute> routes =
+        SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz, m_questions);
     routes.insert(
         0, {"/feedback.php", "addFeedback",
             [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true});
@@ -86,8 +99,13 @@ void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
     query.remove("raw=");
     const QByteArray payload = QByteArray::fromPercentEncoding(query.toUtf8());
     // Refused here, the viewer learns of it; the store would only log it.
-    if (!isQuestionPayload(payload)) {
+    if (!isQuestionPayload(payload) || !withinBounds(payload)) {
         HttpResponse::sendResponse(socket, "400", "Bad request");
+        socket->close();
+        return;
+    }
+    if (!m_questionRate.admit(socket->peerAddress().toString())) {
+        HttpResponse::sendResponse(socket, "429", "Too many questions, please wait a minute");
         socket->close();
         return;
     }

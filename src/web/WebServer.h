@@ -1,12 +1,14 @@
 #pragma once
 
 #include "web/HttpRequestHandler.h"
+#include "web/RateLimit.h"
 
 #include <QThread>
 #include <memory>
 
 class AcceptBackoff;
 class DBStorage;
+class QuestionBoard;
 class QuizBoard;
 class QTcpServer;
 class QTcpSocket;
@@ -20,7 +22,8 @@ class WebServer : public QThread
     Q_OBJECT
 public:
     // No pointer is owned; each must outlive the server. Without a quiz board no quiz shows.
-    WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr);
+    WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz = nullptr,
+              const QuestionBoard *questions = nullptr);
     ~WebServer() override;
 
     // Opens the listener; a failure is only logged. webDir is prefixed unchanged to request
@@ -32,6 +35,13 @@ public:
     void setMaxAudioLag(double maxAudioLag);
     // The port the listener is bound to, 0 while it is closed.
     quint16 serverPort() const;
+
+    // Questions one viewer address may ask per minute (0: no limit); more are refused with 429.
+    static constexpr int kQuestionsPerAddressPerMinute = 10;
+    void setQuestionsPerMinute(int questions) { m_questionRate.setMaxEvents(questions); }
+    // Longer names and questions are refused with 400.
+    static constexpr int kMaxNameChars = 100;
+    static constexpr int kMaxQuestionChars = 2000;
 
 public slots:
     void newConnection();
@@ -53,5 +63,7 @@ private:
     VoteState *m_vote;
     DBStorage *m_storage;
     const QuizBoard *m_quiz;
+    const QuestionBoard *m_questions;
     HttpRequestHandler m_requests;
+    RateLimit m_questionRate{kQuestionsPerAddressPerMinute, 60000};
 };

@@ -600,7 +600,7 @@ void TestMainWindow::toolBarAndQuestionsMenu()
     for (const QToolButton *button : buttons)
         if (!button->text().isEmpty())
             texts.append(button->text());
-    QCOMPARE(texts, (QStringList{"Zoom QR", "Random Winner", "Voting", "Quizzes"}));
+    QCOMPARE(texts, (QStringList{"Zoom QR", "Random Winner", "Voting", "Quizzes", "Questions"}));
     QVERIFY(!QIcon(":QUIZ").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":ZQR").pixmap(50, 50).isNull());
     QVERIFY(!QIcon(":RND").pixmap(50, 50).isNull());

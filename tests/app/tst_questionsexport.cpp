@@ -18,12 +18,18 @@ namespace {
 const QString kHead =
     "<!DOCTYPE html><html><head><style>table, td, th {border: 1px solid black;} table "
     "{border-collapse: collapse; width: 100%;} th {height: 50px;} th, td {padding: "
-    "15px;}</style></head><body><table> <tr>  <th>id</th><th>name</th><th>question</th>  </tr>";
+    "15px;}</style></head><body><table> <tr>  "
+    "<th>id</th><th>name</th><th>question</th><th>state</th><th>upvotes</th>  "
+    "</tr>";
 const QString kTail = "</table></body></html>";
 
 QuestionRecord record(int id, const QString &name, const QString &question)
 {
-    return {id, name, question};
+    QuestionRecord made;
+    made.id = id;
+    made.name = name;
+    made.question = question;
+    return made;
 }
 
 QByteArray readFile(const QString &fileName)
@@ -34,7 +40,6 @@ QByteArray readFile(const QString &fileName)
 
 } // namespace
 
-Q_DECLARE_METATYPE(QuestionRecords)
 
 class TestQuestionsExport : public QObject
 {
@@ -82,17 +87,29 @@ void TestQuestionsExport::document_data()
     QTest::addColumn<QuestionRecords>("records");
     QTest::addColumn<QString>("rows");
     QTest::newRow("empty store") << QuestionRecords() << "";
-    QTest::newRow("plain") << QuestionRecords{record(1, "Ann", "Hello world")}
-                           << "<tr>  <td>1</td><td>Ann</td><td>Hello world</td>  </tr>";
+    QTest::newRow("plain")
+        << QuestionRecords{record(1, "Ann", "Hello world")}
+        << "<tr>  <td>1</td><td>Ann</td><td>Hello world</td><td>shown</td><td>0</td>  </tr>";
     QTest::newRow("escaped") << QuestionRecords{record(7, "<Bo>", "a < b & \"c\"")}
                              << "<tr>  <td>7</td><td>&lt;Bo&gt;</td><td>a &lt; b &amp; "
-                                "&quot;c&quot;</td>  </tr>";
+                                "&quot;c&quot;</td><td>shown</td><td>0</td>  </tr>";
     QTest::newRow("placeholder in a value")
         << QuestionRecords{record(2, "%1 and %2", "still here")}
-        << "<tr>  <td>2</td><td>%1 and %2</td><td>still here</td>  </tr>";
-    QTest::newRow("two rows") << QuestionRecords{record(1, "A", "x"), record(3, "B", "y")}
-                              << "<tr>  <td>1</td><td>A</td><td>x</td>  </tr><tr>  "
-                                 "<td>3</td><td>B</td><td>y</td>  </tr>";
+        << "<tr>  <td>2</td><td>%1 and %2</td><td>still here</td><td>shown</td><td>0</td>  </tr>";
+    QuestionRecord answered = record(4, "Cy", "done");
+    answered.state = QuestionState::Answered;
+    answered.upvotes = 12;
+    QuestionRecord onScreen = record(5, "Di", "now");
+    onScreen.highlighted = true;
+    QTest::newRow("states")
+        << QuestionRecords{answered, onScreen}
+        << "<tr>  <td>4</td><td>Cy</td><td>done</td><td>answered</td><td>12</td>"
+           "  </tr><tr>  <td>5</td><td>Di</td><td>now</td><td>shown, on "
+           "screen</td><td>0</td>  </tr>";
+    QTest::newRow("two rows")
+        << QuestionRecords{record(1, "A", "x"), record(3, "B", "y")}
+        << "<tr>  <td>1</td><td>A</td><td>x</td><td>shown</td><td>0</td>  </tr><tr>  "
+           "<td>3</td><td>B</td><td>y</td><td>shown</td><td>0</td>  </tr>";
 }
 
 void TestQuestionsExport::document()
@@ -121,8 +138,9 @@ void TestQuestionsExport::savedFileHoldsTheStoredQuestions()
     QVERIFY(!QFile::exists(chosen));
     QCOMPARE(QString::fromUtf8(readFile(chosen + ".html")),
              kHead +
-                 "<tr>  <td>1</td><td>Ann</td><td>Fish &amp; chips &lt; 5?</td>  </tr>"
-                 "<tr>  <td>2</td><td>Zoë</td><td>Ça va?</td>  </tr>" +
+                 "<tr>  <td>1</td><td>Ann</td><td>Fish &amp; chips &lt; "
+                 "5?</td><td>shown</td><td>0</td>  </tr>"
+                 "<tr>  <td>2</td><td>Zoë</td><td>Ça va?</td><td>shown</td><td>0</td>  </tr>" +
                  kTail);
 }
 

@@ -74,8 +74,14 @@ public:
                         ++offGridMessages;
                     stream += message;
                 });
-        connect(&socket, &QWebSocket::textMessageReceived, this,
-                [this](const QString &message) { texts.append(message); });
+        // Every command viewer is also sent the room's question list on joining; the tests here
+        // are about the other commands.
+        connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &message) {
+            if (!message.startsWith(R"({"command":"questions")"))
+                texts.append(message);
+            else
+                ++questionLists;
+        });
         socket.open(QUrl("ws://" + kAddress + ":8081" + path));
     }
     bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
@@ -83,6 +89,7 @@ public:
     QWebSocket socket;
     QByteArray stream;
     QStringList texts;
+    int questionLists = 0;
     int offGridMessages = 0;
 };
 
@@ -323,6 +330,7 @@ void TestStudioSession::voteReachesCommandViewersAndTallyComesBack()
     Viewer viewer("/lumacast/cmdchannel");
     QTRY_VERIFY(viewer.connected());
     QTRY_COMPARE(window.session()->relay()->cmdConsumers.size(), 1);
+    QTRY_COMPARE(viewer.questionLists, 1);
 
     window.onVoteTriggered();
     VoteDlg *vote = window.voteWindow();

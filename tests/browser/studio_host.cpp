@@ -16,7 +16,10 @@
 //   vote {"title", "options":[5]}      fills the voting window and starts the vote
 //   vote_stop                          stops it
 //   votes                              -> {"votes": the window's last tally}
-//   questions                          -> {"questions": [{"id","name","question"}]}
+//   questions                          -> {"questions": [{"id","name","question","state",
+//                                         "upvotes","highlighted"}], "approval": bool}
+//   question_action {"action", "id", "on"}  the presenter's moderation on the question board:
+//                                         approval (on), approve, hide, answer, highlight
 //   game_tick {"clr","proc"}, game_finish {"lose","win","code"}   random draw messages
 //   quiz_play {"title", "questions":[{"title","options"}], "seconds"}   opens the quiz's play
 //   window quiz_next                          its button (start, end question, next, results)
@@ -41,6 +44,7 @@
 #include "relay/WSServer.h"
 #include "session/StudioSession.h"
 #include "web/DBStorage.h"
+#include "web/QuestionBoard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -181,9 +185,29 @@ private:
         } else if (what == "questions") {
             QJsonArray questions;
             for (const QuestionRecord &record : m_window->session()->store()->selectQuestions())
-                questions.append(QJsonObject{
-                    {"id", record.id}, {"name", record.name}, {"question", record.question}});
-            reply({{"questions", questions}});
+                questions.append(QJsonObject{{"id", record.id},
+                                             {"name", record.name},
+                                             {"question", record.question},
+                                             {"state", questionStateName(record.state)},
+                                             {"upvotes", record.upvotes},
+                                             {"highlighted", record.highlighted}});
+            reply({{"questions", questions},
+                   {"approval", m_window->session()->store()->approvalRequired()}});
+        } else if (what == "question_action") {
+            QuestionBoard *board = m_window->session()->questionBoard();
+            const QString action = request["action"].toString();
+            const qint64 id = qint64(request["id"].toDouble());
+            if (action == "approval")
+                board->setApprovalRequired(request["on"].toBool());
+            else if (action == "approve")
+                board->approve(id);
+            else if (action == "hide")
+                board->hide(id);
+            else if (action == "answer")
+                board->answer(id);
+            else if (action == "highlight")
+                board->highlight(id);
+            reply({{"done", action}});
         } else if (what == "game_tick") {
             // Both relays get the game's signals in the window; only the running one has viewers.
             const QString clr = request["clr"].toString();

@@ -39,6 +39,7 @@ private slots:
     void invalidPayloadIsRefused();
     void questionIsAnsweredAndStored();
     void plusSignsAreKept();
+    void questionsArePacedPerAddressAndBounded();
     void questionThatCannotBeStoredIsToldSo();
     void oneAddressCannotLockOthersOut();
     void emptyLists_data();
@@ -193,6 +194,24 @@ void TestWebServer::plusSignsAreKept()
              textReply("200", "OK"));
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
     QCOMPARE(m_deps->storage.selectQuestions().first().question, QString("Hello+world"));
+}
+
+void TestWebServer::questionsArePacedPerAddressAndBounded()
+{
+    const auto ask = [this](const QString &msg, const QString &name = "Ann") {
+        return get(port(), questionQuery(QJsonDocument(QJsonObject{{"name", name}, {"msg", msg}})
+                                             .toJson(QJsonDocument::Compact)));
+    };
+    QCOMPARE(ask(QString(WebServer::kMaxQuestionChars + 1, 'x')), textReply("400", "Bad request"));
+    QCOMPARE(ask("ok", QString(WebServer::kMaxNameChars + 1, 'n')),
+             textReply("400", "Bad request"));
+    for (int i = 0; i < WebServer::kQuestionsPerAddressPerMinute; ++i)
+        QCOMPARE(ask(QString("q%1").arg(i)), textReply("200", "OK"));
+    QCOMPARE(ask("one more"), textReply("429", "Too many questions, please wait a minute"));
+    QTRY_COMPARE(m_deps->storage.selectQuestions().size(),
+                 WebServer::kQuestionsPerAddressPerMinute);
+    m_server->setQuestionsPerMinute(0);
+    QCOMPARE(ask("unlimited"), textReply("200", "OK"));
 }
 
 void TestWebServer::questionThatCannotBeStoredIsToldSo()
