@@ -258,8 +258,10 @@ void CLOUDProxy::onNewConnection()
         const QByteArray chunk = ingest->readAll();
         receivedBytes += chunk.size();
         const QByteArray packets = aligner->take(chunk);
-        if (!packets.isEmpty())
-            forward(packets);
+        if (packets.isEmpty())
+            return;
+        forward(packets);
+        emit ingestPackets(quintptr(ingest), packets);
     });
     connect(ingest, &QTcpSocket::disconnected, this, [this, ingest] {
         m_ingests.remove(ingest);

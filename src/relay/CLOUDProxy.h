@@ -92,6 +92,9 @@ signals:
     // A room viewer's message the server passed on (a quiz answer), with the server's key for
     // that viewer (stable per viewer address and room, never the address itself).
     void viewerCommand(QString viewer, QJsonObject message);
+    // Whole packets of one ingest connection (`source` tells the connections apart), as they go
+    // to the server; a recording taps them here.
+    void ingestPackets(quintptr source, const QByteArray &packets);
 
 public slots:
     void onNewConnection();

@@ -188,6 +188,7 @@ void WSServer::onNewConnection()
             return;
         stream->joinCache.append(packets);
         forwardIngest(packets);
+        emit ingestPackets(quintptr(socket), packets);
     });
     // A writer reconnects on every session start; release the old connection.
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {

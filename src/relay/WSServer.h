@@ -98,6 +98,9 @@ public slots:
 signals:
     // A command viewer's message other than a vote answer, with the viewer's address.
     void viewerCommand(QString viewer, QJsonObject message);
+    // Whole packets of one ingest connection (`source` tells the connections apart), as the
+    // viewers get them; a recording taps them here.
+    void ingestPackets(quintptr source, const QByteArray &packets);
 
 private:
     // Per ingest connection: the partial packet still to come and the join cache.

@@ -4,6 +4,9 @@
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "quiz/QuizBoard.h"
+#include "record/Chapter.h"
+#include "record/Recorder.h"
+#include "record/RecordingPlace.h"
 #include "relay/CLOUDProxy.h"
 #include "session/CloudServerList.h"
 #include "session/RoomIdentifier.h"
@@ -14,6 +17,7 @@
 #include "web/WebDirectory.h"
 #include "web/WebServer.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QSettings>
 
@@ -29,6 +33,7 @@ void SessionChoices::save(QSettings &settings) const
     settings.setValue("PORT", port);
     settings.setValue("CLOUD_SERVER", cloudServer);
     settings.setValue("USE_CLOUD", useCloud);
+    settings.setValue("RECORD", record);
     settings.sync();
 }
 
@@ -43,8 +48,14 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
       m_relay(std::make_unique<WSServer>(ingestPort)),
       m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
                                                  m_questionBoard.get())),
-      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort))
+      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort)),
+      m_recorder(std::make_unique<Recorder>())
 {
+    // Both relays: the studio has the encoded stream in either mode. Only the running one
+    // receives packets.
+    connect(m_relay.get(), &WSServer::ingestPackets, m_recorder.get(), &Recorder::take);
+    connect(m_cloudProxy.get(), &CLOUDProxy::ingestPackets, m_recorder.get(), &Recorder::take);
+    connect(m_recorder.get(), &Recorder::stoppedByError, this, &StudioSession::recordingStopped);
     // The relay of the session that runs (or ran last) holds the tally.
     // Only the running relay has command viewers, so both may hear the list.
     connect(m_questionBoard.get(), &QuestionBoard::command, m_relay.get(), &WSServer::sendCommand);
@@ -93,6 +104,8 @@ std::optional<StudioSession::StartError> StudioSession::start(const SessionReque
     if (auto error = request.cloudMode ? startCloud(request) : startLocalServers(request))
         return error;
     m_cloudSession = request.cloudMode;
+    if (request.record)
+        startRecording();
     startCapture(request);
     choices.save(*m_settings);
     m_running = true;
@@ -173,7 +186,27 @@ void StudioSession::stop()
         m_webServer->stopListen();
         m_relay->stop();
     }
+    m_recorder->stop();
     m_running = false;
+}
+
+void StudioSession::startRecording()
+{
+    const QString stem =
+        RecordingPlace::stem(RecordingPlace::folder(*m_settings), QDateTime::currentDateTime());
+    QString error;
+    if (!m_recorder->start(stem, &error))
+        emit recordingStopped(error);
+}
+
+void StudioSession::onVoteStart(QString title, QStringList)
+{
+    m_recorder->markChapter(ChapterTitles::forVote(title));
+}
+
+void StudioSession::onCommand(QString message)
+{
+    m_recorder->markChapter(ChapterTitles::forCommand(message));
 }
 
 WSServer::Statistics StudioSession::statistics() const

@@ -19,6 +19,7 @@ class NDISource;
 class QSettings;
 class QuestionBoard;
 class QuizBoard;
+class Recorder;
 class VoteState;
 class WebServer;
 
@@ -34,6 +35,7 @@ struct SessionRequest
     VideoCodec videoCodec = VideoCodec::Mpeg1;
     bool cloudMode = false;
     QString cloudServer; // as the presenter typed or picked it; cloud mode only
+    bool record = false; // into the folder RecordingPlace names
 };
 
 // The presenter's choices, written to the settings store at every successful Start so that the
@@ -50,6 +52,7 @@ struct SessionChoices
     int port = 0;
     QString cloudServer;
     bool useCloud = false;
+    bool record = false;
 
     void save(QSettings &settings) const;
 };
@@ -111,12 +114,24 @@ public:
     QuizBoard *quizBoard() const { return m_quizBoard.get(); }
     // The room's questions: moderation, upvotes, the list the pages are sent.
     QuestionBoard *questionBoard() const { return m_questionBoard.get(); }
+    // Records the stream while a session with `record` runs; finishes the file after it.
+    Recorder *recorder() const { return m_recorder.get(); }
+
+public slots:
+    // A vote or a quiz question opens a chapter of the recording.
+    void onVoteStart(QString title, QStringList options);
+    void onCommand(QString message);
+
+signals:
+    // The recording could not start, or stopped while the stream goes on; in words.
+    void recordingStopped(QString message);
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
     std::optional<StartError> startCloud(const SessionRequest &request);
     void startCapture(const SessionRequest &request);
     void selectSources(const CaptureSources::Choice &choice);
+    void startRecording();
 
     QSettings *m_settings;
     std::unique_ptr<NDISource> m_ndi;
@@ -129,6 +144,7 @@ private:
     std::unique_ptr<WSServer> m_relay;
     std::unique_ptr<APIWebServer> m_apiServer;
     std::unique_ptr<CLOUDProxy> m_cloudProxy;
+    std::unique_ptr<Recorder> m_recorder;
     bool m_running = false;
     bool m_cloudSession = false;
 };

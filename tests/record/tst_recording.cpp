@@ -1,0 +1,369 @@
+// Recording a real session (screen and sound of a private Xvfb and PulseAudio, the FFmpeg back
+// end, the relay on loopback with a viewer on "/readvideo"): the finished file plays with the
+// stream's codecs, size, frames and duration, with its chapters; a studio killed with kill -9
+// leaves a transport stream that plays; a full disk stops the recording, not the stream.
+#include "capture/media/FFFactory.h"
+#include "record/Recorder.h"
+#include "relay/QuizMessages.h"
+#include "relay/WSServer.h"
+#include "session/CaptureSources.h"
+#include "session/StudioSession.h"
+#include "support/ChildProcess.h"
+#include "support/MovingContent.h"
+#include "support/PulseSession.h"
+#include "support/QuestionStoreDir.h"
+#include "support/TsDemux.h"
+#include "support/XvfbSession.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <QtTest>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+const QSize kFrameSize(640, 360);
+
+int freePortPair()
+{
+    for (int tries = 0; tries < 50; ++tries) {
+        QTcpServer first;
+        QTcpServer second;
+        if (!first.listen(QHostAddress::LocalHost, 0))
+            continue;
+        const quint16 port = first.serverPort();
+        if (port < 65535 && second.listen(QHostAddress::LocalHost, port + 1))
+            return port;
+    }
+    return 0;
+}
+
+SessionRequest recordingRequest(int port)
+{
+    SessionRequest request;
+    request.address = "127.0.0.1";
+    request.port = port;
+    request.maxAudioLag = 1.5;
+    request.sources = {CaptureSources::kScreenDevice, "ORIGINAL", 0};
+    request.frameSize = kFrameSize;
+    request.bitrateKbps = 1000;
+    request.record = true;
+    return request;
+}
+
+// What ffprobe reads of a file, as JSON.
+QJsonObject probe(const QString &path)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-show_streams", "-show_format",
+                              "-show_chapters", "-of", "json", path});
+    if (!ffprobe.waitForFinished(120000) || ffprobe.exitCode() != 0)
+        return {};
+    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
+}
+
+QJsonObject streamOf(const QJsonObject &probed, const QString &type)
+{
+    for (const QJsonValue &stream : probed.value("streams").toArray())
+        if (stream.toObject().value("codec_type").toString() == type)
+            return stream.toObject();
+    return {};
+}
+
+int videoFrames(const TsDemux &demux)
+{
+    int count = 0;
+    for (const TsDemux::Packet &packet : demux.packets)
+        count += demux.streams[packet.stream].type == AVMEDIA_TYPE_VIDEO ? 1 : 0;
+    return count;
+}
+
+// A browser's stream socket: keeps every byte.
+class Viewer
+{
+public:
+    explicit Viewer(int relayPort)
+    {
+        QObject::connect(&m_socket, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray &message) { data += message; });
+        m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/x/readvideo").arg(relayPort)));
+    }
+    bool connected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    QByteArray data;
+
+private:
+    QWebSocket m_socket;
+};
+
+// The folder of the studio started by the test with --record-child; kill -9 ends it.
+int runRecordingChild(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    QuestionStoreDir storeDir;
+    QSettings settings(QDir(folder).filePath("settings.ini"), QSettings::IniFormat);
+    settings.setValue("RECORD_DIR", folder);
+    StudioSession session(&settings, std::make_shared<FFFactory>(), 0);
+    if (session.start(recordingRequest(freePortPair()), SessionChoices{}))
+        return 2;
+    // Each line: what the recording holds, for the test to pick its moment.
+    QTimer report;
+    QObject::connect(&report, &QTimer::timeout, [&session] {
+        std::cout << session.recorder()->tsPath().toStdString() << '\t'
+                  << session.recorder()->bytesWritten() << '\t' << session.recorder()->durationMs()
+                  << std::endl;
+    });
+    report.start(250);
+    return app.exec();
+}
+
+} // namespace
+
+class TestRecording : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void recordedSessionPlaysBackWithChapters();
+    void killedStudioLeavesAPlayableFile();
+    void fullDiskStopsTheRecordingNotTheStream();
+
+private:
+    void startSession(const QString &recordDir);
+    int relayPort() const { return m_port + 1; }
+
+    XvfbSession m_xvfb;
+    PulseSession m_pulse;
+    ChildProcess m_tone;
+    MovingContent m_content;
+    std::unique_ptr<QuestionStoreDir> m_storeDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<StudioSession> m_session;
+    QString m_mounted;
+    int m_port = 0;
+};
+
+void TestRecording::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_xvfb.start(QSize(1280, 720), &error), qPrintable(error));
+    QVERIFY2(m_pulse.start(&error), qPrintable(error));
+    qputenv("DISPLAY", m_xvfb.display().toLocal8Bit());
+    qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
+    QVERIFY2(m_content.start(m_xvfb.display(), QRect(0, 0, 1280, 720), &error), qPrintable(error));
+    ChildProcess::Options tone;
+    tone.environment << "PULSE_SERVER=" + m_pulse.server();
+    QVERIFY2(m_tone.start("ffmpeg",
+                          {"-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                           "sine=frequency=440:sample_rate=48000", "-f", "pulse", "-device",
+                           "studio", "tone"},
+                          tone, &error),
+             qPrintable(error));
+}
+
+void TestRecording::cleanupTestCase()
+{
+    m_tone.stop();
+    m_content.stop();
+    m_pulse.stop();
+    m_xvfb.stop();
+}
+
+void TestRecording::init()
+{
+    m_storeDir = std::make_unique<QuestionStoreDir>();
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_settings = std::make_unique<QSettings>(m_dir->filePath("s.ini"), QSettings::IniFormat);
+    m_session = std::make_unique<StudioSession>(m_settings.get(), std::make_shared<FFFactory>(), 0);
+}
+
+void TestRecording::cleanup()
+{
+    m_session.reset();
+    if (!m_mounted.isEmpty())
+        umount2(m_mounted.toLocal8Bit().constData(), MNT_DETACH);
+    m_mounted.clear();
+    m_settings.reset();
+    m_dir.reset();
+    m_storeDir.reset();
+}
+
+void TestRecording::startSession(const QString &recordDir)
+{
+    m_settings->setValue("RECORD_DIR", recordDir);
+    m_port = freePortPair();
+    QVERIFY(m_port != 0);
+    const auto error = m_session->start(recordingRequest(m_port), SessionChoices{});
+    QVERIFY2(!error, error ? qPrintable(error->text) : "");
+    QCOMPARE(m_session->recorder()->state(), Recorder::State::Recording);
+}
+
+void TestRecording::recordedSessionPlaysBackWithChapters()
+{
+    startSession(m_dir->path());
+    Viewer viewer(relayPort());
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.connected(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->recorder()->durationMs() > 3000, 30000);
+    m_session->onVoteStart("Which slide next?", {"A", "B"});
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->recorder()->durationMs() > 6000, 30000);
+    QuizPlay::AskedQuestion question;
+    question.number = 1;
+    question.count = 3;
+    question.title = "What is 6 x 7?";
+    question.options = QStringList{"42", "67"};
+    m_session->onCommand(QuizMessages::question(question, 20000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_session->recorder()->durationMs() > 10000, 30000);
+    const ChapterList chapters = m_session->recorder()->chapters();
+    const qint64 recordedMs = m_session->recorder()->durationMs();
+    QSignalSpy finished(m_session->recorder(), &Recorder::finished);
+    QSignalSpy progress(m_session->recorder(), &Recorder::remuxProgress);
+    m_session->stop();
+    // The viewer takes in what was in flight: then it holds what the relay sent it.
+    QTRY_COMPARE_WITH_TIMEOUT(qint64(viewer.data.size()), m_session->relay()->sentBytes, 10000);
+    QVERIFY(finished.wait(60000));
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last().first().toInt(), 100);
+
+    const QString path = finished.first().first().toString();
+    QVERIFY2(path.endsWith(".mkv"), qPrintable(path));
+    QVERIFY2(QFileInfo(path).fileName().startsWith("Lumacast "), qPrintable(path));
+    QVERIFY2(!QFileInfo::exists(m_session->recorder()->tsPath()), "the transport stream stays");
+    const QJsonObject probed = probe(path);
+    QVERIFY2(!probed.isEmpty(), "ffprobe cannot read the recording");
+    const QJsonObject video = streamOf(probed, "video");
+    const QJsonObject audio = streamOf(probed, "audio");
+    QCOMPARE(video.value("codec_name").toString(), QString("mpeg1video"));
+    QCOMPARE(video.value("width").toInt(), kFrameSize.width());
+    QCOMPARE(video.value("height").toInt(), kFrameSize.height());
+    QCOMPARE(audio.value("codec_name").toString(), QString("mp2"));
+    QCOMPARE(audio.value("sample_rate").toString(), QString("48000"));
+
+    TsDemux received;
+    QString error;
+    QVERIFY2(received.open(viewer.data, &error), qPrintable(error));
+    const int viewerFrames = videoFrames(received);
+    const int recordedFrames = video.value("nb_read_frames").toString().toInt();
+    qInfo() << "frames: recorded" << recordedFrames << "viewer" << viewerFrames;
+    QVERIFY(viewerFrames > 24 * 5);
+    QVERIFY2(std::abs(recordedFrames - viewerFrames) <= viewerFrames / 100 + 1,
+             qPrintable(QString("%1 against %2").arg(recordedFrames).arg(viewerFrames)));
+    const double durationS =
+        probed.value("format").toObject().value("duration").toString().toDouble();
+    qInfo() << "duration" << durationS << "s, recorded for" << recordedMs << "ms";
+    QVERIFY2(std::abs(durationS * 1000 - recordedMs) < 1000,
+             qPrintable(QString::number(durationS)));
+
+    const QJsonArray probedChapters = probed.value("chapters").toArray();
+    QCOMPARE(probedChapters.size(), 2);
+    QCOMPARE(chapters.size(), 2);
+    const QStringList titles{"Vote: Which slide next?", "Quiz question 1: What is 6 x 7?"};
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject chapter = probedChapters[i].toObject();
+        QCOMPARE(chapter.value("tags").toObject().value("title").toString(), titles[i]);
+        const double startS = chapter.value("start_time").toString().toDouble();
+        QVERIFY2(std::abs(startS * 1000 - chapters[i].startMs) < 2,
+                 qPrintable(QString::number(startS)));
+    }
+}
+
+void TestRecording::killedStudioLeavesAPlayableFile()
+{
+    ChildProcess studio;
+    ChildProcess::Options options;
+    options.pipes = true;
+    options.quiet = false;
+    QString error;
+    QVERIFY2(studio.start(QCoreApplication::applicationFilePath(),
+                          {"--record-child", m_dir->path()}, options, &error),
+             qPrintable(error));
+    QString tsPath;
+    qint64 bytes = 0;
+    qint64 durationMs = 0;
+    // The last line before the kill: what the file held then must survive it.
+    while (durationMs < 5000) {
+        const QStringList line =
+            QString::fromStdString(studio.readLine(30000)).trimmed().split('\t');
+        QCOMPARE(line.size(), 3);
+        tsPath = line[0];
+        bytes = line[1].toLongLong();
+        durationMs = line[2].toLongLong();
+    }
+    QCOMPARE(::kill(studio.pid(), SIGKILL), 0);
+    QCOMPARE(studio.wait(10000), 128 + SIGKILL);
+
+    QVERIFY2(QFileInfo(tsPath).size() >= bytes, qPrintable(tsPath));
+    const QJsonObject probed = probe(tsPath);
+    QVERIFY2(!probed.isEmpty(), "ffprobe cannot read what the killed studio left");
+    QCOMPARE(streamOf(probed, "video").value("codec_name").toString(), QString("mpeg1video"));
+    QCOMPARE(streamOf(probed, "audio").value("codec_name").toString(), QString("mp2"));
+    const int frames = streamOf(probed, "video").value("nb_read_frames").toString().toInt();
+    const double durationS =
+        probed.value("format").toObject().value("duration").toString().toDouble();
+    qInfo() << "killed after" << durationMs << "ms:" << frames << "frames," << durationS << "s";
+    // Up to the last second: capture and encoding hold back less than that.
+    QVERIFY2(durationS * 1000 > durationMs - 1000, qPrintable(QString::number(durationS)));
+    QVERIFY(frames > 0);
+}
+
+void TestRecording::fullDiskStopsTheRecordingNotTheStream()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs as a full disk needs root; run this test as root");
+    const QString small = m_dir->filePath("small");
+    QVERIFY(QDir().mkpath(small));
+    QVERIFY2(mount("tmpfs", small.toLocal8Bit().constData(), "tmpfs", 0, "size=400k") == 0,
+             strerror(errno));
+    m_mounted = small;
+    QSignalSpy stopped(m_session.get(), &StudioSession::recordingStopped);
+    startSession(small);
+    Viewer viewer(relayPort());
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.connected(), 10000);
+    QVERIFY(stopped.wait(60000));
+    const QString message = stopped.first().first().toString();
+    QVERIFY2(message.contains("No space left on device"), qPrintable(message));
+    QVERIFY2(message.contains("The stream goes on"), qPrintable(message));
+    QCOMPARE(m_session->recorder()->state(), Recorder::State::StoppedByError);
+    QVERIFY(m_session->isRunning());
+
+    // The viewers go on receiving well past what the disk took.
+    const qint64 atStop = viewer.data.size();
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.data.size() > atStop + 200 * 1024, 30000);
+    const QString tsPath = m_session->recorder()->tsPath();
+    QSignalSpy failed(m_session->recorder(), &Recorder::finishFailed);
+    m_session->stop();
+    // No room for the finished file either: the transport stream stays, and plays.
+    QVERIFY(failed.wait(60000));
+    QCOMPARE(failed.first().at(1).toString(), tsPath);
+    const QJsonObject probed = probe(tsPath);
+    QCOMPARE(streamOf(probed, "video").value("codec_name").toString(), QString("mpeg1video"));
+    QVERIFY(streamOf(probed, "video").value("nb_read_frames").toString().toInt() > 0);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && QByteArray(argv[1]) == "--record-child")
+        return runRecordingChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestRecording test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_recording.moc"
