@@ -154,6 +154,8 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
             const Selection selection = m_selection;
             lock.unlock();
             follow(selection);
+            // A source chosen again (video turned back on) owes the viewers its picture.
+            m_changes.refresh();
         }
     }
     followAudio(format);

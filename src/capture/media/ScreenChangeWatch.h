@@ -27,6 +27,8 @@ public:
     // when changes cannot be watched there.
     bool watch(const QByteArray &display, const ScreenRegion &region, double rate, QString *why);
     void stop();
+    // Something other than the screen changed what the picture should be: take a new one.
+    void refresh() { m_pacing.changed(Clock::now()); }
     bool watching() const { return m_damage.has_value(); }
 
     // Blocks until `tick`, or until a picture is due before it, and says which. A held picture

@@ -77,7 +77,10 @@ bool ScreenDamage::open(const QByteArray &display, const QRect &area, bool watch
         xcb_xfixes_select_cursor_input(c, m_root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
         pointerMoved();
     }
-    xcb_flush(c);
+    // What the server says about the start itself (the cursor chosen, the new damage object)
+    // is no change on the screen: a round trip brings it in to be dropped.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    drainEvents();
     return !broken();
 }
 
