@@ -8,7 +8,7 @@ packages=(
   qtbase5-dev qttools5-dev-tools libqt5websockets5-dev libqt5sql5-sqlite libqt5svg5-dev
   libqrcodegencpp-dev
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  ffmpeg xvfb x11-utils xdotool libx11-dev libxcb1-dev pulseaudio pulseaudio-utils
+  ffmpeg xvfb x11-utils xdotool libx11-dev libxcb1-dev libxcb-damage0-dev libxcb-xfixes0-dev pulseaudio pulseaudio-utils
   chromium iproute2 zbar-tools
   lintian desktop-file-utils appstream help2man
   nats-server libnats-dev libssl-dev

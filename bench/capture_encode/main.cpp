@@ -3,7 +3,9 @@
 // sent over TCP), on a private Xvfb screen with moving content; and the delay from a change on
 // the screen to the first transport-stream packet of the picture that shows it.
 //
-//   capture_encode [--seconds N]     (30 by default; four runs of N seconds)
+//   capture_encode [--seconds N] [--still]     (30 by default; four runs of N seconds)
+//
+// --still leaves the moving content out: a still slide on which only the marker changes.
 #include "ChangeMarker.h"
 #include "DelayAnalysis.h"
 #include "TickRecordingFactory.h"
@@ -44,7 +46,9 @@ struct Job
 struct RunResult
 {
     double cpuSeconds = 0;
-    double streamSeconds = 0; // of video that reached the listener: frames / 24
+    double streamSeconds = 0; // of the run, as the tools were told
+    int pictures = 0;         // that reached the listener
+    qint64 videoBytes = 0;
     double cpuPerSecond() const { return streamSeconds > 0 ? cpuSeconds / streamSeconds : 0; }
     QVector<DelaySample> delays;
     bool ok = false;
@@ -108,7 +112,7 @@ struct Command
 class Bench
 {
 public:
-    bool setUp(QString *error);
+    bool setUp(bool still, QString *error);
     // Runs the commands side by side until all have ended; their CPU times add up.
     RunResult run(const QList<Command> &commands, const Job &job, int seconds,
                   const QString &tickFile);
@@ -123,14 +127,14 @@ private:
     IngestCollector m_ingest;
 };
 
-bool Bench::setUp(QString *error)
+bool Bench::setUp(bool still, QString *error)
 {
     if (!m_xvfb.start(screenSize, error) || !m_pulse.start(error))
         return false;
     qputenv("DISPLAY", m_xvfb.display().toLocal8Bit());
     qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
     // A presentation with a playing video in the middle of the screen.
-    if (!m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error) ||
+    if ((!still && !m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error)) ||
         !m_marker.start(m_xvfb.display(), markerRect, error))
         return false;
     // The studio's own ingest port, as the encoders of both pipelines use it.
@@ -221,7 +225,10 @@ RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds
         for (const TsDemux::Stream &stream : demux.streams)
             if (stream.type == AVMEDIA_TYPE_VIDEO) {
                 result.delays = measureDelays(demux, m_ingest, i, changes, marker, ticks);
-                result.streamSeconds = demux.packets.size() / 24.0;
+                // A sparse stream's length is the run's, not its pictures over 24.
+                result.streamSeconds = seconds;
+                result.pictures = int(demux.packets.size());
+                result.videoBytes = m_ingest.totalBytes(i);
                 result.ok = true;
             }
     }
@@ -259,24 +266,27 @@ int main(int argc, char **argv)
     if (args.size() == 6 && args[0] == QLatin1String("--studio"))
         return runStudioChild(args.mid(1));
     int seconds = 30;
+    const bool still = args.removeAll(QStringLiteral("--still")) > 0;
     if (args.size() == 2 && args[0] == QLatin1String("--seconds"))
         seconds = std::max(2, args[1].toInt());
 
     Bench bench;
     QString error;
-    if (!bench.setUp(&error)) {
+    if (!bench.setUp(still, &error)) {
         std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
         return 1;
     }
     const QString tickFile = QDir::temp().filePath(
         QStringLiteral("capture_encode_ticks_%1").arg(QCoreApplication::applicationPid()));
     const QVector<Job> jobs{{QSize(960, 540), 936}, {QSize(1920, 1080), 4000}};
-    std::printf("capture_encode: %d s per run; Xvfb %dx%d with moving content; audio from a "
+    std::printf("capture_encode: %d s per run; Xvfb %dx%d with %s; audio from a "
                 "PulseAudio null sink; both tools send MPEG-1 video and MP2 48 kHz mono as two "
                 "transport streams over TCP\n",
-                seconds, screenSize.width(), screenSize.height());
-    std::printf("CPU seconds per stream second (user + system of the studio process, or of the two "
-                "ffmpeg processes, per second of video that reached the listener):\n");
+                seconds, screenSize.width(), screenSize.height(),
+                still ? "a still slide and a 128x128 patch changing every 250-450 ms"
+                      : "moving content");
+    std::printf("CPU seconds per second of the run (user + system of the studio process, or of "
+                "the two ffmpeg processes), pictures and video bytes that reached the listener:\n");
     QVector<QPair<RunResult, RunResult>> results;
     for (const Job &job : jobs) {
         const Command studioCommand{
@@ -286,10 +296,11 @@ int main(int argc, char **argv)
         const RunResult studio = bench.run({studioCommand}, job, seconds, tickFile);
         const RunResult cli = bench.run(bench.ffmpegCommands(job, seconds), job, seconds, {});
         std::printf(
-            "  %4dx%-4d %4d kbit/s   studio %.3f (%.1f s of video)   ffmpeg CLI %.3f (%.1f s "
-            "of video)   ratio %.2f%s\n",
+            "  %4dx%-4d %4d kbit/s   studio %.3f (%d pictures, %lld bytes)   ffmpeg CLI %.3f (%d "
+            "pictures, %lld bytes)   ratio %.2f%s\n",
             job.size.width(), job.size.height(), job.videoKbps, studio.cpuPerSecond(),
-            studio.streamSeconds, cli.cpuPerSecond(), cli.streamSeconds,
+            studio.pictures, static_cast<long long>(studio.videoBytes), cli.cpuPerSecond(),
+            cli.pictures, static_cast<long long>(cli.videoBytes),
             cli.cpuPerSecond() > 0 ? studio.cpuPerSecond() / cli.cpuPerSecond() : 0.0,
             studio.ok && cli.ok ? "" : "   (a run delivered no video)");
         std::fflush(stdout);

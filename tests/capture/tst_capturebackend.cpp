@@ -2,6 +2,7 @@
 // server and PulseAudio daemon as sources, a plain TCP listener on the ingest port as receiver,
 // and libavformat reading back what arrived.
 #include "capture/CaptureStreamer.h"
+#include "support/CaptureChecks.h"
 #include "support/IngestCollector.h"
 #include "support/LogCapture.h"
 #include "support/MovingContent.h"
@@ -13,6 +14,9 @@
 #include <QtTest>
 
 namespace {
+
+using CaptureChecks::countPackets;
+using CaptureChecks::near;
 
 const QString screenDevice = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture");
 const QString studioMonitor = QStringLiteral("Monitor of Studio");
@@ -34,14 +38,6 @@ bool carries(const TsDemux &demux, AVMediaType type)
     return false;
 }
 
-int countPackets(const TsDemux &demux, AVMediaType type)
-{
-    int count = 0;
-    for (const TsDemux::Packet &packet : demux.packets)
-        count += demux.streams[packet.stream].type == type ? 1 : 0;
-    return count;
-}
-
 // The layer of an MPEG audio frame (1, 2 or 3) from its header, 0 when it is none. The
 // transport stream names only "MPEG-1 audio", so libavformat cannot tell MP2 from MP3.
 int mpegAudioLayer(const QByteArray &head)
@@ -49,14 +45,6 @@ int mpegAudioLayer(const QByteArray &head)
     if (head.size() < 2 || uchar(head[0]) != 0xff || (uchar(head[1]) & 0xe0) != 0xe0)
         return 0;
     return 4 - ((uchar(head[1]) >> 1) & 3);
-}
-
-bool near(QRgb actual, QRgb expected)
-{
-    const int tolerance = 24;
-    return std::abs(qRed(actual) - qRed(expected)) <= tolerance &&
-           std::abs(qGreen(actual) - qGreen(expected)) <= tolerance &&
-           std::abs(qBlue(actual) - qBlue(expected)) <= tolerance;
 }
 
 } // namespace
@@ -301,7 +289,9 @@ void TestCaptureBackend::stopAndStartMakesTwoNewConnections()
     const SessionStreams second = streams(2);
     QVERIFY(second.hasVideoConnection);
     QVERIFY(second.hasAudioConnection);
-    QVERIFY(countPackets(second.video, AVMEDIA_TYPE_VIDEO) > 5);
+    // The screen is still: its picture comes when the session starts, and once more whole when
+    // it has settled; nothing between.
+    QVERIFY(countPackets(second.video, AVMEDIA_TYPE_VIDEO) > 0);
 }
 
 void TestCaptureBackend::noVideoCarriesNoPictures()

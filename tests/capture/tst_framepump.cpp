@@ -3,6 +3,7 @@
 // ThreadSanitizer build, where a data race between the threads fails the test.
 #include "capture/CaptureStreamer.h"
 #include "support/IngestCollector.h"
+#include "support/MovingContent.h"
 #include "support/PulseSession.h"
 #include "support/TsDemux.h"
 #include "support/XvfbSession.h"
@@ -71,6 +72,10 @@ void TestFramePump::changesDuringSession()
 {
     IngestCollector ingest;
     QVERIFY(ingest.listen());
+    // The screen moves, so that pictures keep coming: a still one is sent only when it changes.
+    MovingContent content;
+    QString error;
+    QVERIFY2(content.start(m_xvfb.display(), QRect(0, 0, 1280, 720), &error), qPrintable(error));
 
     auto streamer = std::make_unique<CaptureStreamer>();
     streamer->setIngestPort(ingest.port());

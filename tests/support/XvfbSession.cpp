@@ -9,7 +9,7 @@ namespace {
 constexpr int readyTimeoutMs = 20000;
 }
 
-bool XvfbSession::start(QSize size, QString *error, QSize secondScreen)
+bool XvfbSession::start(QSize size, QString *error, QSize secondScreen, const QStringList &extra)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -28,6 +28,7 @@ bool XvfbSession::start(QSize size, QString *error, QSize secondScreen)
     };
     if (!secondScreen.isEmpty())
         arguments << QStringLiteral("-screen") << QStringLiteral("1") << screenSize(secondScreen);
+    arguments << extra;
     const bool started = m_process.start(QStringLiteral("Xvfb"), arguments, options, error);
     close(fds[1]);
     QByteArray number;

@@ -4,7 +4,9 @@
 #include "capture/media/FFLog.h"
 
 #include <QDebug>
+#include <algorithm>
 #include <cmath>
+#include <thread>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -144,7 +146,7 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
     Q_UNUSED(maxWaitMs)
     Q_UNUSED(props)
     const double rate = format.video.frameRate > 0 ? format.video.frameRate : defaultFrameRate;
-    const FrameClock::Tick tick = m_clock.waitNextTick(rate);
+    m_rate = rate;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (m_followed != m_generation) {
@@ -152,22 +154,63 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
             const Selection selection = m_selection;
             lock.unlock();
             follow(selection);
+            // A source chosen again (video turned back on) owes the viewers its picture.
+            m_changes.refresh();
         }
     }
     followAudio(format);
+    const QSize size(format.video.width, format.video.height);
+    FrameClock::Tick tick = m_clock.upcoming(rate);
+    const Clock::time_point tickAt{std::chrono::microseconds(tick.timeUs)};
+    const bool watched = m_grabber && m_changes.watching() && !size.isEmpty();
+    ScreenChangeWatch::Wake wake;
+    if (watched)
+        wake = m_changes.waitUntil(tickAt, size, format.audio.channels <= 0);
+    else
+        std::this_thread::sleep_until(tickAt);
+    if (wake.tickReached) {
+        m_clock.taken(tick);
+    } else {
+        tick.timeUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+                .count();
+        tick.index = m_clock.indexAt(tick.timeUs);
+    }
     MFAVProps delivered = format;
     delivered.video.frameRate = rate;
-    FFFramePtr pictureNow = picture(format);
-    std::vector<int16_t> soundNow = sound(format, rate);
+    FFFramePtr pictureNow = watched ? changedPicture(format, wake.action) : picture(format);
+    if (pictureNow) {
+        // Timestamps of pictures must grow even where a tick and a change fall close together.
+        tick.index = std::max(tick.index, m_lastPictureTick + 1);
+        m_lastPictureTick = tick.index;
+    }
+    std::vector<int16_t> soundNow = wake.tickReached ? sound(format, rate) : std::vector<int16_t>();
     *frame = std::make_shared<MFFrame>(delivered, tick.index, tick.timeUs, std::move(pictureNow),
-                                       std::move(soundNow), trouble());
+                                       std::move(soundNow), trouble(),
+                                       wake.action == ChangePacing::Action::SettledPicture);
     return MF_OK;
+}
+
+FFFramePtr FFDevice::changedPicture(const MFAVProps &format, ChangePacing::Action action)
+{
+    switch (action) {
+    case ChangePacing::Action::None:
+        return nullptr;
+    case ChangePacing::Action::Picture:
+        return picture(format);
+    case ChangePacing::Action::SettledPicture:
+    case ChangePacing::Action::KeepAlive:
+        break;
+    }
+    FFFramePtr again = m_changes.held();
+    return again ? std::move(again) : picture(format);
 }
 
 void FFDevice::follow(const Selection &selection)
 {
     if (!sameDevice(selection.video, m_video)) {
         m_grabber.reset();
+        m_changes.stop();
         m_camera.reset();
         m_shared.reset();
         m_sharedPicture = {};
@@ -250,6 +293,7 @@ FFFramePtr FFDevice::screenPicture(QSize size)
             m_grabRetryAt = Clock::now() + std::chrono::seconds(1);
             return nullptr;
         }
+        watchChanges();
     }
     const int ret = m_grabber->grab(m_packet.get());
     if (ret < 0) {
@@ -270,6 +314,7 @@ FFFramePtr FFDevice::screenPicture(QSize size)
             {data, linesize, m_grabber->pixelFormat(), m_grabber->width(), m_grabber->height()},
             size, m_region.keepAspect);
     av_packet_unref(m_packet.get());
+    m_changes.hold(result.get());
     return result;
 }
 
@@ -293,6 +338,16 @@ FFFramePtr FFDevice::sharedScreenPicture(QSize size)
     const int linesize[4] = {shared.stride};
     return m_converter.convert({data, linesize, shared.format, crop.width(), crop.height()}, size,
                                region.keepAspect);
+}
+
+void FFDevice::watchChanges()
+{
+    QString why;
+    if (m_changes.watch(m_video->url, m_region, m_rate, &why) || m_changesUnwatchedLogged)
+        return;
+    qWarning().noquote() << "screen changes cannot be watched:" << why
+                         << "- grabbing the screen at every frame";
+    m_changesUnwatchedLogged = true;
 }
 
 std::vector<int16_t> FFDevice::sound(const MFAVProps &format, double rate)

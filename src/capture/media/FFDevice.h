@@ -10,6 +10,7 @@
 #include "capture/media/IMFSource.h"
 #include "capture/media/PictureConverter.h"
 #include "capture/media/PortalScreenInput.h"
+#include "capture/media/ScreenChangeWatch.h"
 #include "capture/media/ScreenGrabber.h"
 
 #include <QMap>
@@ -20,6 +21,9 @@
 // The capture source object over FFmpeg: lists and selects devices, keeps the string properties,
 // and on every tick of its 24 fps clock delivers the newest picture of the selected video device
 // (the screen grabbed at that moment, or a camera's latest picture) and that period's sound.
+// Where the X server reports damage, the screen is grabbed only when it changed: a change is
+// delivered at once in a frame of its own between the ticks, and ticks without a change carry
+// the sound alone (ScreenChangeWatch).
 // Selection and properties may change from any thread while one consumer thread takes frames;
 // the consumer opens and closes the inputs, so a change takes effect from its next frame.
 // A device that is missing or fails gives black pictures or silence, and is retried every second.
@@ -56,6 +60,10 @@ private:
     FFFramePtr picture(const MFAVProps &format);
     FFFramePtr screenPicture(QSize size);
     FFFramePtr sharedScreenPicture(QSize size);
+    // The picture of a frame when the screen is watched for changes; null when unchanged.
+    FFFramePtr changedPicture(const MFAVProps &format, ChangePacing::Action action);
+    // Once the grab is open: follow its area's changes where the server reports them.
+    void watchChanges();
     std::vector<int16_t> sound(const MFAVProps &format, double rate);
     MFSourceTrouble trouble() const;
 
@@ -71,6 +79,10 @@ private:
     std::optional<MFDeviceEntry> m_audioSource;
     ScreenRegion m_region;
     std::optional<ScreenGrabber> m_grabber;
+    ScreenChangeWatch m_changes;
+    bool m_changesUnwatchedLogged = false;
+    double m_rate = 24.0;
+    int64_t m_lastPictureTick = -1;
     bool m_grabFailing = false;
     QString m_grabError;
     Clock::time_point m_grabRetryAt;

@@ -17,6 +17,11 @@ public:
 
     // Blocks until the next tick and returns it. A new rate restarts the grid.
     Tick waitNextTick(double rate);
+    // The tick waitNextTick would wait for, without waiting; taken() then makes it the last.
+    Tick upcoming(double rate);
+    void taken(const Tick &tick) { m_last = tick.index; }
+    // The index of the latest tick at or before `timeUs` on the current grid.
+    int64_t indexAt(int64_t timeUs) const;
 
 private:
     using Clock = std::chrono::steady_clock;

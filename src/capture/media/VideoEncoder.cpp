@@ -40,7 +40,7 @@ int VideoEncoder::encode(const MFFrame &frame, const PacketSink &sink)
     if (ret < 0)
         return ret;
     input->pts = frame.tick();
-    input->pict_type = AV_PICTURE_TYPE_NONE;
+    input->pict_type = frame.settled() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     ret = avcodec_send_frame(m_context.get(), input.get());
     if (ret < 0)
         return ret;

@@ -1,0 +1,46 @@
+#include "capture/media/ChangePacing.h"
+
+#include <algorithm>
+
+void ChangePacing::setRate(double rate)
+{
+    if (rate > 0)
+        m_period =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+}
+
+void ChangePacing::changed(Time at)
+{
+    if (!m_changePending) {
+        m_changePending = true;
+        m_changeAt = at;
+    }
+}
+
+ChangePacing::Time ChangePacing::due() const
+{
+    if (m_changePending)
+        return std::max(m_changeAt + m_settings.coalesce, m_lastPicture + m_period);
+    if (m_settlePending)
+        return m_lastPicture + m_settings.settle;
+    if (m_settings.keepAlive > Clock::duration::zero())
+        return m_lastPicture + m_settings.keepAlive;
+    return Time::max();
+}
+
+ChangePacing::Action ChangePacing::take(Time now)
+{
+    if (now < due())
+        return Action::None;
+    Action action = Action::KeepAlive;
+    if (m_changePending) {
+        action = Action::Picture;
+        m_changePending = false;
+        m_settlePending = true;
+    } else if (m_settlePending) {
+        action = Action::SettledPicture;
+        m_settlePending = false;
+    }
+    m_lastPicture = now;
+    return action;
+}

@@ -1,0 +1,61 @@
+#include "capture/media/ScreenChangeWatch.h"
+
+#include <algorithm>
+
+namespace {
+// Viewer pages restart a stream socket that stays silent for five seconds.
+constexpr auto keepAliveEvery = std::chrono::seconds(2);
+} // namespace
+
+bool ScreenChangeWatch::watch(const QByteArray &display, const ScreenRegion &region, double rate,
+                              QString *why)
+{
+    m_damage.emplace();
+    if (!m_damage->open(display, region.rect, region.drawMouse, why)) {
+        m_damage.reset();
+        return false;
+    }
+    m_pacing = ChangePacing();
+    m_pacing.setRate(rate);
+    m_pacing.take(Clock::now());
+    return true;
+}
+
+void ScreenChangeWatch::stop()
+{
+    m_damage.reset();
+    m_held.reset();
+}
+
+ScreenChangeWatch::Wake ScreenChangeWatch::waitUntil(Clock::time_point tick, QSize size,
+                                                     bool keepAlive)
+{
+    m_pacing.setKeepAlive(keepAlive ? Clock::duration(keepAliveEvery) : Clock::duration::zero());
+    if (!m_held || m_held->width != size.width() || m_held->height != size.height())
+        m_pacing.changed(Clock::now());
+    for (;;) {
+        const Clock::time_point due = m_pacing.due();
+        const Clock::time_point now = Clock::now();
+        if (now >= due || now >= tick)
+            break;
+        if (m_damage->wait(std::min(due, tick)))
+            m_pacing.changed(Clock::now());
+    }
+    if (m_damage->broken())
+        m_damage.reset();
+    Wake wake;
+    const Clock::time_point now = Clock::now();
+    wake.tickReached = now >= tick;
+    wake.action = m_pacing.take(now);
+    return wake;
+}
+
+void ScreenChangeWatch::hold(const AVFrame *picture)
+{
+    m_held.reset(picture ? av_frame_clone(picture) : nullptr);
+}
+
+FFFramePtr ScreenChangeWatch::held() const
+{
+    return FFFramePtr(m_held ? av_frame_clone(m_held.get()) : nullptr);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "capture/media/ChangePacing.h"
+#include "capture/media/FFPtr.h"
+#include "capture/media/ScreenDamage.h"
+#include "capture/media/ScreenRegion.h"
+
+#include <QSize>
+#include <optional>
+
+// Makes a screen source follow the screen instead of a clock: between the ticks that carry the
+// sound it waits for changes of the grabbed area (ScreenDamage) and says when a picture is due
+// (ChangePacing); it keeps the last picture for the repeats that need no grab. Without the
+// DAMAGE extension it watches nothing and the source grabs at every tick, as it always did.
+class ScreenChangeWatch
+{
+public:
+    using Clock = ChangePacing::Clock;
+
+    struct Wake
+    {
+        ChangePacing::Action action = ChangePacing::Action::None;
+        bool tickReached = true;
+    };
+
+    // Starts watching `region` of `display`, counting a picture as just taken. False with `why`
+    // when changes cannot be watched there.
+    bool watch(const QByteArray &display, const ScreenRegion &region, double rate, QString *why);
+    void stop();
+    // Something other than the screen changed what the picture should be: take a new one.
+    void refresh() { m_pacing.changed(Clock::now()); }
+    bool watching() const { return m_damage.has_value(); }
+
+    // Blocks until `tick`, or until a picture is due before it, and says which. A held picture
+    // of another size than `size` counts as a change. `keepAlive`: repeat a still picture now
+    // and then, since nothing else flows.
+    Wake waitUntil(Clock::time_point tick, QSize size, bool keepAlive);
+
+    // The picture the source has just made, kept for the repeats.
+    void hold(const AVFrame *picture);
+    // A new reference to the kept picture; null when none is kept.
+    FFFramePtr held() const;
+
+private:
+    std::optional<ScreenDamage> m_damage;
+    ChangePacing m_pacing;
+    FFFramePtr m_held;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <chrono>
+#include <memory>
+
+typedef struct xcb_connection_t xcb_connection_t;
+
+// Tells when the pixels of a desktop rectangle change, from the X server's DAMAGE events on the
+// root window, so that a still screen needs no grab at all. A pointer that is drawn into the
+// picture moves without damaging anything, so where it is drawn its position is read at every
+// wait and its shape changes come as XFixes cursor events. A connection of its own, one thread.
+class ScreenDamage
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Starts watching `area` (desktop coordinates) on `display`. False with `why` when the server
+    // cannot be reached or lacks the DAMAGE or XFixes extension.
+    bool open(const QByteArray &display, const QRect &area, bool watchPointer, QString *why);
+
+    // Blocks until the area has changed since the previous call returned true, or until
+    // `deadline`. True on a change, and also once the connection is lost (broken() then tells),
+    // so that the grab that follows finds the server gone.
+    bool wait(Clock::time_point deadline);
+    bool broken() const;
+
+private:
+    struct Disconnect
+    {
+        void operator()(xcb_connection_t *connection) const;
+    };
+
+    // Reads what the server has sent without blocking; true if it shows a change.
+    bool drainEvents();
+    bool pointerMoved();
+    bool nearArea(QPoint point) const;
+
+    std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
+    uint32_t m_root = 0;
+    uint8_t m_damageEvent = 0;
+    uint8_t m_cursorEvent = 0;
+    QRect m_area;
+    bool m_watchPointer = false;
+    QPoint m_pointer;
+};
