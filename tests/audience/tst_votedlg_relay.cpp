@@ -10,6 +10,27 @@
 #include <QtTest>
 #include <memory>
 
+namespace {
+
+// The window, its vote and the relay it drives, wired as a session wires them.
+struct VoteRig
+{
+    VoteRig()
+    {
+        relay.start("127.0.0.1", 0);
+        vote.setTallySource([this] { return relay.voteResults(); });
+        QObject::connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
+        QObject::connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
+    }
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
+    WSServer relay{0};
+    VoteState vote;
+    VoteDlg dlg{&vote};
+};
+
+} // namespace
+
 // The voting window against the real local relay, with three viewers on distinct loopback
 // addresses answering over their command channels.
 class TestVoteDlgRelay : public QObject
@@ -22,16 +43,12 @@ private slots:
 
 void TestVoteDlgRelay::viewersAnswersReachTheWindow()
 {
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    WSServer relay(0);
-    relay.start("127.0.0.1", 0);
-    QVERIFY(relay.isListening());
-    VoteState vote;
-    vote.setTallySource([&relay] { return relay.voteResults(); });
-    VoteDlg dlg(&vote);
-    connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
-    connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
+    VoteRig rig;
+    QVERIFY(rig.relay.isListening());
+    WSServer &relay = rig.relay;
+    VoteState &vote = rig.vote;
+    VoteDlg &dlg = rig.dlg;
+    QSettings &settings = rig.settings;
 
     std::unique_ptr<RawWebSocketClient> viewers[3];
     for (int i = 0; i < 3; ++i) {
@@ -70,16 +87,12 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
 
 void TestVoteDlgRelay::answerJustBeforeStopCounts()
 {
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    WSServer relay(0);
-    relay.start("127.0.0.1", 0);
-    QVERIFY(relay.isListening());
-    VoteState vote;
-    vote.setTallySource([&relay] { return relay.voteResults(); });
-    VoteDlg dlg(&vote);
-    connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
-    connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
+    VoteRig rig;
+    QVERIFY(rig.relay.isListening());
+    WSServer &relay = rig.relay;
+    VoteState &vote = rig.vote;
+    VoteDlg &dlg = rig.dlg;
+    QSettings &settings = rig.settings;
     RawWebSocketClient viewer;
     QVERIFY(viewer.open(QHostAddress("127.0.0.2"), relay.serverPort(), "/cmdchannel"));
     QTRY_COMPARE(relay.cmdConsumers.size(), 1);
