@@ -47,17 +47,61 @@
     return out;
   }
 
-  // NAL unit types in an Annex B access unit, and the first SPS's first bytes.
+  // NAL unit types in an Annex B access unit, and the first SPS's payload.
   function nalInfo(au) {
     var info = { idr: false, sps: null };
+    var spsAt = -1;
     for (var i = 0; i + 3 < au.length; ++i) {
       if (au[i] !== 0 || au[i + 1] !== 0 || au[i + 2] !== 1) continue;
+      if (spsAt >= 0 && !info.sps) info.sps = au.subarray(spsAt, au[i - 1] === 0 ? i - 1 : i);
       var type = au[i + 3] & 0x1f;
       if (type === 5) info.idr = true;
-      if (type === 7 && !info.sps) info.sps = au.subarray(i + 4, i + 7);
+      if (type === 7 && spsAt < 0) spsAt = i + 4;
       i += 2;
     }
+    if (spsAt >= 0 && !info.sps) info.sps = au.subarray(spsAt);
     return info;
+  }
+
+  // The picture size a Baseline SPS announces, cropping applied (the coded size is whole
+  // macroblocks: 960x540 is coded as 960x544); null for what it cannot read.
+  function spsSize(sps) {
+    var bytes = [];
+    for (var i = 0; i < sps.length; ++i) {
+      if (i >= 2 && sps[i] === 3 && sps[i - 1] === 0 && sps[i - 2] === 0) continue;
+      bytes.push(sps[i]);
+    }
+    var bit = 24; // profile, constraints, level
+    function u(n) {
+      var v = 0;
+      for (var k = 0; k < n; ++k, ++bit) v = (v << 1) | ((bytes[bit >> 3] >> (7 - (bit & 7))) & 1);
+      return v;
+    }
+    function ue() {
+      var zeros = 0;
+      while (bit < bytes.length * 8 && !u(1)) ++zeros;
+      return (1 << zeros) - 1 + u(zeros);
+    }
+    if (bytes[0] !== 66) return null;
+    ue(); // seq_parameter_set_id
+    ue(); // log2_max_frame_num_minus4
+    var pocType = ue();
+    if (pocType === 0) ue();
+    else if (pocType === 1) return null;
+    ue(); // max_num_ref_frames
+    u(1);
+    var width = (ue() + 1) * 16;
+    var mapUnits = ue() + 1;
+    var frameMbsOnly = u(1);
+    var height = mapUnits * 16 * (2 - frameMbsOnly);
+    if (!frameMbsOnly) u(1);
+    u(1); // direct_8x8_inference
+    if (u(1)) {
+      var left = ue(), right = ue(), top = ue(), bottom = ue();
+      width -= 2 * (left + right);
+      height -= 2 * (2 - frameMbsOnly) * (top + bottom);
+    }
+    return bit <= bytes.length * 8 ? { width: width, height: height } : null;
   }
 
   function hex(byte) { return (byte < 16 ? '0' : '') + byte.toString(16); }
@@ -125,8 +169,11 @@
       var m = event.data;
       self.pendingAtWorker--;
       if (!m.data) { self.decoded(null); return; }
+      var size = self.size && self.size.width <= m.width && self.size.height <= m.height
+        ? self.size : { width: m.width, height: m.height };
       var frame = new VideoFrame(new Uint8Array(m.data), {
-        format: 'I420', codedWidth: m.width, codedHeight: m.height, timestamp: m.timestamp });
+        format: 'I420', codedWidth: m.width, codedHeight: m.height, timestamp: m.timestamp,
+        visibleRect: { x: 0, y: 0, width: size.width, height: size.height } });
       self.decoded(frame);
     };
   };
@@ -146,6 +193,7 @@
       this.decoder.decode(new EncodedVideoChunk({ type: info.idr ? 'key' : 'delta',
         timestamp: Math.round(pts * 1e6), data: au }));
     } else if (this.path === 'wasm') {
+      if (info.sps) this.size = spsSize(info.sps);
       this.pendingAtWorker++;
       this.worker.postMessage({ data: au.buffer, timestamp: Math.round(pts * 1e6) }, [au.buffer]);
     } else {
@@ -191,5 +239,6 @@
     };
   }
 
-  window.LumacastH264 = { attach: attach, TableReader: TableReader, H264_STREAM_TYPE: H264 };
+  window.LumacastH264 = { attach: attach, TableReader: TableReader, spsSize: spsSize,
+                          H264_STREAM_TYPE: H264 };
 })();

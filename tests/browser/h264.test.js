@@ -57,6 +57,11 @@ async function playsOnAJoin(t, browser, path, init) {
   assert.equal(stats.decoderPath, path);
   // The head start began on a clean picture: the first one drawn shows the screen.
   assert.ok(stats.framesShown >= 1);
+  // The preset's size, not the coded one (whole macroblocks: 544 lines).
+  assert.deepEqual(await page.evaluate(() => {
+    const c = document.getElementById('video');
+    return [c.width, c.height];
+  }), [960, 540]);
   const rgb = await centre(page);
   assert.ok(near(rgb, hexToRgb(SCREEN)), `centre ${rgb}`);
   // And it follows what the studio paints.
