@@ -142,8 +142,7 @@
     this.pendingAtWorker = 0;
   }
   H264Sink.prototype.start = function () {
-    var forced = window.LumacastForceDecoder;
-    if (typeof VideoDecoder === 'function' && forced !== 'wasm') this.startWebCodecs();
+    if (typeof VideoDecoder === 'function') this.startWebCodecs();
     else if (typeof Worker === 'function' && typeof WebAssembly === 'object' &&
              typeof VideoFrame === 'function') this.startWorker();
     else {
