@@ -103,6 +103,7 @@
 
   // ---- the picture and sound ----------------------------------------------------------------
   var player = null;
+  var h264 = null; // takes the video over when the stream's table names H.264 (h264.js)
 
   // The stream socket opened before the scripts loaded (see index.html); what arrives until
   // JSMpeg has compiled its decoders waits for them.
@@ -153,6 +154,7 @@
     deliver = function (data) {
       self.progress = 1;
       self.established = true;
+      if (h264) h264.inspect(data);
       self.destination.write(data);
       onStreamData();
     };
@@ -171,6 +173,7 @@
       info.totalLength = 0;
     });
     stats.pendingFrames = 0;
+    if (h264) h264.reset();
   }
 
   // JSMpeg decodes one frame per animation frame, so a page that fell behind (a late join, a
@@ -285,6 +288,7 @@
       videoBufferSize: 8 * 1024 * 1024,
       audioBufferSize: 256 * 1024
     });
+    if (window.LumacastH264) h264 = window.LumacastH264.attach(player, stats);
     // Frames are decoded as they arrive; the animation loop works off a backlog.
     player.updateForStreaming = drain;
     if (player.video) {

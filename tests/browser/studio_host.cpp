@@ -12,6 +12,7 @@
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
+//   codec {"index": n}                 picks the main window's video codec -> {"codec": text}
 //   paint {"colour":"#rrggbb"}         fills the screen -> {"paintedAt": epoch ms, sub-ms}
 //   vote {"title", "options":[5]}      fills the voting window and starts the vote
 //   vote_stop                          stops it
@@ -161,6 +162,10 @@ private:
             if (m_window->isRunning() != (what == "start"))
                 m_window->on_cmdStart_clicked();
             reply({{"running", m_window->isRunning()}});
+        } else if (what == "codec") {
+            auto *codec = child<QComboBox>(m_window.get(), "cmbCodec");
+            codec->setCurrentIndex(request["index"].toInt());
+            reply({{"codec", codec->currentText()}});
         } else if (what == "paint") {
             m_screen.fill(QColor(request["colour"].toString()).rgb());
             reply({{"paintedAt", epochMs()}});
