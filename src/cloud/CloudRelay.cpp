@@ -288,18 +288,31 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
 
 void CloudRelay::refuse(QWebSocket *socket, const QString &reason)
 {
-    qInfo() << "refused" << socket->requestUrl().path() << "from"
-            << socket->peerAddress().toString() << ":" << reason;
+    logRefusal(socket, "refused", reason);
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason);
 }
 
 void CloudRelay::refuseForNow(QWebSocket *socket, const QString &reason)
 {
-    qInfo() << "turned away for now" << socket->requestUrl().path() << "from"
-            << socket->peerAddress().toString() << ":" << reason;
+    logRefusal(socket, "turned away for now", reason);
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     socket->close(kCloseTryAgain, reason);
+}
+
+void CloudRelay::logRefusal(QWebSocket *socket, const char *what, const QString &reason)
+{
+    // A table of every address that ever was refused would grow without end: it starts over.
+    if (m_refusalLogs.size() > 4096)
+        m_refusalLogs.clear();
+    LogBudget &budget = m_refusalLogs[AddressKey::of(socket->peerAddress())];
+    if (!budget.admit() || !m_refusalLog.admit())
+        return;
+    const int leftOut = budget.takeLeftOut();
+    qInfo().noquote() << what << LogBudget::quoted(socket->requestUrl().path()) << "from"
+                      << socket->peerAddress().toString() << ":" << reason
+                      << (leftOut ? QString("(%1 more from there left out)").arg(leftOut)
+                                  : QString());
 }
 
 void CloudRelay::readClient()

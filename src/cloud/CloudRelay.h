@@ -11,6 +11,7 @@
 
 #include "cloud/OriginPolicy.h"
 #include "cloud/PresenterKeys.h"
+#include "net/LogBudget.h"
 #include "net/TokenBucket.h"
 #include "web/HttpRequestHandler.h"
 
@@ -91,6 +92,8 @@ private:
     // Sent away for good (the studio stops), or for now: the studio tries again.
     void refuse(QWebSocket *socket, const QString &reason);
     void refuseForNow(QWebSocket *socket, const QString &reason);
+    // One line per refusal, within a budget per address (an IPv6 /64) and one for the relay.
+    void logRefusal(QWebSocket *socket, const char *what, const QString &reason);
     void addFeedback(QTcpSocket *socket, const QString &path);
     void report();
 
@@ -101,6 +104,8 @@ private:
     HttpRequestHandler m_requests;
     PresenterKeys m_presenterKeys;
     OriginPolicy m_origins;
+    QHash<QHostAddress, LogBudget> m_refusalLogs;
+    LogBudget m_refusalLog{100};
     AddressBuckets m_questionBuckets{kQuestionsPerSecond, kQuestionBurst};
     PresenterGate *m_gate;
     QHash<QString, CloudRoom *> m_rooms;

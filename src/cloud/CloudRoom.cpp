@@ -469,9 +469,10 @@ void CloudRoom::closeAll()
 {
     qInfo() << "room" << m_id << "closed: its presenter has gone";
     const QList<QWebSocket *> viewers = m_videoViewers + m_commandViewers;
+    // Each viewer's disconnection frees the room once the last has gone.
     for (QWebSocket *viewer : viewers)
         viewer->abort();
-    if (!m_presenter && m_videoViewers.isEmpty() && m_commandViewers.isEmpty())
+    if (viewers.isEmpty())
         emit emptied();
 }
 

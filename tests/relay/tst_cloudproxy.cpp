@@ -1,3 +1,4 @@
+#include "net/LogBudget.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/CommandMessages.h"
 #include "support/CloudService.h"
@@ -168,6 +169,7 @@ private slots:
     void viewerThatPingsButNeverReadsIsDropped();
     void oversizedPresenterMessageReachesNobody();
     void pagesOfAnotherOriginAreRefused();
+    void refusalsFromOneAddressLeaveTheLogSmall();
 };
 
 void TestCloudProxy::address_data()
@@ -643,6 +645,28 @@ void TestCloudProxy::pagesOfAnotherOriginAreRefused()
     QVERIFY(connected.wait(5000));
     room.proxy.onVoteStop();
     QTRY_COMPARE(texts.size(), 1);
+}
+
+void TestCloudProxy::refusalsFromOneAddressLeaveTheLogSmall()
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath("relay.log");
+    CloudService service(0, {}, logPath);
+    constexpr int kAttempts = 60;
+    for (int i = 0; i < kAttempts; ++i) {
+        QWebSocket socket;
+        QSignalSpy closed(&socket, &QWebSocket::disconnected);
+        socket.open(
+            QUrl(QString("ws://%1/websocket/right/nowhere/readvideo").arg(service.server())));
+        QVERIFY(closed.wait(5000));
+        QCOMPARE(socket.closeReason(), QString("unknown path"));
+    }
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const int lines = int(log.readAll().count("unknown path"));
+    // A window lets kLinesPerWindow through; a slow machine may span two or three.
+    QVERIFY2(lines >= 1 && lines <= 3 * LogBudget::kLinesPerWindow && lines < kAttempts,
+             qPrintable(QString::number(lines)));
 }
 
 QTEST_GUILESS_MAIN(TestCloudProxy)

@@ -20,17 +20,21 @@ public:
     }
 
     // Port 0: one the system picks. Throws when the service does not come up.
-    explicit CloudService(quint16 port = 0, const QStringList &extraArguments = {})
+    // `logPath`: where its log (standard error) goes; empty: the test's own.
+    explicit CloudService(quint16 port = 0, const QStringList &extraArguments = {},
+                          const QString &logPath = QString())
     {
-        start(port, extraArguments);
+        start(port, extraArguments, logPath);
     }
 
-    void start(quint16 port, const QStringList &extraArguments = {})
+    void start(quint16 port, const QStringList &extraArguments = {},
+               const QString &logPath = QString())
     {
         m_process = std::make_unique<ChildProcess>();
         ChildProcess::Options options;
         options.pipes = true;
         options.quiet = false;
+        options.stderrPath = logPath;
         QString error;
         const QStringList arguments =
             QStringList{"--listen", "127.0.0.1", "--port", QString::number(port)} + extraArguments;
