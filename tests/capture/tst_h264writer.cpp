@@ -19,9 +19,11 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 180;
 constexpr int kFrames = 60;
 constexpr int kGop = 24;
+// A still screen's refresh, in the middle of a group.
+constexpr int kSettledFrame = 37;
 
 // A picture with a bright bar that moves by `step`, so that P-frames carry something.
-MFFramePtr movingFrame(int step)
+MFFramePtr movingFrame(int step, bool settled)
 {
     FFFramePtr picture(av_frame_alloc());
     picture->format = AV_PIX_FMT_YUV420P;
@@ -39,7 +41,8 @@ MFFramePtr movingFrame(int step)
     }
     MFAVProps format;
     format.video = {kWidth, kHeight, 24.0};
-    return std::make_shared<MFFrame>(format, step, 0, std::move(picture), std::vector<int16_t>());
+    return std::make_shared<MFFrame>(format, step, 0, std::move(picture), std::vector<int16_t>(),
+                                     MFSourceTrouble{}, settled);
 }
 
 QList<int> nalTypes(const uint8_t *data, int size)
@@ -89,7 +92,7 @@ void TestH264Writer::initTestCase()
         const QString config = CaptureStreamer::videoWriterConfig(kGop, 400, VideoCodec::H264);
         QCOMPARE(writer.WriterSet("file:" + m_file, 1, config), MF_OK);
         for (int i = 0; i < kFrames; ++i) {
-            const MFFramePtr frame = movingFrame(i);
+            const MFFramePtr frame = movingFrame(i, i == kSettledFrame);
             QVERIFY(frame);
             QCOMPARE(writer.ReceiverFramePut(frame, -1, QString()), MF_OK);
         }
@@ -140,6 +143,9 @@ void TestH264Writer::everyIdrCarriesItsParameterSets()
     int idrs = 0;
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         const QList<int> types = nalTypes(packet->data, packet->size);
+        // A joiner on a still slide starts from its refresh, so that must be an IDR picture.
+        if (pictures == kSettledFrame)
+            QVERIFY(types.contains(5));
         ++pictures;
         if (types.contains(5)) {
             ++idrs;
