@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 namespace {
 
@@ -123,6 +124,8 @@ private slots:
     void areaIsCropOfMonitor();
     void cancelledPickerIsTroubleUntilRefresh();
     void missingPortalIsTrouble();
+    // Last: it ends the harness's portal back end, which D-Bus then starts anew.
+    void endedShareIsTroubleUntilPortalIsBack();
 
 private:
     XPaintWindow m_window;
@@ -249,6 +252,29 @@ void TestWaylandCapture::missingPortalIsTrouble()
         QVERIFY2(troubled, qPrintable(describe(screen)));
     }
     bus.stop();
+}
+
+void TestWaylandCapture::endedShareIsTroubleUntilPortalIsBack()
+{
+    const pid_t backend = qEnvironmentVariableIntValue("PORTAL_BACKEND_PID");
+    QVERIFY(backend > 0);
+    Screen screen;
+    QVERIFY2(screen.until([](const MFFrame &frame, const QImage &image) {
+        return frame.trouble().video.isEmpty() && near(image.pixel(20, 20), background);
+    }),
+             qPrintable(describe(screen)));
+    QCOMPARE(kill(backend, SIGTERM), 0);
+    QVERIFY2(screen.until([](const MFFrame &frame, const QImage &image) {
+        return frame.trouble().video.contains("ended") && near(image.pixel(20, 20), 0);
+    }),
+             qPrintable(describe(screen)));
+    // Asked again with the token: the back end D-Bus starts anew shares the same monitor.
+    const int shownBefore = pickerShown();
+    QVERIFY2(screen.until([](const MFFrame &frame, const QImage &image) {
+        return frame.trouble().video.isEmpty() && near(image.pixel(20, 20), background);
+    }),
+             qPrintable(describe(screen)));
+    QCOMPARE(pickerShown(), shownBefore);
 }
 
 QTEST_GUILESS_MAIN(TestWaylandCapture)

@@ -49,6 +49,9 @@ struct PipeWireStream::Private
     pw_context *context = nullptr;
     pw_core *core = nullptr;
     pw_stream *stream = nullptr;
+    pw_registry *registry = nullptr;
+    uint32_t nodeId = 0;
+    spa_hook registryListener{};
     spa_hook coreListener{};
     spa_hook streamListener{};
     EndHandler onEnd;
@@ -170,6 +173,19 @@ const pw_stream_events streamEvents = [] {
     return events;
 }();
 
+// A stream whose node goes (the portal's back end ended, a window closed) only pauses: the
+// node's removal from the registry is what says it has ended.
+const pw_registry_events registryEvents = [] {
+    pw_registry_events events{};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global_remove = [](void *self, uint32_t id) {
+        Private *d = static_cast<Private *>(self);
+        if (id == d->nodeId)
+            d->end(QStringLiteral("the desktop ended the screen stream"));
+    };
+    return events;
+}();
+
 const pw_core_events coreEvents = [] {
     pw_core_events events{};
     events.version = PW_VERSION_CORE_EVENTS;
@@ -194,6 +210,10 @@ PipeWireStream::~PipeWireStream()
         pw_thread_loop_stop(d->loop);
     if (d->stream)
         pw_stream_destroy(d->stream);
+    if (d->registry) {
+        spa_hook_remove(&d->registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy *>(d->registry));
+    }
     if (d->core)
         pw_core_disconnect(d->core);
     if (d->context)
@@ -227,6 +247,10 @@ bool PipeWireStream::open(int fd, uint32_t nodeId, EndHandler onEnd, QString *er
         return false;
     }
     pw_core_add_listener(d->core, &d->coreListener, &coreEvents, d.get());
+    d->nodeId = nodeId;
+    d->registry = pw_core_get_registry(d->core, PW_VERSION_REGISTRY, 0);
+    if (d->registry)
+        pw_registry_add_listener(d->registry, &d->registryListener, &registryEvents, d.get());
     d->stream = pw_stream_new(d->core, "Lumacast screen",
                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));

@@ -27,6 +27,8 @@ for i in $(seq 50); do [ -S $R/pipewire-0 ] && break; sleep 0.1; done
 wireplumber > $L/wireplumber 2>&1 & P+=($!)
 dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XDG_CURRENT_DESKTOP
 LD_PRELOAD=$R/xdpw-shm-shim.so /usr/libexec/xdg-desktop-portal-wlr > $L/xdpw 2>&1 & P+=($!)
+# A test may end the portal's back end, as a desktop crash would; D-Bus starts it again.
+export PORTAL_BACKEND_PID=$!
 gdbus wait --session --timeout 10 org.freedesktop.impl.portal.desktop.wlr || give_up "no wlroots portal"
 /usr/libexec/xdg-desktop-portal > $L/xdp 2>&1 & P+=($!)
 gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || give_up "no desktop portal"

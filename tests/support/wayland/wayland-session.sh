@@ -4,8 +4,8 @@
 # D-Bus session. Everything started here is stopped by its process id. Exits 77 (skipped) with
 # the reason when the desktop cannot start.
 # CMD gets WAYLAND_DISPLAY, DISPLAY, SWAYSOCK, XDG_CONFIG_HOME (settings of its own),
-# PICKER_LOG (one line per picker shown) and PICKER_DECLINE (while this file exists, the picker
-# declines).
+# PICKER_LOG (one line per picker shown), PICKER_DECLINE (while this file exists, the picker
+# declines) and PORTAL_BACKEND_PID (xdg-desktop-portal-wlr as first started).
 set -u
 H=$(cd "$(dirname "$0")" && pwd)
 skip() { echo "SKIPPED: the headless Wayland desktop cannot start: $*" >&2; exit 77; }
