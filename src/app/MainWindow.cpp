@@ -12,6 +12,9 @@
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
 #include "quiz/gui/QuizPlayWindow.h"
+#include "record/Recorder.h"
+#include "record/RecordingPlace.h"
+#include "record/RecordingStatus.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
@@ -27,11 +30,13 @@
 #include "web/gui/QuestionsWindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -130,6 +135,8 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     });
 
     connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session.get(), &StudioSession::onVoteStart);
+    wireRecording();
     connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
     connect(m_randomGame.get(), &RandomGame::randomGameTick, m_session->relay(),
             &WSServer::onRandomGameTick);
@@ -211,6 +218,11 @@ void MainWindow::buildToolBar()
     m_startButton->setToolTip(tr("Start"));
     connect(m_startButton, &QToolButton::clicked, this, &MainWindow::on_cmdStart_clicked);
     ui->mainToolBar->addWidget(m_startButton);
+    m_recordBox = new QCheckBox(tr("Record"), this);
+    m_recordBox->setObjectName("chkRecord");
+    m_recordBox->setStyleSheet("QCheckBox {color:white;}");
+    m_recordBox->setChecked(RecordingPlace::enabled(*m_settings));
+    ui->mainToolBar->addWidget(m_recordBox);
     ui->mainToolBar->addWidget(toolBarSpacer(this));
 
     const auto addTool = [this](const char *icon, const QString &text, void (MainWindow::*slot)()) {
@@ -580,6 +592,7 @@ void MainWindow::startSession()
     request.videoCodec = VideoCodecs::fromKey(m_cmbCodec->currentData().toString());
     request.cloudMode = m_cloudMode;
     request.cloudServer = ui->cmbCloudServer->currentText();
+    request.record = m_recordBox->isChecked();
 
     SessionChoices choices;
     choices.videoIndex = ui->cmbVideoSources->currentIndex();
@@ -592,6 +605,7 @@ void MainWindow::startSession()
     choices.port = m_port;
     choices.cloudServer = ui->cmbCloudServer->currentText();
     choices.useCloud = ui->chkCloud->isChecked();
+    choices.record = m_recordBox->isChecked();
 
     if (const auto error = m_session->start(request, choices)) {
         m_startButton->setIcon(QIcon(":START"));
@@ -621,8 +635,33 @@ void MainWindow::stopSession()
     updateLinks();
 }
 
+void MainWindow::wireRecording()
+{
+    Recorder *recorder = m_session->recorder();
+    connect(m_sourceCheckTimer, &QTimer::timeout, this, [this, recorder] {
+        if (recorder->state() == Recorder::State::Recording)
+            m_statusBarWidget->setRecording(
+                RecordingStatus::text(recorder->durationMs(), recorder->bytesWritten()));
+    });
+    connect(m_session.get(), &StudioSession::recordingStopped, this,
+            [this](const QString &message) { m_statusBarWidget->setRecording(message); });
+    connect(recorder, &Recorder::remuxProgress, this, [this](int percent) {
+        m_statusBarWidget->setRecording(tr("Finishing the recording: %1 %").arg(percent));
+    });
+    connect(recorder, &Recorder::finished, this, [this](const QString &path) {
+        m_statusBarWidget->setRecording(tr("Recorded: %1").arg(QFileInfo(path).fileName()), path);
+    });
+    connect(recorder, &Recorder::finishFailed, this,
+            [this](const QString &message, const QString &kept) {
+                m_statusBarWidget->setRecording(tr("Recording kept as %1 (not finished: %2)")
+                                                    .arg(QFileInfo(kept).fileName(), message),
+                                                kept);
+            });
+}
+
 void MainWindow::setSessionControlsEnabled(bool enabled)
 {
+    m_recordBox->setEnabled(enabled);
     for (QWidget *control :
          {static_cast<QWidget *>(ui->cmbNetwork), static_cast<QWidget *>(ui->spbPort),
           static_cast<QWidget *>(ui->cmbFrames), static_cast<QWidget *>(ui->cmbBitrate),
@@ -693,6 +732,7 @@ void MainWindow::playQuiz(const QuizInfo &quiz)
         // Like votes and games, through both relays; only the one whose session runs has viewers.
         WSServer *relay = m_session->relay();
         connect(quizSession, &QuizSession::command, relay, &WSServer::sendCommand);
+        connect(quizSession, &QuizSession::command, m_session.get(), &StudioSession::onCommand);
         connect(relay, &WSServer::viewerCommand, quizSession, &QuizSession::onViewerMessage);
         CLOUDProxy *cloud = m_session->cloudProxy();
         connect(quizSession, &QuizSession::command, cloud, &CLOUDProxy::sendCommand);

@@ -18,6 +18,7 @@ class QNetworkReply;
 class QSettings;
 class QShortcut;
 class QTimer;
+class QCheckBox;
 class QToolButton;
 class ISquiz;
 class QuizPlayWindow;
@@ -139,6 +140,8 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
+    // The recording's figures, progress and file in the status bar.
+    void wireRecording();
     void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -162,6 +165,7 @@ private:
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
     QComboBox *m_cmbCodec = nullptr; // beside the bitrate; not in the form
+    QCheckBox *m_recordBox = nullptr; // "Record", beside Start
     StatusBarWidget *m_statusBarWidget = nullptr;
     // While streaming: how often the status bar looks whether the sources still deliver.
     QTimer *m_sourceCheckTimer = nullptr;

@@ -3,6 +3,10 @@
 #include "app/LinkLabel.h"
 #include "ui_StatusBarWidget.h"
 
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrl>
+
 StatusBarWidget::StatusBarWidget(QString text, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::StatusBarWidget>())
 {
@@ -15,6 +19,22 @@ StatusBarWidget::StatusBarWidget(QString text, QWidget *parent)
         m_notice.clear();
         showMessage();
     });
+    connect(ui->cmdOpenRecordingFolder, &QPushButton::clicked, this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_recordedFile).absolutePath()));
+    });
+}
+
+void StatusBarWidget::setRecording(const QString &text, const QString &file)
+{
+    m_recordedFile = file;
+    ui->lblRecording->setText(text);
+    ui->lblRecording->setToolTip(file);
+    ui->cmdOpenRecordingFolder->setVisible(!file.isEmpty());
+}
+
+QString StatusBarWidget::recordingText() const
+{
+    return ui->lblRecording->text();
 }
 
 void StatusBarWidget::setWarning(const QString &text)

@@ -26,6 +26,10 @@ public:
     void showNotice(const QString &text, int timeoutMs);
     // What the message place shows now.
     QString message() const;
+    // The recording's place: its figures while it runs, then the file it made (with a button
+    // that opens the file's folder) or why it stopped. The empty text clears it.
+    void setRecording(const QString &text, const QString &file = QString());
+    QString recordingText() const;
 
     static constexpr int kNoticeMs = 8000;
     static constexpr const char *kVersion = "ver 1.5 (build 42)";
@@ -38,4 +42,5 @@ private:
     QString m_warning;
     QString m_notice;
     QTimer m_noticeTimer;
+    QString m_recordedFile;
 };

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 Recorder::Recorder(QObject *parent) : QObject(parent) {}
 
@@ -55,14 +56,21 @@ void Recorder::take(quintptr source, const QByteArray &packets)
         return;
     if (!m_sinceFirstPacket.isValid())
         m_sinceFirstPacket.start();
-    errno = 0;
-    const qint64 written = m_file.write(out);
-    // QFile's unbuffered writes leave the reason in errno only ("Unknown error" otherwise).
-    const int code = errno;
-    if (written > 0)
+    // Straight to the descriptor: QFile loses the reason (errno) of a failed unbuffered write.
+    const char *data = out.constData();
+    qint64 left = out.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_file.handle(), data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            fail(QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC)));
+            return;
+        }
         m_bytes += written;
-    if (written != out.size())
-        fail(code ? QString::fromLocal8Bit(std::strerror(code)) : m_file.errorString());
+        data += written;
+        left -= written;
+    }
 }
 
 void Recorder::markChapter(const QString &title)

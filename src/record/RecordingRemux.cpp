@@ -96,6 +96,8 @@ Result run(const QString &tsPath, const QString &outStem, const ChapterList &cha
         stream->time_base = input->streams[i]->time_base;
         stream->avg_frame_rate = input->streams[i]->avg_frame_rate;
         stream->r_frame_rate = input->streams[i]->r_frame_rate;
+        stream->avg_frame_rate = input->streams[i]->avg_frame_rate;
+        stream->r_frame_rate = input->streams[i]->r_frame_rate;
         outIndex[int(i)] = stream->index;
     }
     const qint64 startUs = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;

@@ -83,12 +83,34 @@ QByteArray TsProgramMerger::take(quintptr source, const QByteArray &packets)
                 m_tablesDue = true;
             continue;
         }
+        if (!m_started) {
+            m_held.append(packet, kPacketSize);
+            if (!programComplete() && m_held.size() < kHoldPackets * kPacketSize)
+                continue;
+            m_started = true;
+            out += tables() + m_held;
+            m_packetsSinceTables = m_held.size() / kPacketSize;
+            m_held.clear();
+            continue;
+        }
         if (m_tablesDue || m_packetsSinceTables >= kTablePeriodPackets)
             out += tables();
         out.append(packet, kPacketSize);
         ++m_packetsSinceTables;
     }
     return out;
+}
+
+bool TsProgramMerger::programComplete() const
+{
+    bool video = false;
+    bool audio = false;
+    for (const Source &source : m_sources)
+        for (const Elementary &stream : source.streams) {
+            video = video || isVideo(stream.streamType);
+            audio = audio || !isVideo(stream.streamType);
+        }
+    return video && audio;
 }
 
 bool TsProgramMerger::hasH264Video() const

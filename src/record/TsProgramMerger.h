@@ -10,13 +10,17 @@
 // the streams of whichever table they saw last. The merger drops the writers' tables, learns
 // their elementary streams, and writes one PAT and one PMT listing all of them: at once when a
 // stream is learnt, then every kTablePeriodPackets packets. Packets are whole and aligned, as
-// the relay's ingest cuts them. Not thread-safe; one merger per recording.
+// the relay's ingest cuts them. The first tables wait until both a video and an audio stream are
+// known (or kHoldPackets packets came without them): libavformat finds no picture size for a
+// video stream that a later table version adds, so the file must name every stream from its
+// start. Not thread-safe; one merger per recording.
 class TsProgramMerger
 {
 public:
     static constexpr int kPacketSize = 188;
     static constexpr int kPmtPid = 0x1000;
     static constexpr int kTablePeriodPackets = 2000;
+    static constexpr int kHoldPackets = 1000;
 
     // `packets` of the connection `source`; returns what goes to the file.
     QByteArray take(quintptr source, const QByteArray &packets);
@@ -39,6 +43,7 @@ private:
     };
 
     bool learnTable(Source &source, const char *packet);
+    bool programComplete() const;
     QByteArray tables();
     QByteArray tablePacket(int pid, const QByteArray &section, int &continuity) const;
 
@@ -48,4 +53,6 @@ private:
     int m_pmtContinuity = 0;
     int m_packetsSinceTables = 0;
     bool m_tablesDue = false;
+    bool m_started = false;
+    QByteArray m_held;
 };

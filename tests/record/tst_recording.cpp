@@ -9,6 +9,7 @@
 #include "session/CaptureSources.h"
 #include "session/StudioSession.h"
 #include "support/ChildProcess.h"
+#include "support/FreePortPair.h"
 #include "support/MovingContent.h"
 #include "support/PulseSession.h"
 #include "support/QuestionStoreDir.h"
@@ -35,20 +36,6 @@
 namespace {
 
 const QSize kFrameSize(640, 360);
-
-int freePortPair()
-{
-    for (int tries = 0; tries < 50; ++tries) {
-        QTcpServer first;
-        QTcpServer second;
-        if (!first.listen(QHostAddress::LocalHost, 0))
-            continue;
-        const quint16 port = first.serverPort();
-        if (port < 65535 && second.listen(QHostAddress::LocalHost, port + 1))
-            return port;
-    }
-    return 0;
-}
 
 SessionRequest recordingRequest(int port)
 {

@@ -8,6 +8,7 @@
 #include "session/StudioSession.h"
 #include "session/ViewerAddress.h"
 #include "support/CloudService.h"
+#include "support/FreePortPair.h"
 #include "support/QuestionStoreDir.h"
 #include "web/APIWebServer.h"
 #include "web/WebServer.h"
@@ -21,24 +22,7 @@
 
 Q_DECLARE_METATYPE(CaptureSources::Choice)
 
-namespace {
-
-// A loopback port whose successor was free a moment ago (the session needs both).
-int freePortPair()
-{
-    for (int tries = 0; tries < 50; ++tries) {
-        QTcpServer first;
-        QTcpServer second;
-        if (!first.listen(QHostAddress::LocalHost, 0))
-            continue;
-        const quint16 port = first.serverPort();
-        if (port < 65535 && second.listen(QHostAddress::LocalHost, port + 1))
-            return port;
-    }
-    return 0;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestSession : public QObject
 {
