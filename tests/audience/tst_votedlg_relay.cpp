@@ -46,7 +46,6 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
     VoteRig rig;
     QVERIFY(rig.relay.isListening());
     WSServer &relay = rig.relay;
-    VoteState &vote = rig.vote;
     VoteDlg &dlg = rig.dlg;
     QSettings &settings = rig.settings;
 
