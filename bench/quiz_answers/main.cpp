@@ -4,6 +4,7 @@
 // loopback address of its own, in a second one. Every viewer answers the moment the question
 // reaches it. Prints how many answers the studio counted within one second of asking, when the
 // answers arrived, and the CPU the studio spent.
+#include "../support/CommandCrowd.h"
 #include "net/DescriptorLimit.h"
 #include "quiz/QuizSession.h"
 #include "relay/WSServer.h"
@@ -15,8 +16,6 @@
 #include <QJsonDocument>
 #include <QProcess>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -27,30 +26,9 @@ namespace {
 constexpr int kQuestionSeconds = 20;
 constexpr int kCountWithinMs = 1000;
 
-QHostAddress viewerAddress(int index)
-{
-    return QHostAddress(QString("127.0.%1.%2").arg(1 + index / 250).arg(1 + index % 250));
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using CommandCrowd::cpuSeconds;
+using CommandCrowd::viewerAddress;
+using CommandCrowd::waitFor;
 
 // The crowd: connects every viewer, says so on standard output, answers each question at once.
 int runCrowd(quint16 port, int viewers)

@@ -40,7 +40,6 @@ QByteArray readFile(const QString &fileName)
 
 } // namespace
 
-
 class TestQuestionsExport : public QObject
 {
     Q_OBJECT

@@ -62,7 +62,15 @@ void TestJsonText::listsMatchQJsonDocument_data()
 void TestJsonText::listsMatchQJsonDocument()
 {
     QFETCH(QString, text);
-    const QuestionRecords records{{1, text, "q"}, {42, "n", text}, {9000000000LL, text, text}};
+    const auto recordOf = [](qint64 id, const QString &name, const QString &question) {
+        QuestionRecord made;
+        made.id = id;
+        made.name = name;
+        made.question = question;
+        return made;
+    };
+    const QuestionRecords records{recordOf(1, text, "q"), recordOf(42, "n", text),
+                                  recordOf(9000000000LL, text, text)};
     const QString addr = "::ffff:127.0.0.1";
     QJsonArray flat;
     QJsonArray raw;
