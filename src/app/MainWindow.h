@@ -164,7 +164,7 @@ private:
     QPointer<QuestionsWindow> m_questionsWindow;
     QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
-    QComboBox *m_cmbCodec = nullptr; // beside the bitrate; not in the form
+    QComboBox *m_cmbCodec = nullptr;  // beside the bitrate; not in the form
     QCheckBox *m_recordBox = nullptr; // "Record", beside Start
     StatusBarWidget *m_statusBarWidget = nullptr;
     // While streaming: how often the status bar looks whether the sources still deliver.
