@@ -230,12 +230,11 @@ QString CaptureStreamer::videoWriterConfig(int gopLength, int videoBitrateKbps, 
         // holds no picture back; x264 repeats SPS and PPS before each IDR picture, so a joiner
         // can start there. maxrate binds x264 only with a buffer: one second of it. The PES
         // length is written because a page's demuxer otherwise holds a small P-frame until the
-        // next PES starts. The full picture a still screen is refreshed with must be an IDR, or
-        // a joiner on a still slide would wait for the next group.
+        // next PES starts. Without open groups, the full picture a still screen is refreshed
+        // with is an IDR, so a joiner on a still slide starts there.
         return QStringLiteral("format='mpegts' omit_video_pes_length='0' video::codec='libx264' "
                               "video::profile='baseline' video::preset='veryfast' "
-                              "video::tune='zerolatency' video::forced-idr='1' video::g='%1' "
-                              "video::b='%2K' "
+                              "video::tune='zerolatency' video::g='%1' video::b='%2K' "
                               "video::maxrate='%2K' video::bufsize='%2K' audio::codec='null' ")
             .arg(gopLength)
             .arg(videoBitrateKbps);
