@@ -3,6 +3,7 @@
 #include "relay/WSServer.h"
 #include "support/CloudService.h"
 #include "support/RawWebSocketClient.h"
+#include "support/StudioKey.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,7 +15,7 @@
 namespace {
 
 constexpr int kViewers = 5;
-const QString kRoom = QString(32, 'c') + "0f6b7c1e-2d3a-4b5c-8d9e-000000000003";
+const QString kRoom = StudioKey::room("00000000000000c3");
 // Long enough that answers given within the test all score the same for their speed.
 constexpr int kQuestionSeconds = 600;
 
@@ -60,7 +61,7 @@ void TestQuizSessionRelay::playedQuizGivesTheExpectedLeaderboard()
                         [](QVector<int> &order) { std::reverse(order.begin(), order.end()); });
     WSServer relay(0);
     std::unique_ptr<CloudService> service;
-    CLOUDProxy proxy(nullptr, 0);
+    StudioProxy proxy(nullptr, 0);
     QStringList viewerKeys;
     quint16 port = 0;
     QString path = "/";
