@@ -17,5 +17,9 @@ namespace ChapterTitles {
 QString forVote(const QString &title);
 // The chapter a command message sent to viewers opens, empty when it opens none.
 QString forCommand(const QString &message);
+// The chapter a questions list sent to viewers opens: the question it newly puts on screen,
+// titled by its text; empty when the highlight did not change or was taken off. `highlighted`
+// keeps the id last on screen between calls.
+QString forQuestionList(const QString &message, qint64 *highlighted);
 
 } // namespace ChapterTitles

@@ -61,6 +61,9 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
     connect(m_questionBoard.get(), &QuestionBoard::command, m_relay.get(), &WSServer::sendCommand);
     connect(m_questionBoard.get(), &QuestionBoard::command, m_cloudProxy.get(),
             &CLOUDProxy::sendCommand);
+    connect(m_questionBoard.get(), &QuestionBoard::command, this, [this](const QString &list) {
+        m_recorder->markChapter(ChapterTitles::forQuestionList(list, &m_highlightedQuestion));
+    });
     connect(m_relay.get(), &WSServer::viewerCommand, m_questionBoard.get(),
             &QuestionBoard::onViewerMessage);
     connect(m_cloudProxy.get(), &CLOUDProxy::viewerCommand, m_questionBoard.get(),
@@ -195,6 +198,7 @@ void StudioSession::startRecording()
     const QString stem =
         RecordingPlace::stem(RecordingPlace::folder(*m_settings), QDateTime::currentDateTime());
     QString error;
+    m_highlightedQuestion = 0;
     if (!m_recorder->start(stem, &error))
         emit recordingStopped(error);
 }

@@ -145,6 +145,7 @@ private:
     std::unique_ptr<APIWebServer> m_apiServer;
     std::unique_ptr<CLOUDProxy> m_cloudProxy;
     std::unique_ptr<Recorder> m_recorder;
+    qint64 m_highlightedQuestion = 0; // the last one a recording chapter was opened for
     bool m_running = false;
     bool m_cloudSession = false;
 };

@@ -97,6 +97,20 @@ private slots:
                  QString("Vote: Lunch?"));
         QCOMPARE(ChapterTitles::forCommand(CommandMessages::voteStop()), QString());
         QCOMPARE(ChapterTitles::forCommand("not json"), QString());
+
+        // A question opens a chapter when it goes on screen, not at every list update.
+        const QString listA =
+            R"({"command":"questions","highlight":7,"questions":[{"id":3,"question":"Why?"},)"
+            R"({"id":7,"question":"When?"}]})";
+        const QString listB = QString(listA).replace(R"("highlight":7)", R"("highlight":3)");
+        const QString listOff = QString(listA).replace(R"("highlight":7)", R"("highlight":0)");
+        qint64 onScreen = 0;
+        QCOMPARE(ChapterTitles::forQuestionList(listA, &onScreen), QString("Question: When?"));
+        QCOMPARE(ChapterTitles::forQuestionList(listA, &onScreen), QString());
+        QCOMPARE(ChapterTitles::forQuestionList(listB, &onScreen), QString("Question: Why?"));
+        QCOMPARE(ChapterTitles::forQuestionList(listOff, &onScreen), QString());
+        QCOMPARE(ChapterTitles::forQuestionList(listB, &onScreen), QString("Question: Why?"));
+        QCOMPARE(ChapterTitles::forQuestionList(CommandMessages::voteStop(), &onScreen), QString());
     }
 
     void statusText()
