@@ -8,12 +8,30 @@
 //
 // Exits 0 once the page shows the stream.
 const { spawn } = require('node:child_process');
+const crypto = require('node:crypto');
 const WebSocket = require('ws');
 const { launchBrowser, openViewer, hexToRgb, near } = require('../tests/browser/studio.js');
 
 const COLOUR = '#2060c0';
 const [server] = process.argv.slice(2);
-const room = `installed-check-${process.pid}`;
+// A presenter key of its own, and a room that belongs to it, as the studio makes them.
+const { publicKey, privateKey } = crypto.generateKeyPairSync('ed25519');
+const rawPublicKey = publicKey.export({ format: 'der', type: 'spki' }).subarray(-32);
+const tag = crypto.randomBytes(8).toString('hex');
+const room = `${tag}-${crypto.createHash('sha256')
+  .update(Buffer.concat([Buffer.from('lumacast-room\n'), rawPublicKey, Buffer.from(tag)]))
+  .digest('hex').slice(0, 32)}`;
+
+// The relay's challenge signed with the key; nothing is streamed before the room is admitted.
+function claim(socket, message) {
+  const challenge = Buffer.from(message.challenge, 'base64');
+  const signed = Buffer.concat([Buffer.from(`lumacast-presenter-claim\n${room}\n`), challenge]);
+  socket.send(JSON.stringify({
+    command: 'presenter_claim',
+    key: rawPublicKey.toString('base64'),
+    signature: crypto.sign(null, signed, privateKey).toString('base64'),
+  }));
+}
 
 function present() {
   const encoder = spawn('ffmpeg', ['-nostdin', '-loglevel', 'error', '-re', '-f', 'lavfi',
@@ -29,8 +47,15 @@ function present() {
     console.error(`presenter: the service closed the room (${code} ${reason})`);
     process.exit(1);
   });
-  socket.on('open', () => {
-    encoder.stdout.on('data', (chunk) => socket.send(chunk, { binary: true }));
+  encoder.stdout.on('data', () => {});
+  socket.on('message', (data, isBinary) => {
+    if (isBinary) return;
+    const message = JSON.parse(data.toString());
+    if (message.command === 'presenter_challenge') claim(socket, message);
+    if (message.command === 'presenter_admitted') {
+      encoder.stdout.removeAllListeners('data');
+      encoder.stdout.on('data', (chunk) => socket.send(chunk, { binary: true }));
+    }
   });
   return {
     stop() {
