@@ -71,14 +71,9 @@ QuizInfo oneQuestion()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type >= QtWarningMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
-    DescriptorLimit::raiseToHardLimit();
     const QStringList args = app.arguments();
-    if (args.value(1) == "--crowd")
-        return runCrowd(quint16(args.value(2).toUInt()), args.value(3).toInt());
+    if (const int crowdExit = CommandCrowd::startOrRunCrowd(args, runCrowd); crowdExit >= 0)
+        return crowdExit;
     const int viewers = args.size() > 1 ? args.value(1).toInt() : 1000;
 
     WSServer relay(0);

@@ -2,16 +2,36 @@
 
 // Helpers of the benchmarks that run a crowd of command viewers in a second process.
 
+#include "net/DescriptorLimit.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QString>
+#include <QStringList>
+
+#include <cstdio>
 
 #include <sys/resource.h>
 
 #include <functional>
 
 namespace CommandCrowd {
+
+// The start-up both the benchmark and its crowd process share: only warnings reach stderr, and
+// the descriptor limit is raised for a thousand sockets. Started as a crowd
+// ("--crowd PORT COUNT"), runs `crowd` and gives its exit code; otherwise -1.
+inline int startOrRunCrowd(const QStringList &args, int (*crowd)(quint16 port, int viewers))
+{
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type >= QtWarningMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    DescriptorLimit::raiseToHardLimit();
+    if (args.value(1) == "--crowd")
+        return crowd(quint16(args.value(2).toUInt()), args.value(3).toInt());
+    return -1;
+}
 
 // A loopback address of its own for each viewer, so that limits per address do not apply.
 inline QHostAddress viewerAddress(int index)
