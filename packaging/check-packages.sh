@@ -28,6 +28,15 @@ purge_installed() {
 echo "== lintian"
 lintian --fail-on error "$studio_deb" "$cloud_deb"
 
+echo "== the relay package brings no desktop or media stack"
+cloud_depends=$(dpkg-deb -f "$cloud_deb" Depends)
+echo "lumacast-cloud depends on: $cloud_depends"
+if grep -oE '(libqt5(gui|widgets|dbus|sql)|libav|libsw|libx11|libxcb|libgl|libpulse|libasound|libpipewire)[^ ,]*' \
+  <<<"$cloud_depends"; then
+  echo "lumacast-cloud depends on the packages above, which a relay does not need"
+  exit 1
+fi
+
 work=$(mktemp -d)
 chmod 700 "$work"
 ns="lumacast-pkg-$$"
