@@ -4,7 +4,8 @@
 # a user would, validates the installed menu entry, metadata and service unit, runs the
 # installed studio from the menu's working directory "/" with a fresh home under Xvfb and the
 # installed relay service as its unit would, watches both in headless Chromium, then removes
-# the packages again and checks that nothing stays behind.
+# the packages again and checks that nothing stays behind. The relay package must depend on no
+# desktop or media package, and must install and serve on a minimal Debian tree as well.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(realpath -m "${1:-$root/build-packages}")
@@ -27,6 +28,18 @@ purge_installed() {
 
 echo "== lintian"
 lintian --fail-on error "$studio_deb" "$cloud_deb"
+
+echo "== the relay package brings no desktop or media stack"
+cloud_depends=$(dpkg-deb -f "$cloud_deb" Depends)
+echo "lumacast-cloud depends on: $cloud_depends"
+if grep -oE '(libqt5(gui|widgets|dbus|sql)|libav|libsw|libx11|libxcb|libgl|libpulse|libasound|libpipewire)[^ ,]*' \
+  <<<"$cloud_depends"; then
+  echo "lumacast-cloud depends on the packages above, which a relay does not need"
+  exit 1
+fi
+
+echo "== the relay package on a minimal Debian 12 tree"
+bash packaging/check-minimal-install.sh "$cloud_deb"
 
 work=$(mktemp -d)
 chmod 700 "$work"

@@ -1,9 +1,12 @@
 // The studio's side of a cloud session alone in a process: the cloud relay client takes the
 // sender's stream on the ingest port and streams it to lumacast-cloud, so that the service's own
-// CPU time and memory can be read without it. Prints "READY" once connected and listening;
+// CPU time and memory can be read without it. Presents with a key of its own in a room of that
+// key, as a studio does. Prints "READY <room>" once connected and listening;
 // answers any line on stdin with the figures the service last reported; quits when stdin closes.
 
 #include "relay/CLOUDProxy.h"
+#include "relay/PresenterClaim.h"
+#include "relay/PresenterIdentity.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -14,12 +17,15 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s HOST:PORT ROOM\n", argv[0]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s HOST:PORT\n", argv[0]);
         return 2;
     }
+    const PresenterIdentity identity = PresenterIdentity::generate();
+    const QString room = PresenterClaim::roomFor(identity.publicKey(), PresenterClaim::newTag());
     CLOUDProxy proxy(nullptr);
-    if (!proxy.connectToCloud(argv[1], argv[2]) || !proxy.ingestServer.isListening()) {
+    proxy.setIdentity(identity);
+    if (!proxy.connectToCloud(argv[1], room) || !proxy.ingestServer.isListening()) {
         std::printf("FAILED\n");
         return 1;
     }
@@ -36,7 +42,7 @@ int main(int argc, char **argv)
                     static_cast<long long>(figures.sentBytes), figures.viewers);
         std::fflush(stdout);
     });
-    std::printf("READY\n");
+    std::printf("READY %s\n", qPrintable(room));
     std::fflush(stdout);
     const int status = app.exec();
     proxy.disconnectFromCloud();

@@ -8,7 +8,10 @@
 //
 // Built as cloud_fanout, each crowd size runs twice: on the local relay, then on lumacast-cloud
 // with the stream coming from the studio's cloud relay client in a process of its own (the
-// figures are the service's), and the goal compares the two.
+// figures are the service's), and the goal compares the two; then a third time on Node's `ws`
+// server doing the plain job (node_relay.js), whose memory and start the service's are compared
+// with: resident memory with no room, with the room and at the peak with the viewers, and the
+// time from start to listening.
 //
 // Built as cloud_cluster, each crowd size runs on one lumacast-cloud, then on three nodes
 // sharing the room over three clustered nats-server processes, the presenter on the first node
@@ -63,8 +66,9 @@ constexpr double kHopGoalP95Ms = 5;
 constexpr double kClusterCpuGoalRatio = 1.15;
 // The cloud service may cost at most this much more CPU and lag than the local relay.
 constexpr double kCloudGoalRatio = 1.10;
-// The studio's room identifier: 32 characters for the machine, 36 for the room.
-const std::string kRoom = std::string(32, 'b') + "e5c1a0de-7a1e-4c1d-9a55-00000000000b";
+// The service at rest, and how soon after its start it takes connections.
+constexpr double kCloudIdleGoalMegabytes = 20;
+constexpr double kCloudListenGoalMs = 100;
 
 // A benchmark program that talks in lines on its standard input and output, its standard error
 // in `stderrPath`.
@@ -85,10 +89,27 @@ std::unique_ptr<ChildProcess> launch(const std::vector<std::string> &argv,
     return child;
 }
 
+enum class Relay { Local, Cloud, Node };
+
+const char *relayName(Relay relay)
+{
+    switch (relay) {
+    case Relay::Local:
+        return "local";
+    case Relay::Cloud:
+        return "cloud";
+    case Relay::Node:
+        return "node";
+    }
+    return "";
+}
+
 struct Round
 {
-    bool cloud = false;
+    Relay relay = Relay::Local;
     int viewers = 0;
+    double listenMs = 0;    // from the relay's start to its listening line
+    double rssNoRoomMb = 0; // the service before its presenter opened the room
     int upgraded = 0;
     double relayCpuPerSecond = 0;
     double relayWaitMsPerSecond = 0;
@@ -152,20 +173,22 @@ public:
 
     // `cloud`: lumacast-cloud is the relay, the cloud relay client feeds it, the viewers watch
     // the room.
-    Round run(int viewers, bool cloud)
+    Round run(int viewers, Relay kind)
     {
-        const std::string tag = std::to_string(viewers) + (cloud ? "-cloud" : "");
+        const bool cloud = kind == Relay::Cloud;
+        const std::string tag = std::to_string(viewers) + "-" + relayName(kind);
+        Round round;
+        round.relay = kind;
+        round.viewers = viewers;
         const std::unique_ptr<ChildProcess> relayProcess =
-            cloud ? startCloud(tag) : startRelay(tag);
+            cloud ? startCloud(tag, {}, &round.listenMs) : startRelay(tag, kind, &round.listenMs);
         ChildProcess &relay = *relayProcess;
+        round.rssNoRoomMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
         const std::unique_ptr<ChildProcess> presenter = cloud ? startPresenter(tag) : nullptr;
         // Who knows the counters: the relay, or for the service the client it reports to.
         ChildProcess &counters = cloud ? *presenter : relay;
-        const std::string path = cloud ? "/websocket/right/" + kRoom + "/readvideo" : "/readvideo";
+        const std::string path = cloud ? "/websocket/right/" + m_room + "/readvideo" : "/readvideo";
 
-        Round round;
-        round.cloud = cloud;
-        round.viewers = viewers;
         round.rssIdleMb = ProcessUsage::statusBytes(relay.pid(), "VmRSS") / 1e6;
         const int firstHalf = viewers / 2;
         const int counts[] = {firstHalf, viewers - firstHalf};
@@ -280,7 +303,7 @@ public:
             const std::string name = "viewers-" + tag + "-" + std::to_string(n);
             crowds.push_back(launch({exe("relay_fanout_viewers"), std::to_string(nodePorts[n]),
                                      std::to_string(count), work(name + ".bin"),
-                                     "/websocket/right/" + kRoom + "/readvideo"},
+                                     "/websocket/right/" + m_room + "/readvideo"},
                                     work(name + ".log")));
         }
         round.upgraded = upgradedViewers(crowds);
@@ -330,8 +353,22 @@ public:
 private:
     std::string exe(const std::string &name) const { return (m_binDir / name).string(); }
     std::string work(const std::string &name) const { return (m_workDir / name).string(); }
-    std::string videoPath() const { return work("video.ts"); }
-    std::string audioPath() const { return work("audio.ts"); }
+    static std::string nodeRelayScript()
+    {
+#ifdef FANOUT_NODE_RELAY
+        return FANOUT_NODE_RELAY;
+#else
+        return "";
+#endif
+    }
+    std::string videoPath() const
+    {
+        return work("video.ts");
+    }
+    std::string audioPath() const
+    {
+        return work("audio.ts");
+    }
 
     void runFfmpeg(const std::string &options, const std::string &output) const
     {
@@ -346,14 +383,19 @@ private:
 
     // Tests and a running studio also take the fixed ingest port, now and then for
     // minutes; another may take it between our check and the relay's listen.
-    std::unique_ptr<ChildProcess> startRelay(const std::string &tag)
+    std::unique_ptr<ChildProcess> startRelay(const std::string &tag, Relay kind, double *listenMs)
     {
         for (int attempt = 1;; ++attempt) {
             waitForFreeIngestPort();
-            auto relay = launch(
-                std::vector<std::string>{exe("relay_fanout_relay"), std::to_string(freePort())},
-                work("relay-" + tag + ".log"));
+            const std::string port = std::to_string(freePort());
+            const std::vector<std::string> argv =
+                kind == Relay::Node ? std::vector<std::string>{"node", nodeRelayScript(), port,
+                                                               std::to_string(kIngestPort)}
+                                    : std::vector<std::string>{exe("relay_fanout_relay"), port};
+            const std::int64_t startNs = monotonicNs();
+            auto relay = launch(argv, work("relay-" + tag + ".log"));
             const std::string answer = relay->readLine(15000);
+            *listenMs = (monotonicNs() - startNs) / 1e6;
             if (answer == "READY")
                 return relay;
             relay->wait(10000);
@@ -364,13 +406,18 @@ private:
     }
 
     std::unique_ptr<ChildProcess> startCloud(const std::string &tag,
-                                             const std::vector<std::string> &extra = {})
+                                             const std::vector<std::string> &extra = {},
+                                             double *listenMs = nullptr)
     {
         std::vector<std::string> argv{exe("lumacast-cloud"), "--listen", "127.0.0.1", "--port",
                                       std::to_string(freePort())};
         argv.insert(argv.end(), extra.begin(), extra.end());
+        const std::int64_t startNs = monotonicNs();
         auto service = launch(argv, work("cloud-" + tag + ".log"));
-        if (service->readLine(15000).rfind("lumacast-cloud listening", 0) != 0)
+        const std::string answer = service->readLine(15000);
+        if (listenMs)
+            *listenMs = (monotonicNs() - startNs) / 1e6;
+        if (answer.rfind("lumacast-cloud listening", 0) != 0)
             throw std::runtime_error("lumacast-cloud did not start, see " +
                                      work("cloud-" + tag + ".log"));
         return service;
@@ -380,12 +427,15 @@ private:
     {
         for (int attempt = 1;; ++attempt) {
             waitForFreeIngestPort();
-            auto presenter =
-                launch(std::vector<std::string>{exe("cloud_fanout_presenter"),
-                                                "127.0.0.1:" + std::to_string(m_port), kRoom},
-                       work("presenter-" + tag + ".log"));
-            if (presenter->readLine(15000) == "READY")
+            auto presenter = launch(std::vector<std::string>{exe("cloud_fanout_presenter"),
+                                                             "127.0.0.1:" + std::to_string(m_port)},
+                                    work("presenter-" + tag + ".log"));
+            // "READY <room>": the room belongs to the presenter's own key.
+            const std::string answer = presenter->readLine(15000);
+            if (answer.rfind("READY ", 0) == 0) {
+                m_room = answer.substr(6);
                 return presenter;
+            }
             presenter->wait(10000);
             if (attempt == kRelayAttempts)
                 throw std::runtime_error("cloud relay client failed, see " +
@@ -459,6 +509,7 @@ private:
     fs::path m_workDir;
     int m_seconds;
     int m_port = 0;
+    std::string m_room; // the cloud room of the last presenter started
 };
 
 std::string loadAverage()
@@ -474,7 +525,7 @@ void printRound(const Round &r)
     std::printf("%-6s%5d %5d %8.3f %6.0f %8.3f %7.1f %7.1f %7.1f %7.3f %8.3f %5d %5d %5llu %6llu "
                 "%8.2f %8.2f "
                 "%8.2f   %s\n",
-                r.cloud ? "cloud" : "local", r.viewers, r.upgraded, r.relayCpuPerSecond,
+                relayName(r.relay), r.viewers, r.upgraded, r.relayCpuPerSecond,
                 r.relayWaitMsPerSecond, r.viewerCpuPerSecond, r.rssIdleMb, r.rssEndMb, r.rssPeakMb,
                 r.sendMbitPerSecond, r.minSharePercent, r.complete, r.closed, r.badPackets,
                 r.missedWrites, r.lagMedianMs, r.lagP95Ms, r.lagWorstMs, loadAverage().c_str());
@@ -508,6 +559,29 @@ void printCloudGoal(const Round &local, const Round &cloud)
                 local.relayCpuPerSecond, cpuRatio, cpuRatio <= kCloudGoalRatio ? "met" : "MISSED",
                 cloud.lagP95Ms, local.lagP95Ms, lagRatio,
                 lagRatio <= kCloudGoalRatio ? "met" : "MISSED");
+}
+
+// The service's memory and start beside the Node `ws` relay's, the same crowd in the same run.
+void printFootprint(const Round &cloud, const Round &node)
+{
+    auto verdict = [](bool met) {
+        return met ? "met" : "MISSED";
+    };
+    auto perViewerKb = [](const Round &r) {
+        return (r.rssPeakMb - r.rssIdleMb) * 1000 / r.viewers;
+    };
+    std::printf("\nlumacast-cloud beside the Node ws relay at %d viewers:\n"
+                "  start to listening %.1f ms (node %.1f ms) <= %.0f ms: %s\n"
+                "  RSS with no room %.1f MB (node, no viewer: %.1f MB) <= %.0f MB: %s\n"
+                "  RSS with the room, no viewer %.1f MB\n"
+                "  RSS peak with the viewers %.1f MB vs node %.1f MB = %.2f x <= 1: %s\n"
+                "  per viewer %.1f kB vs node %.1f kB = %.2f x\n",
+                cloud.viewers, cloud.listenMs, node.listenMs, kCloudListenGoalMs,
+                verdict(cloud.listenMs <= kCloudListenGoalMs), cloud.rssNoRoomMb, node.rssNoRoomMb,
+                kCloudIdleGoalMegabytes, verdict(cloud.rssNoRoomMb <= kCloudIdleGoalMegabytes),
+                cloud.rssIdleMb, cloud.rssPeakMb, node.rssPeakMb, cloud.rssPeakMb / node.rssPeakMb,
+                verdict(cloud.rssPeakMb <= node.rssPeakMb), perViewerKb(cloud), perViewerKb(node),
+                perViewerKb(cloud) / perViewerKb(node));
 }
 
 void printCluster(const Round &single, const ClusterRound &c)
@@ -581,9 +655,10 @@ int main(int argc, char **argv)
                     "closd   bad missed  lag p50  lag p95 lag worst  load1\n");
         Round last;
         Round lastCloud;
+        Round lastNode;
         if (kCluster) {
             for (const int viewers : sizes) {
-                const Round single = bench.run(viewers, true);
+                const Round single = bench.run(viewers, Relay::Cloud);
                 printRound(single);
                 printCluster(single, bench.runCluster(viewers));
             }
@@ -591,11 +666,13 @@ int main(int argc, char **argv)
             return 0;
         }
         for (const int viewers : sizes) {
-            last = bench.run(viewers, false);
+            last = bench.run(viewers, Relay::Local);
             printRound(last);
             if (kBesideCloud) {
-                lastCloud = bench.run(viewers, true);
+                lastCloud = bench.run(viewers, Relay::Cloud);
                 printRound(lastCloud);
+                lastNode = bench.run(viewers, Relay::Node);
+                printRound(lastNode);
             }
         }
         std::printf("\nRelay counters after the last round (received sent consumers): %s\n",
@@ -607,6 +684,7 @@ int main(int argc, char **argv)
                         lastCloud.relayCounters.c_str());
             printGoal(lastCloud);
             printCloudGoal(last, lastCloud);
+            printFootprint(lastCloud, lastNode);
         }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "relay_fanout: %s (files kept in %s)\n", error.what(), workTemplate);

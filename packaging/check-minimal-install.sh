@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Usage: check-minimal-install.sh <lumacast-cloud .deb>   (root; needs debootstrap, ip, node)
+# Installs the relay package into a minimal Debian 12 tree (debootstrap --variant=minbase, from
+# this machine's own apt sources) and prints how many packages and megabytes that adds; then
+# runs the service from the tree as its unit would, with no display and no sound server, has it
+# serve a room to a viewer (packaging/installed-cloud.js), and stops it, which it must survive
+# with a clean exit. Removes the tree again.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+deb=$(realpath "$1")
+work=$(mktemp -d /tmp/lumacast-minbase.XXXXXX)
+tree=$work/tree
+ns="lumacast-minbase-$$"
+cloud_pid=""
+cleanup() {
+  [ -n "$cloud_pid" ] && kill "$cloud_pid" 2>/dev/null || true
+  ip netns delete "$ns" 2>/dev/null || true
+  umount "$tree/proc" 2>/dev/null || true
+  rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+
+sources=/etc/apt/sources.list.d/debian.sources
+mirror=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' "$sources" 2>/dev/null | head -1)
+[ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list)
+echo "== a minimal Debian 12 tree"
+debootstrap --variant=minbase bookworm "$tree" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+  { tail -20 "$work/debootstrap.log"; echo "debootstrap failed"; exit 1; }
+# The same sources as this machine (updates and security too), so the versions match the build's.
+if [ -f "$sources" ]; then
+  rm -f "$tree/etc/apt/sources.list"
+  cp "$sources" "$tree/etc/apt/sources.list.d/"
+fi
+# No service of the tree is started while packages install.
+printf '#!/bin/sh\nexit 101\n' >"$tree/usr/sbin/policy-rc.d"
+chmod +x "$tree/usr/sbin/policy-rc.d"
+mount -t proc proc "$tree/proc"
+in_tree() { chroot "$tree" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+installed() { in_tree dpkg-query -W -f='${binary:Package} ${Installed-Size}\n' | sort; }
+
+in_tree apt-get -q update >"$work/apt.log"
+installed >"$work/before"
+cp "$deb" "$tree/tmp/lumacast-cloud.deb"
+in_tree apt-get -y -q install /tmp/lumacast-cloud.deb >>"$work/apt.log" 2>&1 ||
+  { tail -30 "$work/apt.log"; echo "the package does not install on a minimal tree"; exit 1; }
+installed >"$work/after"
+added=$(comm -13 "$work/before" "$work/after")
+count=$(wc -l <<<"$added")
+kib=$(awk '{ sum += $2 } END { print sum }' <<<"$added")
+echo "lumacast-cloud adds $count packages, $((kib / 1024)) MB installed, to a minimal tree:"
+awk '{ print $1 }' <<<"$added" | tr '\n' ' '
+echo
+
+echo "== the service in the minimal tree, no display, no sound server"
+unit=$(in_tree dpkg -L lumacast-cloud | grep '/systemd/system/lumacast-cloud\.service$')
+exec_start=$(sed -n 's/^ExecStart=//p' "$tree$unit")
+options=$(env -i sh -c ". '$tree/etc/default/lumacast-cloud' && printf %s \"\$LUMACAST_CLOUD_OPTS\"")
+read -ra command <<<"${exec_start//\$LUMACAST_CLOUD_OPTS/$options}"
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+ip netns exec "$ns" chroot "$tree" env -i PATH=/usr/bin:/bin HOME=/ "${command[@]}" \
+  >"$work/cloud.log" 2>&1 &
+cloud_pid=$!
+for _ in $(seq 50); do
+  grep -q "listening on" "$work/cloud.log" && break
+  kill -0 "$cloud_pid" 2>/dev/null || break
+  sleep 0.1
+done
+port=$(sed -n 's/^lumacast-cloud listening on .*:\([0-9]*\)$/\1/p' "$work/cloud.log")
+[ -n "$port" ] || { cat "$work/cloud.log"; echo "the service did not listen"; exit 1; }
+if ! ip netns exec "$ns" node "$root/packaging/installed-cloud.js" "127.0.0.1:$port"; then
+  cat "$work/cloud.log"
+  exit 1
+fi
+kill "$cloud_pid"
+status=0
+wait "$cloud_pid" || status=$?
+cloud_pid=""
+[ "$status" -eq 0 ] || { cat "$work/cloud.log"; echo "the service exited with $status"; exit 1; }
+echo "the service served a room from the minimal tree and stopped cleanly"
