@@ -8,7 +8,7 @@ const { spawn } = require('node:child_process');
 const path = require('node:path');
 const readline = require('node:readline');
 const { startStudio, launchBrowser, openViewer, hexToRgb, near } = require('./studio.js');
-const { SourceAddressForwarders, playQuizInPages, viewersNeeded } = require('./quizgame.js');
+const { pagesFromAddresses, playQuizInPages, viewersNeeded } = require('./quizgame.js');
 const { questionsInPages } = require('./questionsround.js');
 
 const SCREEN = '#2060c0'; // what studio_host shows at start
@@ -64,21 +64,6 @@ async function until(read, accept, timeoutMs) {
   assert.fail('gave up waiting; last seen ' + JSON.stringify(value));
 }
 
-// The room counts one answer or upvote per address: `count` page addresses whose connections
-// reach the service from 127.0.0.<first>, 127.0.0.<first + 1>, ...
-async function viewersFromAddresses(t, count, first) {
-  const room = new URL(studio.url);
-  const forwarders = new SourceAddressForwarders();
-  t.after(() => forwarders.close());
-  const viewerUrls = [];
-  for (let i = 0; i < count; ++i) {
-    const port = await forwarders.forwardRun(
-      [{ host: room.hostname, port: Number(room.port) }], `127.0.0.${first + i}`);
-    viewerUrls.push(`http://127.0.0.1:${port}/${room.search}`);
-  }
-  return viewerUrls;
-}
-
 test('the cloud address shows the picture within 1 s and the statistics are the service\'s', async (t) => {
   assert.match(studio.url, new RegExp('^http://' + cloud.server + '\\?room=[0-9a-f]{16}-[0-9a-f]{32}$'));
   const { page } = await viewerFor(t);
@@ -114,7 +99,7 @@ test('a question reaches the studio\'s store and the API server\'s list; a vote 
 });
 
 test('pages answer a quiz played through the cloud room and see the studio\'s leaderboard; a late joiner sees the open question', async (t) => {
-  const viewerUrls = await viewersFromAddresses(t, viewersNeeded, 21);
+  const viewerUrls = await pagesFromAddresses(t, studio.url, viewersNeeded, 21);
   const { api } = await studio.request({ do: 'stats' });
   await playQuizInPages(t, { studio, browser, viewerUrls, screenUrl: api + '/quiz_result.html' });
 });
@@ -123,7 +108,7 @@ test('questions through the cloud room: anonymous, upvoted from three addresses,
   // The earlier tests' questions go first, so that the pages list only this test's.
   for (const question of (await studio.request({ do: 'questions' })).questions)
     await studio.request({ do: 'question_action', action: 'hide', id: question.id });
-  const viewerUrls = await viewersFromAddresses(t, 4, 41);
+  const viewerUrls = await pagesFromAddresses(t, studio.url, 4, 41);
   const { api } = await studio.request({ do: 'stats' });
   await questionsInPages(t, { studio, browser, viewerUrls, screenUrl: api + '/questions_screen.html' });
 });
