@@ -1,9 +1,18 @@
+// http_questions [pages]   (default 200)
+//
 // 20 viewers post 2,000 questions in total to the viewer HTTP server over loopback and read the
-// question list while they post; prints the request rate and response times, and checks that
-// every question was stored exactly once. The database lives in a temporary directory.
+// question list while they post, and `pages` command viewers of the relay (in a second process,
+// each from a loopback address of its own) watch the list the question board pushes; prints the
+// request rate and response times, how soon after the last post every page held the list with
+// all the questions, and checks that every question was stored exactly once. The database lives
+// in a temporary directory.
 
+#include "../support/CommandCrowd.h"
+#include "relay/WSServer.h"
 #include "support/Percentile.h"
+#include "support/RawWebSocketClient.h"
 #include "web/DBStorage.h"
+#include "web/QuestionBoard.h"
 #include "web/WebServer.h"
 
 #include <QCoreApplication>
@@ -11,12 +20,14 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -93,31 +104,91 @@ bool storedExactlyOnce(const QuestionRecords &records)
     return std::all_of(seen.begin(), seen.end(), [](int count) { return count == 1; });
 }
 
+// The crowd of watching pages: prints "ready" once all are connected, then "all" once every one
+// has been sent a list that counts every question.
+int runWatchers(quint16 port, int pages)
+{
+    std::vector<std::unique_ptr<RawWebSocketClient>> crowd;
+    auto waiting = std::make_shared<int>(pages);
+    for (int i = 0; i < pages; ++i) {
+        auto page = std::make_unique<RawWebSocketClient>();
+        if (!page->open(CommandCrowd::viewerAddress(i), port, "/cmdchannel")) {
+            std::fprintf(stderr, "page %d could not connect\n", i);
+            return 1;
+        }
+        auto done = std::make_shared<bool>(false);
+        QObject::connect(page.get(), &RawWebSocketClient::textReceived, page.get(),
+                         [waiting, done](const QString &text) {
+                             const QJsonObject list =
+                                 QJsonDocument::fromJson(text.toUtf8()).object();
+                             if (*done || list["total"].toInt() < kClients * kQuestionsPerClient)
+                                 return;
+                             *done = true;
+                             if (--*waiting == 0) {
+                                 std::printf("all\n");
+                                 std::fflush(stdout);
+                             }
+                         });
+        crowd.push_back(std::move(page));
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (const int crowdExit = CommandCrowd::startOrRunCrowd(args, runWatchers); crowdExit >= 0)
+        return crowdExit;
+    const int pages = args.size() > 1 ? args.value(1).toInt() : 200;
     QCoreApplication::setOrganizationName("Quillfen");
     QCoreApplication::setApplicationName("LumacastPRO");
     QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-    qSetMessagePattern("%{if-critical}%{message}%{endif}%{if-fatal}%{message}%{endif}");
 
     DBStorage storage;
+    QuestionBoard board(&storage);
     // The vote route is not exercised, so no voting window is needed.
-    WebServer server(nullptr, &storage);
+    WebServer server(nullptr, &storage, nullptr, &board);
     server.setQuestionsPerMinute(0); // every poster here comes from 127.0.0.1
     server.listen("127.0.0.1", 0, dataHome.path(), 0);
     const quint16 port = server.serverPort();
     while (!storage.isOpen())
         QThread::msleep(5);
+    WSServer relay(0);
+    relay.start("127.0.0.1", 0);
+    QObject::connect(&board, &QuestionBoard::command, &relay, &WSServer::sendCommand);
+    QProcess watchers;
+    watchers.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (pages > 0) {
+        watchers.start(app.applicationFilePath(),
+                       {"--crowd", QString::number(relay.serverPort()), QString::number(pages)});
+        if (!CommandCrowd::waitFor(
+                [&] { return watchers.canReadLine() || watchers.state() == QProcess::NotRunning; },
+                120000) ||
+            !watchers.readLine().startsWith("ready") ||
+            !CommandCrowd::waitFor([&] { return relay.cmdConsumers.size() == pages; }, 10000)) {
+            std::fprintf(stderr, "the pages did not connect (%d of %d)\n",
+                         int(relay.cmdConsumers.size()), pages);
+            return 1;
+        }
+    }
 
     std::mutex samplesMutex;
     std::vector<Sample> samples;
     std::vector<std::thread> clients;
     QElapsedTimer wall;
     wall.start();
+    qint64 pagesSawAllMs = -1;
+    QObject::connect(&watchers, &QProcess::readyReadStandardOutput, [&] {
+        while (watchers.canReadLine())
+            if (watchers.readLine().startsWith("all"))
+                pagesSawAllMs = wall.elapsed();
+    });
     qint64 clientsDoneMs = 0;
     int running = kClients;
     for (int c = 0; c < kClients; ++c) {
@@ -150,6 +221,10 @@ int main(int argc, char **argv)
     drain.start(20);
     app.exec();
     const qint64 drainedMs = wall.elapsed();
+    const bool pagesSawAll =
+        pages == 0 || CommandCrowd::waitFor([&] { return pagesSawAllMs >= 0; }, 10000);
+    watchers.kill();
+    watchers.waitForFinished();
     for (std::thread &client : clients)
         client.join();
 
@@ -160,8 +235,9 @@ int main(int argc, char **argv)
     for (const Sample &sample : samples)
         all.push_back(sample.ms);
 
-    std::printf("http_questions: %d clients, %d questions, a list read after every %d posts\n",
-                kClients, kClients * kQuestionsPerClient, kPostsPerListRead);
+    std::printf("http_questions: %d clients, %d questions, a list read after every %d posts; "
+                "%d pages watch the pushed list\n",
+                kClients, kClients * kQuestionsPerClient, kPostsPerListRead, pages);
     std::printf("requests       %6zu in %.2f s = %.0f requests/s (%d failed)\n", samples.size(),
                 double(clientsDoneMs) / 1000.0,
                 double(samples.size()) * 1000.0 / double(clientsDoneMs), failed);
@@ -173,7 +249,12 @@ int main(int argc, char **argv)
                 "question exactly once: %s\n",
                 static_cast<long long>(stored.size()), double(drainedMs) / 1000.0,
                 exact ? "yes" : "NO");
+    if (pages > 0)
+        std::printf("pages          %6d watching; every one held the list counting all questions "
+                    "%s %lld ms after the last post\n",
+                    pages, pagesSawAll ? "" : "NOT",
+                    static_cast<long long>(pagesSawAllMs - clientsDoneMs));
     std::printf("goal           nothing lost: %s; p99 under 50 ms: %s\n", exact ? "met" : "MISSED",
                 percentile(all, 0.99) < 50 ? "met" : "MISSED");
-    return exact && failed == 0 ? 0 : 1;
+    return exact && failed == 0 && pagesSawAll ? 0 : 1;
 }

@@ -1,6 +1,7 @@
-// question_upvotes [viewers]   (default 1000)
+// question_upvotes [viewers] [--cloud]   (default 1000)
 //
-// The local relay, the questions store (in a temporary folder) and the question board in this
+// The local relay (or with --cloud the studio's link to the build's lumacast-cloud, started on
+// loopback), the questions store (in a temporary folder) and the question board in this
 // process; a crowd of command viewers, each from a loopback address of its own, in a second one,
 // and one more viewer that only watches. The presenter puts a question on screen; every viewer
 // upvotes it the moment the list showing it reaches them. Prints when the store had committed
@@ -8,7 +9,9 @@
 #include "../support/CommandCrowd.h"
 #include "net/DescriptorLimit.h"
 #include "relay/WSServer.h"
+#include "support/CloudService.h"
 #include "support/RawWebSocketClient.h"
+#include "support/StudioKey.h"
 #include "web/DBStorage.h"
 #include "web/QuestionBoard.h"
 
@@ -25,6 +28,9 @@
 #include <vector>
 
 namespace {
+
+// Where the crowd process finds the viewers' channel: the local relay's, or a cloud room's.
+constexpr char kChannelVariable[] = "QUESTION_UPVOTES_CHANNEL";
 
 using CommandCrowd::cpuSeconds;
 using CommandCrowd::viewerAddress;
@@ -47,7 +53,8 @@ int runCrowd(quint16 port, int viewers)
     std::vector<std::unique_ptr<RawWebSocketClient>> crowd;
     for (int i = 0; i < viewers; ++i) {
         auto client = std::make_unique<RawWebSocketClient>();
-        if (!client->open(viewerAddress(i), port, "/cmdchannel")) {
+        if (!client->open(viewerAddress(i), port,
+                          qEnvironmentVariable(kChannelVariable, "/cmdchannel"))) {
             std::fprintf(stderr, "viewer %d could not connect\n", i);
             return 1;
         }
@@ -80,7 +87,9 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (const int crowdExit = CommandCrowd::startOrRunCrowd(args, runCrowd); crowdExit >= 0)
         return crowdExit;
-    const int viewers = args.size() > 1 ? args.value(1).toInt() : 1000;
+    const bool cloud = args.contains("--cloud");
+    const int viewers =
+        args.size() > 1 && args.value(1) != "--cloud" ? args.value(1).toInt() : 1000;
 
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toUtf8());
@@ -89,9 +98,31 @@ int main(int argc, char *argv[])
     DBStorage store;
     QuestionBoard board(&store);
     WSServer relay(0);
-    relay.start("127.0.0.1", 0);
-    QObject::connect(&board, &QuestionBoard::command, &relay, &WSServer::sendCommand);
-    QObject::connect(&relay, &WSServer::viewerCommand, &board, &QuestionBoard::onViewerMessage);
+    std::unique_ptr<CloudService> service;
+    StudioProxy proxy(&store);
+    quint16 port = 0;
+    if (cloud) {
+        // The service of the build, beside this program.
+        if (qEnvironmentVariableIsEmpty("LUMACAST_BINARY_DIR"))
+            qputenv("LUMACAST_BINARY_DIR", (app.applicationDirPath() + "/..").toUtf8());
+        service = std::make_unique<CloudService>(
+            0, QStringList{"--max-viewers", QString::number(viewers + 1)});
+        const QString room = StudioKey::room("00000000000000b1");
+        if (!proxy.connectToCloud(service->server(), room)) {
+            std::fprintf(stderr, "the studio could not present in the cloud room\n");
+            return 1;
+        }
+        qputenv(kChannelVariable, ("/websocket/right/" + room + "/cmdchannel").toUtf8());
+        QObject::connect(&board, &QuestionBoard::command, &proxy, &CLOUDProxy::sendCommand);
+        QObject::connect(&proxy, &CLOUDProxy::viewerCommand, &board,
+                         &QuestionBoard::onViewerMessage);
+        port = service->port();
+    } else {
+        relay.start("127.0.0.1", 0);
+        QObject::connect(&board, &QuestionBoard::command, &relay, &WSServer::sendCommand);
+        QObject::connect(&relay, &WSServer::viewerCommand, &board, &QuestionBoard::onViewerMessage);
+        port = relay.serverPort();
+    }
     store.postQuestion(R"({"name":"Ann","msg":"Which one?"})");
     if (!waitFor([&] { return board.questions().size() == 1; }, 10000)) {
         std::fprintf(stderr, "the store did not take the question\n");
@@ -108,12 +139,13 @@ int main(int argc, char *argv[])
     QProcess crowd;
     crowd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     crowd.start(app.applicationFilePath(),
-                {"--crowd", QString::number(relay.serverPort()), QString::number(viewers)});
-    if (!watcher.open(QHostAddress("127.0.9.1"), relay.serverPort(), "/cmdchannel") ||
+                {"--crowd", QString::number(port), QString::number(viewers)});
+    if (!watcher.open(QHostAddress("127.0.9.1"), port,
+                      qEnvironmentVariable(kChannelVariable, "/cmdchannel")) ||
         !waitFor([&] { return crowd.canReadLine() || crowd.state() == QProcess::NotRunning; },
                  120000) ||
         !crowd.readLine().startsWith("ready") ||
-        !waitFor([&] { return relay.cmdConsumers.size() == viewers + 1; }, 10000)) {
+        (!cloud && !waitFor([&] { return relay.cmdConsumers.size() == viewers + 1; }, 10000))) {
         std::fprintf(stderr, "the crowd did not connect (%d of %d)\n",
                      int(relay.cmdConsumers.size()), viewers + 1);
         return 1;
@@ -131,8 +163,8 @@ int main(int argc, char *argv[])
     const double cpu = cpuSeconds() - cpuBefore;
     const int counted = board.question(1).upvotes;
     std::printf("question_upvotes: %d command viewers, each from its own loopback address, upvote "
-                "the question put on screen\n",
-                viewers);
+                "the question put on screen%s\n",
+                viewers, cloud ? ", through lumacast-cloud" : "");
     std::printf("  upvotes committed: %d of %d%s, all of them %lld ms after the highlight\n",
                 counted, viewers, counted == viewers ? "" : "  (NOT ALL)", (long long)storedAllMs);
     std::printf("  a watching page had the list showing them all after %lld ms\n",
@@ -141,5 +173,6 @@ int main(int argc, char *argv[])
     crowd.kill();
     crowd.waitForFinished();
     relay.stop();
+    proxy.disconnectFromCloud();
     return counted == viewers && watcherSawAllMs >= 0 ? 0 : 1;
 }

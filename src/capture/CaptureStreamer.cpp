@@ -306,9 +306,10 @@ void CaptureStreamer::run()
     const MFWriterPtr videoWriter = m_videoWriter;
     const MFWriterPtr audioWriter = m_audioWriter;
     while (m_running) {
-        MFFramePtr frame;
-        if (mfFailed(source->SourceFrameConvertedGet(outputProps(), -1, &frame, QString())))
+        MFFramePtr taken;
+        if (mfFailed(source->SourceFrameConvertedGet(outputProps(), -1, &taken, QString())))
             continue;
+        const MFFramePtr frame = m_caption.apply(taken);
         setTrouble(frame->trouble());
         if (m_videoEnabled && videoWriter) {
             const MFResult result = videoWriter->ReceiverFramePut(frame, -1, QString());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/CaptionBand.h"
 #include "capture/VideoCodec.h"
 #include "capture/media/IMFFactory.h"
 #include "capture/media/MFFrame.h"
@@ -40,6 +41,9 @@ public:
     void setIngestPort(quint16 port) { m_ingestPort = port; }
     void startStreaming(bool cloudMode);
     void stopStreaming();
+    // A band of text over the bottom of the pictures sent (a question put on screen); empty
+    // takes it off. Takes effect from the next frame, a still screen's too.
+    void setCaption(const QString &text) { m_caption.setText(text); }
 
     // Index of the "NDI Receiver" device among the video devices, as the last enumeration saw
     // it; -1 until one was seen.
@@ -78,6 +82,7 @@ private:
     MFAVProps m_outputProps;
     mutable std::mutex m_troubleMutex;
     MFSourceTrouble m_trouble;
+    CaptionBand m_caption;
     MFSourceTrouble m_missing; // GUI thread only
     QString m_currentVideoName;
     int m_videoBitrate = 960;

@@ -40,6 +40,9 @@ CloudRoom::CloudRoom(const QString &id, int maxViewers, CloudCluster *cluster, Q
     m_graceTimer.setSingleShot(true);
     m_graceTimer.setInterval(kPresenterGraceMs);
     connect(&m_graceTimer, &QTimer::timeout, this, &CloudRoom::presenterGone);
+    m_questionListPace.setSingleShot(true);
+    m_questionListPace.setInterval(kQuestionListIntervalMs);
+    connect(&m_questionListPace, &QTimer::timeout, this, &CloudRoom::sendQuestionList);
 }
 
 CloudRoom::~CloudRoom() = default;
@@ -104,6 +107,8 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer, QTcpSocket *transport)
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
     for (const QString &message : m_quizCatchUp.forJoiner())
         viewer->sendTextMessage(message);
+    if (!m_questionList.isEmpty())
+        viewer->sendTextMessage(m_questionList);
     audienceChanged();
     return true;
 }
@@ -239,6 +244,10 @@ void CloudRoom::onPresenterCommand(const QString &message)
             waiting(object.value("stored").toBool());
         return;
     }
+    if (command == "questions") {
+        takeQuestionList(message);
+        return;
+    }
     if (message.size() > kMaxPresenterTextChars || !m_presenterTexts.take()) {
         if (m_dropLog.admit())
             qWarning() << "room" << m_id << "drops a presenter message of" << message.size()
@@ -266,6 +275,28 @@ void CloudRoom::onPresenterCommand(const QString &message)
     } else {
         qDebug() << "room" << m_id << "ignores presenter command" << command;
     }
+}
+
+void CloudRoom::takeQuestionList(const QString &message)
+{
+    if (message.size() > kMaxQuestionListChars) {
+        if (m_dropLog.admit())
+            qWarning() << "room" << m_id << "drops a question list of" << message.size()
+                       << "characters";
+        return;
+    }
+    m_questionList = message;
+    m_questionListUnsent = true;
+    if (!m_questionListPace.isActive())
+        sendQuestionList();
+}
+
+void CloudRoom::sendQuestionList()
+{
+    if (!std::exchange(m_questionListUnsent, false))
+        return;
+    relayCommand(m_questionList);
+    m_questionListPace.start();
 }
 
 void CloudRoom::drawWinner(const QJsonObject &finish)
@@ -324,11 +355,15 @@ void CloudRoom::onViewerCommand(const QString &message)
 {
     const QJsonObject object = CommandMessages::parse(message);
     auto *viewer = qobject_cast<QWebSocket *>(sender());
-    if (viewer && CommandMessages::commandOf(object) == "quiz_answer" &&
-        m_quizAnswerBuckets.take(viewer->peerAddress()))
-        passQuizAnswer(viewer->peerAddress(), object);
-    if (viewer && CommandMessages::commandOf(object) == "vote_result")
-        countVote(viewer->peerAddress(), CommandMessages::voteResultOption(object));
+    if (!viewer)
+        return;
+    const QString command = CommandMessages::commandOf(object);
+    const QHostAddress address = viewer->peerAddress();
+    if ((command == "quiz_answer" && m_quizAnswerBuckets.take(address)) ||
+        (command == "question_upvote" && m_upvoteBuckets.take(address)))
+        passViewerMessage(address, object);
+    if (command == "vote_result")
+        countVote(address, CommandMessages::voteResultOption(object));
 }
 
 void CloudRoom::countVote(const QHostAddress &viewer, int option)
@@ -341,22 +376,37 @@ void CloudRoom::countVote(const QHostAddress &viewer, int option)
         m_votes.insert(viewer, option);
 }
 
-void CloudRoom::passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message)
+void CloudRoom::passViewerMessage(const QHostAddress &viewer, const QJsonObject &message)
 {
     if (!m_presenter && m_link) {
-        m_link->forwardQuizAnswer(viewer, message);
+        m_link->forwardViewerMessage(viewer, message);
         return;
     }
+    if (!m_presenter)
+        return;
+    const QString command = CommandMessages::commandOf(message);
+    if (command == "quiz_answer")
+        passQuizAnswer(viewer, message);
+    else if (command == "question_upvote")
+        m_presenter->sendTextMessage(CommandMessages::forwardedUpvote(viewerKey(viewer), message));
+}
+
+QString CloudRoom::viewerKey(const QHostAddress &viewer) const
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(m_viewerKeySecret + viewer.toString().toUtf8(),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(32));
+}
+
+void CloudRoom::passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message)
+{
     QuizMessages::Answer answer = QuizMessages::answer(message);
-    if (!m_presenter || answer.number <= 0 || answer.option <= 0)
+    if (answer.number <= 0 || answer.option <= 0)
         return;
     answer.nickname = answer.nickname.left(QuizPlay::kMaxNicknameLength);
-    const QString key =
-        QString::fromLatin1(QCryptographicHash::hash(m_viewerKeySecret + viewer.toString().toUtf8(),
-                                                     QCryptographicHash::Sha256)
-                                .toHex()
-                                .left(32));
-    const QString forwarded = QuizMessages::forwardedAnswer(key, answer);
+    const QString forwarded = QuizMessages::forwardedAnswer(viewerKey(viewer), answer);
     QString &last = m_quizAnswers[viewer];
     if (last == forwarded)
         return;
@@ -373,8 +423,10 @@ void CloudRoom::relayCommand(const QString &message)
 
 void CloudRoom::passCommand(const QJsonObject &message, const QString &text)
 {
-    // Joiners here catch up on a quiz as those on the presenter's node do.
+    // Joiners here catch up on a quiz and the questions as those on the presenter's node do.
     m_quizCatchUp.note(message, text);
+    if (CommandMessages::commandOf(message) == "questions")
+        m_questionList = text;
     sendToCommandViewers(text);
 }
 

@@ -49,6 +49,13 @@ public:
     // Quiz answers one address may pass on to the presenter (an IPv6 /64 is one address).
     static constexpr double kQuizAnswersPerSecond = 2;
     static constexpr double kQuizAnswerBurst = 5;
+    // Upvotes one address may pass on: a person taps faster than it types, not much faster.
+    static constexpr double kUpvotesPerSecond = 4;
+    static constexpr double kUpvoteBurst = 20;
+    // The studio's list of questions, however often it comes, reaches the viewers at most this
+    // often, always the latest one; a longer list than the studio ever sends is dropped.
+    static constexpr int kQuestionListIntervalMs = 200;
+    static constexpr int kMaxQuestionListChars = 512 * 1024;
     // What may wait unsent to a viewer outside the stream (command messages, answers to its
     // own pings): past it the viewer, which does not read, is dropped.
     static constexpr qint64 kMaxViewerTextBacklogBytes = 1024 * 1024;
@@ -91,12 +98,12 @@ public:
 
     // What arrives from the other nodes: whole packets of the stream, a command for the
     // command viewers, a game's end (the winner at `winnerIndex` among this node's command
-    // viewers, none when -1), a viewer's vote or quiz answer.
+    // viewers, none when -1), a viewer's vote, or its quiz answer or upvote for the presenter.
     void takeStream(const QByteArray &packets);
     void passCommand(const QJsonObject &message, const QString &text);
     void sendFinish(const QJsonObject &finish, int winnerIndex);
     void countVote(const QHostAddress &viewer, int option);
-    void passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message);
+    void passViewerMessage(const QHostAddress &viewer, const QJsonObject &message);
     // The join cache, for another node's joining viewers, once what it holds has been sent.
     void flushStream();
     const QByteArray &joinCacheContents() const { return m_joinCache.contents(); }
@@ -119,6 +126,11 @@ private:
     void relayCommand(const QString &message);
     void sendToCommandViewers(const QString &message);
     void drawWinner(const QJsonObject &finish);
+    void passQuizAnswer(const QHostAddress &viewer, const QJsonObject &message);
+    // What the presenter sees of a viewer: a key of its address, never the address.
+    QString viewerKey(const QHostAddress &viewer) const;
+    void takeQuestionList(const QString &message);
+    void sendQuestionList();
     void dropVideoViewer(QWebSocket *viewer);
     void audienceChanged();
     void presenterGone();
@@ -135,6 +147,7 @@ private:
     QByteArray m_ownerKey;
     TokenBucket m_presenterTexts{kPresenterTextsPerSecond, kPresenterTextBurst};
     AddressBuckets m_quizAnswerBuckets{kQuizAnswersPerSecond, kQuizAnswerBurst};
+    AddressBuckets m_upvoteBuckets{kUpvotesPerSecond, kUpvoteBurst};
     QHash<QWebSocket *, QPointer<QTcpSocket>> m_transports;
     LogBudget m_dropLog;
     qint64 m_lastQuestionId = 0;
@@ -158,6 +171,10 @@ private:
     QHash<QHostAddress, QString> m_quizAnswers;
     QByteArray m_viewerKeySecret;
     QuizCatchUp m_quizCatchUp;
+    // The latest question list, for joiners too; unsent while the pace holds it back.
+    QString m_questionList;
+    bool m_questionListUnsent = false;
+    QTimer m_questionListPace;
     // Joined while the copy of the last group of pictures travelled from another node.
     QList<QPointer<QWebSocket>> m_awaitingHeadStart;
     // Last: it goes first, while the room it reads is whole.

@@ -204,8 +204,8 @@ void RoomLink::onAudience(const QByteArray &reply, const QByteArray &data)
                             });
     } else if (kind == "vote" && !viewer.isNull()) {
         m_room->countVote(viewer, message.value("option").toInt());
-    } else if (kind == "quiz_answer" && !viewer.isNull()) {
-        m_room->passQuizAnswer(viewer, message.value("answer").toObject());
+    } else if (kind == "viewer_message" && !viewer.isNull()) {
+        m_room->passViewerMessage(viewer, message.value("message").toObject());
     } else if (kind == "report") {
         const QByteArray node = message.value("node").toString().toUtf8();
         Audience audience;
@@ -383,9 +383,10 @@ void RoomLink::forwardVote(const QHostAddress &viewer, int option)
     publishAudience({{"kind", "vote"}, {"viewer", viewer.toString()}, {"option", option}});
 }
 
-void RoomLink::forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject &answer)
+void RoomLink::forwardViewerMessage(const QHostAddress &viewer, const QJsonObject &message)
 {
-    publishAudience({{"kind", "quiz_answer"}, {"viewer", viewer.toString()}, {"answer", answer}});
+    publishAudience(
+        {{"kind", "viewer_message"}, {"viewer", viewer.toString()}, {"message", message}});
 }
 
 void RoomLink::audienceChanged()

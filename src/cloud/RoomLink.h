@@ -73,7 +73,8 @@ public:
 
     // A node with viewers only.
     void forwardVote(const QHostAddress &viewer, int option);
-    void forwardQuizAnswer(const QHostAddress &viewer, const QJsonObject &answer);
+    // A quiz answer or an upvote, for the presenter.
+    void forwardViewerMessage(const QHostAddress &viewer, const QJsonObject &message);
     void audienceChanged();
     void reportAudience();
 

@@ -317,7 +317,7 @@ void CLOUDProxy::processTextMessage(QString message)
                     sendText(CommandMessages::questionStoredMessage(id, stored));
                 });
         }
-    } else if (command == "quiz_answer") {
+    } else if (command == "quiz_answer" || command == "question_upvote") {
         const QString viewer = object.value("viewer").toString();
         if (!viewer.isEmpty())
             emit viewerCommand(viewer, object);

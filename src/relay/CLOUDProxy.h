@@ -89,8 +89,8 @@ signals:
     void reconnectFailed();
     // The current connection has been admitted as the room's presenter.
     void presenterAdmitted();
-    // A room viewer's message the server passed on (a quiz answer), with the server's key for
-    // that viewer (stable per viewer address and room, never the address itself).
+    // A room viewer's message the server passed on (a quiz answer, an upvote), with the server's
+    // key for that viewer (stable per viewer address and room, never the address itself).
     void viewerCommand(QString viewer, QJsonObject message);
     // Whole packets of one ingest connection (`source` tells the connections apart), as they go
     // to the server; a recording taps them here.

@@ -88,6 +88,17 @@ QString questionStoredMessage(qint64 id, bool stored)
     return serialise({{"command", "question_stored"}, {"id", double(id)}, {"stored", stored}});
 }
 
+QString forwardedUpvote(const QString &viewer, const QJsonObject &upvote)
+{
+    // The voter key is short; whatever a viewer sends in its place costs the presenter little.
+    constexpr int kMaxVoterChars = 64;
+    return serialise({{"command", "question_upvote"},
+                      {"viewer", viewer},
+                      {"id", upvote.value("id").toDouble()},
+                      {"voter", upvote.value("voter").toString().left(kMaxVoterChars)},
+                      {"up", upvote.value("up").toBool(true)}});
+}
+
 QJsonObject parse(const QString &text)
 {
     return QJsonDocument::fromJson(text.toUtf8()).object();

@@ -27,6 +27,11 @@ QString questionMessage(const QByteArray &questionJson, qint64 id);
 // presenter -> relay: {"command":"question_stored","id":<id>,"stored":<bool>}
 QString questionStoredMessage(qint64 id, bool stored);
 
+// A viewer's "question_upvote" as a cloud relay passes it to its presenter: "id", "voter" and
+// "up" taken over as the studio reads them, anything else left behind, and "viewer", the
+// relay's key for the viewer's address.
+QString forwardedUpvote(const QString &viewer, const QJsonObject &upvote);
+
 // Any text that is not a JSON object yields an empty object.
 QJsonObject parse(const QString &text);
 // Empty when "command" is missing or not a string.

@@ -64,6 +64,8 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
     connect(m_questionBoard.get(), &QuestionBoard::command, this, [this](const QString &list) {
         m_recorder->markChapter(ChapterTitles::forQuestionList(list, &m_highlightedQuestion));
     });
+    connect(m_questionBoard.get(), &QuestionBoard::captionChanged, this,
+            [this](const QString &text) { m_streamer->setCaption(text); });
     connect(m_relay.get(), &WSServer::viewerCommand, m_questionBoard.get(),
             &QuestionBoard::onViewerMessage);
     connect(m_cloudProxy.get(), &CLOUDProxy::viewerCommand, m_questionBoard.get(),

@@ -84,6 +84,24 @@ void QuestionBoard::remove(qint64 id)
     m_store->deleteQuestion(id);
 }
 
+void QuestionBoard::setCaptionOnStream(bool on)
+{
+    m_captionOnStream = on;
+    updateCaption();
+}
+
+void QuestionBoard::updateCaption()
+{
+    QString caption;
+    for (const QuestionRecord &record : qAsConst(m_questions))
+        if (m_captionOnStream && record.highlighted && record.visibleToViewers())
+            caption = record.question + QStringLiteral(" \u2014 ") + record.name;
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
+    emit captionChanged(caption);
+}
+
 void QuestionBoard::onStored(const QuestionRecords &records)
 {
     m_questions = records;
@@ -93,6 +111,7 @@ void QuestionBoard::onStored(const QuestionRecords &records)
         ids.insert(record.id);
     for (auto it = m_upvoteByAddress.begin(); it != m_upvoteByAddress.end();)
         it = ids.contains(it.key()) ? ++it : m_upvoteByAddress.erase(it);
+    updateCaption();
     emit changed();
     if (!m_push.isActive())
         m_push.start();

@@ -42,6 +42,9 @@ public:
     // Puts the question on the room's screen and at the top of every page; 0 takes it off.
     void highlight(qint64 id);
     void remove(qint64 id);
+    // The question on screen drawn onto the stream as well, as a caption band (captionChanged).
+    bool captionOnStream() const { return m_captionOnStream; }
+    void setCaptionOnStream(bool on);
 
     // What the pages are sent: {"command": "questions", "highlight": id or 0, "total": shown
     // questions, "questions": [{"id", "name", "question", "upvotes", "answered", "tag"}]}.
@@ -57,9 +60,13 @@ signals:
     void changed();
     // The list for every command viewer.
     void command(QString message);
+    // The stream's caption: the highlighted question and who asked, while the band is on and
+    // a question is on screen; else empty.
+    void captionChanged(QString text);
 
 private:
     void onStored(const QuestionRecords &records);
+    void updateCaption();
 
     DBStorage *m_store;
     QuestionRecords m_questions;
@@ -67,4 +74,6 @@ private:
     RateLimit m_upvoteRate{kUpvotesPerAddressPerMinute, 60000};
     // Per question, which voter key each address upvoted with.
     QHash<qint64, QHash<QString, QString>> m_upvoteByAddress;
+    bool m_captionOnStream = false;
+    QString m_caption;
 };

@@ -8,7 +8,8 @@ const { spawn } = require('node:child_process');
 const path = require('node:path');
 const readline = require('node:readline');
 const { startStudio, launchBrowser, openViewer, hexToRgb, near } = require('./studio.js');
-const { SourceAddressForwarders, playQuizInPages, viewersNeeded } = require('./quizgame.js');
+const { pagesFromAddresses, playQuizInPages, viewersNeeded } = require('./quizgame.js');
+const { questionsInPages } = require('./questionsround.js');
 
 const SCREEN = '#2060c0'; // what studio_host shows at start
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -98,18 +99,18 @@ test('a question reaches the studio\'s store and the API server\'s list; a vote 
 });
 
 test('pages answer a quiz played through the cloud room and see the studio\'s leaderboard; a late joiner sees the open question', async (t) => {
-  // The room counts one answer per address: each page comes from a loopback address of its own.
-  const room = new URL(studio.url);
-  const forwarders = new SourceAddressForwarders();
-  t.after(() => forwarders.close());
-  const viewerUrls = [];
-  for (let i = 0; i < viewersNeeded; ++i) {
-    const port = await forwarders.forwardRun(
-      [{ host: room.hostname, port: Number(room.port) }], `127.0.0.${21 + i}`);
-    viewerUrls.push(`http://127.0.0.1:${port}/${room.search}`);
-  }
+  const viewerUrls = await pagesFromAddresses(t, studio.url, viewersNeeded, 21);
   const { api } = await studio.request({ do: 'stats' });
   await playQuizInPages(t, { studio, browser, viewerUrls, screenUrl: api + '/quiz_result.html' });
+});
+
+test('questions through the cloud room: anonymous, upvoted from three addresses, approved, highlighted on every page and the screen', async (t) => {
+  // The earlier tests' questions go first, so that the pages list only this test's.
+  for (const question of (await studio.request({ do: 'questions' })).questions)
+    await studio.request({ do: 'question_action', action: 'hide', id: question.id });
+  const viewerUrls = await pagesFromAddresses(t, studio.url, 4, 41);
+  const { api } = await studio.request({ do: 'stats' });
+  await questionsInPages(t, { studio, browser, viewerUrls, screenUrl: api + '/questions_screen.html' });
 });
 
 test('Stop closes the cloud connection and the API server', async () => {

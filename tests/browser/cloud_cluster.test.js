@@ -11,6 +11,8 @@ const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
 const { startSession, openViewer, waitForColour } = require('./studio.js');
+const { pagesFromAddresses } = require('./quizgame.js');
+const { questionsInPages } = require('./questionsround.js');
 
 const children = [];
 let studio;
@@ -116,6 +118,13 @@ after(async () => {
   balancer?.close();
   await browser?.close();
   await studio?.close();
+});
+
+test('questions asked, upvoted and highlighted on pages of the two other nodes', async (t) => {
+  const viewerUrls = await pagesFromAddresses(t, studio.url, 4, 41,
+    (i) => ({ host: '127.0.0.1', port: nodes[1 + (i % 2)].port }));
+  const { api } = await studio.request({ do: 'stats' });
+  await questionsInPages(t, { studio, browser, viewerUrls, screenUrl: api + '/questions_screen.html' });
 });
 
 test('a page on another node watches, and after that node dies watches again on the next', async (t) => {

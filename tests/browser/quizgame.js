@@ -55,6 +55,22 @@ class SourceAddressForwarders {
   close() { for (const server of this.servers) server.close(); }
 }
 
+// `count` addresses of a cloud room's page (`roomUrl`, the studio's viewer address) whose
+// connections reach `nodeOf(i)` ({ host, port }, the room's own server unless given) from
+// 127.0.0.<first + i>: the room counts one answer or upvote per address.
+async function pagesFromAddresses(t, roomUrl, count, first, nodeOf) {
+  const room = new URL(roomUrl);
+  const forwarders = new SourceAddressForwarders();
+  t.after(() => forwarders.close());
+  const viewerUrls = [];
+  for (let i = 0; i < count; ++i) {
+    const node = nodeOf ? nodeOf(i) : { host: room.hostname, port: Number(room.port) };
+    const port = await forwarders.forwardRun([node], `127.0.0.${first + i}`);
+    viewerUrls.push(`http://127.0.0.1:${port}/${room.search}`);
+  }
+  return viewerUrls;
+}
+
 async function waitForAnswers(studio, count) {
   for (let i = 0; i < 100; ++i) {
     if ((await studio.request({ do: 'quiz_state' })).answered === count) return;
@@ -130,4 +146,6 @@ async function playQuizInPages(t, { studio, browser, viewerUrls, screenUrl }) {
   }
 }
 
-module.exports = { SourceAddressForwarders, playQuizInPages, viewersNeeded: PLAYERS.length + 1 };
+module.exports = {
+  SourceAddressForwarders, pagesFromAddresses, playQuizInPages, viewersNeeded: PLAYERS.length + 1,
+};

@@ -76,8 +76,8 @@ async function launchBrowser(extraArgs = []) {
 }
 
 // Installed before the page's scripts: every picture the page draws is recorded with the
-// colour at its centre (converted from the decoded YUV planes) and the wall-clock time in
-// milliseconds, the same clock studio_host stamps its paints with.
+// colour at its centre and near its bottom edge (converted from the decoded YUV planes) and the
+// wall-clock time in milliseconds, the same clock studio_host stamps its paints with.
 function pictureProbe() {
   let viewer;
   window.__pictures = [];
@@ -93,16 +93,19 @@ function pictureProbe() {
         render.call(this, y, cr, cb, clamped);
         const at = performance.timeOrigin + performance.now();
         const stride = ((this.width + 15) >> 4) << 4;
-        const col = this.width >> 1;
-        const row = this.height >> 1;
-        const half = (row >> 1) * (stride >> 1) + (col >> 1);
-        const Y = y[row * stride + col] - 16;
-        const V = cr[half] - 128;
-        const U = cb[half] - 128;
         const clamp = (v) => Math.max(0, Math.min(255, Math.round(v)));
-        const rgb = [clamp(1.164 * Y + 1.596 * V), clamp(1.164 * Y - 0.392 * U - 0.813 * V),
-          clamp(1.164 * Y + 2.017 * U)];
-        window.__pictures.push({ at, rgb });
+        const colourAt = (row, col) => {
+          const half = (row >> 1) * (stride >> 1) + (col >> 1);
+          const Y = y[row * stride + col] - 16;
+          const V = cr[half] - 128;
+          const U = cb[half] - 128;
+          return [clamp(1.164 * Y + 1.596 * V), clamp(1.164 * Y - 0.392 * U - 0.813 * V),
+            clamp(1.164 * Y + 2.017 * U)];
+        };
+        const col = this.width >> 1;
+        window.__pictures.push({
+          at, rgb: colourAt(this.height >> 1, col), bottom: colourAt(this.height - 4, col),
+        });
         if (window.__pictures.length > 2000) window.__pictures.splice(0, 1000);
       };
     },

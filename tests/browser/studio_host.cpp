@@ -20,7 +20,8 @@
 //   questions                          -> {"questions": [{"id","name","question","state",
 //                                         "upvotes","highlighted"}], "approval": bool}
 //   question_action {"action", "id", "on"}  the presenter's moderation on the question board:
-//                                         approval (on), approve, hide, answer, highlight
+//                                         approval (on), approve, hide, answer, highlight,
+//                                         caption (on): the question on screen on the stream
 //   game_tick {"clr","proc"}, game_finish {"lose","win","code"}   random draw messages
 //   quiz_play {"title", "questions":[{"title","options"}], "seconds"}   opens the quiz's play
 //   window quiz_next                          its button (start, end question, next, results)
@@ -212,6 +213,8 @@ private:
                 board->answer(id);
             else if (action == "highlight")
                 board->highlight(id);
+            else if (action == "caption")
+                board->setCaptionOnStream(request["on"].toBool());
             reply({{"done", action}});
         } else if (what == "game_tick") {
             // Both relays get the game's signals in the window; only the running one has viewers.

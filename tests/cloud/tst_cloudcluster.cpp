@@ -135,6 +135,7 @@ private slots:
     void audienceOfAllNodesCounts();
     void oneWinnerAmongAllNodes();
     void questionsAndQuizAnswersReachTheStudio();
+    void questionListAndUpvotesGoRound();
     void overlongRoomNameLeavesNatsConnected();
     void intruderOnAnotherNodeReachesNobody();
     void losingANatsServerLosesNothing();
@@ -282,7 +283,9 @@ void TestCloudCluster::questionsAndQuizAnswersReachTheStudio()
     QTRY_VERIFY(refusal.startsWith("HTTP/1.0 503"));
 
     QStringList keys;
-    connect(m_proxy.get(), &CLOUDProxy::viewerCommand,
+    // Disconnected with the test's locals.
+    QObject scope;
+    connect(m_proxy.get(), &CLOUDProxy::viewerCommand, &scope,
             [&](const QString &key, const QJsonObject &) { keys << key; });
     const QString answer = R"({"command":"quiz_answer","number":1,"option":%1,"nickname":"C"})";
     m_commandsC->socket.sendTextMessage(answer.arg(2));
@@ -292,6 +295,39 @@ void TestCloudCluster::questionsAndQuizAnswersReachTheStudio()
     QTRY_COMPARE(keys.size(), 2);
     QCOMPARE(keys.at(1), keys.at(0));
     QVERIFY(!keys.at(0).contains("127.0.0.1"));
+}
+
+void TestCloudCluster::questionListAndUpvotesGoRound()
+{
+    // The studio's list reaches the command viewers of every node.
+    const QString list = R"({"command":"questions","highlight":0,"total":0,"questions":[]})";
+    m_proxy->sendCommand(list);
+    for (const Viewer *viewer : {m_commandsA, m_commandsB, m_commandsC})
+        QTRY_VERIFY(viewer->texts.contains(list));
+
+    QList<QJsonObject> upvotes;
+    QStringList keys;
+    QObject scope;
+    connect(m_proxy.get(), &CLOUDProxy::viewerCommand, &scope,
+            [&](const QString &key, const QJsonObject &message) {
+                if (CommandMessages::commandOf(message) == "question_upvote") {
+                    keys << key;
+                    upvotes << message;
+                }
+            });
+    m_commandsC->socket.sendTextMessage(
+        R"({"command":"question_upvote","id":7,"voter":"page-key-1","up":false,"extra":"x"})");
+    QTRY_COMPARE(upvotes.size(), 1);
+    QCOMPARE(upvotes.at(0).value("id").toInt(), 7);
+    QCOMPARE(upvotes.at(0).value("voter").toString(), QString("page-key-1"));
+    QCOMPARE(upvotes.at(0).value("up").toBool(true), false);
+    // Only what the studio reads goes on, and the viewer's address never does.
+    QVERIFY(!upvotes.at(0).contains("extra"));
+    QVERIFY(!keys.at(0).contains("127.0.0.1"));
+    m_commandsB->socket.sendTextMessage(
+        R"({"command":"question_upvote","id":7,"voter":"page-key-1"})");
+    QTRY_COMPARE(keys.size(), 2);
+    QCOMPARE(keys.at(1), keys.at(0));
 }
 
 void TestCloudCluster::overlongRoomNameLeavesNatsConnected()

@@ -168,6 +168,7 @@ private slots:
     void questionsPerAddressAreLimited();
     void viewerThatPingsButNeverReadsIsDropped();
     void oversizedPresenterMessageReachesNobody();
+    void questionListsArePacedTheLatestLast();
     void pagesOfAnotherOriginAreRefused();
     void refusalsFromOneAddressLeaveTheLogSmall();
 };
@@ -622,6 +623,31 @@ void TestCloudProxy::oversizedPresenterMessageReachesNobody()
     room.proxy.onVoteStop();
     QTRY_COMPARE(room.commands->texts.size(), 1);
     QCOMPARE(commandOf(room.commands->texts.at(0)), QString("vote_stop"));
+}
+
+void TestCloudProxy::questionListsArePacedTheLatestLast()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    // Longer than other presenter messages may be, and more of them at once than they may.
+    const QString question(20 * 1024, 'q');
+    const auto list = [&](int total) {
+        return QString(R"({"command":"questions","highlight":0,"total":%1,"questions":[{"id":1,)"
+                       R"("question":"%2"}]})")
+            .arg(total)
+            .arg(question);
+    };
+    for (int total = 1; total <= 60; ++total)
+        room.proxy.sendCommand(list(total));
+    // The first at once, the latest once the pace lets it; most between are never sent.
+    QTRY_VERIFY(room.commands->texts.contains(list(60)));
+    QCOMPARE(room.commands->texts.first(), list(1));
+    QVERIFY(room.commands->texts.size() < 60);
+    QCOMPARE(room.commands->texts.last(), list(60));
+    // A page that joins now has the latest at once.
+    const auto late = openViewer(room.service.port(), kRoomA, "cmdchannel");
+    QVERIFY(late);
+    QTRY_COMPARE(late->texts, QStringList{list(60)});
 }
 
 void TestCloudProxy::pagesOfAnotherOriginAreRefused()

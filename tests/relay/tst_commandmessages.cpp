@@ -48,6 +48,14 @@ void TestCommandMessages::builders_data()
         << CommandMessages::randomGameFinishAll("Sorry", "You won!", "X7")
         << "{\n    \"command\": \"random_game_finish_all\",\n    \"lose_txt\": \"Sorry\",\n"
            "    \"win_code\": \"X7\",\n    \"win_txt\": \"You won!\"\n}\n";
+    QTest::newRow("forwarded upvote: the studio's members only, the voter key bounded")
+        << CommandMessages::forwardedUpvote("k1", {{"command", "question_upvote"},
+                                                   {"id", 3},
+                                                   {"voter", QString(100, 'v')},
+                                                   {"address", "10.0.0.1"}})
+        << "{\n    \"command\": \"question_upvote\",\n    \"id\": 3,\n    \"up\": true,\n"
+           "    \"viewer\": \"k1\",\n    \"voter\": \"" +
+               QString(64, 'v') + "\"\n}\n";
     QTest::newRow("non-ASCII and quotes escaped")
         << CommandMessages::voteStart("Größe \"A\"", {})
         << QString::fromUtf8("{\n    \"command\": \"vote_start\",\n    \"options\": [\n    ],\n"

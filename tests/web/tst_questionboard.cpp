@@ -38,6 +38,7 @@ private slots:
     void upvotesCountOncePerAddress();
     void malformedUpvotesAreIgnored();
     void listSentIsBounded();
+    void captionFollowsTheQuestionOnScreen();
 
 private:
     void post(int count, const QString &prefix = "q");
@@ -147,6 +148,31 @@ void TestQuestionBoard::listSentIsBounded()
     QVERIFY(ids.contains(100));                             // the newest
     QVERIFY(ids.contains(3));                               // the most upvoted
     QVERIFY(ids.contains(5));                               // the one on screen
+}
+
+void TestQuestionBoard::captionFollowsTheQuestionOnScreen()
+{
+    QSignalSpy captions(m_board.get(), &QuestionBoard::captionChanged);
+    post(2);
+    m_board->highlight(2);
+    QTRY_VERIFY(m_board->question(2).highlighted);
+    // Off until the presenter asks for the band.
+    QVERIFY(captions.isEmpty());
+    m_board->setCaptionOnStream(true);
+    QCOMPARE(captions.size(), 1);
+    QCOMPARE(captions.takeFirst().at(0).toString(), QString("q1 \u2014 Ann"));
+    m_board->highlight(1);
+    QTRY_COMPARE(captions.size(), 1);
+    QCOMPARE(captions.takeFirst().at(0).toString(), QString("q0 \u2014 Ann"));
+    // A hidden question leaves the stream as it leaves the pages.
+    m_board->hide(1);
+    QTRY_COMPARE(captions.size(), 1);
+    QCOMPARE(captions.takeFirst().at(0).toString(), QString());
+    m_board->highlight(2);
+    QTRY_COMPARE(captions.size(), 1);
+    m_board->setCaptionOnStream(false);
+    QCOMPARE(captions.size(), 2);
+    QCOMPARE(captions.at(1).at(0).toString(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestQuestionBoard)

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -95,6 +96,12 @@ void TestQuestionsWindow::keyboardAndButtonsModerate()
     QTest::keyClick(list, Qt::Key_Up);
     QTest::keyClick(list, Qt::Key_Enter);
     QTRY_VERIFY(board.question(3).highlighted);
+    // The check box puts the question on screen on the stream as well.
+    QSignalSpy captions(&board, &QuestionBoard::captionChanged);
+    window.findChild<QCheckBox *>("chkCaption")->click();
+    QVERIFY(board.captionOnStream());
+    QCOMPARE(captions.size(), 1);
+    QVERIFY(captions.first().at(0).toString().startsWith("third"));
     QTest::keyClick(list, Qt::Key_Enter);
     QTRY_VERIFY(!board.question(3).highlighted);
     QCOMPARE(board.question(2).state, QuestionState::Hidden);

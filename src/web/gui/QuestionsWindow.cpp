@@ -47,6 +47,8 @@ QuestionsWindow::QuestionsWindow(QuestionBoard *board, DBStorage *store, QWidget
 
     m_approval = new QCheckBox(tr("Approve questions before viewers see them"), this);
     m_approval->setObjectName("chkApproval");
+    m_caption = new QCheckBox(tr("Question on screen on the stream too"), this);
+    m_caption->setObjectName("chkCaption");
     m_sort = new QComboBox(this);
     m_sort->setObjectName("cmbSort");
     m_sort->addItems({tr("Most upvoted first"), tr("Newest first")});
@@ -82,6 +84,7 @@ QuestionsWindow::QuestionsWindow(QuestionBoard *board, DBStorage *store, QWidget
     };
     auto *top = new QHBoxLayout;
     top->addWidget(m_approval);
+    top->addWidget(m_caption);
     top->addStretch();
     top->addWidget(m_sort);
     top->addWidget(m_filter);
@@ -109,6 +112,8 @@ QuestionsWindow::QuestionsWindow(QuestionBoard *board, DBStorage *store, QWidget
 
     m_approval->setChecked(m_board->approvalRequired());
     connect(m_approval, &QCheckBox::toggled, m_board, &QuestionBoard::setApprovalRequired);
+    m_caption->setChecked(m_board->captionOnStream());
+    connect(m_caption, &QCheckBox::toggled, m_board, &QuestionBoard::setCaptionOnStream);
     connect(m_sort, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &QuestionsWindow::refresh);
     connect(m_filter, qOverload<int>(&QComboBox::currentIndexChanged), this,

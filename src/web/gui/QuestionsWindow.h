@@ -40,6 +40,7 @@ private:
     QuestionBoard *m_board;
     DBStorage *m_store;
     QCheckBox *m_approval;
+    QCheckBox *m_caption;
     QComboBox *m_sort;
     QComboBox *m_filter;
     QLabel *m_summary;
