@@ -158,6 +158,10 @@ CloudRoom *CloudRelay::openRoom(const QString &room)
 
 void CloudRelay::admitPresenter(QWebSocket *socket, const QString &room)
 {
+    if (!m_claimBuckets.take(socket->peerAddress())) {
+        refuseForNow(socket, "too many presenter claims from this address");
+        return;
+    }
     socket->setMaxAllowedIncomingMessageSize(kMaxPresenterMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxPresenterMessageBytes);
     m_gate->challenge(socket, room);
@@ -251,6 +255,10 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     socket->setMaxAllowedIncomingMessageSize(WSServer::kMaxIncomingMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(WSServer::kMaxIncomingMessageBytes);
     const auto join = [this, transport, channel](QWebSocket *viewer, CloudRoom *target) {
+        if (target->fullFor(viewer->peerAddress())) {
+            refuse(viewer, "too many viewers from this address in this room");
+            return;
+        }
         const bool admitted = channel == "readvideo" ? target->addVideoViewer(viewer, transport)
                                                      : target->addCommandViewer(viewer, transport);
         if (!admitted)

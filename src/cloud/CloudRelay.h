@@ -41,6 +41,10 @@ public:
     // Questions one address (an IPv6 /64) may post: a person types slower than this.
     static constexpr double kQuestionsPerSecond = 0.5;
     static constexpr double kQuestionBurst = 5;
+    // Presenter claims one address may make: a studio reconnects once per cut, a guesser
+    // would try key after key.
+    static constexpr double kClaimsPerSecond = 2;
+    static constexpr double kClaimBurst = 10;
 
     struct Limits
     {
@@ -107,6 +111,7 @@ private:
     QHash<QHostAddress, LogBudget> m_refusalLogs;
     LogBudget m_refusalLog{100};
     AddressBuckets m_questionBuckets{kQuestionsPerSecond, kQuestionBurst};
+    AddressBuckets m_claimBuckets{kClaimsPerSecond, kClaimBurst};
     PresenterGate *m_gate;
     QHash<QString, CloudRoom *> m_rooms;
     QTimer m_reportTimer;

@@ -113,6 +113,16 @@ bool CloudRoom::addCommandViewer(QWebSocket *viewer, QTcpSocket *transport)
     return true;
 }
 
+bool CloudRoom::fullFor(const QHostAddress &address) const
+{
+    const QHostAddress from = AddressKey::of(address);
+    int held = 0;
+    for (const QList<QWebSocket *> *viewers : {&m_videoViewers, &m_commandViewers})
+        for (const QWebSocket *viewer : *viewers)
+            held += AddressKey::of(viewer->peerAddress()) == from;
+    return held >= kMaxViewersPerAddress;
+}
+
 QHostAddress CloudRoom::presenterAddress() const
 {
     return m_presenter ? m_presenter->peerAddress() : QHostAddress();

@@ -59,6 +59,9 @@ public:
     // What may wait unsent to a viewer outside the stream (command messages, answers to its
     // own pings): past it the viewer, which does not read, is dropped.
     static constexpr qint64 kMaxViewerTextBacklogBytes = 1024 * 1024;
+    // Viewer connections (video and commands together) one address (an IPv6 /64) may hold in
+    // a room: eight browsers behind one NAT, and no crowd from one machine filling the room.
+    static constexpr int kMaxViewersPerAddress = 16;
     static constexpr int kQuestionAnswerMs = 4000;
     // Questions waiting for the studio's answer; more are refused at once.
     static constexpr int kMaxQuestionsWaiting = 256;
@@ -83,6 +86,8 @@ public:
     // own studio out); one of another key is refused.
     bool setPresenter(QWebSocket *presenter, const QByteArray &key);
     bool addVideoViewer(QWebSocket *viewer, QTcpSocket *transport);
+    // Whether `address` holds kMaxViewersPerAddress viewers of the room already.
+    bool fullFor(const QHostAddress &address) const;
     bool addCommandViewer(QWebSocket *viewer, QTcpSocket *transport);
 
     // Another node's presenter of `key` takes the room over: the presenter here, if it has that

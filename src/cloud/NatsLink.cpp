@@ -11,12 +11,20 @@
 #include <utility>
 #include <vector>
 
-// What the client's threads share with the owner's thread. It outlives the connection: the
+// What the client's threads share with the owner's thread. It outlives the connections: the
 // client may still be inside a callback while the owner goes.
 struct NatsLink::Shared
 {
+    // What each connection's callbacks are given: messages and news of a connection replaced
+    // since are told apart from the current one's.
+    struct Context
+    {
+        Shared *shared;
+        quint64 generation;
+    };
     struct Queued
     {
+        quint64 generation;
         qint64 subscription;
         Message message;
     };
@@ -28,6 +36,18 @@ struct NatsLink::Shared
     qint64 dropped = 0;
     bool drainPosted = false;
     std::atomic<bool> connected{false};
+    std::atomic<quint64> generation{0};
+    // One per connection ever made, a few bytes each: a replaced connection's client threads
+    // may still hold theirs.
+    std::deque<std::unique_ptr<Context>> contexts;
+
+    // The context of a new connection. Owner's thread.
+    Context *nextContext()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        contexts.push_back(std::make_unique<Context>(Context{this, ++generation}));
+        return contexts.back().get();
+    }
 
     // Runs `call` on the owner's thread, unless the owner is gone. Caller holds the mutex.
     template <typename Call> void post(Call call)
@@ -36,7 +56,7 @@ struct NatsLink::Shared
             QMetaObject::invokeMethod(owner, std::move(call), Qt::QueuedConnection);
     }
 
-    void push(qint64 subscription, Message message)
+    void push(quint64 from, qint64 subscription, Message message)
     {
         const std::lock_guard<std::mutex> lock(mutex);
         const qint64 size = message.data.size() + message.subject.size() + message.reply.size();
@@ -45,7 +65,7 @@ struct NatsLink::Shared
             return;
         }
         queuedBytes += size;
-        queue.push_back({subscription, std::move(message)});
+        queue.push_back({from, subscription, std::move(message)});
         if (!drainPosted) {
             drainPosted = true;
             NatsLink *link = owner;
@@ -53,17 +73,26 @@ struct NatsLink::Shared
         }
     }
 
-    void changed(bool nowConnected)
+    void changed(quint64 from, bool nowConnected)
     {
+        if (from != generation)
+            return;
         connected = nowConnected;
         const std::lock_guard<std::mutex> lock(mutex);
         NatsLink *link = owner;
         post([link, nowConnected] {
             if (nowConnected)
-                emit link->connectionRestored();
+                link->onConnected();
             else
                 emit link->connectionLost();
         });
+    }
+
+    void closed(quint64 from)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        NatsLink *link = owner;
+        post([link, from] { link->onClosed(from); });
     }
 };
 
@@ -81,23 +110,31 @@ QByteArray copied(const char *text)
 
 void onMessage(natsConnection *, natsSubscription *subscription, natsMsg *message, void *closure)
 {
-    auto *shared = static_cast<NatsLink::Shared *>(closure);
+    const auto *context = static_cast<NatsLink::Shared::Context *>(closure);
     NatsLink::Message copy{copied(natsMsg_GetSubject(message)), copied(natsMsg_GetReply(message)),
                            QByteArray(natsMsg_GetData(message), natsMsg_GetDataLength(message)),
                            natsMsg_IsNoResponders(message)};
     const qint64 id = natsSubscription_GetID(subscription);
     natsMsg_Destroy(message);
-    shared->push(id, std::move(copy));
+    context->shared->push(context->generation, id, std::move(copy));
 }
 
-void onDisconnected(natsConnection *, void *closure)
+void whenDisconnected(natsConnection *, void *closure)
 {
-    static_cast<NatsLink::Shared *>(closure)->changed(false);
+    const auto *context = static_cast<NatsLink::Shared::Context *>(closure);
+    context->shared->changed(context->generation, false);
 }
 
-void onConnected(natsConnection *, void *closure)
+void whenConnected(natsConnection *, void *closure)
 {
-    static_cast<NatsLink::Shared *>(closure)->changed(true);
+    const auto *context = static_cast<NatsLink::Shared::Context *>(closure);
+    context->shared->changed(context->generation, true);
+}
+
+void whenClosed(natsConnection *, void *closure)
+{
+    const auto *context = static_cast<NatsLink::Shared::Context *>(closure);
+    context->shared->closed(context->generation);
 }
 
 void onError(natsConnection *, natsSubscription *, natsStatus status, void *)
@@ -110,6 +147,8 @@ void onError(natsConnection *, natsSubscription *, natsStatus status, void *)
 NatsLink::NatsLink(QObject *parent) : QObject(parent), m_shared(std::make_shared<Shared>())
 {
     m_shared->owner = this;
+    m_restartTimer.setSingleShot(true);
+    connect(&m_restartTimer, &QTimer::timeout, this, &NatsLink::restart);
 }
 
 NatsLink::~NatsLink()
@@ -129,14 +168,20 @@ NatsLink::~NatsLink()
 
 bool NatsLink::start(const QString &servers, QString *error)
 {
+    m_servers = servers;
+    return connectNow(error);
+}
+
+bool NatsLink::connectNow(QString *error)
+{
     natsOptions *options = nullptr;
     std::vector<QByteArray> urls;
-    for (const QString &url : servers.split(',', Qt::SkipEmptyParts))
+    for (const QString &url : m_servers.split(',', Qt::SkipEmptyParts))
         urls.push_back(url.trimmed().toUtf8());
     std::vector<const char *> urlPointers;
     for (const QByteArray &url : urls)
         urlPointers.push_back(url.constData());
-    Shared *shared = m_shared.get();
+    Shared::Context *context = m_shared->nextContext();
     natsStatus status = natsOptions_Create(&options);
     // One address per entry: the client takes a comma-separated text as a single address.
     if (status == NATS_OK)
@@ -162,18 +207,20 @@ bool NatsLink::start(const QString &servers, QString *error)
     if (status == NATS_OK)
         status = natsOptions_SetReconnectBufSize(options, 1024 * 1024);
     if (status == NATS_OK)
-        status = natsOptions_SetDisconnectedCB(options, onDisconnected, shared);
+        status = natsOptions_SetDisconnectedCB(options, whenDisconnected, context);
     if (status == NATS_OK)
-        status = natsOptions_SetReconnectedCB(options, onConnected, shared);
+        status = natsOptions_SetReconnectedCB(options, whenConnected, context);
     if (status == NATS_OK)
-        status = natsOptions_SetErrorHandler(options, onError, shared);
+        status = natsOptions_SetClosedCB(options, whenClosed, context);
     if (status == NATS_OK)
-        status = natsOptions_SetRetryOnFailedConnect(options, true, onConnected, shared);
+        status = natsOptions_SetErrorHandler(options, onError, context);
+    if (status == NATS_OK)
+        status = natsOptions_SetRetryOnFailedConnect(options, true, whenConnected, context);
+    bool connectedAtOnce = false;
     if (status == NATS_OK) {
         status = natsConnection_Connect(&m_connection, options);
-        if (status == NATS_OK)
-            m_shared->connected = true;
-        else if (status == NATS_NOT_YET_CONNECTED)
+        connectedAtOnce = status == NATS_OK;
+        if (status == NATS_NOT_YET_CONNECTED)
             status = NATS_OK;
     }
     natsOptions_Destroy(options);
@@ -185,7 +232,55 @@ bool NatsLink::start(const QString &servers, QString *error)
         m_connection = nullptr;
         return false;
     }
+    for (auto it = m_subscriptions.begin(); it != m_subscriptions.end(); ++it)
+        subscribeNow(it.key(), *it);
+    // The client calls back only for a connection made in the background.
+    if (connectedAtOnce) {
+        m_shared->connected = true;
+        onConnected();
+    }
     return true;
+}
+
+void NatsLink::onConnected()
+{
+    m_connectedFor.start();
+    emit connectionRestored();
+}
+
+void NatsLink::onClosed(quint64 generation)
+{
+    if (generation != m_shared->generation || !m_connection)
+        return;
+    const char *reason = nullptr;
+    natsConnection_GetLastError(m_connection, &reason);
+    m_shared->connected = false;
+    for (Subscription &subscription : m_subscriptions) {
+        natsSubscription_Destroy(subscription.handle);
+        subscription.handle = nullptr;
+    }
+    m_idBySid.clear();
+    qWarning().noquote() << "NATS: the server closed this node's connection for good ("
+                         << QString::fromUtf8(reason ? reason : "no reason given")
+                         << "); a new one in" << m_restartWaitMs << "ms";
+    // Its loss was told when it was disconnected.
+    natsConnection_Destroy(m_connection);
+    m_connection = nullptr;
+    m_restartTimer.start(m_restartWaitMs);
+}
+
+void NatsLink::restart()
+{
+    // A connection that lasted was no fault of this node's; one closed at once again may be.
+    const bool lasted = m_connectedFor.isValid() && m_connectedFor.elapsed() >= kStableConnectionMs;
+    m_restartWaitMs = lasted ? kReconnectWaitMs : qMin(2 * m_restartWaitMs, kMaxRestartWaitMs);
+    m_connectedFor.invalidate();
+    QString error;
+    if (!connectNow(&error)) {
+        qWarning().noquote() << "NATS: no new connection:" << error << "; trying again in"
+                             << m_restartWaitMs << "ms";
+        m_restartTimer.start(m_restartWaitMs);
+    }
 }
 
 bool NatsLink::isConnected() const
@@ -208,18 +303,28 @@ bool NatsLink::publish(const QByteArray &subject, const QByteArray &data, const 
 
 quint64 NatsLink::subscribe(const QByteArray &subject, Handler handler)
 {
-    if (!m_connection || subject.size() > kMaxSubjectBytes)
+    if (m_servers.isEmpty() || subject.size() > kMaxSubjectBytes)
         return 0;
-    natsSubscription *handle = nullptr;
-    const natsStatus status = natsConnection_Subscribe(&handle, m_connection, subject.constData(),
-                                                       onMessage, m_shared.get());
-    if (status != NATS_OK) {
-        qWarning() << "NATS: cannot subscribe to" << subject << ":" << statusText(status);
-        return 0;
-    }
-    const auto id = quint64(natsSubscription_GetID(handle));
-    m_subscriptions.insert(id, {handle, std::move(handler)});
+    const quint64 id = ++m_lastId;
+    Subscription &subscription = *m_subscriptions.insert(id, {subject, std::move(handler)});
+    // Between connections it is made with the next one.
+    if (m_connection)
+        subscribeNow(id, subscription);
     return id;
+}
+
+void NatsLink::subscribeNow(quint64 id, Subscription &subscription)
+{
+    const natsStatus status = natsConnection_Subscribe(&subscription.handle, m_connection,
+                                                       subscription.subject.constData(), onMessage,
+                                                       m_shared->contexts.back().get());
+    if (status != NATS_OK) {
+        qWarning() << "NATS: cannot subscribe to" << subscription.subject << ":"
+                   << statusText(status);
+        subscription.handle = nullptr;
+        return;
+    }
+    m_idBySid.insert(natsSubscription_GetID(subscription.handle), id);
 }
 
 void NatsLink::unsubscribe(quint64 id)
@@ -228,8 +333,11 @@ void NatsLink::unsubscribe(quint64 id)
     if (found == m_subscriptions.end())
         return;
     // Messages of it still queued find no handler and are dropped.
-    natsSubscription_Unsubscribe(found->handle);
-    natsSubscription_Destroy(found->handle);
+    if (found->handle) {
+        m_idBySid.remove(natsSubscription_GetID(found->handle));
+        natsSubscription_Unsubscribe(found->handle);
+        natsSubscription_Destroy(found->handle);
+    }
     m_subscriptions.erase(found);
 }
 
@@ -250,8 +358,11 @@ void NatsLink::drain()
         m_droppedReported = dropped;
     }
     for (const Shared::Queued &queued : batch) {
+        // An earlier connection's numbers mean nothing now: what it left is dropped.
+        if (queued.generation != m_shared->generation)
+            continue;
         // A handler may unsubscribe, even itself: look each one up afresh.
-        const auto found = m_subscriptions.constFind(quint64(queued.subscription));
+        const auto found = m_subscriptions.constFind(m_idBySid.value(queued.subscription));
         if (found != m_subscriptions.constEnd()) {
             const Handler handler = found->handler;
             handler(queued.message);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -16,7 +18,10 @@ struct __natsSubscription;
 // this object's thread through a queue bounded in bytes, so a node that falls behind drops what
 // does not fit, and says so, instead of growing without end. Publishing never waits for the
 // cluster: while it is unreachable nothing is sent, since stream or votes replayed late help
-// nobody. The client reconnects, and renews the subscriptions, by itself. Owner's thread only.
+// nobody. The client reconnects, and renews the subscriptions, by itself, except when a server
+// ends the connection for good with a protocol error: then this object makes a new connection,
+// waiting longer after each one that did not last, and subscribes again to everything it had.
+// Owner's thread only.
 class NatsLink : public QObject
 {
     Q_OBJECT
@@ -27,6 +32,10 @@ public:
     static constexpr int kPingIntervalMs = 2000;
     static constexpr int kMaxPingsOut = 2;
     static constexpr int kReconnectWaitMs = 250;
+    // A connection closed for good is replaced after kReconnectWaitMs, doubled after each one
+    // that closed again within kStableConnectionMs, up to this.
+    static constexpr int kMaxRestartWaitMs = 2000;
+    static constexpr int kStableConnectionMs = 10 * 1000;
     // A subject past this is refused here: the server closes a connection whose control line
     // is too long (4 KiB by default), and the rooms' subjects are far shorter.
     static constexpr int kMaxSubjectBytes = 256;
@@ -66,15 +75,29 @@ signals:
     void connectionRestored();
 
 private:
+    struct Subscription
+    {
+        QByteArray subject;
+        Handler handler;
+        __natsSubscription *handle = nullptr; // none while there is no connection
+    };
+
+    // False, with `error`, when the client refused the options.
+    bool connectNow(QString *error);
+    void subscribeNow(quint64 id, Subscription &subscription);
+    void onConnected();
+    void onClosed(quint64 generation);
+    void restart();
     void drain();
 
     std::shared_ptr<Shared> m_shared;
+    QString m_servers;
     __natsConnection *m_connection = nullptr;
-    struct Subscription
-    {
-        __natsSubscription *handle;
-        Handler handler;
-    };
     QHash<quint64, Subscription> m_subscriptions;
+    QHash<qint64, quint64> m_idBySid; // the connection's numbers for this object's ones
+    quint64 m_lastId = 0;
+    QTimer m_restartTimer;
+    int m_restartWaitMs = kReconnectWaitMs;
+    QElapsedTimer m_connectedFor;
     qint64 m_droppedReported = 0;
 };

@@ -138,6 +138,7 @@ private slots:
     void questionListAndUpvotesGoRound();
     void overlongRoomNameLeavesNatsConnected();
     void intruderOnAnotherNodeReachesNobody();
+    void nodeClosedForGoodByNatsComesBack();
     void losingANatsServerLosesNothing();
     void viewersOfADeadNodeMoveOn();
     void cleanupTestCase();
@@ -178,6 +179,25 @@ private:
     Viewer *m_commandsA = nullptr;
     Viewer *m_commandsB = nullptr;
     Viewer *m_commandsC = nullptr;
+
+    // The text of the studio's answer to a question asked on `port`.
+    QByteArray ask(quint16 port, const QByteArray &room)
+    {
+        const QByteArray question = R"({"name":"Dan","msg":"Still there?"})";
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, port);
+        if (!http.waitForConnected(5000))
+            return QByteArray("no connection");
+        http.write("GET /feedback.php?room=" + room + "&raw=" + question.toPercentEncoding() +
+                   " HTTP/1.0\r\n\r\n");
+        // The event loop runs meanwhile: the studio answering the relay is in this process.
+        QByteArray response;
+        QObject::connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
+        QSignalSpy closed(&http, &QTcpSocket::disconnected);
+        if (http.state() == QAbstractSocket::ConnectedState)
+            closed.wait(10000);
+        return response + http.readAll();
+    }
 
     Viewer *viewerAt(quint16 port, const QString &channel)
     {
@@ -332,28 +352,13 @@ void TestCloudCluster::questionListAndUpvotesGoRound()
 
 void TestCloudCluster::overlongRoomNameLeavesNatsConnected()
 {
-    const auto ask = [this](const QByteArray &room) {
-        const QByteArray question = R"({"name":"Dan","msg":"Still there?"})";
-        QTcpSocket http;
-        http.connectToHost(QHostAddress::LocalHost, m_nodes.at(1)->port());
-        if (!http.waitForConnected(5000))
-            return QByteArray("no connection");
-        http.write("GET /feedback.php?room=" + room + "&raw=" + question.toPercentEncoding() +
-                   " HTTP/1.0\r\n\r\n");
-        // The event loop runs meanwhile: the studio answering the relay is in this process.
-        QByteArray response;
-        QObject::connect(&http, &QTcpSocket::readyRead, [&] { response += http.readAll(); });
-        QSignalSpy closed(&http, &QTcpSocket::disconnected);
-        if (http.state() == QAbstractSocket::ConnectedState)
-            closed.wait(10000);
-        return response + http.readAll();
-    };
+    const quint16 port = m_nodes.at(1)->port();
     // A name that would make a subject longer than NATS takes, and one that is no room id.
-    QVERIFY(ask(QByteArray(5000, 'a')).startsWith("HTTP/1.0 400"));
-    QVERIFY(ask("unknown").startsWith("HTTP/1.0 400"));
+    QVERIFY(ask(port, QByteArray(5000, 'a')).startsWith("HTTP/1.0 400"));
+    QVERIFY(ask(port, "unknown").startsWith("HTTP/1.0 400"));
     // Node B still reaches the studio's node over NATS.
     const int stored = m_store->selectQuestions().size();
-    const QByteArray answer = ask(kRoom.toUtf8());
+    const QByteArray answer = ask(port, kRoom.toUtf8());
     QVERIFY2(answer.endsWith("\r\n\r\nOK"), answer.constData());
     QTRY_COMPARE(m_store->selectQuestions().size(), stored + 1);
 }
@@ -377,6 +382,47 @@ void TestCloudCluster::intruderOnAnotherNodeReachesNobody()
     for (int i = 0; i < commands.size(); ++i)
         for (const QString &text : commands.at(i)->texts.mid(texts.at(i)))
             QVERIFY(!text.contains("forged"));
+}
+
+void TestCloudCluster::nodeClosedForGoodByNatsComesBack()
+{
+    // A fourth node, whose NATS connection passes through a forwarder.
+    TcpForwarder toNats(m_nats->port(0));
+    QVERIFY(toNats.open());
+    QTemporaryDir logs;
+    QFile log(logs.filePath("node.log"));
+    CloudService node(0, {"--nats", QString("nats://127.0.0.1:%1").arg(toNats.port())},
+                      log.fileName());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QByteArray logText;
+    const auto logSoFar = [&]() -> const QByteArray & {
+        return logText += log.readAll();
+    };
+    const QByteArray closedForGood = "closed this node's connection for good";
+    const QByteArray connected = "NATS connected: rooms shared with the other nodes\n";
+    QTRY_VERIFY_WITH_TIMEOUT(logSoFar().endsWith(connected), 10000);
+    Viewer *commands = viewerAt(node.port(), "cmdchannel");
+    QTRY_VERIFY(commands->live());
+    const int closedBefore = logSoFar().count(closedForGood);
+
+    // What a server sends before it closes a connection whose control line was too long; the
+    // client gives the connection up for good. Only pongs come this way otherwise: the error
+    // lands between two messages.
+    toNats.sendToClients("-ERR 'Maximum Control Line Exceeded'\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(logSoFar().count(closedForGood) > closedBefore, 10000);
+    // Commands are not kept for a node that was away: the vote is started once it is back.
+    QTRY_VERIFY_WITH_TIMEOUT(logSoFar().endsWith(connected), 10000);
+
+    // The new connection hears the room's commands and carries its questions again.
+    m_proxy->onVoteStart("Back?", {"Yes", "No", "", "", ""});
+    QTRY_VERIFY_WITH_TIMEOUT(!commands->texts.isEmpty(), 10000);
+    const int stored = m_store->selectQuestions().size();
+    QByteArray answer;
+    for (int tries = 0; tries < 20 && !answer.endsWith("\r\n\r\nOK"); ++tries)
+        answer = ask(node.port(), kRoom.toUtf8());
+    QVERIFY2(answer.endsWith("\r\n\r\nOK"), answer.constData());
+    QTRY_COMPARE(m_store->selectQuestions().size(), stored + 1);
+    m_viewers.pop_back();
 }
 
 void TestCloudCluster::losingANatsServerLosesNothing()

@@ -1,3 +1,5 @@
+#include "cloud/CloudRelay.h"
+#include "cloud/CloudRoom.h"
 #include "net/LogBudget.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/CommandMessages.h"
@@ -166,6 +168,7 @@ private slots:
     void roomIsFreedAfterItsPresenterLeaves();
     void questionIsOkOnlyOnceStored();
     void questionsPerAddressAreLimited();
+    void viewersAndClaimsPerAddressAreLimited();
     void viewerThatPingsButNeverReadsIsDropped();
     void oversizedPresenterMessageReachesNobody();
     void questionListsArePacedTheLatestLast();
@@ -591,6 +594,40 @@ void TestCloudProxy::questionsPerAddressAreLimited()
     QCOMPARE(
         postQuestion(service.port(), R"({"name":"Eve","msg":"mine"})", QHostAddress("127.0.0.9")),
         200);
+}
+
+void TestCloudProxy::viewersAndClaimsPerAddressAreLimited()
+{
+    PresentedRoom room;
+    QVERIFY(room.open());
+    // Claims at once from one address: the first ones are looked at and refused for good, the
+    // others turned away for now, without a look.
+    std::vector<std::unique_ptr<Intruder>> claims;
+    for (int i = 0; i < 2 * int(CloudRelay::kClaimBurst); ++i)
+        claims.push_back(std::make_unique<Intruder>(room.service.server(), kRoomA));
+    QStringList reasons;
+    for (const auto &intruder : claims) {
+        QTRY_VERIFY(intruder->closed);
+        QVERIFY(!intruder->admitted);
+        reasons << intruder->closeReason;
+    }
+    const int lookedAt = int(reasons.count("this room belongs to another presenter"));
+    QVERIFY2(lookedAt > 0 && lookedAt <= int(CloudRelay::kClaimBurst),
+             qPrintable(reasons.join(", ")));
+    claims.clear();
+
+    // The room's two viewers and these come from 127.0.0.1.
+    std::vector<std::unique_ptr<Viewer>> crowd;
+    for (int i = 2; i < CloudRoom::kMaxViewersPerAddress; ++i) {
+        crowd.push_back(openViewer(room.service.port(), kRoomA, "cmdchannel"));
+        QVERIFY(crowd.back());
+    }
+    const auto extra = openViewer(room.service.port(), kRoomA, "readvideo");
+    QVERIFY(extra);
+    QTRY_COMPARE(extra->socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(extra->socket.closeReason(),
+             QString("too many viewers from this address in this room"));
+    QVERIFY(room.proxy.connected);
 }
 
 void TestCloudProxy::viewerThatPingsButNeverReadsIsDropped()

@@ -71,6 +71,7 @@ public:
                         .arg(m_servers[(size_t(first) + i) % m_servers.size()].port);
         return urls.join(',');
     }
+    quint16 port(int index) const { return m_servers[size_t(index)].port; }
     // Ends server `index` at once, as a crash would.
     void kill(int index) { m_servers[size_t(index)].process->stop(0); }
 

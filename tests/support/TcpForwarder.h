@@ -40,12 +40,21 @@ public:
         m_sockets.clear();
     }
 
+    // Writes `bytes` to every client on what is open, as if its server had sent them.
+    void sendToClients(const QByteArray &bytes)
+    {
+        for (const QPointer<QTcpSocket> &client : qAsConst(m_clients))
+            if (client)
+                client->write(bytes);
+    }
+
 private:
     void onNewConnection()
     {
         while (QTcpSocket *client = m_server.nextPendingConnection()) {
             connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
             m_sockets << client;
+            m_clients << client;
             forward(client, m_targets.size());
         }
     }
@@ -89,4 +98,5 @@ private:
     int m_next = 0;
     quint16 m_port = 0;
     QList<QPointer<QTcpSocket>> m_sockets;
+    QList<QPointer<QTcpSocket>> m_clients;
 };
