@@ -309,10 +309,16 @@ FFFramePtr FFDevice::screenPicture(QSize size)
     int linesize[4] = {};
     FFFramePtr result;
     if (av_image_fill_arrays(data, linesize, m_packet->data, m_grabber->pixelFormat(),
-                             m_grabber->width(), m_grabber->height(), 1) >= 0)
-        result = m_converter.convert(
-            {data, linesize, m_grabber->pixelFormat(), m_grabber->width(), m_grabber->height()},
-            size, m_region.keepAspect);
+                             m_grabber->width(), m_grabber->height(), 1) >= 0) {
+        const PictureConverter::Source grabbed{data, linesize, m_grabber->pixelFormat(),
+                                               m_grabber->width(), m_grabber->height()};
+        // Where changes are watched, only what changed is converted into the last picture.
+        const QRect changed = m_changes.watching() ? m_changes.takeChanged() : QRect();
+        const FFFramePtr previous = changed.isNull() ? nullptr : m_changes.held();
+        result = previous
+                     ? m_converter.update(*previous, grabbed, changed, size, m_region.keepAspect)
+                     : m_converter.convert(grabbed, size, m_region.keepAspect);
+    }
     av_packet_unref(m_packet.get());
     m_changes.hold(result.get());
     return result;

@@ -18,7 +18,22 @@ bool ScreenChangeWatch::watch(const QByteArray &display, const ScreenRegion &reg
     m_pacing = ChangePacing();
     m_pacing.setRate(rate);
     m_pacing.take(Clock::now());
+    m_whole = QRect(QPoint(), region.rect.size());
+    m_changed = m_whole;
     return true;
+}
+
+void ScreenChangeWatch::refresh()
+{
+    m_pacing.changed(Clock::now());
+    m_changed = m_whole;
+}
+
+QRect ScreenChangeWatch::takeChanged()
+{
+    const QRect changed = m_changed;
+    m_changed = QRect();
+    return changed;
 }
 
 void ScreenChangeWatch::stop()
@@ -32,14 +47,16 @@ ScreenChangeWatch::Wake ScreenChangeWatch::waitUntil(Clock::time_point tick, QSi
 {
     m_pacing.setKeepAlive(keepAlive ? Clock::duration(keepAliveEvery) : Clock::duration::zero());
     if (!m_held || m_held->width != size.width() || m_held->height != size.height())
-        m_pacing.changed(Clock::now());
+        refresh();
     for (;;) {
         const Clock::time_point due = m_pacing.due();
         const Clock::time_point now = Clock::now();
         if (now >= due || now >= tick)
             break;
-        if (m_damage->wait(std::min(due, tick)))
+        if (m_damage->wait(std::min(due, tick))) {
             m_pacing.changed(Clock::now());
+            m_changed |= m_damage->takeChanged();
+        }
     }
     if (m_damage->broken())
         m_damage.reset();

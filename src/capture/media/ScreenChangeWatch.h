@@ -5,6 +5,7 @@
 #include "capture/media/ScreenDamage.h"
 #include "capture/media/ScreenRegion.h"
 
+#include <QRect>
 #include <QSize>
 #include <optional>
 
@@ -28,13 +29,17 @@ public:
     bool watch(const QByteArray &display, const ScreenRegion &region, double rate, QString *why);
     void stop();
     // Something other than the screen changed what the picture should be: take a new one.
-    void refresh() { m_pacing.changed(Clock::now()); }
+    void refresh();
     bool watching() const { return m_damage.has_value(); }
 
     // Blocks until `tick`, or until a picture is due before it, and says which. A held picture
     // of another size than `size` counts as a change. `keepAlive`: repeat a still picture now
     // and then, since nothing else flows.
     Wake waitUntil(Clock::time_point tick, QSize size, bool keepAlive);
+
+    // What changed of the area since the previous call, in the area's coordinates; all of it
+    // after a start, a refresh or a new size. Null when nothing did.
+    QRect takeChanged();
 
     // The picture the source has just made, kept for the repeats.
     void hold(const AVFrame *picture);
@@ -45,4 +50,6 @@ private:
     std::optional<ScreenDamage> m_damage;
     ChangePacing m_pacing;
     FFFramePtr m_held;
+    QRect m_whole;
+    QRect m_changed;
 };

@@ -27,6 +27,9 @@ public:
     // so that the grab that follows finds the server gone.
     bool wait(Clock::time_point deadline);
     bool broken() const;
+    // What changed since the previous call, in the area's coordinates: the bounding rectangle of
+    // the damage and of the pointer's old and new place. Null when nothing did.
+    QRect takeChanged();
 
 private:
     struct Disconnect
@@ -38,6 +41,8 @@ private:
     bool drainEvents();
     bool pointerMoved();
     bool nearArea(QPoint point) const;
+    void addChange(const QRect &rect);
+    static QRect pointerRect(QPoint point);
 
     std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
     uint32_t m_root = 0;
@@ -46,4 +51,5 @@ private:
     QRect m_area;
     bool m_watchPointer = false;
     QPoint m_pointer;
+    QRect m_changed; // desktop coordinates, within the area
 };
