@@ -67,12 +67,14 @@ int runStudioChild(const QStringList &args)
     const QSize size(args[0].toInt(), args[1].toInt());
     const int totalKbps = args[2].toInt();
     const int seconds = args[3].toInt();
+    const quint16 port = quint16(args[5].toUInt());
     auto factory = std::make_shared<TickRecordingFactory>(mfDefaultFactory());
     {
         CaptureStreamer streamer(factory);
         streamer.setSources(screenDevice, studioMonitor);
         streamer.setCaptureArea(0, QRect());
         streamer.setOutputParams(size, totalKbps);
+        streamer.setIngestPort(port);
         streamer.startStreaming(false);
         QThread::sleep(unsigned(seconds));
         streamer.stopStreaming();
@@ -118,6 +120,7 @@ public:
                   const QString &tickFile);
     QList<Command> ffmpegCommands(const Job &job, int seconds) const;
     QString display() const { return m_xvfb.display(); }
+    quint16 port() const { return m_ingest.port(); }
 
 private:
     XvfbSession m_xvfb;
@@ -137,11 +140,9 @@ bool Bench::setUp(bool still, QString *error)
     if ((!still && !m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error)) ||
         !m_marker.start(m_xvfb.display(), markerRect, error))
         return false;
-    // The studio's own ingest port, as the encoders of both pipelines use it.
-    for (int tries = 0; tries < 600 && !m_ingest.listen(62000); ++tries)
-        QThread::msleep(100);
-    if (!m_ingest.isListening()) {
-        *error = QStringLiteral("port 62000 stays busy");
+    // A free port of the system's choice, where the encoders of both pipelines send.
+    if (!m_ingest.listen()) {
+        *error = QStringLiteral("cannot listen on the loopback");
         return false;
     }
     return true;
@@ -154,7 +155,7 @@ QList<Command> Bench::ffmpegCommands(const Job &job, int seconds) const
     const QString video = QString::number(job.videoKbps) + QLatin1Char('k');
     const QStringList common{"-nostdin", "-hide_banner", "-loglevel", "error"};
     const QStringList output{"-t", QString::number(seconds), "-f", "mpegts",
-                             "tcp://127.0.0.1:62000"};
+                             QStringLiteral("tcp://127.0.0.1:%1").arg(port())};
     const QString grabSize =
         QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
     const QString scale =
@@ -263,7 +264,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.size() == 6 && args[0] == QLatin1String("--studio"))
+    if (args.size() == 7 && args[0] == QLatin1String("--studio"))
         return runStudioChild(args.mid(1));
     int seconds = 30;
     const bool still = args.removeAll(QStringLiteral("--still")) > 0;
@@ -289,10 +290,11 @@ int main(int argc, char **argv)
                 "the two ffmpeg processes), pictures and video bytes that reached the listener:\n");
     QVector<QPair<RunResult, RunResult>> results;
     for (const Job &job : jobs) {
-        const Command studioCommand{
-            QCoreApplication::applicationFilePath(),
-            {"--studio", QString::number(job.size.width()), QString::number(job.size.height()),
-             QString::number(job.totalKbps()), QString::number(seconds), tickFile}};
+        const Command studioCommand{QCoreApplication::applicationFilePath(),
+                                    {"--studio", QString::number(job.size.width()),
+                                     QString::number(job.size.height()),
+                                     QString::number(job.totalKbps()), QString::number(seconds),
+                                     tickFile, QString::number(bench.port())}};
         const RunResult studio = bench.run({studioCommand}, job, seconds, tickFile);
         const RunResult cli = bench.run(bench.ffmpegCommands(job, seconds), job, seconds, {});
         std::printf(

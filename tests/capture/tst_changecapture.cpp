@@ -203,7 +203,8 @@ void TestChangeCapture::stillScreenTakesNoPicturesAndSoundGoesOn()
         QVERIFY(frame);
         QVERIFY2(!frame->picture(), qPrintable(QStringLiteral("picture at tick %1").arg(i)));
         QCOMPARE(frame->audio().size(), size_t(2000));
-        QCOMPARE(frame->tick(), previous->tick() + 1);
+        // A loaded machine may make the consumer miss a tick; the clock then skips it.
+        QVERIFY(frame->tick() > previous->tick());
         previous = frame;
     }
 }

@@ -62,6 +62,27 @@ private slots:
         QCOMPARE(pacing.take(first + 4ms + period), Action::Picture);
     }
 
+    void latePicturesKeepTheRate()
+    {
+        ChangePacing pacing = settledAt(start);
+        const ChangePacing::Time first = start + 2s;
+        pacing.changed(first);
+        QCOMPARE(pacing.take(first + 4ms), Action::Picture);
+        // Each change is reported 10 or 30 ms after its slot: the pictures stay one a period.
+        for (int i = 1; i <= 24; ++i) {
+            const ChangePacing::Time reported = first + 4ms + i * period + (i % 2 ? 30ms : 10ms);
+            pacing.changed(reported);
+            QCOMPARE(pacing.take(reported + 3ms), Action::None);
+            QCOMPARE(pacing.take(reported + 4ms), Action::Picture);
+        }
+        // A picture later than a whole period starts the grid anew.
+        const ChangePacing::Time late = first + 4ms + 28 * period;
+        pacing.changed(late);
+        QCOMPARE(pacing.take(late + 4ms), Action::Picture);
+        pacing.changed(late + 5ms);
+        QCOMPARE(pacing.due(), late + 4ms + period);
+    }
+
     void motionPutsTheSettledPictureOff()
     {
         ChangePacing pacing = settledAt(start);

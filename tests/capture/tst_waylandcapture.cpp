@@ -122,6 +122,7 @@ private slots:
     void screenShowsBackgroundAndWindow();
     void restoreTokenStartsSecondSessionWithoutPicker();
     void areaIsCropOfMonitor();
+    void stillDesktopTakesNoPicturesAndAChangeAtOnce();
     void cancelledPickerIsTroubleUntilRefresh();
     void missingPortalIsTrouble();
     // Last: it ends the harness's portal back end, which D-Bus then starts anew.
@@ -185,6 +186,42 @@ void TestWaylandCapture::restoreTokenStartsSecondSessionWithoutPicker()
     QCOMPARE(pickerShown(), shownBefore);
     // Kept again from this start (xdg-desktop-portal 1.16 hands back the same one).
     QVERIFY(!ScreenCastToken::load().isEmpty());
+}
+
+void TestWaylandCapture::stillDesktopTakesNoPicturesAndAChangeAtOnce()
+{
+    Screen screen;
+    QVERIFY2(screen.until([](const MFFrame &, const QImage &image) {
+        return near(image.pixel(130, 110), windowColour);
+    }),
+             qPrintable(describe(screen)));
+    // Nothing is drawn now: the compositor sends nothing, and after the settled repeat of the
+    // last picture the frames come without one. The later tests need the drawing back.
+    damageSource = nullptr;
+    const std::unique_ptr<XPaintWindow, void (*)(XPaintWindow *)> drawAgain(
+        &m_window, [](XPaintWindow *window) {
+            window->fill(windowColour);
+            damageSource = window;
+        });
+    QDeadlineTimer deadline(20000);
+    do
+        QVERIFY(!mfFailed(
+            screen.device->SourceFrameConvertedGet(screen.format, -1, &screen.frame, QString())));
+    while (!screen.frame->settled() && !deadline.hasExpired());
+    QVERIFY(screen.frame->settled());
+    int pictures = 0;
+    for (int i = 0; i < 24; ++i) {
+        QVERIFY(!mfFailed(
+            screen.device->SourceFrameConvertedGet(screen.format, -1, &screen.frame, QString())));
+        pictures += screen.frame->picture() ? 1 : 0;
+    }
+    QCOMPARE(pictures, 0);
+    const QRgb changed = qRgb(0x30, 0x30, 0xe0);
+    m_window.fill(changed);
+    QVERIFY2(screen.until([changed](const MFFrame &, const QImage &image) {
+        return near(image.pixel(130, 110), changed);
+    }),
+             qPrintable(describe(screen)));
 }
 
 void TestWaylandCapture::areaIsCropOfMonitor()

@@ -20,7 +20,7 @@ void ChangePacing::changed(Time at)
 ChangePacing::Time ChangePacing::due() const
 {
     if (m_changePending)
-        return std::max(m_changeAt + m_settings.coalesce, m_lastPicture + m_period);
+        return std::max(m_changeAt + m_settings.coalesce, m_nextPicture);
     if (m_settlePending)
         return m_lastPicture + m_settings.settle;
     if (m_settings.keepAlive > Clock::duration::zero())
@@ -41,6 +41,12 @@ ChangePacing::Action ChangePacing::take(Time now)
         action = Action::SettledPicture;
         m_settlePending = false;
     }
+    // In motion the pictures keep to a grid of one period, so one that came late (the screen
+    // reported its change late) does not push all that follow later and cost the rate; after a
+    // still spell the grid starts anew.
+    const bool inMotion = now - m_nextPicture < m_period;
+    m_nextPicture =
+        inMotion ? std::max(m_nextPicture + m_period, now + m_period / 2) : now + m_period;
     m_lastPicture = now;
     return action;
 }

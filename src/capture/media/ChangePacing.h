@@ -3,8 +3,9 @@
 #include <chrono>
 
 // When a screen source that is told of changes takes its pictures. A change is taken after a
-// short pause, so that an update still being drawn is not sent half done, and never sooner than
-// one frame period after the previous picture, so the frame rate stays the upper limit. Once
+// short pause, so that an update still being drawn is not sent half done, and at most one per
+// frame period, so the frame rate stays the upper limit (in motion on a grid of periods, so that
+// a late picture lets the next keep its place, never sooner than half a period after it). Once
 // the screen has settled, the last picture is sent once more as a full picture: the blur of the
 // last motion frame does not stay on a still slide, and a viewer who joins finds a full picture
 // near. Where nothing else keeps the stream flowing (no sound), the picture is repeated now and
@@ -49,4 +50,5 @@ private:
     Time m_changeAt{};
     bool m_settlePending = false;
     Time m_lastPicture{};
+    Time m_nextPicture{}; // the earliest for a change
 };

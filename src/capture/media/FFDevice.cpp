@@ -2,6 +2,8 @@
 
 #include "capture/media/DesktopGeometry.h"
 #include "capture/media/FFLog.h"
+#include "capture/media/PortalChanges.h"
+#include "capture/media/ScreenDamage.h"
 
 #include <QDebug>
 #include <algorithm>
@@ -162,7 +164,7 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
     const QSize size(format.video.width, format.video.height);
     FrameClock::Tick tick = m_clock.upcoming(rate);
     const Clock::time_point tickAt{std::chrono::microseconds(tick.timeUs)};
-    const bool watched = m_grabber && m_changes.watching() && !size.isEmpty();
+    const bool watched = (m_grabber || m_shared) && m_changes.watching() && !size.isEmpty();
     ScreenChangeWatch::Wake wake;
     if (watched)
         wake = m_changes.waitUntil(tickAt, size, format.audio.channels <= 0);
@@ -234,10 +236,14 @@ void FFDevice::follow(const Selection &selection)
         m_screens = selection.screens;
         const bool drawMouse = ScreenRegion::fromProps(m_screenProps, {}, {}).drawMouse;
         // The cursor is part of the portal session: another choice needs another session.
-        if (m_shared && m_shared->embedsCursor() != drawMouse)
+        if (m_shared && m_shared->embedsCursor() != drawMouse) {
+            m_changes.stop();
             m_shared.reset();
-        if (!m_shared)
+        }
+        if (!m_shared) {
             m_shared = std::make_unique<PortalScreenInput>(drawMouse);
+            m_changes.watch(std::make_unique<PortalChanges>(*m_shared), QSize(), m_rate);
+        }
     }
     m_audioSource = selection.audioSource();
 }
@@ -272,7 +278,12 @@ FFFramePtr FFDevice::picture(const MFAVProps &format)
                                      latest->width, latest->height},
                                     size, true);
     }
-    return result ? std::move(result) : m_converter.black(size);
+    if (!result)
+        result = m_converter.black(size);
+    // What a change-driven source repeats until its next change, black included.
+    if (m_changes.watching())
+        m_changes.hold(result.get());
+    return result;
 }
 
 FFFramePtr FFDevice::screenPicture(QSize size)
@@ -309,12 +320,17 @@ FFFramePtr FFDevice::screenPicture(QSize size)
     int linesize[4] = {};
     FFFramePtr result;
     if (av_image_fill_arrays(data, linesize, m_packet->data, m_grabber->pixelFormat(),
-                             m_grabber->width(), m_grabber->height(), 1) >= 0)
-        result = m_converter.convert(
-            {data, linesize, m_grabber->pixelFormat(), m_grabber->width(), m_grabber->height()},
-            size, m_region.keepAspect);
+                             m_grabber->width(), m_grabber->height(), 1) >= 0) {
+        const PictureConverter::Source grabbed{data, linesize, m_grabber->pixelFormat(),
+                                               m_grabber->width(), m_grabber->height()};
+        // Where changes are watched, only what changed is converted into the last picture.
+        const QRect changed = m_changes.watching() ? m_changes.takeChanged() : QRect();
+        const FFFramePtr previous = changed.isNull() ? nullptr : m_changes.held();
+        result = previous
+                     ? m_converter.update(*previous, grabbed, changed, size, m_region.keepAspect)
+                     : m_converter.convert(grabbed, size, m_region.keepAspect);
+    }
     av_packet_unref(m_packet.get());
-    m_changes.hold(result.get());
     return result;
 }
 
@@ -343,7 +359,12 @@ FFFramePtr FFDevice::sharedScreenPicture(QSize size)
 void FFDevice::watchChanges()
 {
     QString why;
-    if (m_changes.watch(m_video->url, m_region, m_rate, &why) || m_changesUnwatchedLogged)
+    auto damage = std::make_unique<ScreenDamage>();
+    if (damage->open(m_video->url, m_region.rect, m_region.drawMouse, &why)) {
+        m_changes.watch(std::move(damage), m_region.rect.size(), m_rate);
+        return;
+    }
+    if (m_changesUnwatchedLogged)
         return;
     qWarning().noquote() << "screen changes cannot be watched:" << why
                          << "- grabbing the screen at every frame";

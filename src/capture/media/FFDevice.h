@@ -21,9 +21,10 @@
 // The capture source object over FFmpeg: lists and selects devices, keeps the string properties,
 // and on every tick of its 24 fps clock delivers the newest picture of the selected video device
 // (the screen grabbed at that moment, or a camera's latest picture) and that period's sound.
-// Where the X server reports damage, the screen is grabbed only when it changed: a change is
-// delivered at once in a frame of its own between the ticks, and ticks without a change carry
-// the sound alone (ScreenChangeWatch).
+// Where the X server reports damage, the screen is grabbed only when it changed, and a Wayland
+// desktop's share is taken only when the compositor sent a new picture: a change is delivered at
+// once in a frame of its own between the ticks, and ticks without a change carry the sound alone
+// (ScreenChangeWatch).
 // Selection and properties may change from any thread while one consumer thread takes frames;
 // the consumer opens and closes the inputs, so a change takes effect from its next frame.
 // A device that is missing or fails gives black pictures or silence, and is retried every second.

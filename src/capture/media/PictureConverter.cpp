@@ -1,8 +1,11 @@
 #include "capture/media/PictureConverter.h"
 
+#include "capture/media/ScaledPatch.h"
+
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -59,7 +62,8 @@ FFFramePtr PictureConverter::black(QSize size)
     return frame;
 }
 
-FFFramePtr PictureConverter::convert(const Source &source, QSize size, bool keepAspect)
+PictureConverter::Placement PictureConverter::place(const Source &source, QSize size,
+                                                    bool keepAspect)
 {
     size = evenSize(size);
     QSize inner = size;
@@ -70,30 +74,96 @@ FFFramePtr PictureConverter::convert(const Source &source, QSize size, bool keep
                                int(std::lround(source.height * scale))))
                     .boundedTo(size);
     }
-    FFFramePtr frame = allocate(size);
-    if (!frame)
-        return nullptr;
-    // sws_getCachedContext() would do this, but it compares against fields that the scaler's
-    // own set-up changes for some formats (packed RGB among them) and so rebuilds it each time.
-    const ScalerKey key{source.width, source.height, source.format, inner};
-    if (!m_sws || !(key == m_scalerKey)) {
-        m_sws.reset(sws_getContext(source.width, source.height, source.format, inner.width(),
-                                   inner.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
-                                   nullptr, nullptr));
-        m_scalerKey = key;
-    }
-    if (!m_sws)
-        return nullptr;
     const int left = ((size.width() - inner.width()) / 2) & ~1;
     const int top = ((size.height() - inner.height()) / 2) & ~1;
-    if (inner != size)
-        fillBlack(frame.get());
+    return {size, QRect(QPoint(left, top), inner)};
+}
+
+SwsContext *PictureConverter::scaler(FFSwsPtr &sws, ScalerKey &kept, const ScalerKey &wanted)
+{
+    // sws_getCachedContext() would do this, but it compares against fields that the scaler's
+    // own set-up changes for some formats (packed RGB among them) and so rebuilds it each time.
+    if (!sws || !(wanted == kept)) {
+        sws.reset(sws_getContext(wanted.width, wanted.height, wanted.format, wanted.target.width(),
+                                 wanted.target.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                 nullptr, nullptr));
+        kept = wanted;
+    }
+    return sws.get();
+}
+
+void PictureConverter::scale(SwsContext *sws, const Source &source, AVFrame *frame,
+                             const QRect &into)
+{
+    const int left = into.x();
+    const int top = into.y();
     uint8_t *const target[4] = {
         frame->data[0] + top * frame->linesize[0] + left,
         frame->data[1] + top / 2 * frame->linesize[1] + left / 2,
         frame->data[2] + top / 2 * frame->linesize[2] + left / 2,
         nullptr,
     };
-    sws_scale(m_sws.get(), source.data, source.linesize, 0, source.height, target, frame->linesize);
+    sws_scale(sws, source.data, source.linesize, 0, source.height, target, frame->linesize);
+}
+
+FFFramePtr PictureConverter::convert(const Source &source, QSize size, bool keepAspect)
+{
+    const Placement placement = place(source, size, keepAspect);
+    FFFramePtr frame = allocate(placement.size);
+    if (!frame)
+        return nullptr;
+    SwsContext *sws = scaler(m_sws, m_scalerKey,
+                             {source.width, source.height, source.format, placement.inner.size()});
+    if (!sws)
+        return nullptr;
+    if (placement.inner.size() != placement.size)
+        fillBlack(frame.get());
+    scale(sws, source, frame.get(), placement.inner);
+    return frame;
+}
+
+FFFramePtr PictureConverter::update(const AVFrame &previous, const Source &source,
+                                    const QRect &changed, QSize size, bool keepAspect)
+{
+    const Placement placement = place(source, size, keepAspect);
+    const AVPixFmtDescriptor *packed = av_pix_fmt_desc_get(source.format);
+    const std::optional<ScaledPatch> patch =
+        ScaledPatch::place(QSize(source.width, source.height), placement.inner.size(), changed);
+    if (!patch || !packed || (packed->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+        previous.width != placement.size.width() || previous.height != placement.size.height() ||
+        previous.format != AV_PIX_FMT_YUV420P)
+        return convert(source, size, keepAspect);
+    FFFramePtr frame = allocate(placement.size);
+    FFFramePtr scaled(av_frame_alloc());
+    if (!frame || !scaled || av_frame_copy(frame.get(), &previous) < 0)
+        return nullptr;
+    scaled->format = AV_PIX_FMT_YUV420P;
+    scaled->width = patch->scaled.width();
+    scaled->height = patch->scaled.height();
+    SwsContext *sws =
+        scaler(m_patchSws, m_patchKey,
+               {patch->source.width(), patch->source.height(), source.format, patch->scaled});
+    if (av_frame_get_buffer(scaled.get(), 0) < 0 || !sws)
+        return nullptr;
+    const int bytesPerPixel = av_get_padded_bits_per_pixel(packed) / 8;
+    const uint8_t *const part[4] = {source.data[0] +
+                                    size_t(patch->source.y()) * size_t(source.linesize[0]) +
+                                    size_t(patch->source.x()) * size_t(bytesPerPixel)};
+    scale(sws,
+          {part, source.linesize, source.format, patch->source.width(), patch->source.height()},
+          scaled.get(), QRect(QPoint(), patch->scaled));
+    // Only the part inside the margin is right; it goes where the whole conversion puts it.
+    const QRect to = patch->target.translated(placement.inner.topLeft());
+    for (int plane = 0; plane < 3; ++plane) {
+        const int shift = plane == 0 ? 0 : 1;
+        const int width = patch->kept.width() >> shift;
+        for (int row = patch->kept.top() >> shift, end = (patch->kept.bottom() + 1) >> shift,
+                 into = to.top() >> shift;
+             row < end; ++row, ++into)
+            std::memcpy(frame->data[plane] + into * frame->linesize[plane] + (to.left() >> shift),
+                        scaled->data[plane] + row * scaled->linesize[plane] +
+                            (patch->kept.left() >> shift),
+                        size_t(width));
+    }
     return frame;
 }

@@ -55,6 +55,7 @@ struct PipeWireStream::Private
     spa_hook coreListener{};
     spa_hook streamListener{};
     EndHandler onEnd;
+    PictureHandler onPicture;
     bool ended = false;
 
     spa_video_info_raw format{};
@@ -136,7 +137,8 @@ struct PipeWireStream::Private
             ioctl(int(data.fd), DMA_BUF_IOCTL_SYNC, &sync);
             bytes = static_cast<const uint8_t *>(mapped);
         }
-        if (bytes && data.chunk->offset + size <= data.maxsize) {
+        const bool fits = bytes && data.chunk->offset + size <= data.maxsize;
+        if (fits) {
             std::lock_guard<std::mutex> lock(mutex);
             newest.bytes.assign(bytes + data.chunk->offset, bytes + data.chunk->offset + size);
             newest.width = width;
@@ -150,6 +152,8 @@ struct PipeWireStream::Private
             ioctl(int(data.fd), DMA_BUF_IOCTL_SYNC, &sync);
             munmap(mapped, data.maxsize);
         }
+        if (fits && onPicture)
+            onPicture();
     }
 };
 
@@ -222,9 +226,11 @@ PipeWireStream::~PipeWireStream()
         pw_thread_loop_destroy(d->loop);
 }
 
-bool PipeWireStream::open(int fd, uint32_t nodeId, EndHandler onEnd, QString *error)
+bool PipeWireStream::open(int fd, uint32_t nodeId, EndHandler onEnd, PictureHandler onPicture,
+                          QString *error)
 {
     d->onEnd = std::move(onEnd);
+    d->onPicture = std::move(onPicture);
     d->loop = pw_thread_loop_new("lumacast-screen", nullptr);
     if (!d->loop) {
         close(fd);

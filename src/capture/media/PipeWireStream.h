@@ -32,6 +32,9 @@ public:
     // Called on PipeWire's thread when the stream stops for good (the compositor ended it, the
     // connection broke), with the reason in words.
     using EndHandler = std::function<void(const QString &reason)>;
+    // Called on PipeWire's thread after each new picture: the compositor sends one only when
+    // the screen changed.
+    using PictureHandler = std::function<void()>;
 
     PipeWireStream();
     ~PipeWireStream();
@@ -40,7 +43,7 @@ public:
 
     // Connects to node `nodeId` over the PipeWire connection `fd` (taken over, closed in any
     // case). False with `error` when PipeWire refuses.
-    bool open(int fd, uint32_t nodeId, EndHandler onEnd, QString *error);
+    bool open(int fd, uint32_t nodeId, EndHandler onEnd, PictureHandler onPicture, QString *error);
 
     // Hands over the newest picture in exchange for `picture` if it is newer than that one.
     // False when nothing newer came.

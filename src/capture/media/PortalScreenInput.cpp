@@ -34,6 +34,23 @@ bool PortalScreenInput::takeNewer(PackedPicture *picture)
     return m_stream && m_stream->takeNewer(picture);
 }
 
+uint64_t PortalScreenInput::waitChanges(uint64_t seen,
+                                        std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_until(lock, deadline, [&] { return m_changes > seen; });
+    return m_changes;
+}
+
+void PortalScreenInput::countChange()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_changes;
+    }
+    m_changed.notify_all();
+}
+
 QRect PortalScreenInput::placement() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -48,10 +65,15 @@ QString PortalScreenInput::trouble() const
 
 void PortalScreenInput::setTrouble(const QString &text)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (text != m_trouble && !text.isEmpty())
-        qWarning().noquote() << "screen share:" << text;
-    m_trouble = text;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (text == m_trouble)
+            return;
+        if (!text.isEmpty())
+            qWarning().noquote() << "screen share:" << text;
+        m_trouble = text;
+    }
+    countChange();
 }
 
 void PortalScreenInput::pause(int ms)
@@ -104,7 +126,7 @@ bool PortalScreenInput::share()
             }
             QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
         },
-        &error);
+        [this] { countChange(); }, &error);
     if (!opened) {
         setTrouble(error);
         return true;

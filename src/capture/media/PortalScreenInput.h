@@ -6,6 +6,8 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 // The screen of a Wayland desktop: a monitor or window shared through the desktop's screen-cast
@@ -22,6 +24,10 @@ public:
 
     // The newest picture into `picture` if one newer than it came. Any thread.
     bool takeNewer(PackedPicture *picture);
+    // Blocks until more than `seen` changes happened, or until `deadline`, and returns their
+    // count: new pictures (the compositor sends one only when the screen changed) and new
+    // trouble (the picture turns black). Any thread.
+    uint64_t waitChanges(uint64_t seen, std::chrono::steady_clock::time_point deadline);
     // Where the shared monitor lies on the desktop (logical coordinates) and its logical size;
     // empty size when the portal does not say (a window). Any thread.
     QRect placement() const;
@@ -42,11 +48,14 @@ private:
     // Waits `ms` or until stopped.
     void pause(int ms);
     void setTrouble(const QString &text);
+    void countChange();
 
     const bool m_embedCursor;
     mutable std::mutex m_mutex;
     QString m_trouble;
     QRect m_placement;
     PipeWireStream *m_stream = nullptr; // guarded by m_mutex; owned by run()
+    uint64_t m_changes = 0;             // guarded by m_mutex
+    std::condition_variable m_changed;
     static std::atomic<uint64_t> s_asks;
 };

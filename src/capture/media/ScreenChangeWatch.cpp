@@ -7,23 +7,32 @@ namespace {
 constexpr auto keepAliveEvery = std::chrono::seconds(2);
 } // namespace
 
-bool ScreenChangeWatch::watch(const QByteArray &display, const ScreenRegion &region, double rate,
-                              QString *why)
+void ScreenChangeWatch::watch(std::unique_ptr<ChangeSource> changes, QSize size, double rate)
 {
-    m_damage.emplace();
-    if (!m_damage->open(display, region.rect, region.drawMouse, why)) {
-        m_damage.reset();
-        return false;
-    }
+    m_changes = std::move(changes);
     m_pacing = ChangePacing();
     m_pacing.setRate(rate);
     m_pacing.take(Clock::now());
-    return true;
+    m_whole = QRect(QPoint(), size);
+    m_changed = m_whole;
+}
+
+void ScreenChangeWatch::refresh()
+{
+    m_pacing.changed(Clock::now());
+    m_changed = m_whole;
+}
+
+QRect ScreenChangeWatch::takeChanged()
+{
+    const QRect changed = m_changed;
+    m_changed = QRect();
+    return changed;
 }
 
 void ScreenChangeWatch::stop()
 {
-    m_damage.reset();
+    m_changes.reset();
     m_held.reset();
 }
 
@@ -32,17 +41,19 @@ ScreenChangeWatch::Wake ScreenChangeWatch::waitUntil(Clock::time_point tick, QSi
 {
     m_pacing.setKeepAlive(keepAlive ? Clock::duration(keepAliveEvery) : Clock::duration::zero());
     if (!m_held || m_held->width != size.width() || m_held->height != size.height())
-        m_pacing.changed(Clock::now());
+        refresh();
     for (;;) {
         const Clock::time_point due = m_pacing.due();
         const Clock::time_point now = Clock::now();
         if (now >= due || now >= tick)
             break;
-        if (m_damage->wait(std::min(due, tick)))
+        if (m_changes->wait(std::min(due, tick))) {
             m_pacing.changed(Clock::now());
+            m_changed |= m_changes->takeChanged();
+        }
     }
-    if (m_damage->broken())
-        m_damage.reset();
+    if (m_changes->broken())
+        m_changes.reset();
     Wake wake;
     const Clock::time_point now = Clock::now();
     wake.tickReached = now >= tick;

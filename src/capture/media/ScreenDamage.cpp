@@ -81,6 +81,7 @@ bool ScreenDamage::open(const QByteArray &display, const QRect &area, bool watch
     // is no change on the screen: a round trip brings it in to be dropped.
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     drainEvents();
+    m_changed = QRect();
     return !broken();
 }
 
@@ -95,6 +96,24 @@ bool ScreenDamage::nearArea(QPoint point) const
         .contains(point);
 }
 
+QRect ScreenDamage::pointerRect(QPoint point)
+{
+    return QRect(point - QPoint(pointerReach, pointerReach),
+                 QSize(2 * pointerReach, 2 * pointerReach));
+}
+
+void ScreenDamage::addChange(const QRect &rect)
+{
+    m_changed |= rect & m_area;
+}
+
+QRect ScreenDamage::takeChanged()
+{
+    const QRect changed = m_changed.translated(-m_area.topLeft());
+    m_changed = QRect();
+    return changed;
+}
+
 bool ScreenDamage::pointerMoved()
 {
     xcb_connection_t *c = m_connection.get();
@@ -104,6 +123,8 @@ bool ScreenDamage::pointerMoved()
         return false;
     const QPoint now(reply->root_x, reply->root_y);
     const bool moved = now != m_pointer && (nearArea(now) || nearArea(m_pointer));
+    if (moved)
+        addChange(pointerRect(m_pointer) | pointerRect(now));
     m_pointer = now;
     return moved;
 }
@@ -117,9 +138,11 @@ bool ScreenDamage::drainEvents()
             const auto *damage = reinterpret_cast<const xcb_damage_notify_event_t *>(event);
             const QRect rect(damage->area.x, damage->area.y, damage->area.width,
                              damage->area.height);
-            changed = changed || rect.intersects(m_area);
-        } else if (type == m_cursorEvent) {
-            changed = changed || (m_watchPointer && nearArea(m_pointer));
+            changed = rect.intersects(m_area) || changed;
+            addChange(rect);
+        } else if (type == m_cursorEvent && m_watchPointer && nearArea(m_pointer)) {
+            changed = true;
+            addChange(pointerRect(m_pointer));
         }
         std::free(event);
     }

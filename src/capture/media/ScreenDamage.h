@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/media/ChangeSource.h"
+
 #include <QByteArray>
 #include <QPoint>
 #include <QRect>
@@ -13,20 +15,19 @@ typedef struct xcb_connection_t xcb_connection_t;
 // root window, so that a still screen needs no grab at all. A pointer that is drawn into the
 // picture moves without damaging anything, so where it is drawn its position is read at every
 // wait and its shape changes come as XFixes cursor events. A connection of its own, one thread.
-class ScreenDamage
+class ScreenDamage : public ChangeSource
 {
 public:
-    using Clock = std::chrono::steady_clock;
-
     // Starts watching `area` (desktop coordinates) on `display`. False with `why` when the server
     // cannot be reached or lacks the DAMAGE or XFixes extension.
     bool open(const QByteArray &display, const QRect &area, bool watchPointer, QString *why);
 
-    // Blocks until the area has changed since the previous call returned true, or until
-    // `deadline`. True on a change, and also once the connection is lost (broken() then tells),
-    // so that the grab that follows finds the server gone.
-    bool wait(Clock::time_point deadline);
-    bool broken() const;
+    // A lost connection counts as a change, so that the grab that follows finds the server gone.
+    bool wait(Clock::time_point deadline) override;
+    bool broken() const override;
+    // The bounding rectangle of the damage and of the pointer's old and new place, in the
+    // area's coordinates.
+    QRect takeChanged() override;
 
 private:
     struct Disconnect
@@ -38,6 +39,8 @@ private:
     bool drainEvents();
     bool pointerMoved();
     bool nearArea(QPoint point) const;
+    void addChange(const QRect &rect);
+    static QRect pointerRect(QPoint point);
 
     std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
     uint32_t m_root = 0;
@@ -46,4 +49,5 @@ private:
     QRect m_area;
     bool m_watchPointer = false;
     QPoint m_pointer;
+    QRect m_changed; // desktop coordinates, within the area
 };
