@@ -15,7 +15,6 @@
 #include "record/Recorder.h"
 #include "record/RecordingPlace.h"
 #include "record/RecordingStatus.h"
-#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
@@ -85,9 +84,9 @@ CaptureSources::Item currentItem(const QComboBox *combo)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : MainWindow(mfDefaultFactory(), parent) {}
+MainWindow::MainWindow(QWidget *parent) : MainWindow(mfDefaultFactory(), {}, parent) {}
 
-MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
+MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     initIconResources();
@@ -95,7 +94,7 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     m_zoomQR = std::make_unique<ZoomQRW>();
     m_statTimer = std::make_unique<QTimer>();
     m_settings.reset(createAppSettings());
-    m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory));
+    m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory), ports);
     m_randomGame = std::make_unique<RandomGame>();
     m_voteDlg = std::make_unique<VoteDlg>(m_session->vote());
 
@@ -117,7 +116,7 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     ui->cmbNetwork->addItems(m_interfaces);
     fillPresets();
 
-    m_port = m_settings->value("PORT", 8080).toInt();
+    m_port = m_session->offeredHttpPort();
     ui->spbPort->setValue(m_port);
     m_ip.clear();
     if (m_settings->contains("IP")) {
@@ -134,21 +133,15 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
         m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
     });
 
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session.get(), &StudioSession::onVoteStart);
+    StudioSession *session = m_session.get();
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, session, &StudioSession::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, session, &StudioSession::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, session,
+            &StudioSession::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, session,
+            &StudioSession::onRandomGameFinish);
+    connect(session, &StudioSession::connectionLost, this, &MainWindow::onReconnectFailed);
     wireRecording();
-    connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
-    connect(m_randomGame.get(), &RandomGame::randomGameTick, m_session->relay(),
-            &WSServer::onRandomGameTick);
-    connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
-            &WSServer::onRandomGameFinish);
-    CLOUDProxy *cloud = m_session->cloudProxy();
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, cloud, &CLOUDProxy::onVoteStart);
-    connect(m_voteDlg.get(), &VoteDlg::voteStop, cloud, &CLOUDProxy::onVoteStop);
-    connect(m_randomGame.get(), &RandomGame::randomGameTick, cloud, &CLOUDProxy::onRandomGameTick);
-    connect(m_randomGame.get(), &RandomGame::randomGameFinish, cloud,
-            &CLOUDProxy::onRandomGameFinish);
-    connect(cloud, &CLOUDProxy::reconnectFailed, this, &MainWindow::onReconnectFailed);
 
     onStatTimer(true);
 
@@ -727,17 +720,7 @@ void MainWindow::playQuiz(const QuizInfo &quiz)
     if (m_quizPlay)
         m_quizPlay->close();
     m_quizPlay = new QuizPlayWindow(quiz, m_settings.get());
-    connect(m_quizPlay, &QuizPlayWindow::started, this, [this](QuizSession *quizSession) {
-        quizSession->showOn(m_session->quizBoard());
-        // Like votes and games, through both relays; only the one whose session runs has viewers.
-        WSServer *relay = m_session->relay();
-        connect(quizSession, &QuizSession::command, relay, &WSServer::sendCommand);
-        connect(quizSession, &QuizSession::command, m_session.get(), &StudioSession::onCommand);
-        connect(relay, &WSServer::viewerCommand, quizSession, &QuizSession::onViewerMessage);
-        CLOUDProxy *cloud = m_session->cloudProxy();
-        connect(quizSession, &QuizSession::command, cloud, &CLOUDProxy::sendCommand);
-        connect(cloud, &CLOUDProxy::viewerCommand, quizSession, &QuizSession::onViewerMessage);
-    });
+    connect(m_quizPlay, &QuizPlayWindow::started, m_session.get(), &StudioSession::playQuiz);
     m_quizPlay->show();
     m_quizPlay->raise();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/media/IMFFactory.h"
+#include "session/SessionPorts.h"
 #include "session/SessionStats.h"
 
 #include <QMainWindow>
@@ -50,8 +51,9 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     // For tests: capture devices and encoder writers come from `captureFactory` instead of the
-    // process's back end.
-    explicit MainWindow(MFFactoryPtr captureFactory, QWidget *parent = nullptr);
+    // process's back end, and the session listens on `ports`.
+    explicit MainWindow(MFFactoryPtr captureFactory, SessionPorts ports = {},
+                        QWidget *parent = nullptr);
     // Ends a running session (the capture thread is joined) before anything is destroyed.
     ~MainWindow() override;
 
@@ -147,7 +149,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
     QString m_ip;
-    int m_port = 8080;
+    int m_port = SessionPorts::kDefaultHttp;
     std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
     std::unique_ptr<ZoomQRW> m_zoomQR;

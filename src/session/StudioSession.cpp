@@ -4,6 +4,7 @@
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "quiz/QuizBoard.h"
+#include "quiz/QuizSession.h"
 #include "record/Chapter.h"
 #include "record/Recorder.h"
 #include "record/RecordingPlace.h"
@@ -37,18 +38,18 @@ void SessionChoices::save(QSettings &settings) const
     settings.sync();
 }
 
-StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, quint16 ingestPort)
-    : m_settings(settings), m_ndi(std::make_unique<NDISource>(captureFactory)),
+StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, SessionPorts ports)
+    : m_settings(settings), m_ports(ports), m_ndi(std::make_unique<NDISource>(captureFactory)),
       m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
       m_vote(std::make_unique<VoteState>()), m_quizBoard(std::make_unique<QuizBoard>()),
       m_store(std::make_unique<DBStorage>()),
       m_questionBoard(std::make_unique<QuestionBoard>(m_store.get())),
       m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
                                               m_questionBoard.get())),
-      m_relay(std::make_unique<WSServer>(ingestPort)),
+      m_relay(std::make_unique<WSServer>(ports.ingest)),
       m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
                                                  m_questionBoard.get())),
-      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort)),
+      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ports.ingest)),
       m_recorder(std::make_unique<Recorder>())
 {
     // Both relays: the studio has the encoded stream in either mode. Only the running one
@@ -56,20 +57,18 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, q
     connect(m_relay.get(), &WSServer::ingestPackets, m_recorder.get(), &Recorder::take);
     connect(m_cloudProxy.get(), &CLOUDProxy::ingestPackets, m_recorder.get(), &Recorder::take);
     connect(m_recorder.get(), &Recorder::stoppedByError, this, &StudioSession::recordingStopped);
-    // The relay of the session that runs (or ran last) holds the tally.
-    // Only the running relay has command viewers, so both may hear the list.
-    connect(m_questionBoard.get(), &QuestionBoard::command, m_relay.get(), &WSServer::sendCommand);
-    connect(m_questionBoard.get(), &QuestionBoard::command, m_cloudProxy.get(),
-            &CLOUDProxy::sendCommand);
+    connect(m_cloudProxy.get(), &CLOUDProxy::reconnectFailed, this, &StudioSession::connectionLost);
+    // Only the running relay has command viewers, so both may be heard.
+    for (AudienceLink *link : {static_cast<AudienceLink *>(m_relay.get()),
+                               static_cast<AudienceLink *>(m_cloudProxy.get())})
+        connect(link, &AudienceLink::viewerCommand, this, &StudioSession::viewerCommand);
+    connect(this, &StudioSession::viewerCommand, m_questionBoard.get(),
+            &QuestionBoard::onViewerMessage);
     connect(m_questionBoard.get(), &QuestionBoard::command, this, [this](const QString &list) {
+        audience()->sendCommand(list);
         m_recorder->markChapter(ChapterTitles::forQuestionList(list, &m_highlightedQuestion));
     });
-    connect(m_relay.get(), &WSServer::viewerCommand, m_questionBoard.get(),
-            &QuestionBoard::onViewerMessage);
-    connect(m_cloudProxy.get(), &CLOUDProxy::viewerCommand, m_questionBoard.get(),
-            &QuestionBoard::onViewerMessage);
-    m_vote->setTallySource(
-        [this] { return m_cloudSession ? m_cloudProxy->voteResults() : m_relay->voteResults(); });
+    m_vote->setTallySource([this] { return audience()->voteResults(); });
 }
 
 StudioSession::~StudioSession()
@@ -83,6 +82,13 @@ StudioSession::~StudioSession()
     m_webServer.reset();
     m_questionBoard.reset();
     m_store.reset();
+}
+
+int StudioSession::offeredHttpPort() const
+{
+    if (m_ports.http != 0)
+        return m_ports.http;
+    return m_settings->value("PORT", SessionPorts::kDefaultHttp).toInt();
 }
 
 std::optional<quint16> StudioSession::relayPort(int httpPort)
@@ -203,14 +209,45 @@ void StudioSession::startRecording()
         emit recordingStopped(error);
 }
 
-void StudioSession::onVoteStart(QString title, QStringList)
+AudienceLink *StudioSession::audience() const
 {
-    m_recorder->markChapter(ChapterTitles::forVote(title));
+    if (m_cloudSession)
+        return m_cloudProxy.get();
+    return m_relay.get();
+}
+
+void StudioSession::playQuiz(QuizSession *quiz)
+{
+    quiz->showOn(m_quizBoard.get());
+    connect(quiz, &QuizSession::command, this, &StudioSession::onCommand);
+    connect(this, &StudioSession::viewerCommand, quiz, &QuizSession::onViewerMessage);
 }
 
 void StudioSession::onCommand(QString message)
 {
+    audience()->sendCommand(message);
     m_recorder->markChapter(ChapterTitles::forCommand(message));
+}
+
+void StudioSession::onVoteStart(QString title, QStringList options)
+{
+    audience()->onVoteStart(title, options);
+    m_recorder->markChapter(ChapterTitles::forVote(title));
+}
+
+void StudioSession::onVoteStop()
+{
+    audience()->onVoteStop();
+}
+
+void StudioSession::onRandomGameTick(QString clr, int proc)
+{
+    audience()->onRandomGameTick(clr, proc);
+}
+
+void StudioSession::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
+{
+    audience()->onRandomGameFinish(lose_txt, win_txt, win_code);
 }
 
 WSServer::Statistics StudioSession::statistics() const

@@ -4,6 +4,7 @@
 #include "capture/media/IMFFactory.h"
 #include "relay/WSServer.h"
 #include "session/CaptureSources.h"
+#include "session/SessionPorts.h"
 
 #include <QObject>
 #include <QSize>
@@ -12,6 +13,7 @@
 #include <optional>
 
 class APIWebServer;
+class AudienceLink;
 class CLOUDProxy;
 class CaptureStreamer;
 class DBStorage;
@@ -19,6 +21,7 @@ class NDISource;
 class QSettings;
 class QuestionBoard;
 class QuizBoard;
+class QuizSession;
 class Recorder;
 class VoteState;
 class WebServer;
@@ -73,9 +76,8 @@ public:
     };
 
     // `settings` is lent and must outlive the session. The encoder writers send to the relay on
-    // 127.0.0.1:ingestPort (0: a port the system picks at each Start).
-    StudioSession(QSettings *settings, MFFactoryPtr captureFactory,
-                  quint16 ingestPort = WSServer::kIngestPort);
+    // 127.0.0.1:ports.ingest.
+    StudioSession(QSettings *settings, MFFactoryPtr captureFactory, SessionPorts ports = {});
     // Stops a running session (the capture thread is joined) before anything is destroyed.
     ~StudioSession() override;
 
@@ -88,6 +90,14 @@ public:
 
     bool isCloudSession() const { return m_running && m_cloudSession; }
 
+    // The way to the viewers of the session that runs (or ran last): the local relay, or the
+    // cloud relay client in a cloud session. Everything the audience is sent goes through it.
+    AudienceLink *audience() const;
+    // A quiz played live from now on: its messages go to the viewers (and open chapters of the
+    // recording), their answers come back, and the room's screen shows it. `quiz` must outlive
+    // its play here or be destroyed first (Qt drops the connections).
+    void playQuiz(QuizSession *quiz);
+
     // The active relay's counters (they start from 0 at each Start); in a cloud session the
     // total and the viewers are the server's.
     WSServer::Statistics statistics() const;
@@ -96,6 +106,10 @@ public:
     QString sourceWarning() const;
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
+
+    // The viewer HTTP port to offer before the presenter changes it: the one given, else the
+    // saved choice.
+    int offeredHttpPort() const;
 
     // The relay takes the port after the viewer HTTP port; none exists after 65535.
     static std::optional<quint16> relayPort(int httpPort);
@@ -118,13 +132,22 @@ public:
     Recorder *recorder() const { return m_recorder.get(); }
 
 public slots:
-    // A vote or a quiz question opens a chapter of the recording.
+    // The vote and the random winner game, to the viewers of the session that runs; a vote
+    // opens a chapter of the recording.
     void onVoteStart(QString title, QStringList options);
+    void onVoteStop();
+    void onRandomGameTick(QString clr, int proc);
+    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
+    // A command message built elsewhere (a quiz) to the viewers; a quiz question opens a chapter.
     void onCommand(QString message);
 
 signals:
     // The recording could not start, or stopped while the stream goes on; in words.
     void recordingStopped(QString message);
+    // A command viewer's message (a quiz answer, a question), from whichever relay runs.
+    void viewerCommand(QString viewer, QJsonObject message);
+    // The cloud relay gave up reconnecting; the session still counts as running until stop().
+    void connectionLost();
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
@@ -134,6 +157,7 @@ private:
     void startRecording();
 
     QSettings *m_settings;
+    SessionPorts m_ports;
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     std::unique_ptr<VoteState> m_vote;

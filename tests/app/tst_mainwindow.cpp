@@ -47,6 +47,9 @@ using namespace WindowProbe;
 
 namespace {
 
+// What the windows that start a session listen on: the system's pick, never a fixed port.
+const SessionPorts kAnyFreePorts{0, 0};
+
 QString firstInterface()
 {
     return ViewerAddress::enumerateInterfaces().value(0, ViewerAddress::kNoNetwork);
@@ -123,6 +126,7 @@ private slots:
     void closingIsAccepted();
     void widgetTreeCarriesItsNames();
     void firstStartDefaults();
+    void givenHttpPortIsOffered();
     void frameSizeSendsSizeAndBitrateWhileIdle();
     void storedChoicesAreRestored();
     void storedAddressThatIsNoLongerLocalFallsBack();
@@ -313,6 +317,14 @@ void TestMainWindow::firstStartDefaults()
     QVERIFY(!child<QComboBox>(window, "cmbNetwork")->isHidden());
     // The frame-size fill already handed the controller its output size.
     QCOMPARE(window.session()->streamer()->outputProps().video.width, 960);
+}
+
+void TestMainWindow::givenHttpPortIsOffered()
+{
+    m_home->set("PORT", 9000);
+    MainWindow window(fakeDevices(), SessionPorts{41234, 0});
+    QCOMPARE(child<QSpinBox>(window, "spbPort")->value(), 41234);
+    QVERIFY(window.viewerUrl().endsWith(":41234"));
 }
 
 void TestMainWindow::frameSizeSendsSizeAndBitrateWhileIdle()
@@ -723,7 +735,7 @@ void TestMainWindow::cloudStartToRefusingServerStaysIdle()
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     m_home->set("SERVER_1", QString("127.0.0.1:%1").arg(closed.serverPort()));
     closed.close();
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), kAnyFreePorts);
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
     QString text;
@@ -744,7 +756,7 @@ void TestMainWindow::brokenCloudConnectionStopsTheSession()
 {
     CloudService service;
     m_home->set("SERVER_1", service.server());
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), kAnyFreePorts);
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(window.isRunning());

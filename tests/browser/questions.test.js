@@ -63,7 +63,7 @@ test('anonymous question, upvotes reorder the list, approval holds back, highlig
   const pages = [];
   for (const from of FROM) {
     const port = await forwarders.forwardRun(
-      [{ host: STUDIO_ADDRESS, port: 8080 }, { host: STUDIO_ADDRESS, port: 8081 }], from);
+      [{ host: STUDIO_ADDRESS, port: studio.httpPort }, { host: STUDIO_ADDRESS, port: studio.httpPort + 1 }], from);
     const opened = await openViewer(browser, `http://127.0.0.1:${port}/`);
     t.after(() => opened.context.close());
     pages.push(opened.page);

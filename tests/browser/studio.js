@@ -41,6 +41,8 @@ async function startStudio() {
   if (!ready.ready) throw new Error('studio_host: ' + JSON.stringify(ready) + '\n' + log.join(''));
   return {
     url: ready.url,
+    // The viewer HTTP port of a local session; the relay listens on the next one.
+    httpPort: ready.httpPort,
     request(object) {
       const reply = answer();
       child.stdin.write(JSON.stringify(object) + '\n');

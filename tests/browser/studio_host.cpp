@@ -33,6 +33,7 @@
 // The first line out is {"ready": true, "url": the viewer address}.
 #include "StudioTestHome.h"
 #include "support/ChildProcess.h"
+#include "support/FreePortPair.h"
 #include "support/PrivateNetwork.h"
 #include "support/PulseSession.h"
 #include "support/XPaintWindow.h"
@@ -116,7 +117,12 @@ public:
         const QString cloudServer = qEnvironmentVariable("LUMACAST_CLOUD_SERVER");
         if (!cloudServer.isEmpty())
             m_home.set("SERVER_1", cloudServer);
-        m_window = std::make_unique<MainWindow>();
+        m_httpPort = freePortPair();
+        if (m_httpPort == 0) {
+            *error = QStringLiteral("no free pair of ports");
+            return false;
+        }
+        m_window = std::make_unique<MainWindow>(mfDefaultFactory(), SessionPorts{m_httpPort, 0});
         if (!cloudServer.isEmpty())
             child<QCheckBox>(m_window.get(), "chkCloud")->click();
         auto *video = child<QComboBox>(m_window.get(), "cmbVideoSources");
@@ -131,10 +137,11 @@ public:
     {
         m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_input, &QSocketNotifier::activated, this, &StudioHost::readInput);
-        const QString url = m_window->cloudMode()
-                                ? m_window->viewerUrl()
-                                : QString("http://%1:8080/").arg(PrivateNetwork::kAddress);
-        reply({{"ready", true}, {"url", url}});
+        const QString url =
+            m_window->cloudMode()
+                ? m_window->viewerUrl()
+                : QString("http://%1:%2/").arg(PrivateNetwork::kAddress).arg(m_httpPort);
+        reply({{"ready", true}, {"url", url}, {"httpPort", m_httpPort}});
     }
 
 private:
@@ -214,18 +221,16 @@ private:
                 board->highlight(id);
             reply({{"done", action}});
         } else if (what == "game_tick") {
-            // Both relays get the game's signals in the window; only the running one has viewers.
+            // The session sends it through the relay that runs, as the window would.
             const QString clr = request["clr"].toString();
             const int proc = request["proc"].toInt();
-            m_window->session()->relay()->onRandomGameTick(clr, proc);
-            m_window->session()->cloudProxy()->onRandomGameTick(clr, proc);
+            m_window->session()->onRandomGameTick(clr, proc);
             reply({{"sent", true}});
         } else if (what == "game_finish") {
             const QString lose = request["lose"].toString();
             const QString win = request["win"].toString();
             const QString code = request["code"].toString();
-            m_window->session()->relay()->onRandomGameFinish(lose, win, code);
-            m_window->session()->cloudProxy()->onRandomGameFinish(lose, win, code);
+            m_window->session()->onRandomGameFinish(lose, win, code);
             reply({{"sent", true}});
         } else if (what == "quiz_play") {
             m_window->playQuiz(
@@ -271,6 +276,7 @@ private:
     ChildProcess m_tone;
     XPaintWindow m_screen;
     std::unique_ptr<MainWindow> m_window;
+    int m_httpPort = 0; // the relay's is the next one
     QSocketNotifier *m_input = nullptr;
     QByteArray m_pending;
 };

@@ -61,7 +61,7 @@ void TestSession::init()
     m_factory = std::make_shared<FakeMFFactory>();
     m_factory->devices[eMFDT_Video] = QStringList{"Cam A"};
     // Ingest port 0: the relay takes whatever is free, and the writers follow it.
-    m_session = std::make_unique<StudioSession>(m_settings.get(), m_factory, 0);
+    m_session = std::make_unique<StudioSession>(m_settings.get(), m_factory, SessionPorts{0, 0});
 }
 
 void TestSession::cleanup()
