@@ -16,9 +16,12 @@ function studioHostPath() {
     path.join(__dirname, '..', '..', 'build', 'bin', 'studio_host');
 }
 
-// The studio in `serve` mode; request() sends one request and resolves with its answer.
-async function startStudio() {
-  const child = spawn(studioHostPath(), ['serve'], { stdio: ['pipe', 'pipe', 'pipe'] });
+// The studio in `serve` mode; request() sends one request and resolves with its answer. A
+// studio started again for the same pages is given the earlier one's `httpPort`; by default it
+// takes a free one.
+async function startStudio({ httpPort } = {}) {
+  const args = httpPort ? ['serve', String(httpPort)] : ['serve'];
+  const child = spawn(studioHostPath(), args, { stdio: ['pipe', 'pipe', 'pipe'] });
   const log = [];
   const file = process.env.LUMACAST_STUDIO_LOG &&
     require('node:fs').createWriteStream(process.env.LUMACAST_STUDIO_LOG, { flags: 'a' });

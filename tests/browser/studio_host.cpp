@@ -4,11 +4,12 @@
 //   studio_host exec <program> [args...]  runs the program in a network namespace of its own
 //                                         (root), where the studio can serve on a local
 //                                         interface address; LUMACAST_STUDIO_ADDRESS names it.
-//   studio_host serve                     (inside) a private X display showing a full-screen
+//   studio_host serve [httpPort]          (inside) a private X display showing a full-screen
 //                                         window of known colour, a PulseAudio daemon playing a
-//                                         tone, and the main window set to capture both.
-//                                         With LUMACAST_CLOUD_SERVER (host:port) the window is
-//                                         in cloud mode with that server.
+//                                         tone, and the main window set to capture both, on
+//                                         httpPort (a free one when not given; the ready answer
+//                                         says which). With LUMACAST_CLOUD_SERVER (host:port)
+//                                         the window is in cloud mode with that server.
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
@@ -62,6 +63,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -96,7 +98,8 @@ template <class T> T *child(QObject *parent, const char *name)
 class StudioHost : public QObject
 {
 public:
-    bool setUp(QString *error)
+    // `httpPort` 0: a free pair of ports.
+    bool setUp(int httpPort, QString *error)
     {
         if (!m_xvfb.start(kScreen, error) || !m_pulse.start(error))
             return false;
@@ -117,7 +120,7 @@ public:
         const QString cloudServer = qEnvironmentVariable("LUMACAST_CLOUD_SERVER");
         if (!cloudServer.isEmpty())
             m_home.set("SERVER_1", cloudServer);
-        m_httpPort = freePortPair();
+        m_httpPort = httpPort != 0 ? httpPort : freePortPair();
         if (m_httpPort == 0) {
             *error = QStringLiteral("no free pair of ports");
             return false;
@@ -288,7 +291,7 @@ int main(int argc, char *argv[])
     const bool exec = argc >= 3 && QByteArray(argv[1]) == "exec";
     const bool serve = argc >= 2 && QByteArray(argv[1]) == "serve";
     if (!exec && !serve) {
-        std::fprintf(stderr, "usage: %s exec <program> [args...] | serve\n", argv[0]);
+        std::fprintf(stderr, "usage: %s exec <program> [args...] | serve [httpPort]\n", argv[0]);
         return 2;
     }
     if (exec) {
@@ -314,7 +317,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName("LumacastPRO");
     StudioHost host;
     QString error;
-    if (!host.setUp(&error)) {
+    if (!host.setUp(argc >= 3 ? std::atoi(argv[2]) : 0, &error)) {
         reply({{"error", error}});
         return 1;
     }

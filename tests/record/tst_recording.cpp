@@ -4,7 +4,7 @@
 // leaves a transport stream that plays; a full disk stops the recording, not the stream.
 #include "capture/media/FFFactory.h"
 #include "record/Recorder.h"
-#include "relay/QuizMessages.h"
+#include "quiz/QuizMessages.h"
 #include "relay/WSServer.h"
 #include "session/CaptureSources.h"
 #include "session/StudioSession.h"
