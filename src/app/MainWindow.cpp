@@ -116,19 +116,13 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget 
     ui->cmbNetwork->addItems(m_interfaces);
     fillPresets();
 
-    m_port = m_session->offeredHttpPort();
+    const SessionChoices saved = m_session->savedChoices();
+    m_port = saved.port;
     ui->spbPort->setValue(m_port);
-    m_ip.clear();
-    if (m_settings->contains("IP")) {
-        m_ip = m_settings->value("IP").toString();
-        if (!m_interfaces.contains(m_ip))
-            m_ip.clear();
-    }
-    if (m_ip.isEmpty())
-        m_ip = m_interfaces.first();
+    m_ip = m_interfaces.contains(saved.ip) ? saved.ip : m_interfaces.first();
     // The combo shows the address that Start will use.
     ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
-    restoreIndices();
+    restoreIndices(saved);
     connect(m_wcapture.get(), &WCapture::onNewPosition, this, [this](QRect area) {
         m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
     });
@@ -157,13 +151,11 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget 
 
     requestPublicServers();
     fillCloudServers(false);
-    const QString server = m_settings->value("CLOUD_SERVER", QString()).toString();
-    if (!server.isEmpty() && server != CloudServerList::kAddCustomItem &&
-        ui->cmbCloudServer->findText(server) >= 0)
-        ui->cmbCloudServer->setCurrentText(server);
-    const bool useCloud = m_settings->value("USE_CLOUD", false).toBool();
-    ui->chkCloud->setChecked(useCloud);
-    setCloudMode(useCloud);
+    if (CloudServerList::isServer(saved.cloudServer) &&
+        ui->cmbCloudServer->findText(saved.cloudServer) >= 0)
+        ui->cmbCloudServer->setCurrentText(saved.cloudServer);
+    ui->chkCloud->setChecked(saved.useCloud);
+    setCloudMode(saved.useCloud);
 }
 
 MainWindow::~MainWindow()
@@ -328,24 +320,22 @@ void MainWindow::fillPresets()
                                          m_cmbCodec);
 }
 
-void MainWindow::restoreIndices()
+void MainWindow::restoreIndices(const SessionChoices &saved)
 {
-    const std::pair<const char *, QComboBox *> saved[] = {
-        {"VIDEO_IND", ui->cmbVideoSources},
-        {"AUDIO_IND", ui->cmbAudioSources},
-        {"FRAME_IND", ui->cmbFrames},
-        {"BITRATE_IND", ui->cmbBitrate},
+    const SessionChoices defaults;
+    const std::pair<QComboBox *, std::pair<int, int>> restored[] = {
+        {ui->cmbVideoSources, {saved.videoIndex, defaults.videoIndex}},
+        {ui->cmbAudioSources, {saved.audioIndex, defaults.audioIndex}},
+        {ui->cmbFrames, {saved.frameIndex, defaults.frameIndex}},
+        {ui->cmbBitrate, {saved.bitrateIndex, defaults.bitrateIndex}},
     };
-    for (const auto &[key, combo] : saved) {
-        const int fallback = combo == ui->cmbFrames || combo == ui->cmbBitrate ? 1 : 0;
-        const int index = m_settings->value(key, fallback).toInt();
+    for (const auto &[combo, choice] : restored) {
+        const auto [index, fallback] = choice;
         // A list that got shorter since (a device was removed) keeps a valid choice.
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
     }
-    const QString codec =
-        VideoCodecs::key(VideoCodecs::fromKey(m_settings->value("VIDEO_CODEC").toString()));
-    m_cmbCodec->setCurrentIndex(m_cmbCodec->findData(codec));
-    ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
+    m_cmbCodec->setCurrentIndex(m_cmbCodec->findData(VideoCodecs::key(saved.videoCodec)));
+    ui->maxAudioLag->setValue(saved.audioLag);
     // A restored index equal to the fill's first item changed nothing, so nothing showed it.
     if (screenAreaChosen())
         showAreaSelector();

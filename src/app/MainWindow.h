@@ -31,6 +31,7 @@ class StudioSession;
 class VoteDlg;
 class WCapture;
 class ZoomQRW;
+struct SessionChoices;
 
 namespace CaptureSources {
 struct Choice;
@@ -124,7 +125,7 @@ private:
     QVector<CaptureSources::Item> fillVideoSources();
     void fillAudioSources();
     void fillPresets();
-    void restoreIndices();
+    void restoreIndices(const SessionChoices &saved);
     void requestPublicServers();
     void onPublicServersReply(QNetworkReply *reply);
     // Refills the server list; the first item becomes current unless `keepChoice` and the

@@ -38,6 +38,24 @@ void SessionChoices::save(QSettings &settings) const
     settings.sync();
 }
 
+SessionChoices SessionChoices::load(const QSettings &settings)
+{
+    const SessionChoices defaults;
+    SessionChoices choices;
+    choices.videoIndex = settings.value("VIDEO_IND", defaults.videoIndex).toInt();
+    choices.audioIndex = settings.value("AUDIO_IND", defaults.audioIndex).toInt();
+    choices.frameIndex = settings.value("FRAME_IND", defaults.frameIndex).toInt();
+    choices.bitrateIndex = settings.value("BITRATE_IND", defaults.bitrateIndex).toInt();
+    choices.videoCodec = VideoCodecs::fromKey(settings.value("VIDEO_CODEC").toString());
+    choices.audioLag = settings.value("AUDIO_LAG", defaults.audioLag).toDouble();
+    choices.ip = settings.value("IP").toString();
+    choices.port = settings.value("PORT", defaults.port).toInt();
+    choices.cloudServer = settings.value("CLOUD_SERVER").toString();
+    choices.useCloud = settings.value("USE_CLOUD", defaults.useCloud).toBool();
+    choices.record = settings.value("RECORD", defaults.record).toBool();
+    return choices;
+}
+
 StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, SessionPorts ports)
     : m_settings(settings), m_ports(ports), m_ndi(std::make_unique<NDISource>(captureFactory)),
       m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
@@ -84,11 +102,12 @@ StudioSession::~StudioSession()
     m_store.reset();
 }
 
-int StudioSession::offeredHttpPort() const
+SessionChoices StudioSession::savedChoices() const
 {
+    SessionChoices choices = SessionChoices::load(*m_settings);
     if (m_ports.http != 0)
-        return m_ports.http;
-    return m_settings->value("PORT", SessionPorts::kDefaultHttp).toInt();
+        choices.port = m_ports.http;
+    return choices;
 }
 
 std::optional<quint16> StudioSession::relayPort(int httpPort)

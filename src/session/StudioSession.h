@@ -42,22 +42,24 @@ struct SessionRequest
 };
 
 // The presenter's choices, written to the settings store at every successful Start so that the
-// next start-up restores them.
+// next start-up restores them; the studio's defaults until then.
 struct SessionChoices
 {
     int videoIndex = 0;
     int audioIndex = 0;
-    int frameIndex = 0;
-    int bitrateIndex = 0;
+    int frameIndex = 1;
+    int bitrateIndex = 1;
     VideoCodec videoCodec = VideoCodec::Mpeg1;
-    double audioLag = 0;
-    QString ip;
-    int port = 0;
+    double audioLag = 1.5;
+    QString ip; // empty when none was saved
+    int port = SessionPorts::kDefaultHttp;
     QString cloudServer;
     bool useCloud = false;
     bool record = false;
 
     void save(QSettings &settings) const;
+    // What the last successful Start saved; before the first, the defaults above.
+    static SessionChoices load(const QSettings &settings);
 };
 
 // The studio's streaming session: owns the capture controller, the relay, the HTTP servers, the
@@ -107,9 +109,9 @@ public:
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
 
-    // The viewer HTTP port to offer before the presenter changes it: the one given, else the
-    // saved choice.
-    int offeredHttpPort() const;
+    // The choices to offer at start-up: the saved ones, with the HTTP port given to the
+    // session in place of the saved one.
+    SessionChoices savedChoices() const;
 
     // The relay takes the port after the viewer HTTP port; none exists after 65535.
     static std::optional<quint16> relayPort(int httpPort);
