@@ -20,6 +20,7 @@
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
 #include "session/OutputPresets.h"
+#include "session/PublicServerList.h"
 #include "session/RoomIdentifier.h"
 #include "session/StudioSession.h"
 #include "session/ViewerAddress.h"
@@ -39,9 +40,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
@@ -149,7 +147,9 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget 
     buildQuestionsMenu();
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    requestPublicServers();
+    connect(m_session->publicServers(), &PublicServerList::changed, this,
+            [this] { fillCloudServers(true); });
+    m_session->publicServers()->request();
     fillCloudServers(false);
     if (CloudServerList::isServer(saved.cloudServer) &&
         ui->cmbCloudServer->findText(saved.cloudServer) >= 0)
@@ -496,25 +496,6 @@ void MainWindow::on_cmdCopyURL_clicked()
                        [button = ui->cmdCopyURL] { button->setIcon(QIcon(":COPY")); });
 }
 
-void MainWindow::requestPublicServers()
-{
-    m_netManager = new QNetworkAccessManager(this);
-    connect(m_netManager, &QNetworkAccessManager::finished, this,
-            &MainWindow::onPublicServersReply);
-    m_netManager->get(QNetworkRequest(CloudServerList::publicListUrl(*m_settings)));
-}
-
-void MainWindow::onPublicServersReply(QNetworkReply *reply)
-{
-    reply->deleteLater();
-    // A failed request has no array in its body; the error only goes to the log.
-    if (reply->error() != QNetworkReply::NoError)
-        qWarning() << "public servers list unavailable:" << reply->errorString();
-    m_publicServers.append(CloudServerList::parseServerList(reply->readAll()));
-    m_publicListAnswered = true;
-    fillCloudServers(true);
-}
-
 void MainWindow::fillCloudServers(bool keepChoice)
 {
     // A late public list must not undo the presenter's (or the restored) choice.
@@ -523,8 +504,7 @@ void MainWindow::fillCloudServers(bool keepChoice)
                                  : ui->cmbCloudServer->currentText();
     m_serversReady = false;
     ui->cmbCloudServer->clear();
-    ui->cmbCloudServer->addItems(
-        CloudServerList::serverItems(*m_settings, m_publicServers, m_publicListAnswered));
+    ui->cmbCloudServer->addItems(m_session->publicServers()->items());
     ui->cmbCloudServer->addItem(CloudServerList::kAddCustomItem,
                                 QString(CloudServerList::kAddCustomData));
     if (CloudServerList::isServer(previous) && ui->cmbCloudServer->findText(previous) >= 0)

@@ -14,8 +14,6 @@
 
 class QComboBox;
 class QMenu;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QSettings;
 class QShortcut;
 class QTimer;
@@ -126,8 +124,6 @@ private:
     void fillAudioSources();
     void fillPresets();
     void restoreIndices(const SessionChoices &saved);
-    void requestPublicServers();
-    void onPublicServersReply(QNetworkReply *reply);
     // Refills the server list; the first item becomes current unless `keepChoice` and the
     // current server is still offered.
     void fillCloudServers(bool keepChoice);
@@ -155,7 +151,6 @@ private:
     std::unique_ptr<QTimer> m_statTimer;
     std::unique_ptr<ZoomQRW> m_zoomQR;
     std::unique_ptr<RandomGame> m_randomGame;
-    QStringList m_publicServers;
     // The settings store and the session live as long as the window, which is the life of the
     // process; they are parentless so no widget owns them. The voting window shows the
     // session's vote, so it goes first.
@@ -165,7 +160,6 @@ private:
     std::unique_ptr<ISquiz> m_squiz;
     QPointer<QuizPlayWindow> m_quizPlay;
     QPointer<QuestionsWindow> m_questionsWindow;
-    QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
     QComboBox *m_cmbCodec = nullptr;  // beside the bitrate; not in the form
     QCheckBox *m_recordBox = nullptr; // "Record", beside Start
@@ -179,7 +173,5 @@ private:
     bool m_fillingVideoSources = false;
     bool m_cloudMode = false;
     bool m_serversReady = false;
-    // The public server list's request has finished, whether it brought servers or not.
-    bool m_publicListAnswered = false;
     SessionStats m_stats;
 };

@@ -10,6 +10,7 @@
 #include "record/RecordingPlace.h"
 #include "relay/CLOUDProxy.h"
 #include "session/CloudServerList.h"
+#include "session/PublicServerList.h"
 #include "session/RoomIdentifier.h"
 #include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
@@ -68,7 +69,8 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, S
       m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
                                                  m_questionBoard.get())),
       m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ports.ingest)),
-      m_recorder(std::make_unique<Recorder>())
+      m_recorder(std::make_unique<Recorder>()),
+      m_publicServers(std::make_unique<PublicServerList>(settings))
 {
     // Both relays: the studio has the encoded stream in either mode. Only the running one
     // receives packets.

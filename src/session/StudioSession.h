@@ -18,6 +18,7 @@ class CLOUDProxy;
 class CaptureStreamer;
 class DBStorage;
 class NDISource;
+class PublicServerList;
 class QSettings;
 class QuestionBoard;
 class QuizBoard;
@@ -130,6 +131,8 @@ public:
     QuizBoard *quizBoard() const { return m_quizBoard.get(); }
     // The room's questions: moderation, upvotes, the list the pages are sent.
     QuestionBoard *questionBoard() const { return m_questionBoard.get(); }
+    // The public cloud servers; asked for when the view first wants them.
+    PublicServerList *publicServers() const { return m_publicServers.get(); }
     // Records the stream while a session with `record` runs; finishes the file after it.
     Recorder *recorder() const { return m_recorder.get(); }
 
@@ -171,6 +174,7 @@ private:
     std::unique_ptr<APIWebServer> m_apiServer;
     std::unique_ptr<CLOUDProxy> m_cloudProxy;
     std::unique_ptr<Recorder> m_recorder;
+    std::unique_ptr<PublicServerList> m_publicServers;
     qint64 m_highlightedQuestion = 0; // the last one a recording chapter was opened for
     bool m_running = false;
     bool m_cloudSession = false;
