@@ -21,7 +21,6 @@
 #include "session/CloudServerList.h"
 #include "session/OutputPresets.h"
 #include "session/PublicServerList.h"
-#include "session/RoomIdentifier.h"
 #include "session/StudioSession.h"
 #include "session/ViewerAddress.h"
 #include "ui_MainWindow.h"
@@ -115,11 +114,10 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget 
     fillPresets();
 
     const SessionChoices saved = m_session->savedChoices();
-    m_port = saved.port;
-    ui->spbPort->setValue(m_port);
-    m_ip = m_interfaces.contains(saved.ip) ? saved.ip : m_interfaces.first();
+    ui->spbPort->setValue(saved.port);
     // The combo shows the address that Start will use.
-    ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
+    ui->cmbNetwork->setCurrentIndex(
+        m_interfaces.indexOf(m_interfaces.contains(saved.ip) ? saved.ip : m_interfaces.first()));
     restoreIndices(saved);
     connect(m_wcapture.get(), &WCapture::onNewPosition, this, [this](QRect area) {
         m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
@@ -167,6 +165,11 @@ MainWindow::~MainWindow()
     delete m_questionsWindow.data();
     m_session.reset();
     m_wcapture.reset();
+}
+
+bool MainWindow::cloudMode() const
+{
+    return m_session->viewerPlace().cloudMode;
 }
 
 bool MainWindow::isRunning() const
@@ -394,13 +397,13 @@ void MainWindow::on_maxAudioLag_valueChanged(double arg1)
 
 void MainWindow::on_spbPort_valueChanged(int arg1)
 {
-    m_port = arg1;
+    m_session->setLocalAddress(ui->cmbNetwork->currentText(), arg1);
     updateLinks();
 }
 
 void MainWindow::on_cmbNetwork_currentIndexChanged(int)
 {
-    m_ip = ui->cmbNetwork->currentText();
+    m_session->setLocalAddress(ui->cmbNetwork->currentText(), ui->spbPort->value());
     updateLinks();
 }
 
@@ -427,28 +430,6 @@ void MainWindow::applySources()
 
 // --- viewer address and cloud servers ---
 
-QString MainWindow::roomId()
-{
-    return RoomIdentifier::roomId(*m_settings);
-}
-
-QString MainWindow::viewerUrl()
-{
-    if (m_cloudMode) {
-        const QString server = ui->cmbCloudServer->currentText();
-        if (!CloudServerList::isServer(server))
-            return QString();
-        return ViewerAddress::viewerUrl(true, QString(), 0, server, roomId());
-    }
-    return ViewerAddress::viewerUrl(false, m_ip, m_port, QString(), QString());
-}
-
-QString MainWindow::apiBaseUrl()
-{
-    return ViewerAddress::apiBaseUrl(m_cloudMode, m_session->apiServer()->serverPort(),
-                                     viewerUrl());
-}
-
 QString MainWindow::getWEBDir()
 {
     return StudioSession::webDir();
@@ -456,20 +437,20 @@ QString MainWindow::getWEBDir()
 
 void MainWindow::updateLinks()
 {
-    const QString url = viewerUrl();
+    const QString url = m_session->viewerUrl();
     if (url.isEmpty())
         ui->lblURL->setText(tr("no server chosen"));
     else
         LinkLabel::showLink(ui->lblURL, url,
                             LinkLabel::fittedText(ui->lblURL, ViewerAddress::shownText(url)));
-    const QString qlink = apiBaseUrl() + "/feedback_list.html";
+    const QString qlink = m_session->apiBaseUrl() + "/feedback_list.html";
     qDebug() << "QLINK:" << qlink;
     LinkLabel::showLink(ui->lblQuestionsLink, qlink, tr("See Questions"));
 }
 
 void MainWindow::setCloudMode(bool on)
 {
-    m_cloudMode = on;
+    m_session->setCloudServer(on, ui->cmbCloudServer->currentText());
     ui->cmbNetwork->setVisible(!on);
     ui->spbPort->setVisible(!on);
     ui->cmbCloudServer->setVisible(on);
@@ -478,7 +459,7 @@ void MainWindow::setCloudMode(bool on)
 
 QString MainWindow::viewerUrlToHandOut()
 {
-    const QString url = viewerUrl();
+    const QString url = m_session->viewerUrl();
     if (url.isEmpty())
         m_statusBarWidget->showNotice(tr("No viewer address yet: choose a cloud server first."),
                                       StatusBarWidget::kNoticeMs);
@@ -521,6 +502,8 @@ void MainWindow::on_cmbCloudServer_currentIndexChanged(int)
         fillCloudServers(false);
         return;
     }
+    m_session->setCloudServer(m_session->viewerPlace().cloudMode,
+                              ui->cmbCloudServer->currentText());
     updateLinks();
 }
 
@@ -546,15 +529,16 @@ void MainWindow::startSession()
 {
     m_startButton->setIcon(QIcon(":STOP"));
     SessionRequest request;
-    request.address = m_ip;
-    request.port = m_port;
+    const StudioSession::ViewerPlace &place = m_session->viewerPlace();
+    request.address = place.address;
+    request.port = place.port;
     request.maxAudioLag = ui->maxAudioLag->value();
     request.sources = currentChoice();
     request.frameSize = ui->cmbFrames->currentData().toSize();
     request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
     request.videoCodec = VideoCodecs::fromKey(m_cmbCodec->currentData().toString());
-    request.cloudMode = m_cloudMode;
-    request.cloudServer = ui->cmbCloudServer->currentText();
+    request.cloudMode = place.cloudMode;
+    request.cloudServer = place.cloudServer;
     request.record = m_recordBox->isChecked();
 
     SessionChoices choices;
@@ -564,9 +548,9 @@ void MainWindow::startSession()
     choices.bitrateIndex = ui->cmbBitrate->currentIndex();
     choices.videoCodec = request.videoCodec;
     choices.audioLag = ui->maxAudioLag->value();
-    choices.ip = m_ip;
-    choices.port = m_port;
-    choices.cloudServer = ui->cmbCloudServer->currentText();
+    choices.ip = place.address;
+    choices.port = place.port;
+    choices.cloudServer = place.cloudServer;
     choices.useCloud = ui->chkCloud->isChecked();
     choices.record = m_recordBox->isChecked();
 
@@ -656,7 +640,7 @@ void MainWindow::onStatTimer(bool fake)
 
 void MainWindow::onVoteTriggered()
 {
-    m_voteDlg->showVote(m_settings.get(), apiBaseUrl());
+    m_voteDlg->showVote(m_settings.get(), m_session->apiBaseUrl());
 }
 
 void MainWindow::onRandomWinnerTriggered()
@@ -697,7 +681,7 @@ void MainWindow::playQuiz(const QuizInfo &quiz)
 
 void MainWindow::on_exportToJSON()
 {
-    QuestionsExport::openJsonView(apiBaseUrl());
+    QuestionsExport::openJsonView(m_session->apiBaseUrl());
 }
 
 void MainWindow::on_exportToFile()

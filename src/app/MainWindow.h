@@ -70,14 +70,7 @@ public:
     void playQuiz(const QuizInfo &quiz);
     bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
-    bool cloudMode() const { return m_cloudMode; }
-
-    // The address viewers open (local: this machine's address and port; cloud: the server with
-    // this studio's room). Empty in cloud mode while no server is chosen (a placeholder item).
-    QString viewerUrl();
-    // Where the questions and vote pages are served, without a trailing slash.
-    QString apiBaseUrl();
-    QString roomId();
+    bool cloudMode() const;
     // The viewer pages beside the executable.
     static QString getWEBDir();
 
@@ -145,8 +138,6 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
-    QString m_ip;
-    int m_port = SessionPorts::kDefaultHttp;
     std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
     std::unique_ptr<ZoomQRW> m_zoomQR;
@@ -171,7 +162,6 @@ private:
     std::vector<QShortcut *> m_sourceShortcuts;
     // The list's own selection while it is filled is no choice of the presenter's.
     bool m_fillingVideoSources = false;
-    bool m_cloudMode = false;
     bool m_serversReady = false;
     SessionStats m_stats;
 };

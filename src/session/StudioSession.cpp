@@ -230,6 +230,37 @@ void StudioSession::startRecording()
         emit recordingStopped(error);
 }
 
+void StudioSession::setLocalAddress(const QString &address, int port)
+{
+    m_place.address = address;
+    m_place.port = port;
+}
+
+void StudioSession::setCloudServer(bool cloudMode, const QString &server)
+{
+    m_place.cloudMode = cloudMode;
+    m_place.cloudServer = server;
+}
+
+QString StudioSession::viewerUrl() const
+{
+    if (!m_place.cloudMode)
+        return ViewerAddress::viewerUrl(false, m_place.address, m_place.port, QString(), QString());
+    if (!CloudServerList::isServer(m_place.cloudServer))
+        return QString();
+    return ViewerAddress::viewerUrl(true, QString(), 0, m_place.cloudServer, roomId());
+}
+
+QString StudioSession::apiBaseUrl() const
+{
+    return ViewerAddress::apiBaseUrl(m_place.cloudMode, m_apiServer->serverPort(), viewerUrl());
+}
+
+QString StudioSession::roomId() const
+{
+    return RoomIdentifier::roomId(*m_settings);
+}
+
 AudienceLink *StudioSession::audience() const
 {
     if (m_cloudSession)

@@ -110,6 +110,24 @@ public:
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
 
+    // Where viewers are sent, as the presenter has it set now (before Start too).
+    struct ViewerPlace
+    {
+        QString address; // the local interface's address text
+        int port = SessionPorts::kDefaultHttp;
+        bool cloudMode = false;
+        QString cloudServer; // as picked or typed; may be a placeholder item
+    };
+    const ViewerPlace &viewerPlace() const { return m_place; }
+    void setLocalAddress(const QString &address, int port);
+    void setCloudServer(bool cloudMode, const QString &server);
+    // The address viewers open (local: the address and port; cloud: the server with this
+    // studio's room). Empty in cloud mode while no server is chosen.
+    QString viewerUrl() const;
+    // Where the questions and vote pages are served, without a trailing slash.
+    QString apiBaseUrl() const;
+    QString roomId() const;
+
     // The choices to offer at start-up: the saved ones, with the HTTP port given to the
     // session in place of the saved one.
     SessionChoices savedChoices() const;
@@ -163,6 +181,7 @@ private:
 
     QSettings *m_settings;
     SessionPorts m_ports;
+    ViewerPlace m_place;
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     std::unique_ptr<VoteState> m_vote;

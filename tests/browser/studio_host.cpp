@@ -142,7 +142,7 @@ public:
         connect(m_input, &QSocketNotifier::activated, this, &StudioHost::readInput);
         const QString url =
             m_window->cloudMode()
-                ? m_window->viewerUrl()
+                ? m_window->session()->viewerUrl()
                 : QString("http://%1:%2/").arg(PrivateNetwork::kAddress).arg(m_httpPort);
         reply({{"ready", true}, {"url", url}, {"httpPort", m_httpPort}});
     }
@@ -250,7 +250,7 @@ private:
             reply({{"feed", child<QLabel>(m_window.get(), "lblStatFeed")->text()},
                    {"total", child<QLabel>(m_window.get(), "lblStatTotal")->text()},
                    {"clients", child<QLabel>(m_window.get(), "lblStatClients")->text()},
-                   {"api", m_window->apiBaseUrl()}});
+                   {"api", m_window->session()->apiBaseUrl()}});
         } else if (what == "environment") {
             reply({{"display", m_xvfb.display()},
                    {"pulseServer", m_pulse.server()},
