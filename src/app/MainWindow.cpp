@@ -3,6 +3,7 @@
 #include "app/CustomClouds.h"
 #include "app/LinkLabel.h"
 #include "app/QuestionsExport.h"
+#include "app/SourceShortcuts.h"
 #include "app/StatusBarWidget.h"
 #include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
@@ -12,9 +13,7 @@
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
 #include "quiz/gui/QuizPlayWindow.h"
-#include "record/Recorder.h"
 #include "record/RecordingPlace.h"
-#include "record/RecordingStatus.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
@@ -41,7 +40,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
-#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -55,7 +53,6 @@ static void initIconResources()
 namespace {
 
 constexpr int kCopiedIconMs = 200;
-constexpr int kShortcutItems = 9;
 constexpr int kSourceCheckMs = 500;
 
 QToolButton *toolButton(QWidget *parent, const char *icon)
@@ -131,7 +128,7 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget 
     connect(m_randomGame.get(), &RandomGame::randomGameFinish, session,
             &StudioSession::onRandomGameFinish);
     connect(session, &StudioSession::connectionLost, this, &MainWindow::onReconnectFailed);
-    wireRecording();
+    m_statusBarWidget->followRecording(m_session.get(), m_sourceCheckTimer);
 
     onStatTimer(true);
 
@@ -276,25 +273,9 @@ QVector<CaptureSources::Item> MainWindow::fillVideoSources()
         combo->addItem(item.text, item.data.isEmpty() ? QVariant() : QVariant(item.data));
     m_fillingVideoSources = false;
 
-    // One binding per key: the bindings of an earlier fill go first.
-    for (QShortcut *shortcut : m_sourceShortcuts)
-        delete shortcut;
-    m_sourceShortcuts.clear();
-    for (int i = 0; i < combo->count(); ++i) {
+    for (int i = 0; i < combo->count(); ++i)
         combo->setItemText(i, CaptureSources::paddedText(combo->itemText(i), combo->width()));
-        if (i < kShortcutItems) {
-            auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_1 + i), combo);
-            shortcut->setContext(Qt::ApplicationShortcut);
-            connect(shortcut, &QShortcut::activated, combo,
-                    [combo, i] { combo->setCurrentIndex(i); });
-            m_sourceShortcuts.push_back(shortcut);
-        }
-    }
-    auto *next = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_N), combo);
-    next->setContext(Qt::ApplicationShortcut);
-    connect(next, &QShortcut::activated, combo,
-            [combo] { combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count()); });
-    m_sourceShortcuts.push_back(next);
+    m_sourceShortcuts.bind(combo);
     return items;
 }
 
@@ -580,30 +561,6 @@ void MainWindow::stopSession()
     m_startButton->setToolTip(tr("Start"));
     setSessionControlsEnabled(true);
     updateLinks();
-}
-
-void MainWindow::wireRecording()
-{
-    Recorder *recorder = m_session->recorder();
-    connect(m_sourceCheckTimer, &QTimer::timeout, this, [this, recorder] {
-        if (recorder->state() == Recorder::State::Recording)
-            m_statusBarWidget->setRecording(
-                RecordingStatus::text(recorder->durationMs(), recorder->bytesWritten()));
-    });
-    connect(m_session.get(), &StudioSession::recordingStopped, this,
-            [this](const QString &message) { m_statusBarWidget->setRecording(message); });
-    connect(recorder, &Recorder::remuxProgress, this, [this](int percent) {
-        m_statusBarWidget->setRecording(tr("Finishing the recording: %1 %").arg(percent));
-    });
-    connect(recorder, &Recorder::finished, this, [this](const QString &path) {
-        m_statusBarWidget->setRecording(tr("Recorded: %1").arg(QFileInfo(path).fileName()), path);
-    });
-    connect(recorder, &Recorder::finishFailed, this,
-            [this](const QString &message, const QString &kept) {
-                m_statusBarWidget->setRecording(tr("Recording kept as %1 (not finished: %2)")
-                                                    .arg(QFileInfo(kept).fileName(), message),
-                                                kept);
-            });
 }
 
 void MainWindow::setSessionControlsEnabled(bool enabled)

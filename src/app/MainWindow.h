@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SourceShortcuts.h"
 #include "capture/media/IMFFactory.h"
 #include "session/SessionPorts.h"
 #include "session/SessionStats.h"
@@ -10,12 +11,10 @@
 #include <QVector>
 
 #include <memory>
-#include <vector>
 
 class QComboBox;
 class QMenu;
 class QSettings;
-class QShortcut;
 class QTimer;
 class QCheckBox;
 class QToolButton;
@@ -132,8 +131,6 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
-    // The recording's figures, progress and file in the status bar.
-    void wireRecording();
     void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -158,8 +155,7 @@ private:
     // While streaming: how often the status bar looks whether the sources still deliver.
     QTimer *m_sourceCheckTimer = nullptr;
     QMenu *m_questionsMenu = nullptr;
-    // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
-    std::vector<QShortcut *> m_sourceShortcuts;
+    SourceShortcuts m_sourceShortcuts;
     // The list's own selection while it is filled is no choice of the presenter's.
     bool m_fillingVideoSources = false;
     bool m_serversReady = false;
