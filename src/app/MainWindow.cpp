@@ -3,6 +3,7 @@
 #include "app/CustomClouds.h"
 #include "app/LinkLabel.h"
 #include "app/QuestionsExport.h"
+#include "app/SourceShortcuts.h"
 #include "app/StatusBarWidget.h"
 #include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
@@ -12,16 +13,13 @@
 #include "capture/gui/WCapture.h"
 #include "quiz/gui/ISquiz.h"
 #include "quiz/gui/QuizPlayWindow.h"
-#include "record/Recorder.h"
 #include "record/RecordingPlace.h"
-#include "record/RecordingStatus.h"
-#include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
 #include "session/CaptureSources.h"
 #include "session/CloudServerList.h"
 #include "session/OutputPresets.h"
-#include "session/RoomIdentifier.h"
+#include "session/PublicServerList.h"
 #include "session/StudioSession.h"
 #include "session/ViewerAddress.h"
 #include "ui_MainWindow.h"
@@ -40,12 +38,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QScreen>
 #include <QSettings>
-#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -59,7 +53,6 @@ static void initIconResources()
 namespace {
 
 constexpr int kCopiedIconMs = 200;
-constexpr int kShortcutItems = 9;
 constexpr int kSourceCheckMs = 500;
 
 QToolButton *toolButton(QWidget *parent, const char *icon)
@@ -85,9 +78,9 @@ CaptureSources::Item currentItem(const QComboBox *combo)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : MainWindow(mfDefaultFactory(), parent) {}
+MainWindow::MainWindow(QWidget *parent) : MainWindow(mfDefaultFactory(), {}, parent) {}
 
-MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
+MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     initIconResources();
@@ -95,7 +88,7 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     m_zoomQR = std::make_unique<ZoomQRW>();
     m_statTimer = std::make_unique<QTimer>();
     m_settings.reset(createAppSettings());
-    m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory));
+    m_session = std::make_unique<StudioSession>(m_settings.get(), std::move(captureFactory), ports);
     m_randomGame = std::make_unique<RandomGame>();
     m_voteDlg = std::make_unique<VoteDlg>(m_session->vote());
 
@@ -117,38 +110,25 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     ui->cmbNetwork->addItems(m_interfaces);
     fillPresets();
 
-    m_port = m_settings->value("PORT", 8080).toInt();
-    ui->spbPort->setValue(m_port);
-    m_ip.clear();
-    if (m_settings->contains("IP")) {
-        m_ip = m_settings->value("IP").toString();
-        if (!m_interfaces.contains(m_ip))
-            m_ip.clear();
-    }
-    if (m_ip.isEmpty())
-        m_ip = m_interfaces.first();
+    const SessionChoices saved = m_session->savedChoices();
+    ui->spbPort->setValue(saved.port);
     // The combo shows the address that Start will use.
-    ui->cmbNetwork->setCurrentIndex(m_interfaces.indexOf(m_ip));
-    restoreIndices();
+    ui->cmbNetwork->setCurrentIndex(
+        m_interfaces.indexOf(m_interfaces.contains(saved.ip) ? saved.ip : m_interfaces.first()));
+    restoreIndices(saved);
     connect(m_wcapture.get(), &WCapture::onNewPosition, this, [this](QRect area) {
         m_session->streamer()->setCaptureArea(m_wcapture->screenIndex(), area);
     });
 
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session->relay(), &WSServer::onVoteStart);
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, m_session.get(), &StudioSession::onVoteStart);
-    wireRecording();
-    connect(m_voteDlg.get(), &VoteDlg::voteStop, m_session->relay(), &WSServer::onVoteStop);
-    connect(m_randomGame.get(), &RandomGame::randomGameTick, m_session->relay(),
-            &WSServer::onRandomGameTick);
-    connect(m_randomGame.get(), &RandomGame::randomGameFinish, m_session->relay(),
-            &WSServer::onRandomGameFinish);
-    CLOUDProxy *cloud = m_session->cloudProxy();
-    connect(m_voteDlg.get(), &VoteDlg::voteStart, cloud, &CLOUDProxy::onVoteStart);
-    connect(m_voteDlg.get(), &VoteDlg::voteStop, cloud, &CLOUDProxy::onVoteStop);
-    connect(m_randomGame.get(), &RandomGame::randomGameTick, cloud, &CLOUDProxy::onRandomGameTick);
-    connect(m_randomGame.get(), &RandomGame::randomGameFinish, cloud,
-            &CLOUDProxy::onRandomGameFinish);
-    connect(cloud, &CLOUDProxy::reconnectFailed, this, &MainWindow::onReconnectFailed);
+    StudioSession *session = m_session.get();
+    connect(m_voteDlg.get(), &VoteDlg::voteStart, session, &StudioSession::onVoteStart);
+    connect(m_voteDlg.get(), &VoteDlg::voteStop, session, &StudioSession::onVoteStop);
+    connect(m_randomGame.get(), &RandomGame::randomGameTick, session,
+            &StudioSession::onRandomGameTick);
+    connect(m_randomGame.get(), &RandomGame::randomGameFinish, session,
+            &StudioSession::onRandomGameFinish);
+    connect(session, &StudioSession::connectionLost, this, &MainWindow::onReconnectFailed);
+    m_statusBarWidget->followRecording(m_session.get(), m_sourceCheckTimer);
 
     onStatTimer(true);
 
@@ -162,15 +142,15 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, QWidget *parent)
     buildQuestionsMenu();
     setContextMenuPolicy(Qt::NoContextMenu);
 
-    requestPublicServers();
+    connect(m_session->publicServers(), &PublicServerList::changed, this,
+            [this] { fillCloudServers(true); });
+    m_session->publicServers()->request();
     fillCloudServers(false);
-    const QString server = m_settings->value("CLOUD_SERVER", QString()).toString();
-    if (!server.isEmpty() && server != CloudServerList::kAddCustomItem &&
-        ui->cmbCloudServer->findText(server) >= 0)
-        ui->cmbCloudServer->setCurrentText(server);
-    const bool useCloud = m_settings->value("USE_CLOUD", false).toBool();
-    ui->chkCloud->setChecked(useCloud);
-    setCloudMode(useCloud);
+    if (CloudServerList::isServer(saved.cloudServer) &&
+        ui->cmbCloudServer->findText(saved.cloudServer) >= 0)
+        ui->cmbCloudServer->setCurrentText(saved.cloudServer);
+    ui->chkCloud->setChecked(saved.useCloud);
+    setCloudMode(saved.useCloud);
 }
 
 MainWindow::~MainWindow()
@@ -182,6 +162,11 @@ MainWindow::~MainWindow()
     delete m_questionsWindow.data();
     m_session.reset();
     m_wcapture.reset();
+}
+
+bool MainWindow::cloudMode() const
+{
+    return m_session->viewerPlace().cloudMode;
 }
 
 bool MainWindow::isRunning() const
@@ -288,25 +273,9 @@ QVector<CaptureSources::Item> MainWindow::fillVideoSources()
         combo->addItem(item.text, item.data.isEmpty() ? QVariant() : QVariant(item.data));
     m_fillingVideoSources = false;
 
-    // One binding per key: the bindings of an earlier fill go first.
-    for (QShortcut *shortcut : m_sourceShortcuts)
-        delete shortcut;
-    m_sourceShortcuts.clear();
-    for (int i = 0; i < combo->count(); ++i) {
+    for (int i = 0; i < combo->count(); ++i)
         combo->setItemText(i, CaptureSources::paddedText(combo->itemText(i), combo->width()));
-        if (i < kShortcutItems) {
-            auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_1 + i), combo);
-            shortcut->setContext(Qt::ApplicationShortcut);
-            connect(shortcut, &QShortcut::activated, combo,
-                    [combo, i] { combo->setCurrentIndex(i); });
-            m_sourceShortcuts.push_back(shortcut);
-        }
-    }
-    auto *next = new QShortcut(QKeySequence(Qt::CTRL + Qt::Key_N), combo);
-    next->setContext(Qt::ApplicationShortcut);
-    connect(next, &QShortcut::activated, combo,
-            [combo] { combo->setCurrentIndex((combo->currentIndex() + 1) % combo->count()); });
-    m_sourceShortcuts.push_back(next);
+    m_sourceShortcuts.bind(combo);
     return items;
 }
 
@@ -335,24 +304,22 @@ void MainWindow::fillPresets()
                                          m_cmbCodec);
 }
 
-void MainWindow::restoreIndices()
+void MainWindow::restoreIndices(const SessionChoices &saved)
 {
-    const std::pair<const char *, QComboBox *> saved[] = {
-        {"VIDEO_IND", ui->cmbVideoSources},
-        {"AUDIO_IND", ui->cmbAudioSources},
-        {"FRAME_IND", ui->cmbFrames},
-        {"BITRATE_IND", ui->cmbBitrate},
+    const SessionChoices defaults;
+    const std::pair<QComboBox *, std::pair<int, int>> restored[] = {
+        {ui->cmbVideoSources, {saved.videoIndex, defaults.videoIndex}},
+        {ui->cmbAudioSources, {saved.audioIndex, defaults.audioIndex}},
+        {ui->cmbFrames, {saved.frameIndex, defaults.frameIndex}},
+        {ui->cmbBitrate, {saved.bitrateIndex, defaults.bitrateIndex}},
     };
-    for (const auto &[key, combo] : saved) {
-        const int fallback = combo == ui->cmbFrames || combo == ui->cmbBitrate ? 1 : 0;
-        const int index = m_settings->value(key, fallback).toInt();
+    for (const auto &[combo, choice] : restored) {
+        const auto [index, fallback] = choice;
         // A list that got shorter since (a device was removed) keeps a valid choice.
         combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : fallback);
     }
-    const QString codec =
-        VideoCodecs::key(VideoCodecs::fromKey(m_settings->value("VIDEO_CODEC").toString()));
-    m_cmbCodec->setCurrentIndex(m_cmbCodec->findData(codec));
-    ui->maxAudioLag->setValue(m_settings->value("AUDIO_LAG", 1.5).toDouble());
+    m_cmbCodec->setCurrentIndex(m_cmbCodec->findData(VideoCodecs::key(saved.videoCodec)));
+    ui->maxAudioLag->setValue(saved.audioLag);
     // A restored index equal to the fill's first item changed nothing, so nothing showed it.
     if (screenAreaChosen())
         showAreaSelector();
@@ -411,13 +378,13 @@ void MainWindow::on_maxAudioLag_valueChanged(double arg1)
 
 void MainWindow::on_spbPort_valueChanged(int arg1)
 {
-    m_port = arg1;
+    m_session->setLocalAddress(ui->cmbNetwork->currentText(), arg1);
     updateLinks();
 }
 
 void MainWindow::on_cmbNetwork_currentIndexChanged(int)
 {
-    m_ip = ui->cmbNetwork->currentText();
+    m_session->setLocalAddress(ui->cmbNetwork->currentText(), ui->spbPort->value());
     updateLinks();
 }
 
@@ -444,28 +411,6 @@ void MainWindow::applySources()
 
 // --- viewer address and cloud servers ---
 
-QString MainWindow::roomId()
-{
-    return RoomIdentifier::roomId(*m_settings);
-}
-
-QString MainWindow::viewerUrl()
-{
-    if (m_cloudMode) {
-        const QString server = ui->cmbCloudServer->currentText();
-        if (!CloudServerList::isServer(server))
-            return QString();
-        return ViewerAddress::viewerUrl(true, QString(), 0, server, roomId());
-    }
-    return ViewerAddress::viewerUrl(false, m_ip, m_port, QString(), QString());
-}
-
-QString MainWindow::apiBaseUrl()
-{
-    return ViewerAddress::apiBaseUrl(m_cloudMode, m_session->apiServer()->serverPort(),
-                                     viewerUrl());
-}
-
 QString MainWindow::getWEBDir()
 {
     return StudioSession::webDir();
@@ -473,20 +418,20 @@ QString MainWindow::getWEBDir()
 
 void MainWindow::updateLinks()
 {
-    const QString url = viewerUrl();
+    const QString url = m_session->viewerUrl();
     if (url.isEmpty())
         ui->lblURL->setText(tr("no server chosen"));
     else
         LinkLabel::showLink(ui->lblURL, url,
                             LinkLabel::fittedText(ui->lblURL, ViewerAddress::shownText(url)));
-    const QString qlink = apiBaseUrl() + "/feedback_list.html";
+    const QString qlink = m_session->apiBaseUrl() + "/feedback_list.html";
     qDebug() << "QLINK:" << qlink;
     LinkLabel::showLink(ui->lblQuestionsLink, qlink, tr("See Questions"));
 }
 
 void MainWindow::setCloudMode(bool on)
 {
-    m_cloudMode = on;
+    m_session->setCloudServer(on, ui->cmbCloudServer->currentText());
     ui->cmbNetwork->setVisible(!on);
     ui->spbPort->setVisible(!on);
     ui->cmbCloudServer->setVisible(on);
@@ -495,7 +440,7 @@ void MainWindow::setCloudMode(bool on)
 
 QString MainWindow::viewerUrlToHandOut()
 {
-    const QString url = viewerUrl();
+    const QString url = m_session->viewerUrl();
     if (url.isEmpty())
         m_statusBarWidget->showNotice(tr("No viewer address yet: choose a cloud server first."),
                                       StatusBarWidget::kNoticeMs);
@@ -513,25 +458,6 @@ void MainWindow::on_cmdCopyURL_clicked()
                        [button = ui->cmdCopyURL] { button->setIcon(QIcon(":COPY")); });
 }
 
-void MainWindow::requestPublicServers()
-{
-    m_netManager = new QNetworkAccessManager(this);
-    connect(m_netManager, &QNetworkAccessManager::finished, this,
-            &MainWindow::onPublicServersReply);
-    m_netManager->get(QNetworkRequest(CloudServerList::publicListUrl(*m_settings)));
-}
-
-void MainWindow::onPublicServersReply(QNetworkReply *reply)
-{
-    reply->deleteLater();
-    // A failed request has no array in its body; the error only goes to the log.
-    if (reply->error() != QNetworkReply::NoError)
-        qWarning() << "public servers list unavailable:" << reply->errorString();
-    m_publicServers.append(CloudServerList::parseServerList(reply->readAll()));
-    m_publicListAnswered = true;
-    fillCloudServers(true);
-}
-
 void MainWindow::fillCloudServers(bool keepChoice)
 {
     // A late public list must not undo the presenter's (or the restored) choice.
@@ -540,8 +466,7 @@ void MainWindow::fillCloudServers(bool keepChoice)
                                  : ui->cmbCloudServer->currentText();
     m_serversReady = false;
     ui->cmbCloudServer->clear();
-    ui->cmbCloudServer->addItems(
-        CloudServerList::serverItems(*m_settings, m_publicServers, m_publicListAnswered));
+    ui->cmbCloudServer->addItems(m_session->publicServers()->items());
     ui->cmbCloudServer->addItem(CloudServerList::kAddCustomItem,
                                 QString(CloudServerList::kAddCustomData));
     if (CloudServerList::isServer(previous) && ui->cmbCloudServer->findText(previous) >= 0)
@@ -558,6 +483,8 @@ void MainWindow::on_cmbCloudServer_currentIndexChanged(int)
         fillCloudServers(false);
         return;
     }
+    m_session->setCloudServer(m_session->viewerPlace().cloudMode,
+                              ui->cmbCloudServer->currentText());
     updateLinks();
 }
 
@@ -583,15 +510,16 @@ void MainWindow::startSession()
 {
     m_startButton->setIcon(QIcon(":STOP"));
     SessionRequest request;
-    request.address = m_ip;
-    request.port = m_port;
+    const StudioSession::ViewerPlace &place = m_session->viewerPlace();
+    request.address = place.address;
+    request.port = place.port;
     request.maxAudioLag = ui->maxAudioLag->value();
     request.sources = currentChoice();
     request.frameSize = ui->cmbFrames->currentData().toSize();
     request.bitrateKbps = ui->cmbBitrate->currentData().toInt();
     request.videoCodec = VideoCodecs::fromKey(m_cmbCodec->currentData().toString());
-    request.cloudMode = m_cloudMode;
-    request.cloudServer = ui->cmbCloudServer->currentText();
+    request.cloudMode = place.cloudMode;
+    request.cloudServer = place.cloudServer;
     request.record = m_recordBox->isChecked();
 
     SessionChoices choices;
@@ -601,9 +529,9 @@ void MainWindow::startSession()
     choices.bitrateIndex = ui->cmbBitrate->currentIndex();
     choices.videoCodec = request.videoCodec;
     choices.audioLag = ui->maxAudioLag->value();
-    choices.ip = m_ip;
-    choices.port = m_port;
-    choices.cloudServer = ui->cmbCloudServer->currentText();
+    choices.ip = place.address;
+    choices.port = place.port;
+    choices.cloudServer = place.cloudServer;
     choices.useCloud = ui->chkCloud->isChecked();
     choices.record = m_recordBox->isChecked();
 
@@ -633,30 +561,6 @@ void MainWindow::stopSession()
     m_startButton->setToolTip(tr("Start"));
     setSessionControlsEnabled(true);
     updateLinks();
-}
-
-void MainWindow::wireRecording()
-{
-    Recorder *recorder = m_session->recorder();
-    connect(m_sourceCheckTimer, &QTimer::timeout, this, [this, recorder] {
-        if (recorder->state() == Recorder::State::Recording)
-            m_statusBarWidget->setRecording(
-                RecordingStatus::text(recorder->durationMs(), recorder->bytesWritten()));
-    });
-    connect(m_session.get(), &StudioSession::recordingStopped, this,
-            [this](const QString &message) { m_statusBarWidget->setRecording(message); });
-    connect(recorder, &Recorder::remuxProgress, this, [this](int percent) {
-        m_statusBarWidget->setRecording(tr("Finishing the recording: %1 %").arg(percent));
-    });
-    connect(recorder, &Recorder::finished, this, [this](const QString &path) {
-        m_statusBarWidget->setRecording(tr("Recorded: %1").arg(QFileInfo(path).fileName()), path);
-    });
-    connect(recorder, &Recorder::finishFailed, this,
-            [this](const QString &message, const QString &kept) {
-                m_statusBarWidget->setRecording(tr("Recording kept as %1 (not finished: %2)")
-                                                    .arg(QFileInfo(kept).fileName(), message),
-                                                kept);
-            });
 }
 
 void MainWindow::setSessionControlsEnabled(bool enabled)
@@ -693,7 +597,7 @@ void MainWindow::onStatTimer(bool fake)
 
 void MainWindow::onVoteTriggered()
 {
-    m_voteDlg->showVote(m_settings.get(), apiBaseUrl());
+    m_voteDlg->showVote(m_settings.get(), m_session->apiBaseUrl());
 }
 
 void MainWindow::onRandomWinnerTriggered()
@@ -727,24 +631,14 @@ void MainWindow::playQuiz(const QuizInfo &quiz)
     if (m_quizPlay)
         m_quizPlay->close();
     m_quizPlay = new QuizPlayWindow(quiz, m_settings.get());
-    connect(m_quizPlay, &QuizPlayWindow::started, this, [this](QuizSession *quizSession) {
-        quizSession->showOn(m_session->quizBoard());
-        // Like votes and games, through both relays; only the one whose session runs has viewers.
-        WSServer *relay = m_session->relay();
-        connect(quizSession, &QuizSession::command, relay, &WSServer::sendCommand);
-        connect(quizSession, &QuizSession::command, m_session.get(), &StudioSession::onCommand);
-        connect(relay, &WSServer::viewerCommand, quizSession, &QuizSession::onViewerMessage);
-        CLOUDProxy *cloud = m_session->cloudProxy();
-        connect(quizSession, &QuizSession::command, cloud, &CLOUDProxy::sendCommand);
-        connect(cloud, &CLOUDProxy::viewerCommand, quizSession, &QuizSession::onViewerMessage);
-    });
+    connect(m_quizPlay, &QuizPlayWindow::started, m_session.get(), &StudioSession::playQuiz);
     m_quizPlay->show();
     m_quizPlay->raise();
 }
 
 void MainWindow::on_exportToJSON()
 {
-    QuestionsExport::openJsonView(apiBaseUrl());
+    QuestionsExport::openJsonView(m_session->apiBaseUrl());
 }
 
 void MainWindow::on_exportToFile()

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/SourceShortcuts.h"
 #include "capture/media/IMFFactory.h"
+#include "session/SessionPorts.h"
 #include "session/SessionStats.h"
 
 #include <QMainWindow>
@@ -9,14 +11,10 @@
 #include <QVector>
 
 #include <memory>
-#include <vector>
 
 class QComboBox;
 class QMenu;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QSettings;
-class QShortcut;
 class QTimer;
 class QCheckBox;
 class QToolButton;
@@ -30,6 +28,7 @@ class StudioSession;
 class VoteDlg;
 class WCapture;
 class ZoomQRW;
+struct SessionChoices;
 
 namespace CaptureSources {
 struct Choice;
@@ -50,8 +49,9 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     // For tests: capture devices and encoder writers come from `captureFactory` instead of the
-    // process's back end.
-    explicit MainWindow(MFFactoryPtr captureFactory, QWidget *parent = nullptr);
+    // process's back end, and the session listens on `ports`.
+    explicit MainWindow(MFFactoryPtr captureFactory, SessionPorts ports = {},
+                        QWidget *parent = nullptr);
     // Ends a running session (the capture thread is joined) before anything is destroyed.
     ~MainWindow() override;
 
@@ -69,14 +69,7 @@ public:
     void playQuiz(const QuizInfo &quiz);
     bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
-    bool cloudMode() const { return m_cloudMode; }
-
-    // The address viewers open (local: this machine's address and port; cloud: the server with
-    // this studio's room). Empty in cloud mode while no server is chosen (a placeholder item).
-    QString viewerUrl();
-    // Where the questions and vote pages are served, without a trailing slash.
-    QString apiBaseUrl();
-    QString roomId();
+    bool cloudMode() const;
     // The viewer pages beside the executable.
     static QString getWEBDir();
 
@@ -122,9 +115,7 @@ private:
     QVector<CaptureSources::Item> fillVideoSources();
     void fillAudioSources();
     void fillPresets();
-    void restoreIndices();
-    void requestPublicServers();
-    void onPublicServersReply(QNetworkReply *reply);
+    void restoreIndices(const SessionChoices &saved);
     // Refills the server list; the first item becomes current unless `keepChoice` and the
     // current server is still offered.
     void fillCloudServers(bool keepChoice);
@@ -140,19 +131,14 @@ private:
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
-    // The recording's figures, progress and file in the status bar.
-    void wireRecording();
     void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QStringList m_interfaces;
-    QString m_ip;
-    int m_port = 8080;
     std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
     std::unique_ptr<ZoomQRW> m_zoomQR;
     std::unique_ptr<RandomGame> m_randomGame;
-    QStringList m_publicServers;
     // The settings store and the session live as long as the window, which is the life of the
     // process; they are parentless so no widget owns them. The voting window shows the
     // session's vote, so it goes first.
@@ -162,7 +148,6 @@ private:
     std::unique_ptr<ISquiz> m_squiz;
     QPointer<QuizPlayWindow> m_quizPlay;
     QPointer<QuestionsWindow> m_questionsWindow;
-    QNetworkAccessManager *m_netManager = nullptr;
     QToolButton *m_startButton = nullptr;
     QComboBox *m_cmbCodec = nullptr;  // beside the bitrate; not in the form
     QCheckBox *m_recordBox = nullptr; // "Record", beside Start
@@ -170,13 +155,9 @@ private:
     // While streaming: how often the status bar looks whether the sources still deliver.
     QTimer *m_sourceCheckTimer = nullptr;
     QMenu *m_questionsMenu = nullptr;
-    // The Ctrl+1..9 and Ctrl+N bindings of the current video list, replaced at each refill.
-    std::vector<QShortcut *> m_sourceShortcuts;
+    SourceShortcuts m_sourceShortcuts;
     // The list's own selection while it is filled is no choice of the presenter's.
     bool m_fillingVideoSources = false;
-    bool m_cloudMode = false;
     bool m_serversReady = false;
-    // The public server list's request has finished, whether it brought servers or not.
-    bool m_publicListAnswered = false;
     SessionStats m_stats;
 };

@@ -1,6 +1,9 @@
 #include "app/StatusBarWidget.h"
 
 #include "app/LinkLabel.h"
+#include "record/Recorder.h"
+#include "record/RecordingStatus.h"
+#include "session/StudioSession.h"
 #include "ui_StatusBarWidget.h"
 
 #include <QDesktopServices>
@@ -66,3 +69,26 @@ void StatusBarWidget::showMessage()
 }
 
 StatusBarWidget::~StatusBarWidget() = default;
+
+void StatusBarWidget::followRecording(const StudioSession *session, const QTimer *tick)
+{
+    Recorder *recorder = session->recorder();
+    connect(tick, &QTimer::timeout, this, [this, recorder] {
+        if (recorder->state() == Recorder::State::Recording)
+            setRecording(RecordingStatus::text(recorder->durationMs(), recorder->bytesWritten()));
+    });
+    connect(session, &StudioSession::recordingStopped, this,
+            [this](const QString &message) { setRecording(message); });
+    connect(recorder, &Recorder::remuxProgress, this, [this](int percent) {
+        setRecording(tr("Finishing the recording: %1 %").arg(percent));
+    });
+    connect(recorder, &Recorder::finished, this, [this](const QString &path) {
+        setRecording(tr("Recorded: %1").arg(QFileInfo(path).fileName()), path);
+    });
+    connect(recorder, &Recorder::finishFailed, this,
+            [this](const QString &message, const QString &kept) {
+                setRecording(tr("Recording kept as %1 (not finished: %2)")
+                                 .arg(QFileInfo(kept).fileName(), message),
+                             kept);
+            });
+}

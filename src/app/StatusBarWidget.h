@@ -5,6 +5,8 @@
 
 #include <memory>
 
+class StudioSession;
+
 namespace Ui {
 class StatusBarWidget;
 }
@@ -30,6 +32,9 @@ public:
     // that opens the file's folder) or why it stopped. The empty text clears it.
     void setRecording(const QString &text, const QString &file = QString());
     QString recordingText() const;
+    // Shows the session's recording from now on: its figures at each `tick` while it runs,
+    // the remux's progress, then the file or why it stopped. Both must outlive the widget.
+    void followRecording(const StudioSession *session, const QTimer *tick);
 
     static constexpr int kNoticeMs = 8000;
     static constexpr const char *kVersion = "ver 1.5 (build 42)";

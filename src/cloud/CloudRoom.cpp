@@ -4,7 +4,7 @@
 #include "cloud/RoomLink.h"
 #include "net/AddressKey.h"
 #include "relay/CommandMessages.h"
-#include "relay/QuizMessages.h"
+#include "quiz/QuizMessages.h"
 #include "relay/WSServer.h"
 #include "relay/WebSocketFrame.h"
 

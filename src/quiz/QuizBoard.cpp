@@ -1,34 +1,37 @@
 #include "quiz/QuizBoard.h"
 
-#include "quiz/QuizSession.h"
-#include "relay/QuizMessages.h"
+#include "quiz/QuizMessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-void QuizBoard::forget(const QuizSession *session)
+void QuizBoard::show(const void *owner, Source source)
 {
-    if (m_session == session)
-        m_session = nullptr;
+    m_owner = owner;
+    m_source = std::move(source);
+}
+
+void QuizBoard::forget(const void *owner)
+{
+    if (m_owner != owner)
+        return;
+    m_owner = nullptr;
+    m_source = nullptr;
 }
 
 QByteArray QuizBoard::json() const
 {
-    if (!m_session)
+    const Snapshot snapshot = m_source ? m_source() : Snapshot{};
+    if (!snapshot.play)
         return QJsonDocument(QJsonObject{{"quiz", false}}).toJson();
-    const QuizPlay &play = m_session->play();
+    const QuizPlay &play = *snapshot.play;
     const QuizPlay::AskedQuestion &asked = play.askedQuestion();
     QJsonArray counts;
     for (const int count : play.answerCounts())
         counts.append(count);
-    QJsonArray leaders;
-    const QVector<QuizPlay::Standing> standings = play.leaderboard();
-    for (int i = 0; i < standings.size() && i < QuizMessages::kLeaderboardSize; ++i)
-        leaders.append(
-            QJsonObject{{"nickname", standings[i].nickname}, {"score", standings[i].score}});
     return QJsonDocument(QJsonObject{{"quiz", true},
-                                     {"title", m_session->title()},
+                                     {"title", snapshot.title},
                                      {"number", asked.number},
                                      {"count", play.questionCount()},
                                      {"question", asked.title},
@@ -36,8 +39,8 @@ QByteArray QuizBoard::json() const
                                      {"counts", counts},
                                      {"answered", play.answeredCount()},
                                      {"right", play.rightOption()},
-                                     {"time_left_ms", m_session->timeLeftMs()},
+                                     {"time_left_ms", snapshot.timeLeftMs},
                                      {"final", play.phase() == QuizPlay::Phase::Finished},
-                                     {"leaders", leaders}})
+                                     {"leaders", QuizMessages::leaders(play.leaderboard())}})
         .toJson();
 }

@@ -1,20 +1,32 @@
 #pragma once
 
-#include <QByteArray>
+#include "quiz/QuizPlay.h"
 
-class QuizSession;
+#include <QByteArray>
+#include <QString>
+#include <functional>
 
 // What the room's screen shows of the quiz being played ("/quiz_result.json", read by the HTTP
 // routes at each request): the open or last question, how many answered each option, the right
-// option once the question ended, the time left and the leaderboard. The quiz session that
-// plays registers itself and leaves when it ends. GUI thread.
+// option once the question ended, the time left and the leaderboard. The quiz that plays hands
+// the board a source of snapshots and takes it back when it ends; the board knows no player.
+// GUI thread.
 class QuizBoard
 {
 public:
-    // The session whose state is shown from now on; null shows no quiz.
-    void show(const QuizSession *session) { m_session = session; }
-    // Shows no quiz if `session` is the one shown.
-    void forget(const QuizSession *session);
+    // The quiz as it stands at one request; `play` belongs to the player.
+    struct Snapshot
+    {
+        QString title;
+        const QuizPlay *play = nullptr;
+        qint64 timeLeftMs = 0;
+    };
+    using Source = std::function<Snapshot()>;
+
+    // Reads `source` at each request from now on; `owner` names whoever may take it back.
+    void show(const void *owner, Source source);
+    // Shows no quiz if `owner` is the one shown.
+    void forget(const void *owner);
 
     // {"quiz": false} without a quiz; else {"quiz": true, "title", "number", "count",
     // "question", "options", "counts", "answered", "right" (0 while open), "time_left_ms",
@@ -22,5 +34,6 @@ public:
     QByteArray json() const;
 
 private:
-    const QuizSession *m_session = nullptr;
+    const void *m_owner = nullptr;
+    Source m_source;
 };

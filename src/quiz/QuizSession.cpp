@@ -1,7 +1,6 @@
 #include "quiz/QuizSession.h"
 
-#include "relay/CommandMessages.h"
-#include "relay/QuizMessages.h"
+#include "quiz/QuizMessages.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ void QuizSession::showOn(QuizBoard *board)
     if (m_board)
         m_board->forget(this);
     m_board = board;
-    m_board->show(this);
+    m_board->show(this, [this] { return QuizBoard::Snapshot{m_title, &m_play, timeLeftMs()}; });
 }
 
 int QuizSession::playableQuestions(const QuizInfo &quiz)
@@ -85,7 +84,7 @@ void QuizSession::advance()
 
 void QuizSession::onViewerMessage(const QString &viewer, const QJsonObject &message)
 {
-    if (CommandMessages::commandOf(message) != "quiz_answer")
+    if (!QuizMessages::isAnswer(message))
         return;
     const QuizMessages::Answer answer = QuizMessages::answer(message);
     if (m_play.answer(viewer, answer.nickname, answer.number, answer.option, m_clock.elapsed()))

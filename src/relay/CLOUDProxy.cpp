@@ -11,7 +11,7 @@
 #include <QTcpSocket>
 
 CLOUDProxy::CLOUDProxy(DBStorage *questionStore, quint16 ingestPort, QObject *parent)
-    : QObject(parent), socket(QString(), QWebSocketProtocol::Version13),
+    : AudienceLink(parent), socket(QString(), QWebSocketProtocol::Version13),
       questionStore(questionStore), m_ingestPort(ingestPort),
       m_ingestBackoff(&ingestServer, QStringLiteral("cloud ingest"))
 {

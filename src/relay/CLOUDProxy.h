@@ -10,6 +10,7 @@
 #include <QVector>
 #include <QWebSocket>
 
+#include "audience/AudienceLink.h"
 #include "net/AcceptBackoff.h"
 #include "relay/PresenterIdentity.h"
 #include "relay/TsPacketAligner.h"
@@ -26,7 +27,7 @@ class QTcpSocket;
 // reports its audience, byte count and tally, and forwards its viewers' questions. A lost
 // connection is reopened up to kMaxReconnectAttempts times. Each connection proves the room is
 // the studio's (PresenterClaim) before anything else goes out on it. Lives on the GUI thread.
-class CLOUDProxy : public QObject
+class CLOUDProxy : public AudienceLink
 {
     Q_OBJECT
 public:
@@ -64,7 +65,7 @@ public:
     void disconnectFromCloud();
 
     // The tally the server last reported: kTallySize entries, missing ones 0.
-    QVector<qint32> voteResults() const;
+    QVector<qint32> voteResults() const override;
     // Received bytes from the writers, the server's total bytes and its viewer count.
     WSServer::Statistics statistics() const;
     // The ingest listener's port while it listens, else the port it was given.
@@ -89,9 +90,6 @@ signals:
     void reconnectFailed();
     // The current connection has been admitted as the room's presenter.
     void presenterAdmitted();
-    // A room viewer's message the server passed on (a quiz answer, an upvote), with the server's
-    // key for that viewer (stable per viewer address and room, never the address itself).
-    void viewerCommand(QString viewer, QJsonObject message);
     // Whole packets of one ingest connection (`source` tells the connections apart), as they go
     // to the server; a recording taps them here.
     void ingestPackets(quintptr source, const QByteArray &packets);
@@ -99,12 +97,11 @@ signals:
 public slots:
     void onNewConnection();
     void processTextMessage(QString message);
-    void onRandomGameTick(QString clr, int proc);
-    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
-    void onVoteStart(QString title, QStringList opts);
-    void onVoteStop();
-    // A command message built elsewhere (a quiz played live) for the room's viewers.
-    void sendCommand(QString message);
+    void onRandomGameTick(QString clr, int proc) override;
+    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code) override;
+    void onVoteStart(QString title, QStringList opts) override;
+    void onVoteStop() override;
+    void sendCommand(QString message) override;
 
 private:
     void onConnected();

@@ -8,6 +8,7 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "audience/AudienceLink.h"
 #include "audience/VoteState.h"
 #include "net/AcceptBackoff.h"
 #include "net/ConnectionOrder.h"
@@ -32,7 +33,7 @@ class ViewerAcceptor;
 // on "/readvideo". A viewer who joins mid-stream first gets the video from the
 // last full picture on, so the picture starts at once. Viewers on "/cmdchannel"
 // get vote and game commands and answer votes. Lives on the GUI thread.
-class WSServer : public QObject
+class WSServer : public AudienceLink
 {
     Q_OBJECT
 public:
@@ -71,7 +72,7 @@ public:
     Statistics statistics() const;
 
     // Entry 0: viewers the last vote was sent to; entry k: votes for option k.
-    QVector<qint32> voteResults() const;
+    QVector<qint32> voteResults() const override;
 
     qint64 receivedBytes = 0;
     qint64 sentBytes = 0;
@@ -87,17 +88,14 @@ public slots:
     void onDisconnect();
     void processTextMessage(QString message);
     void onNewConnection();
-    void onRandomGameTick(QString clr, int proc);
-    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
-    void onVoteStart(QString title, QStringList opts);
-    void onVoteStop();
-    // A command message built elsewhere (a quiz played live) to every command viewer; a quiz's
-    // are also kept for those who join while it is played.
-    void sendCommand(QString message);
+    void onRandomGameTick(QString clr, int proc) override;
+    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code) override;
+    void onVoteStart(QString title, QStringList opts) override;
+    void onVoteStop() override;
+    // A quiz's messages are also kept for those who join while it is played.
+    void sendCommand(QString message) override;
 
 signals:
-    // A command viewer's message other than a vote answer, with the viewer's address.
-    void viewerCommand(QString viewer, QJsonObject message);
     // Whole packets of one ingest connection (`source` tells the connections apart), as the
     // viewers get them; a recording taps them here.
     void ingestPackets(quintptr source, const QByteArray &packets);

@@ -4,11 +4,13 @@
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
 #include "quiz/QuizBoard.h"
+#include "quiz/QuizSession.h"
 #include "record/Chapter.h"
 #include "record/Recorder.h"
 #include "record/RecordingPlace.h"
 #include "relay/CLOUDProxy.h"
 #include "session/CloudServerList.h"
+#include "session/PublicServerList.h"
 #include "session/RoomIdentifier.h"
 #include "session/ViewerAddress.h"
 #include "web/APIWebServer.h"
@@ -37,41 +39,58 @@ void SessionChoices::save(QSettings &settings) const
     settings.sync();
 }
 
-StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, quint16 ingestPort)
-    : m_settings(settings), m_ndi(std::make_unique<NDISource>(captureFactory)),
+SessionChoices SessionChoices::load(const QSettings &settings)
+{
+    const SessionChoices defaults;
+    SessionChoices choices;
+    choices.videoIndex = settings.value("VIDEO_IND", defaults.videoIndex).toInt();
+    choices.audioIndex = settings.value("AUDIO_IND", defaults.audioIndex).toInt();
+    choices.frameIndex = settings.value("FRAME_IND", defaults.frameIndex).toInt();
+    choices.bitrateIndex = settings.value("BITRATE_IND", defaults.bitrateIndex).toInt();
+    choices.videoCodec = VideoCodecs::fromKey(settings.value("VIDEO_CODEC").toString());
+    choices.audioLag = settings.value("AUDIO_LAG", defaults.audioLag).toDouble();
+    choices.ip = settings.value("IP").toString();
+    choices.port = settings.value("PORT", defaults.port).toInt();
+    choices.cloudServer = settings.value("CLOUD_SERVER").toString();
+    choices.useCloud = settings.value("USE_CLOUD", defaults.useCloud).toBool();
+    choices.record = settings.value("RECORD", defaults.record).toBool();
+    return choices;
+}
+
+StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, SessionPorts ports)
+    : m_settings(settings), m_ports(ports), m_ndi(std::make_unique<NDISource>(captureFactory)),
       m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
       m_vote(std::make_unique<VoteState>()), m_quizBoard(std::make_unique<QuizBoard>()),
       m_store(std::make_unique<DBStorage>()),
       m_questionBoard(std::make_unique<QuestionBoard>(m_store.get())),
       m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
                                               m_questionBoard.get())),
-      m_relay(std::make_unique<WSServer>(ingestPort)),
+      m_relay(std::make_unique<WSServer>(ports.ingest)),
       m_apiServer(std::make_unique<APIWebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
                                                  m_questionBoard.get())),
-      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ingestPort)),
-      m_recorder(std::make_unique<Recorder>())
+      m_cloudProxy(std::make_unique<CLOUDProxy>(m_store.get(), ports.ingest)),
+      m_recorder(std::make_unique<Recorder>()),
+      m_publicServers(std::make_unique<PublicServerList>(settings))
 {
     // Both relays: the studio has the encoded stream in either mode. Only the running one
     // receives packets.
     connect(m_relay.get(), &WSServer::ingestPackets, m_recorder.get(), &Recorder::take);
     connect(m_cloudProxy.get(), &CLOUDProxy::ingestPackets, m_recorder.get(), &Recorder::take);
     connect(m_recorder.get(), &Recorder::stoppedByError, this, &StudioSession::recordingStopped);
-    // The relay of the session that runs (or ran last) holds the tally.
-    // Only the running relay has command viewers, so both may hear the list.
-    connect(m_questionBoard.get(), &QuestionBoard::command, m_relay.get(), &WSServer::sendCommand);
-    connect(m_questionBoard.get(), &QuestionBoard::command, m_cloudProxy.get(),
-            &CLOUDProxy::sendCommand);
+    connect(m_cloudProxy.get(), &CLOUDProxy::reconnectFailed, this, &StudioSession::connectionLost);
+    // Only the running relay has command viewers, so both may be heard.
+    for (AudienceLink *link : {static_cast<AudienceLink *>(m_relay.get()),
+                               static_cast<AudienceLink *>(m_cloudProxy.get())})
+        connect(link, &AudienceLink::viewerCommand, this, &StudioSession::viewerCommand);
+    connect(this, &StudioSession::viewerCommand, m_questionBoard.get(),
+            &QuestionBoard::onViewerMessage);
     connect(m_questionBoard.get(), &QuestionBoard::command, this, [this](const QString &list) {
+        audience()->sendCommand(list);
         m_recorder->markChapter(ChapterTitles::forQuestionList(list, &m_highlightedQuestion));
     });
     connect(m_questionBoard.get(), &QuestionBoard::captionChanged, this,
             [this](const QString &text) { m_streamer->setCaption(text); });
-    connect(m_relay.get(), &WSServer::viewerCommand, m_questionBoard.get(),
-            &QuestionBoard::onViewerMessage);
-    connect(m_cloudProxy.get(), &CLOUDProxy::viewerCommand, m_questionBoard.get(),
-            &QuestionBoard::onViewerMessage);
-    m_vote->setTallySource(
-        [this] { return m_cloudSession ? m_cloudProxy->voteResults() : m_relay->voteResults(); });
+    m_vote->setTallySource([this] { return audience()->voteResults(); });
 }
 
 StudioSession::~StudioSession()
@@ -85,6 +104,14 @@ StudioSession::~StudioSession()
     m_webServer.reset();
     m_questionBoard.reset();
     m_store.reset();
+}
+
+SessionChoices StudioSession::savedChoices() const
+{
+    SessionChoices choices = SessionChoices::load(*m_settings);
+    if (m_ports.http != 0)
+        choices.port = m_ports.http;
+    return choices;
 }
 
 std::optional<quint16> StudioSession::relayPort(int httpPort)
@@ -205,14 +232,76 @@ void StudioSession::startRecording()
         emit recordingStopped(error);
 }
 
-void StudioSession::onVoteStart(QString title, QStringList)
+void StudioSession::setLocalAddress(const QString &address, int port)
 {
-    m_recorder->markChapter(ChapterTitles::forVote(title));
+    m_place.address = address;
+    m_place.port = port;
+}
+
+void StudioSession::setCloudServer(bool cloudMode, const QString &server)
+{
+    m_place.cloudMode = cloudMode;
+    m_place.cloudServer = server;
+}
+
+QString StudioSession::viewerUrl() const
+{
+    if (!m_place.cloudMode)
+        return ViewerAddress::viewerUrl(false, m_place.address, m_place.port, QString(), QString());
+    if (!CloudServerList::isServer(m_place.cloudServer))
+        return QString();
+    return ViewerAddress::viewerUrl(true, QString(), 0, m_place.cloudServer, roomId());
+}
+
+QString StudioSession::apiBaseUrl() const
+{
+    return ViewerAddress::apiBaseUrl(m_place.cloudMode, m_apiServer->serverPort(), viewerUrl());
+}
+
+QString StudioSession::roomId() const
+{
+    return RoomIdentifier::roomId(*m_settings);
+}
+
+AudienceLink *StudioSession::audience() const
+{
+    if (m_cloudSession)
+        return m_cloudProxy.get();
+    return m_relay.get();
+}
+
+void StudioSession::playQuiz(QuizSession *quiz)
+{
+    quiz->showOn(m_quizBoard.get());
+    connect(quiz, &QuizSession::command, this, &StudioSession::onCommand);
+    connect(this, &StudioSession::viewerCommand, quiz, &QuizSession::onViewerMessage);
 }
 
 void StudioSession::onCommand(QString message)
 {
+    audience()->sendCommand(message);
     m_recorder->markChapter(ChapterTitles::forCommand(message));
+}
+
+void StudioSession::onVoteStart(QString title, QStringList options)
+{
+    audience()->onVoteStart(title, options);
+    m_recorder->markChapter(ChapterTitles::forVote(title));
+}
+
+void StudioSession::onVoteStop()
+{
+    audience()->onVoteStop();
+}
+
+void StudioSession::onRandomGameTick(QString clr, int proc)
+{
+    audience()->onRandomGameTick(clr, proc);
+}
+
+void StudioSession::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
+{
+    audience()->onRandomGameFinish(lose_txt, win_txt, win_code);
 }
 
 WSServer::Statistics StudioSession::statistics() const

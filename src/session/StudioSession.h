@@ -4,6 +4,7 @@
 #include "capture/media/IMFFactory.h"
 #include "relay/WSServer.h"
 #include "session/CaptureSources.h"
+#include "session/SessionPorts.h"
 
 #include <QObject>
 #include <QSize>
@@ -12,13 +13,16 @@
 #include <optional>
 
 class APIWebServer;
+class AudienceLink;
 class CLOUDProxy;
 class CaptureStreamer;
 class DBStorage;
 class NDISource;
+class PublicServerList;
 class QSettings;
 class QuestionBoard;
 class QuizBoard;
+class QuizSession;
 class Recorder;
 class VoteState;
 class WebServer;
@@ -39,22 +43,24 @@ struct SessionRequest
 };
 
 // The presenter's choices, written to the settings store at every successful Start so that the
-// next start-up restores them.
+// next start-up restores them; the studio's defaults until then.
 struct SessionChoices
 {
     int videoIndex = 0;
     int audioIndex = 0;
-    int frameIndex = 0;
-    int bitrateIndex = 0;
+    int frameIndex = 1;
+    int bitrateIndex = 1;
     VideoCodec videoCodec = VideoCodec::Mpeg1;
-    double audioLag = 0;
-    QString ip;
-    int port = 0;
+    double audioLag = 1.5;
+    QString ip; // empty when none was saved
+    int port = SessionPorts::kDefaultHttp;
     QString cloudServer;
     bool useCloud = false;
     bool record = false;
 
     void save(QSettings &settings) const;
+    // What the last successful Start saved; before the first, the defaults above.
+    static SessionChoices load(const QSettings &settings);
 };
 
 // The studio's streaming session: owns the capture controller, the relay, the HTTP servers, the
@@ -73,9 +79,8 @@ public:
     };
 
     // `settings` is lent and must outlive the session. The encoder writers send to the relay on
-    // 127.0.0.1:ingestPort (0: a port the system picks at each Start).
-    StudioSession(QSettings *settings, MFFactoryPtr captureFactory,
-                  quint16 ingestPort = WSServer::kIngestPort);
+    // 127.0.0.1:ports.ingest.
+    StudioSession(QSettings *settings, MFFactoryPtr captureFactory, SessionPorts ports = {});
     // Stops a running session (the capture thread is joined) before anything is destroyed.
     ~StudioSession() override;
 
@@ -88,6 +93,14 @@ public:
 
     bool isCloudSession() const { return m_running && m_cloudSession; }
 
+    // The way to the viewers of the session that runs (or ran last): the local relay, or the
+    // cloud relay client in a cloud session. Everything the audience is sent goes through it.
+    AudienceLink *audience() const;
+    // A quiz played live from now on: its messages go to the viewers (and open chapters of the
+    // recording), their answers come back, and the room's screen shows it. `quiz` must outlive
+    // its play here or be destroyed first (Qt drops the connections).
+    void playQuiz(QuizSession *quiz);
+
     // The active relay's counters (they start from 0 at each Start); in a cloud session the
     // total and the viewers are the server's.
     WSServer::Statistics statistics() const;
@@ -96,6 +109,28 @@ public:
     QString sourceWarning() const;
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
+
+    // Where viewers are sent, as the presenter has it set now (before Start too).
+    struct ViewerPlace
+    {
+        QString address; // the local interface's address text
+        int port = SessionPorts::kDefaultHttp;
+        bool cloudMode = false;
+        QString cloudServer; // as picked or typed; may be a placeholder item
+    };
+    const ViewerPlace &viewerPlace() const { return m_place; }
+    void setLocalAddress(const QString &address, int port);
+    void setCloudServer(bool cloudMode, const QString &server);
+    // The address viewers open (local: the address and port; cloud: the server with this
+    // studio's room). Empty in cloud mode while no server is chosen.
+    QString viewerUrl() const;
+    // Where the questions and vote pages are served, without a trailing slash.
+    QString apiBaseUrl() const;
+    QString roomId() const;
+
+    // The choices to offer at start-up: the saved ones, with the HTTP port given to the
+    // session in place of the saved one.
+    SessionChoices savedChoices() const;
 
     // The relay takes the port after the viewer HTTP port; none exists after 65535.
     static std::optional<quint16> relayPort(int httpPort);
@@ -114,17 +149,28 @@ public:
     QuizBoard *quizBoard() const { return m_quizBoard.get(); }
     // The room's questions: moderation, upvotes, the list the pages are sent.
     QuestionBoard *questionBoard() const { return m_questionBoard.get(); }
+    // The public cloud servers; asked for when the view first wants them.
+    PublicServerList *publicServers() const { return m_publicServers.get(); }
     // Records the stream while a session with `record` runs; finishes the file after it.
     Recorder *recorder() const { return m_recorder.get(); }
 
 public slots:
-    // A vote or a quiz question opens a chapter of the recording.
+    // The vote and the random winner game, to the viewers of the session that runs; a vote
+    // opens a chapter of the recording.
     void onVoteStart(QString title, QStringList options);
+    void onVoteStop();
+    void onRandomGameTick(QString clr, int proc);
+    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
+    // A command message built elsewhere (a quiz) to the viewers; a quiz question opens a chapter.
     void onCommand(QString message);
 
 signals:
     // The recording could not start, or stopped while the stream goes on; in words.
     void recordingStopped(QString message);
+    // A command viewer's message (a quiz answer, a question), from whichever relay runs.
+    void viewerCommand(QString viewer, QJsonObject message);
+    // The cloud relay gave up reconnecting; the session still counts as running until stop().
+    void connectionLost();
 
 private:
     std::optional<StartError> startLocalServers(const SessionRequest &request);
@@ -134,6 +180,8 @@ private:
     void startRecording();
 
     QSettings *m_settings;
+    SessionPorts m_ports;
+    ViewerPlace m_place;
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     std::unique_ptr<VoteState> m_vote;
@@ -145,6 +193,7 @@ private:
     std::unique_ptr<APIWebServer> m_apiServer;
     std::unique_ptr<CLOUDProxy> m_cloudProxy;
     std::unique_ptr<Recorder> m_recorder;
+    std::unique_ptr<PublicServerList> m_publicServers;
     qint64 m_highlightedQuestion = 0; // the last one a recording chapter was opened for
     bool m_running = false;
     bool m_cloudSession = false;

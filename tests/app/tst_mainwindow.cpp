@@ -47,6 +47,9 @@ using namespace WindowProbe;
 
 namespace {
 
+// What the windows that start a session listen on: the system's pick, never a fixed port.
+const SessionPorts kAnyFreePorts{0, 0};
+
 QString firstInterface()
 {
     return ViewerAddress::enumerateInterfaces().value(0, ViewerAddress::kNoNetwork);
@@ -123,6 +126,7 @@ private slots:
     void closingIsAccepted();
     void widgetTreeCarriesItsNames();
     void firstStartDefaults();
+    void givenHttpPortIsOffered();
     void frameSizeSendsSizeAndBitrateWhileIdle();
     void storedChoicesAreRestored();
     void storedAddressThatIsNoLongerLocalFallsBack();
@@ -315,6 +319,14 @@ void TestMainWindow::firstStartDefaults()
     QCOMPARE(window.session()->streamer()->outputProps().video.width, 960);
 }
 
+void TestMainWindow::givenHttpPortIsOffered()
+{
+    m_home->set("PORT", 9000);
+    MainWindow window(fakeDevices(), SessionPorts{41234, 0});
+    QCOMPARE(child<QSpinBox>(window, "spbPort")->value(), 41234);
+    QVERIFY(window.session()->viewerUrl().endsWith(":41234"));
+}
+
 void TestMainWindow::frameSizeSendsSizeAndBitrateWhileIdle()
 {
     MainWindow window(fakeDevices());
@@ -355,7 +367,7 @@ void TestMainWindow::storedAddressThatIsNoLongerLocalFallsBack()
     MainWindow window;
     QCOMPARE(currentAddress(window), firstInterface());
     QCOMPARE(child<QComboBox>(window, "cmbNetwork")->currentText(), firstInterface());
-    QVERIFY(window.viewerUrl().startsWith("http://" + firstInterface() + ":"));
+    QVERIFY(window.session()->viewerUrl().startsWith("http://" + firstInterface() + ":"));
 }
 
 void TestMainWindow::storedIndexOutsideTheListKeepsTheDefault()
@@ -442,8 +454,8 @@ void TestMainWindow::addressLabelsFollowPort()
     port->setValue(8095);
     QCOMPARE(currentPort(window), 8095);
     const QString url = "http://" + firstInterface() + ":8095";
-    QCOMPARE(window.viewerUrl(), url);
-    QCOMPARE(window.apiBaseUrl(), url);
+    QCOMPARE(window.session()->viewerUrl(), url);
+    QCOMPARE(window.session()->apiBaseUrl(), url);
     QLabel *link = child<QLabel>(window, "lblURL");
     QCOMPARE(link->text(), LinkLabel::linkHtml(url, ViewerAddress::shownText(url)));
     QVERIFY(link->openExternalLinks());
@@ -464,8 +476,8 @@ void TestMainWindow::cloudModeAddress()
     QVERIFY(!child<QComboBox>(window, "cmbCloudServer")->isHidden());
     QVERIFY(child<QComboBox>(window, "cmbNetwork")->isHidden());
     QVERIFY(child<QSpinBox>(window, "spbPort")->isHidden());
-    const QString url = window.viewerUrl();
-    QCOMPARE(url, "http://relay.example.com:8089?room=" + window.roomId());
+    const QString url = window.session()->viewerUrl();
+    QCOMPARE(url, "http://relay.example.com:8089?room=" + window.session()->roomId());
     QCOMPARE(url.size(), 7 + int(qstrlen("relay.example.com:8089")) + 6 + 49);
     // Cut after at most 30 characters, and further if the label's width needs it, never
     // through a character, always with "..." after it.
@@ -476,7 +488,7 @@ void TestMainWindow::cloudModeAddress()
     QVERIFY(shown.size() > 20);
     QVERIFY(link->fontMetrics().horizontalAdvance(shown) <= link->maximumWidth());
     // Before the first cloud start the API server has no port yet.
-    QCOMPARE(window.apiBaseUrl(), QString("http://127.0.0.1:0"));
+    QCOMPARE(window.session()->apiBaseUrl(), QString("http://127.0.0.1:0"));
     QTest::mouseClick(cloud, Qt::LeftButton);
     QVERIFY(!window.cloudMode());
 }
@@ -489,7 +501,7 @@ void TestMainWindow::unavailablePublicListGivesNoAddress()
     QComboBox *servers = child<QComboBox>(window, "cmbCloudServer");
     QTRY_COMPARE(servers->itemText(0), QString(CloudServerList::kUnavailableItem));
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
-    QCOMPARE(window.viewerUrl(), QString());
+    QCOMPARE(window.session()->viewerUrl(), QString());
     QVERIFY(!child<QLabel>(window, "lblURL")->text().contains("href"));
 
     QGuiApplication::clipboard()->setText("before");
@@ -583,7 +595,7 @@ void TestMainWindow::copyButtonShowsCopiedFor200Ms()
     QCOMPARE(copy->toolTip(), QString("Copy"));
     QTest::mouseClick(copy, Qt::LeftButton);
     QVERIFY(showsIcon(copy->icon(), ":COPY2"));
-    QCOMPARE(QGuiApplication::clipboard()->text(), window.viewerUrl());
+    QCOMPARE(QGuiApplication::clipboard()->text(), window.session()->viewerUrl());
     QTRY_VERIFY(showsIcon(copy->icon(), ":COPY"));
 }
 
@@ -624,14 +636,14 @@ void TestMainWindow::zoomQRButtonShowsTheViewerAddress()
     MainWindow window;
     QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
     QVERIFY(window.zoomQRWindow()->isVisible());
-    QCOMPARE(window.zoomQRWindow()->text(), window.viewerUrl());
+    QCOMPARE(window.zoomQRWindow()->text(), window.session()->viewerUrl());
 
     // The address of the moment: a new port shows at the next click.
     window.zoomQRWindow()->close();
     child<QSpinBox>(window, "spbPort")->setValue(currentPort(window) + 1);
     QTest::mouseClick(toolBarButton(window, "Zoom QR"), Qt::LeftButton);
     QVERIFY(window.zoomQRWindow()->isVisible());
-    QCOMPARE(window.zoomQRWindow()->text(), window.viewerUrl());
+    QCOMPARE(window.zoomQRWindow()->text(), window.session()->viewerUrl());
 }
 
 void TestMainWindow::randomWinnerButtonOpensTheGameWiredToTheRelay()
@@ -679,7 +691,8 @@ void TestMainWindow::jsonViewOpensQuestionsList()
     QDesktopServices::setUrlHandler("http", &browser, "open");
     questionsMenu(window)->actions().at(0)->trigger();
     QDesktopServices::unsetUrlHandler("http");
-    QCOMPARE(browser.opened, QList<QUrl>{QUrl(window.viewerUrl() + "/feedback_list.json")});
+    QCOMPARE(browser.opened,
+             QList<QUrl>{QUrl(window.session()->viewerUrl() + "/feedback_list.json")});
 }
 
 void TestMainWindow::exportToFileTellsWhereItSaved()
@@ -723,7 +736,7 @@ void TestMainWindow::cloudStartToRefusingServerStaysIdle()
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     m_home->set("SERVER_1", QString("127.0.0.1:%1").arg(closed.serverPort()));
     closed.close();
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), kAnyFreePorts);
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QString title;
     QString text;
@@ -744,7 +757,7 @@ void TestMainWindow::brokenCloudConnectionStopsTheSession()
 {
     CloudService service;
     m_home->set("SERVER_1", service.server());
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), kAnyFreePorts);
     QTest::mouseClick(child<QCheckBox>(window, "chkCloud"), Qt::LeftButton);
     QTest::mouseClick(startButton(window), Qt::LeftButton);
     QVERIFY(window.isRunning());

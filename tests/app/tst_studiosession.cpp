@@ -4,6 +4,7 @@
 // received by a WebSocket viewer as a browser would receive it.
 #include "StudioTestHome.h"
 #include "WindowProbe.h"
+#include "support/FreePortPair.h"
 #include "support/ModalHandler.h"
 #include "support/PrivateNetwork.h"
 #include "support/PulseSession.h"
@@ -44,6 +45,15 @@ namespace {
 const QString kAddress = PrivateNetwork::kAddress;
 constexpr int kStreamTimeoutMs = 30000;
 
+// The viewer HTTP port of every window here (the relay takes the next one), picked once free;
+// the ingest port is the system's pick at each Start.
+int g_httpPort = 0;
+
+SessionPorts freePorts()
+{
+    return {g_httpPort, 0};
+}
+
 QStringList sessionControls()
 {
     return {"cmbNetwork", "spbPort", "cmbFrames", "cmbBitrate", "chkCloud"};
@@ -82,7 +92,7 @@ public:
             else
                 ++questionLists;
         });
-        socket.open(QUrl("ws://" + kAddress + ":8081" + path));
+        socket.open(QUrl(QString("ws://%1:%2%3").arg(kAddress).arg(g_httpPort + 1).arg(path)));
     }
     bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
 
@@ -168,6 +178,8 @@ void TestStudioSession::initTestCase()
     if (!PrivateNetwork::inside())
         QSKIP("needs root, to run inside a network namespace of its own");
     QCOMPARE(PrivateNetwork::run({"ip", "-4", "-o", "addr", "show", "studio0"}), 0);
+    g_httpPort = freePortPair();
+    QVERIFY(g_httpPort != 0);
     QCoreApplication::setOrganizationName("Quillfen");
     QCoreApplication::setApplicationName("LumacastPRO");
     QString error;
@@ -196,7 +208,7 @@ void TestStudioSession::cleanupTestCase()
 void TestStudioSession::startAndStopLocalSession()
 {
     auto factory = fakeDevices();
-    MainWindow window(factory);
+    MainWindow window(factory, freePorts());
     QCOMPARE(currentAddress(window), kAddress);
     child<QComboBox>(window, "cmbBitrate")->setCurrentIndex(2);
 
@@ -204,9 +216,9 @@ void TestStudioSession::startAndStopLocalSession()
     QVERIFY(window.isRunning());
     QVERIFY(showsIcon(startButton(window)->icon(), ":STOP"));
     QCOMPARE(startButton(window)->toolTip(), QString("Stop"));
-    QCOMPARE(window.session()->webServer()->serverPort(), quint16(8080));
+    QCOMPARE(window.session()->webServer()->serverPort(), quint16(g_httpPort));
     QVERIFY(window.session()->relay()->isListening());
-    QCOMPARE(window.session()->relay()->serverPort(), quint16(8081));
+    QCOMPARE(window.session()->relay()->serverPort(), quint16(g_httpPort + 1));
     QVERIFY(window.session()->relay()->ingestServer.isListening());
     QVERIFY(window.session()->streamer()->isStreaming());
     // "1 Mbs" chosen while idle goes out at Start, less the audio share.
@@ -218,7 +230,7 @@ void TestStudioSession::startAndStopLocalSession()
 
     QSettings saved(m_home->settingsFile(), QSettings::IniFormat);
     QCOMPARE(saved.value("IP").toString(), kAddress);
-    QCOMPARE(saved.value("PORT").toInt(), 8080);
+    QCOMPARE(saved.value("PORT").toInt(), g_httpPort);
     QCOMPARE(saved.value("BITRATE_IND").toInt(), 2);
     QCOMPARE(saved.value("FRAME_IND").toInt(), 1);
     QCOMPARE(saved.value("AUDIO_LAG").toDouble(), 1.5);
@@ -244,7 +256,7 @@ void TestStudioSession::startAndStopLocalSession()
 void TestStudioSession::sourceChangesReachTheControllerTrimmed()
 {
     auto factory = fakeDevices();
-    MainWindow window(factory);
+    MainWindow window(factory, freePorts());
     QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
     QComboBox *audio = child<QComboBox>(window, "cmbAudioSources");
     CaptureStreamer *streamer = window.session()->streamer();
@@ -275,7 +287,7 @@ void TestStudioSession::sourceChangesReachTheControllerTrimmed()
 void TestStudioSession::refreshKeepsTheLiveSource()
 {
     auto factory = fakeDevices();
-    MainWindow window(factory);
+    MainWindow window(factory, freePorts());
     QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
     QPushButton *refresh = child<QPushButton>(window, "cmdRefresh");
     CaptureStreamer *streamer = window.session()->streamer();
@@ -308,8 +320,8 @@ void TestStudioSession::refreshKeepsTheLiveSource()
 void TestStudioSession::busyPortKeepsTheStudioIdle()
 {
     QTcpServer occupant;
-    QVERIFY(occupant.listen(QHostAddress(kAddress), 8081));
-    MainWindow window(fakeDevices());
+    QVERIFY(occupant.listen(QHostAddress(kAddress), quint16(g_httpPort + 1)));
+    MainWindow window(fakeDevices(), freePorts());
     QString title;
     closeNextMessageBox(&title);
     QTest::mouseClick(startButton(window), Qt::LeftButton);
@@ -325,7 +337,7 @@ void TestStudioSession::busyPortKeepsTheStudioIdle()
 
 void TestStudioSession::voteReachesCommandViewersAndTallyComesBack()
 {
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), freePorts());
     window.on_cmdStart_clicked();
     Viewer viewer("/lumacast/cmdchannel");
     QTRY_VERIFY(viewer.connected());
@@ -351,7 +363,7 @@ void TestStudioSession::voteReachesCommandViewersAndTallyComesBack()
 
 void TestStudioSession::closingTheWindowEndsTheSession()
 {
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), freePorts());
     window.show();
     window.on_cmdStart_clicked();
     QVERIFY(window.session()->streamer()->isRunning());
@@ -363,7 +375,7 @@ void TestStudioSession::closingTheWindowEndsTheSession()
 
 void TestStudioSession::reconnectFailureWarnsAndStops()
 {
-    MainWindow window(fakeDevices());
+    MainWindow window(fakeDevices(), freePorts());
     window.on_cmdStart_clicked();
     QVERIFY(window.isRunning());
     QString title, text;
@@ -385,7 +397,7 @@ void TestStudioSession::reconnectFailureWarnsAndStops()
 
 void TestStudioSession::desktopSessionReachesViewer()
 {
-    MainWindow window;
+    MainWindow window(mfDefaultFactory(), freePorts());
     QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
     const int desktop = indexOfData(video, "CAPTURE_DISPLAY#0");
     QVERIFY(desktop >= 0);
@@ -427,7 +439,7 @@ void TestStudioSession::desktopSessionReachesViewer()
     QCOMPARE(saved.value("FRAME_IND").toInt(), 0);
     QCOMPARE(saved.value("BITRATE_IND").toInt(), 1);
     QCOMPARE(saved.value("IP").toString(), kAddress);
-    QCOMPARE(saved.value("PORT").toInt(), 8080);
+    QCOMPARE(saved.value("PORT").toInt(), g_httpPort);
     QCOMPARE(saved.value("USE_CLOUD").toBool(), false);
 }
 
@@ -435,7 +447,7 @@ void TestStudioSession::failingAudioSourceShowsInTheStatusBar()
 {
     // A second source, listed by the window and gone with the restart below.
     QVERIFY(pactl(kLaterSink));
-    MainWindow window;
+    MainWindow window(mfDefaultFactory(), freePorts());
     const StatusBarWidget *bar = window.findChild<StatusBarWidget *>();
     QVERIFY(bar);
     QComboBox *video = child<QComboBox>(window, "cmbVideoSources");

@@ -33,7 +33,7 @@ test('anonymous question, upvotes reorder the list, approval holds back, highlig
   const viewerUrls = [];
   for (const from of FROM) {
     const port = await forwarders.forwardRun(
-      [{ host: STUDIO_ADDRESS, port: 8080 }, { host: STUDIO_ADDRESS, port: 8081 }], from);
+      [{ host: STUDIO_ADDRESS, port: studio.httpPort }, { host: STUDIO_ADDRESS, port: studio.httpPort + 1 }], from);
     viewerUrls.push(`http://127.0.0.1:${port}/`);
   }
   await questionsInPages(t, { studio, browser, viewerUrls, screenUrl: studio.url + 'questions_screen.html' });

@@ -33,7 +33,7 @@ test('pages answer a played quiz and see the studio\'s leaderboard; so does the 
   const viewerUrls = [];
   for (const from of FROM) {
     const port = await forwarders.forwardRun(
-      [{ host: STUDIO_ADDRESS, port: 8080 }, { host: STUDIO_ADDRESS, port: 8081 }], from);
+      [{ host: STUDIO_ADDRESS, port: studio.httpPort }, { host: STUDIO_ADDRESS, port: studio.httpPort + 1 }], from);
     viewerUrls.push(`http://127.0.0.1:${port}/`);
   }
   await playQuizInPages(t, { studio, browser, viewerUrls, screenUrl: studio.url + 'quiz_result.html' });

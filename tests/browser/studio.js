@@ -16,9 +16,12 @@ function studioHostPath() {
     path.join(__dirname, '..', '..', 'build', 'bin', 'studio_host');
 }
 
-// The studio in `serve` mode; request() sends one request and resolves with its answer.
-async function startStudio() {
-  const child = spawn(studioHostPath(), ['serve'], { stdio: ['pipe', 'pipe', 'pipe'] });
+// The studio in `serve` mode; request() sends one request and resolves with its answer. A
+// studio started again for the same pages is given the earlier one's `httpPort`; by default it
+// takes a free one.
+async function startStudio({ httpPort } = {}) {
+  const args = httpPort ? ['serve', String(httpPort)] : ['serve'];
+  const child = spawn(studioHostPath(), args, { stdio: ['pipe', 'pipe', 'pipe'] });
   const log = [];
   const file = process.env.LUMACAST_STUDIO_LOG &&
     require('node:fs').createWriteStream(process.env.LUMACAST_STUDIO_LOG, { flags: 'a' });
@@ -41,6 +44,8 @@ async function startStudio() {
   if (!ready.ready) throw new Error('studio_host: ' + JSON.stringify(ready) + '\n' + log.join(''));
   return {
     url: ready.url,
+    // The viewer HTTP port of a local session; the relay listens on the next one.
+    httpPort: ready.httpPort,
     request(object) {
       const reply = answer();
       child.stdin.write(JSON.stringify(object) + '\n');

@@ -4,11 +4,12 @@
 //   studio_host exec <program> [args...]  runs the program in a network namespace of its own
 //                                         (root), where the studio can serve on a local
 //                                         interface address; LUMACAST_STUDIO_ADDRESS names it.
-//   studio_host serve                     (inside) a private X display showing a full-screen
+//   studio_host serve [httpPort]          (inside) a private X display showing a full-screen
 //                                         window of known colour, a PulseAudio daemon playing a
-//                                         tone, and the main window set to capture both.
-//                                         With LUMACAST_CLOUD_SERVER (host:port) the window is
-//                                         in cloud mode with that server.
+//                                         tone, and the main window set to capture both, on
+//                                         httpPort (a free one when not given; the ready answer
+//                                         says which). With LUMACAST_CLOUD_SERVER (host:port)
+//                                         the window is in cloud mode with that server.
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
@@ -34,6 +35,7 @@
 // The first line out is {"ready": true, "url": the viewer address}.
 #include "StudioTestHome.h"
 #include "support/ChildProcess.h"
+#include "support/FreePortPair.h"
 #include "support/PrivateNetwork.h"
 #include "support/PulseSession.h"
 #include "support/XPaintWindow.h"
@@ -62,6 +64,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -96,7 +99,8 @@ template <class T> T *child(QObject *parent, const char *name)
 class StudioHost : public QObject
 {
 public:
-    bool setUp(QString *error)
+    // `httpPort` 0: a free pair of ports.
+    bool setUp(int httpPort, QString *error)
     {
         if (!m_xvfb.start(kScreen, error) || !m_pulse.start(error))
             return false;
@@ -117,7 +121,12 @@ public:
         const QString cloudServer = qEnvironmentVariable("LUMACAST_CLOUD_SERVER");
         if (!cloudServer.isEmpty())
             m_home.set("SERVER_1", cloudServer);
-        m_window = std::make_unique<MainWindow>();
+        m_httpPort = httpPort != 0 ? httpPort : freePortPair();
+        if (m_httpPort == 0) {
+            *error = QStringLiteral("no free pair of ports");
+            return false;
+        }
+        m_window = std::make_unique<MainWindow>(mfDefaultFactory(), SessionPorts{m_httpPort, 0});
         if (!cloudServer.isEmpty())
             child<QCheckBox>(m_window.get(), "chkCloud")->click();
         auto *video = child<QComboBox>(m_window.get(), "cmbVideoSources");
@@ -132,10 +141,11 @@ public:
     {
         m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_input, &QSocketNotifier::activated, this, &StudioHost::readInput);
-        const QString url = m_window->cloudMode()
-                                ? m_window->viewerUrl()
-                                : QString("http://%1:8080/").arg(PrivateNetwork::kAddress);
-        reply({{"ready", true}, {"url", url}});
+        const QString url =
+            m_window->cloudMode()
+                ? m_window->session()->viewerUrl()
+                : QString("http://%1:%2/").arg(PrivateNetwork::kAddress).arg(m_httpPort);
+        reply({{"ready", true}, {"url", url}, {"httpPort", m_httpPort}});
     }
 
 private:
@@ -217,18 +227,16 @@ private:
                 board->setCaptionOnStream(request["on"].toBool());
             reply({{"done", action}});
         } else if (what == "game_tick") {
-            // Both relays get the game's signals in the window; only the running one has viewers.
+            // The session sends it through the relay that runs, as the window would.
             const QString clr = request["clr"].toString();
             const int proc = request["proc"].toInt();
-            m_window->session()->relay()->onRandomGameTick(clr, proc);
-            m_window->session()->cloudProxy()->onRandomGameTick(clr, proc);
+            m_window->session()->onRandomGameTick(clr, proc);
             reply({{"sent", true}});
         } else if (what == "game_finish") {
             const QString lose = request["lose"].toString();
             const QString win = request["win"].toString();
             const QString code = request["code"].toString();
-            m_window->session()->relay()->onRandomGameFinish(lose, win, code);
-            m_window->session()->cloudProxy()->onRandomGameFinish(lose, win, code);
+            m_window->session()->onRandomGameFinish(lose, win, code);
             reply({{"sent", true}});
         } else if (what == "quiz_play") {
             m_window->playQuiz(
@@ -245,7 +253,7 @@ private:
             reply({{"feed", child<QLabel>(m_window.get(), "lblStatFeed")->text()},
                    {"total", child<QLabel>(m_window.get(), "lblStatTotal")->text()},
                    {"clients", child<QLabel>(m_window.get(), "lblStatClients")->text()},
-                   {"api", m_window->apiBaseUrl()}});
+                   {"api", m_window->session()->apiBaseUrl()}});
         } else if (what == "environment") {
             reply({{"display", m_xvfb.display()},
                    {"pulseServer", m_pulse.server()},
@@ -274,6 +282,7 @@ private:
     ChildProcess m_tone;
     XPaintWindow m_screen;
     std::unique_ptr<MainWindow> m_window;
+    int m_httpPort = 0; // the relay's is the next one
     QSocketNotifier *m_input = nullptr;
     QByteArray m_pending;
 };
@@ -285,7 +294,7 @@ int main(int argc, char *argv[])
     const bool exec = argc >= 3 && QByteArray(argv[1]) == "exec";
     const bool serve = argc >= 2 && QByteArray(argv[1]) == "serve";
     if (!exec && !serve) {
-        std::fprintf(stderr, "usage: %s exec <program> [args...] | serve\n", argv[0]);
+        std::fprintf(stderr, "usage: %s exec <program> [args...] | serve [httpPort]\n", argv[0]);
         return 2;
     }
     if (exec) {
@@ -311,7 +320,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName("LumacastPRO");
     StudioHost host;
     QString error;
-    if (!host.setUp(&error)) {
+    if (!host.setUp(argc >= 3 ? std::atoi(argv[2]) : 0, &error)) {
         reply({{"error", error}});
         return 1;
     }

@@ -277,11 +277,12 @@ test('pages reconnect without a reload when the studio is killed and started aga
   await firstPictureWithin(page, 1000);
   await page.evaluate(() => { window.__sameDocument = true; });
 
+  const { httpPort } = studio;
   await studio.close(); // the whole studio process ends
   await page.waitForFunction(() => document.querySelector('#connection').dataset.state === 'reconnecting',
     null, { timeout: 5000 });
 
-  studio = await startStudio();
+  studio = await startStudio({ httpPort });
   await startSession();
   await page.waitForFunction(() => document.querySelector('#connection').dataset.state === 'live',
     null, { timeout: 10000 });

@@ -1,5 +1,7 @@
+#include "quiz/QuizBoard.h"
+#include "quiz/QuizMessages.h"
 #include "quiz/QuizPlay.h"
-#include "relay/QuizMessages.h"
+#include "quiz/QuizSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,6 +9,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -152,6 +155,26 @@ private slots:
         QCOMPARE(leaders.size(), QuizMessages::kLeaderboardSize);
         QCOMPARE(leaders.last().toObject()["nickname"].toString(),
                  QString::number(QuizMessages::kLeaderboardSize - 1));
+    }
+
+    void boardShowsThePlayingQuizUntilItGoes()
+    {
+        QuizBoard board;
+        QCOMPARE(QJsonDocument::fromJson(board.json()).object(), (QJsonObject{{"quiz", false}}));
+        auto session = std::make_unique<QuizSession>(
+            QuizInfo{"quiz", "Geography",
+                     QJsonArray{QJsonObject{{"title", "Capital of France?"},
+                                            {"options", QJsonArray{"Paris", "Lyon"}}}}},
+            20, reversed);
+        session->showOn(&board);
+        session->advance();
+        const QJsonObject shown = QJsonDocument::fromJson(board.json()).object();
+        QCOMPARE(shown["title"].toString(), QString("Geography"));
+        QCOMPARE(shown["question"].toString(), QString("Capital of France?"));
+        QCOMPARE(shown["options"].toArray(), (QJsonArray{"Lyon", "Paris"}));
+        QVERIFY(shown["time_left_ms"].toDouble() > 0);
+        session.reset();
+        QCOMPARE(QJsonDocument::fromJson(board.json()).object(), (QJsonObject{{"quiz", false}}));
     }
 
     void questionEndMessage()

@@ -4,7 +4,7 @@
 // leaves a transport stream that plays; a full disk stops the recording, not the stream.
 #include "capture/media/FFFactory.h"
 #include "record/Recorder.h"
-#include "relay/QuizMessages.h"
+#include "quiz/QuizMessages.h"
 #include "relay/WSServer.h"
 #include "session/CaptureSources.h"
 #include "session/StudioSession.h"
@@ -103,7 +103,7 @@ int runRecordingChild(int argc, char **argv)
     QuestionStoreDir storeDir;
     QSettings settings(QDir(folder).filePath("settings.ini"), QSettings::IniFormat);
     settings.setValue("RECORD_DIR", folder);
-    StudioSession session(&settings, std::make_shared<FFFactory>(), 0);
+    StudioSession session(&settings, std::make_shared<FFFactory>(), SessionPorts{0, 0});
     if (session.start(recordingRequest(freePortPair()), SessionChoices{}))
         return 2;
     // Each line: what the recording holds, for the test to pick its moment.
@@ -179,7 +179,8 @@ void TestRecording::init()
     m_storeDir = std::make_unique<QuestionStoreDir>();
     m_dir = std::make_unique<QTemporaryDir>();
     m_settings = std::make_unique<QSettings>(m_dir->filePath("s.ini"), QSettings::IniFormat);
-    m_session = std::make_unique<StudioSession>(m_settings.get(), std::make_shared<FFFactory>(), 0);
+    m_session = std::make_unique<StudioSession>(m_settings.get(), std::make_shared<FFFactory>(),
+                                                SessionPorts{0, 0});
 }
 
 void TestRecording::cleanup()

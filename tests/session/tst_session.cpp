@@ -33,6 +33,7 @@ private slots:
 
     void relayPort_data();
     void relayPort();
+    void savedChoicesComeBack();
     void lastPortIsRefused();
     void noNetworkAddressIsRefused();
     void startAndStopOnLoopback();
@@ -61,7 +62,7 @@ void TestSession::init()
     m_factory = std::make_shared<FakeMFFactory>();
     m_factory->devices[eMFDT_Video] = QStringList{"Cam A"};
     // Ingest port 0: the relay takes whatever is free, and the writers follow it.
-    m_session = std::make_unique<StudioSession>(m_settings.get(), m_factory, 0);
+    m_session = std::make_unique<StudioSession>(m_settings.get(), m_factory, SessionPorts{0, 0});
 }
 
 void TestSession::cleanup()
@@ -105,6 +106,29 @@ void TestSession::relayPort()
     QFETCH(int, httpPort);
     QFETCH(int, relay);
     QCOMPARE(int(StudioSession::relayPort(httpPort).value_or(0)), relay);
+}
+
+void TestSession::savedChoicesComeBack()
+{
+    QCOMPARE(m_session->savedChoices().frameIndex, 1);
+    QCOMPARE(m_session->savedChoices().port, 8080);
+    SessionChoices chosen;
+    chosen.videoIndex = 3;
+    chosen.videoCodec = VideoCodec::H264;
+    chosen.audioLag = 0.4;
+    chosen.ip = "10.1.2.3";
+    chosen.port = 9090;
+    chosen.cloudServer = "relay.example:443";
+    chosen.useCloud = true;
+    chosen.save(*m_settings);
+    const SessionChoices back = m_session->savedChoices();
+    QCOMPARE(back.videoIndex, 3);
+    QCOMPARE(back.videoCodec, VideoCodec::H264);
+    QCOMPARE(back.audioLag, 0.4);
+    QCOMPARE(back.ip, QString("10.1.2.3"));
+    QCOMPARE(back.port, 9090);
+    QCOMPARE(back.cloudServer, QString("relay.example:443"));
+    QVERIFY(back.useCloud);
 }
 
 void TestSession::lastPortIsRefused()

@@ -1,4 +1,4 @@
-#include "relay/QuizMessages.h"
+#include "quiz/QuizMessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,13 +35,24 @@ QString questionEnd(int number, int right, const QVector<int> &counts)
                       {"counts", countArray}});
 }
 
-QString leaderboard(const QVector<QuizPlay::Standing> &standings, bool final)
+QJsonArray leaders(const QVector<QuizPlay::Standing> &standings)
 {
     QJsonArray leaders;
     for (int i = 0; i < standings.size() && i < kLeaderboardSize; ++i)
         leaders.append(
             QJsonObject{{"nickname", standings[i].nickname}, {"score", standings[i].score}});
-    return serialise({{"command", "quiz_leaderboard"}, {"final", final}, {"leaders", leaders}});
+    return leaders;
+}
+
+QString leaderboard(const QVector<QuizPlay::Standing> &standings, bool final)
+{
+    return serialise(
+        {{"command", "quiz_leaderboard"}, {"final", final}, {"leaders", leaders(standings)}});
+}
+
+bool isAnswer(const QJsonObject &message)
+{
+    return message.value("command").toString() == QLatin1String("quiz_answer");
 }
 
 Answer answer(const QJsonObject &message)

@@ -2,6 +2,7 @@
 
 #include "quiz/QuizPlay.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QVector>
@@ -26,6 +27,8 @@ constexpr int kLeaderboardSize = 10;
 QString question(const QuizPlay::AskedQuestion &question, qint64 timeLeftMs);
 QString questionEnd(int number, int right, const QVector<int> &counts);
 QString leaderboard(const QVector<QuizPlay::Standing> &standings, bool final);
+// The leaderboard's "leaders": the first kLeaderboardSize standings, best first.
+QJsonArray leaders(const QVector<QuizPlay::Standing> &standings);
 
 struct Answer
 {
@@ -33,6 +36,8 @@ struct Answer
     int option = 0;
     QString nickname;
 };
+// Whether a viewer's message is an answer at all; answer() reads it.
+bool isAnswer(const QJsonObject &message);
 Answer answer(const QJsonObject &message);
 QString forwardedAnswer(const QString &viewer, const Answer &answer);
 
