@@ -10,6 +10,7 @@
 #include "session/CaptureSources.h"
 #include "session/StudioSession.h"
 #include "support/ChildProcess.h"
+#include "support/FFProbe.h"
 #include "support/FreePortPair.h"
 #include "support/MovingContent.h"
 #include "support/PulseSession.h"
@@ -20,9 +21,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -52,25 +51,6 @@ SessionRequest recordingRequest(int port, VideoCodec codec = VideoCodec::Mpeg1)
     request.videoCodec = codec;
     request.record = true;
     return request;
-}
-
-// What ffprobe reads of a file, as JSON.
-QJsonObject probe(const QString &path)
-{
-    QProcess ffprobe;
-    ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-show_streams", "-show_format",
-                              "-show_chapters", "-of", "json", path});
-    if (!ffprobe.waitForFinished(120000) || ffprobe.exitCode() != 0)
-        return {};
-    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
-}
-
-QJsonObject streamOf(const QJsonObject &probed, const QString &type)
-{
-    for (const QJsonValue &stream : probed.value("streams").toArray())
-        if (stream.toObject().value("codec_type").toString() == type)
-            return stream.toObject();
-    return {};
 }
 
 int videoFrames(const TsDemux &demux)
@@ -259,10 +239,10 @@ void TestRecording::recordedSessionPlaysBackWithChapters()
     QVERIFY2(path.endsWith(extension), qPrintable(path));
     QVERIFY2(QFileInfo(path).fileName().startsWith("Lumacast "), qPrintable(path));
     QVERIFY2(!QFileInfo::exists(m_session->recorder()->tsPath()), "the transport stream stays");
-    const QJsonObject probed = probe(path);
+    const QJsonObject probed = ffprobe(path);
     QVERIFY2(!probed.isEmpty(), "ffprobe cannot read the recording");
-    const QJsonObject video = streamOf(probed, "video");
-    const QJsonObject audio = streamOf(probed, "audio");
+    const QJsonObject video = probedStream(probed, "video");
+    const QJsonObject audio = probedStream(probed, "audio");
     QCOMPARE(video.value("codec_name").toString(), videoCodec);
     QCOMPARE(video.value("width").toInt(), kFrameSize.width());
     QCOMPARE(video.value("height").toInt(), kFrameSize.height());
@@ -329,11 +309,11 @@ void TestRecording::killedStudioLeavesAPlayableFile()
     QCOMPARE(studio.wait(10000), 128 + SIGKILL);
 
     QVERIFY2(QFileInfo(tsPath).size() >= bytes, qPrintable(tsPath));
-    const QJsonObject probed = probe(tsPath);
+    const QJsonObject probed = ffprobe(tsPath);
     QVERIFY2(!probed.isEmpty(), "ffprobe cannot read what the killed studio left");
-    QCOMPARE(streamOf(probed, "video").value("codec_name").toString(), QString("mpeg1video"));
-    QCOMPARE(streamOf(probed, "audio").value("codec_name").toString(), QString("mp2"));
-    const int frames = streamOf(probed, "video").value("nb_read_frames").toString().toInt();
+    QCOMPARE(probedStream(probed, "video").value("codec_name").toString(), QString("mpeg1video"));
+    QCOMPARE(probedStream(probed, "audio").value("codec_name").toString(), QString("mp2"));
+    const int frames = probedStream(probed, "video").value("nb_read_frames").toString().toInt();
     const double durationS =
         probed.value("format").toObject().value("duration").toString().toDouble();
     qInfo() << "killed after" << durationMs << "ms:" << frames << "frames," << durationS << "s";
@@ -371,9 +351,9 @@ void TestRecording::fullDiskStopsTheRecordingNotTheStream()
     // No room for the finished file either: the transport stream stays, and plays.
     QVERIFY(failed.wait(60000));
     QCOMPARE(failed.first().at(1).toString(), tsPath);
-    const QJsonObject probed = probe(tsPath);
-    QCOMPARE(streamOf(probed, "video").value("codec_name").toString(), QString("mpeg1video"));
-    QVERIFY(streamOf(probed, "video").value("nb_read_frames").toString().toInt() > 0);
+    const QJsonObject probed = ffprobe(tsPath);
+    QCOMPARE(probedStream(probed, "video").value("codec_name").toString(), QString("mpeg1video"));
+    QVERIFY(probedStream(probed, "video").value("nb_read_frames").toString().toInt() > 0);
 }
 
 int main(int argc, char **argv)
