@@ -7,7 +7,8 @@
 
 // Turns the append-only transport stream of a recording into a file players and editors take,
 // without encoding the pictures again: Matroska for MPEG-1 video with MP2 sound, MP4 for H.264
-// (browsers play it). The chapters become the file's chapters. The output is written under a
+// (browsers play it, its sound converted to AAC, the one sound they take in MP4). The chapters
+// become the file's chapters, after one at the start. The output is written under a
 // temporary name and renamed at the end, so a file of the final name is always whole. Blocking;
 // runs on a worker thread.
 namespace RecordingRemux {

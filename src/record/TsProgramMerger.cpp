@@ -113,15 +113,6 @@ bool TsProgramMerger::programComplete() const
     return video && audio;
 }
 
-bool TsProgramMerger::hasH264Video() const
-{
-    for (const Source &source : m_sources)
-        for (const Elementary &stream : source.streams)
-            if (stream.streamType == kH264StreamType)
-                return true;
-    return false;
-}
-
 bool TsProgramMerger::learnTable(Source &source, const char *packet)
 {
     int length = 0;

@@ -24,8 +24,6 @@ public:
 
     // `packets` of the connection `source`; returns what goes to the file.
     QByteArray take(quintptr source, const QByteArray &packets);
-    // True once a PMT named a video stream coded as H.264.
-    bool hasH264Video() const;
 
     struct Elementary
     {

@@ -20,14 +20,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QToolButton>
 #include <QWebSocket>
@@ -144,6 +147,20 @@ bool pactl(const QStringList &arguments)
            process.exitCode() == 0;
 }
 
+// Takes the file URLs the studio asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
+
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
 const QStringList kLaterSink{"load-module", "module-null-sink", "sink_name=later",
                              "sink_properties=device.description=Later"};
 
@@ -166,6 +183,7 @@ private slots:
     void reconnectFailureWarnsAndStops();
     void desktopSessionReachesViewer();
     void failingAudioSourceShowsInTheStatusBar();
+    void recordingShowsInTheStatusBar();
 
 private:
     std::unique_ptr<StudioTestHome> m_home;
@@ -476,6 +494,48 @@ void TestStudioSession::failingAudioSourceShowsInTheStatusBar()
         bar->message().startsWith("Audio source not working (Monitor of Later: "), 2000);
     window.on_cmdStart_clicked();
     QCOMPARE(bar->message(), QString());
+}
+
+void TestStudioSession::recordingShowsInTheStatusBar()
+{
+    QTemporaryDir folder;
+    m_home->set("RECORD_DIR", folder.path());
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCheckBox *record = child<QCheckBox>(window, "chkRecord");
+    QLabel *status = child<QLabel>(window, "lblRecording");
+    QPushButton *openFolder = child<QPushButton>(window, "cmdOpenRecordingFolder");
+    QVERIFY(!record->isChecked());
+    QVERIFY(openFolder->isHidden());
+    QComboBox *video = child<QComboBox>(window, "cmbVideoSources");
+    video->setCurrentIndex(indexOfData(video, "CAPTURE_DISPLAY#0"));
+    child<QComboBox>(window, "cmbAudioSources")->setCurrentIndex(1); // "original"
+    child<QComboBox>(window, "cmbFrames")->setCurrentIndex(0);
+    QTest::mouseClick(record, Qt::LeftButton);
+    QVERIFY(record->isChecked());
+
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
+    QVERIFY(window.isRunning());
+    QVERIFY(!record->isEnabled());
+    QCOMPARE(m_home->value("RECORD").toBool(), true);
+    // Its duration and size, counting while the session runs.
+    const QRegularExpression figures(R"(^REC 0:00:0[2-9], (\d+\.\d) MB$)");
+    QTRY_VERIFY_WITH_TIMEOUT(figures.match(status->text()).hasMatch(), kStreamTimeoutMs);
+    QVERIFY(openFolder->isHidden());
+
+    QTest::mouseClick(startButton(window), Qt::LeftButton);
+    QVERIFY(!window.isRunning());
+    QVERIFY(record->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Recorded: Lumacast "), kStreamTimeoutMs);
+    const QString name = status->text().mid(QString("Recorded: ").size());
+    QVERIFY2(name.endsWith(".mkv"), qPrintable(name));
+    QVERIFY2(QFileInfo(folder.filePath(name)).size() > 0, qPrintable(name));
+    QVERIFY(!openFolder->isHidden());
+
+    UrlCatcher desktop;
+    QTest::mouseClick(openFolder, Qt::LeftButton);
+    QCOMPARE(desktop.urls, QList<QUrl>{QUrl::fromLocalFile(folder.path())});
 }
 
 int main(int argc, char *argv[])

@@ -1,13 +1,17 @@
 // The recording's pieces without capture: the merged program tables, the file's place and name,
-// the chapter titles, the status text, and a recorder that cannot write or got nothing.
+// the chapter titles, the status text, a recorder that cannot write or got nothing, and the MP4
+// remux's sound across a gap.
 #include "record/Chapter.h"
 #include "record/Recorder.h"
 #include "record/RecordingPlace.h"
+#include "record/RecordingRemux.h"
 #include "record/RecordingStatus.h"
 #include "record/TsProgramMerger.h"
 #include "relay/CommandMessages.h"
+#include "support/FFProbe.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -69,7 +73,6 @@ private slots:
         const QByteArray pmt = out.mid(188, 188);
         QCOMPARE(pmt.mid(5, 1), QByteArray("\x02", 1));
         QVERIFY(pmt.contains(QByteArray("\x02\xe1\x00\xf0\x00\x03\xe1\x01\xf0\x00", 10)));
-        QVERIFY(!merger.hasH264Video());
         // The writers' own tables never reach the file again.
         QCOMPARE(pids(merger.take(1, writerTables(0x02, 0x100) + videoData)), QList<int>{0x100});
     }
@@ -141,6 +144,51 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("empty.ts")));
         QCOMPARE(recorder.pendingRemuxes(), 0);
         QCOMPARE(recorder.state(), Recorder::State::Idle);
+    }
+
+    void mp4SoundKeepsItsTimeAcrossAGap()
+    {
+        // H.264 with MP2 sound that stops for 2 s after its first second, as a writer that lost
+        // sound leaves it: 6 s of pictures, 4 s of sound.
+        QTemporaryDir dir;
+        const QString tsPath = dir.filePath("gap.ts");
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg", {"-nostdin",
+                                "-v",
+                                "error",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "testsrc=size=320x240:rate=24:duration=6",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "sine=sample_rate=48000:duration=4",
+                                "-af",
+                                "asetpts='if(gte(T,1),PTS+2/TB,PTS)'",
+                                "-c:v",
+                                "libx264",
+                                "-c:a",
+                                "mp2",
+                                "-f",
+                                "mpegts",
+                                tsPath});
+        QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+
+        const RecordingRemux::Result result =
+            RecordingRemux::run(tsPath, dir.filePath("out"), {{3000, "Vote: Lunch?"}}, {});
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(result.path, dir.filePath("out.mp4"));
+        const QJsonObject probed = ffprobe(result.path);
+        const QJsonObject audio = probedStream(probed, "audio");
+        QCOMPARE(audio.value("codec_name").toString(), QString("aac"));
+        // The sound after the gap is where it was: it ends with the pictures, 4 s of it.
+        const double endS = audio.value("start_time").toString().toDouble() +
+                            audio.value("duration").toString().toDouble();
+        QVERIFY2(std::abs(endS - 6) < 0.1, qPrintable(QString::number(endS)));
+        const double soundS = audio.value("nb_read_frames").toString().toDouble() * 1024 / 48000;
+        QVERIFY2(std::abs(soundS - 4) < 0.1, qPrintable(QString::number(soundS)));
+        QCOMPARE(probed.value("chapters").toArray().size(), 2);
     }
 };
 
