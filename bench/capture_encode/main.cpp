@@ -180,24 +180,10 @@ QList<Command> Bench::ffmpegCommands(const Job &job, int seconds) const
     // The encoder settings the studio uses for each codec, as far as the tool has them.
     const QStringList encoder =
         job.codec == VideoCodec::H264
-            ? QStringList{"-c:v",
-                          "libx264",
-                          "-profile:v",
-                          "baseline",
-                          "-preset",
-                          "veryfast",
-                          "-tune",
-                          "zerolatency",
-                          "-g",
-                          "48",
-                          "-b:v",
-                          video,
-                          "-maxrate",
-                          video,
-                          "-bufsize",
-                          video,
-                          "-omit_video_pes_length",
-                          "0"}
+            ? QStringLiteral("-pix_fmt yuv420p -c:v libx264 -profile:v baseline -preset veryfast "
+                             "-tune zerolatency -g 48 -omit_video_pes_length 0")
+                      .split(QLatin1Char(' ')) +
+                  QStringList{"-b:v", video, "-maxrate", video, "-bufsize", video}
             : QStringList{"-c:v", "mpeg1video", "-g", "240", "-b:v", video, "-maxrate", video};
     const QString grabSize =
         QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
