@@ -1,13 +1,18 @@
 // Capture and encoding cost of the studio's back end against the ffmpeg command-line tool doing
-// the same job (X11 screen capture, scaling, MPEG-1 video and MP2 audio in two transport streams
-// sent over TCP), on a private Xvfb screen with moving content; and the delay from a change on
-// the screen to the first transport-stream packet of the picture that shows it.
+// the same job (X11 screen capture, scaling, MPEG-1 or H.264 video and MP2 audio in two
+// transport streams sent over TCP), on a private Xvfb screen with moving content; and the delay
+// from a change on the screen to the first transport-stream packet of the picture that shows it.
 //
-//   capture_encode [--seconds N] [--still]     (30 by default; four runs of N seconds)
+//   capture_encode [--seconds N] [--still]     (30 by default; eight runs of N seconds)
+//   capture_encode --quality [--seconds N]     (12 by default; six runs of N seconds)
 //
 // --still leaves the moving content out: a still slide on which only the marker changes.
+// --quality plays a screen-content clip (ScreenClip) full screen instead and scores the
+// studio's own pictures against it, for both codecs at the presets presenters pick.
 #include "ChangeMarker.h"
 #include "DelayAnalysis.h"
+#include "PictureQuality.h"
+#include "ScreenClip.h"
 #include "TickRecordingFactory.h"
 
 #include "capture/CaptureStreamer.h"
@@ -38,9 +43,11 @@ const QString screenDevice = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture"
 struct Job
 {
     QSize size;
-    int videoKbps;
-    // What the presenter picks: the controller takes the 64 kbit/s of audio out below 5000.
-    int totalKbps() const { return videoKbps < 5000 - 64 ? videoKbps + 64 : videoKbps; }
+    int totalKbps; // what the presenter picks
+    VideoCodec codec;
+    // The controller takes the 64 kbit/s of audio out below 5000.
+    int videoKbps() const { return totalKbps < 5000 ? totalKbps - 64 : totalKbps; }
+    const char *codecName() const { return codec == VideoCodec::H264 ? "H.264" : "MPEG-1"; }
 };
 
 struct RunResult
@@ -49,8 +56,10 @@ struct RunResult
     double streamSeconds = 0; // of the run, as the tools were told
     int pictures = 0;         // that reached the listener
     qint64 videoBytes = 0;
+    double videoKbitPerSecond = 0; // of the video payload, over its timestamps
     double cpuPerSecond() const { return streamSeconds > 0 ? cpuSeconds / streamSeconds : 0; }
     QVector<DelaySample> delays;
+    PictureQuality quality; // with the clip on the screen
     bool ok = false;
 };
 
@@ -67,7 +76,8 @@ int runStudioChild(const QStringList &args)
     const QSize size(args[0].toInt(), args[1].toInt());
     const int totalKbps = args[2].toInt();
     const int seconds = args[3].toInt();
-    const quint16 port = quint16(args[5].toUInt());
+    const VideoCodec codec = VideoCodecs::fromKey(args[5]);
+    const quint16 port = quint16(args[6].toUInt());
     auto factory = std::make_shared<TickRecordingFactory>(mfDefaultFactory());
     {
         CaptureStreamer streamer(factory);
@@ -75,6 +85,7 @@ int runStudioChild(const QStringList &args)
         streamer.setCaptureArea(0, QRect());
         streamer.setOutputParams(size, totalKbps);
         streamer.setIngestPort(port);
+        streamer.setVideoCodec(codec);
         streamer.startStreaming(false);
         QThread::sleep(unsigned(seconds));
         streamer.stopStreaming();
@@ -111,10 +122,12 @@ struct Command
     QStringList args;
 };
 
+enum class Content { Moving, Still, Clip };
+
 class Bench
 {
 public:
-    bool setUp(bool still, QString *error);
+    bool setUp(Content content, QString *error);
     // Runs the commands side by side until all have ended; their CPU times add up.
     RunResult run(const QList<Command> &commands, const Job &job, int seconds,
                   const QString &tickFile);
@@ -127,19 +140,28 @@ private:
     PulseSession m_pulse;
     MovingContent m_content;
     ChangeMarker m_marker;
+    ScreenClip m_clip;
+    bool m_playsClip = false;
     IngestCollector m_ingest;
 };
 
-bool Bench::setUp(bool still, QString *error)
+bool Bench::setUp(Content content, QString *error)
 {
     if (!m_xvfb.start(screenSize, error) || !m_pulse.start(error))
         return false;
     qputenv("DISPLAY", m_xvfb.display().toLocal8Bit());
     qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
-    // A presentation with a playing video in the middle of the screen.
-    if ((!still && !m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error)) ||
-        !m_marker.start(m_xvfb.display(), markerRect, error))
+    m_playsClip = content == Content::Clip;
+    if (m_playsClip) {
+        if (!m_clip.load(QString::fromUtf8(LUMACAST_CLIP_CODE), error) ||
+            !m_clip.play(m_xvfb.display(), error))
+            return false;
+    } else if ((content == Content::Moving &&
+                // A presentation with a playing video in the middle of the screen.
+                !m_content.start(m_xvfb.display(), QRect(480, 270, 960, 540), error)) ||
+               !m_marker.start(m_xvfb.display(), markerRect, error)) {
         return false;
+    }
     // A free port of the system's choice, where the encoders of both pipelines send.
     if (!m_ingest.listen()) {
         *error = QStringLiteral("cannot listen on the loopback");
@@ -152,21 +174,28 @@ QList<Command> Bench::ffmpegCommands(const Job &job, int seconds) const
 {
     // Two processes, like the studio's two writers: one ffmpeg reading both inputs paces itself
     // by the slower one and drops most pictures.
-    const QString video = QString::number(job.videoKbps) + QLatin1Char('k');
+    const QString video = QString::number(job.videoKbps()) + QLatin1Char('k');
     const QStringList common{"-nostdin", "-hide_banner", "-loglevel", "error"};
     const QStringList output{"-t", QString::number(seconds), "-f", "mpegts",
                              QStringLiteral("tcp://127.0.0.1:%1").arg(port())};
+    // The encoder settings the studio uses for each codec, as far as the tool has them.
+    const QStringList encoder =
+        job.codec == VideoCodec::H264
+            ? QStringLiteral("-pix_fmt yuv420p -c:v libx264 -profile:v baseline -preset veryfast "
+                             "-tune zerolatency -g 48 -omit_video_pes_length 0")
+                      .split(QLatin1Char(' ')) +
+                  QStringList{"-b:v", video, "-maxrate", video, "-bufsize", video}
+            : QStringList{"-c:v", "mpeg1video", "-g", "240", "-b:v", video, "-maxrate", video};
     const QString grabSize =
         QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
     const QString scale =
         QStringLiteral("scale=%1:%2").arg(job.size.width()).arg(job.size.height());
     return {
         {QStringLiteral("ffmpeg"),
-         common + QStringList{"-f",  "x11grab",     "-framerate", "24",         "-draw_mouse",
-                              "0",   "-video_size", grabSize,     "-i",         m_xvfb.display(),
-                              "-vf", scale,         "-c:v",       "mpeg1video", "-g",
-                              "240", "-b:v",        video,        "-maxrate",   video} +
-             output},
+         common +
+             QStringList{"-f", "x11grab", "-framerate", "24", "-draw_mouse", "0", "-video_size",
+                         grabSize, "-i", m_xvfb.display(), "-vf", scale} +
+             encoder + output},
         {QStringLiteral("ffmpeg"),
          common +
              QStringList{"-f", "pulse", "-sample_rate", "48000", "-channels", "1", "-i",
@@ -230,6 +259,9 @@ RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds
                 result.streamSeconds = seconds;
                 result.pictures = int(demux.packets.size());
                 result.videoBytes = m_ingest.totalBytes(i);
+                result.videoKbitPerSecond = demux.videoBitrate() / 1000;
+                if (m_playsClip)
+                    result.quality = scorePictures(demux, m_clip);
                 result.ok = true;
             }
     }
@@ -258,31 +290,25 @@ void printDelays(const char *who, const QVector<DelaySample> &delays)
     std::printf("\n");
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+Command studioCommand(const Job &job, int seconds, const QString &tickFile, quint16 port)
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    if (args.size() == 7 && args[0] == QLatin1String("--studio"))
-        return runStudioChild(args.mid(1));
-    int seconds = 30;
-    const bool still = args.removeAll(QStringLiteral("--still")) > 0;
-    if (args.size() == 2 && args[0] == QLatin1String("--seconds"))
-        seconds = std::max(2, args[1].toInt());
+    return {QCoreApplication::applicationFilePath(),
+            {"--studio", QString::number(job.size.width()), QString::number(job.size.height()),
+             QString::number(job.totalKbps), QString::number(seconds), tickFile,
+             VideoCodecs::key(job.codec), QString::number(port)}};
+}
 
-    Bench bench;
-    QString error;
-    if (!bench.setUp(still, &error)) {
-        std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
-        return 1;
-    }
+void measureCostAndDelay(Bench &bench, int seconds, bool still)
+{
     const QString tickFile = QDir::temp().filePath(
         QStringLiteral("capture_encode_ticks_%1").arg(QCoreApplication::applicationPid()));
-    const QVector<Job> jobs{{QSize(960, 540), 936}, {QSize(1920, 1080), 4000}};
+    QVector<Job> jobs;
+    for (const VideoCodec codec : {VideoCodec::Mpeg1, VideoCodec::H264})
+        jobs += {{QSize(960, 540), 1000, codec}, {QSize(1920, 1080), 4000, codec}};
     std::printf("capture_encode: %d s per run; Xvfb %dx%d with %s; audio from a "
-                "PulseAudio null sink; both tools send MPEG-1 video and MP2 48 kHz mono as two "
-                "transport streams over TCP\n",
+                "PulseAudio null sink; both tools send MPEG-1 or H.264 (libx264 Baseline, "
+                "veryfast, zerolatency) video and MP2 48 kHz mono as two transport streams over "
+                "TCP\n",
                 seconds, screenSize.width(), screenSize.height(),
                 still ? "a still slide and a 128x128 patch changing every 250-450 ms"
                       : "moving content");
@@ -290,19 +316,15 @@ int main(int argc, char **argv)
                 "the two ffmpeg processes), pictures and video bytes that reached the listener:\n");
     QVector<QPair<RunResult, RunResult>> results;
     for (const Job &job : jobs) {
-        const Command studioCommand{QCoreApplication::applicationFilePath(),
-                                    {"--studio", QString::number(job.size.width()),
-                                     QString::number(job.size.height()),
-                                     QString::number(job.totalKbps()), QString::number(seconds),
-                                     tickFile, QString::number(bench.port())}};
-        const RunResult studio = bench.run({studioCommand}, job, seconds, tickFile);
+        const RunResult studio = bench.run({studioCommand(job, seconds, tickFile, bench.port())},
+                                           job, seconds, tickFile);
         const RunResult cli = bench.run(bench.ffmpegCommands(job, seconds), job, seconds, {});
         std::printf(
-            "  %4dx%-4d %4d kbit/s   studio %.3f (%d pictures, %lld bytes)   ffmpeg CLI %.3f (%d "
-            "pictures, %lld bytes)   ratio %.2f%s\n",
-            job.size.width(), job.size.height(), job.videoKbps, studio.cpuPerSecond(),
-            studio.pictures, static_cast<long long>(studio.videoBytes), cli.cpuPerSecond(),
-            cli.pictures, static_cast<long long>(cli.videoBytes),
+            "  %-6s %4dx%-4d %4d kbit/s   studio %.3f (%d pictures, %lld bytes)   ffmpeg CLI %.3f "
+            "(%d pictures, %lld bytes)   ratio %.2f%s\n",
+            job.codecName(), job.size.width(), job.size.height(), job.videoKbps(),
+            studio.cpuPerSecond(), studio.pictures, static_cast<long long>(studio.videoBytes),
+            cli.cpuPerSecond(), cli.pictures, static_cast<long long>(cli.videoBytes),
             cli.cpuPerSecond() > 0 ? studio.cpuPerSecond() / cli.cpuPerSecond() : 0.0,
             studio.ok && cli.ok ? "" : "   (a run delivered no video)");
         std::fflush(stdout);
@@ -312,9 +334,69 @@ int main(int argc, char **argv)
     std::printf("Capture-to-ingest delay of a changed picture, ms (screen change -> first "
                 "transport packet of the picture showing it, at the listener):\n");
     for (int i = 0; i < jobs.size(); ++i) {
-        std::printf(" %dx%d:\n", jobs[i].size.width(), jobs[i].size.height());
+        std::printf(" %s %dx%d:\n", jobs[i].codecName(), jobs[i].size.width(),
+                    jobs[i].size.height());
         printDelays("studio", results[i].first.delays);
         printDelays("ffmpeg", results[i].second.delays);
     }
+}
+
+void measureQuality(Bench &bench, int seconds)
+{
+    std::printf("capture_encode --quality: %d s per run; a %d-frame screen-content clip (text "
+                "slide with a chart, code page, scroll through the code at 15 px per frame) "
+                "looped full screen on Xvfb %dx%d at 24 frames/s; the studio's own pictures "
+                "scaled to %dx%d and scored by luma PSNR against the frame each shows\n",
+                seconds, ScreenClip::frameCount, screenSize.width(), screenSize.height(),
+                ScreenClip::size.width(), ScreenClip::size.height());
+    const QVector<QPair<QSize, int>> presets{
+        {QSize(960, 540), 512}, {QSize(1920, 1080), 1000}, {QSize(1920, 1080), 4000}};
+    for (const auto &preset : presets) {
+        QVector<RunResult> runs;
+        for (const VideoCodec codec : {VideoCodec::Mpeg1, VideoCodec::H264}) {
+            const Job job{preset.first, preset.second, codec};
+            const RunResult run =
+                bench.run({studioCommand(job, seconds, {}, bench.port())}, job, seconds, {});
+            const PictureQuality &q = run.quality;
+            std::printf("  %4dx%-4d %4d Kbs  %-6s  PSNR mean %5.1f dB  lowest %5.1f dB  at %5.0f "
+                        "kbit/s  (%d pictures scored, %d unreadable)%s\n",
+                        job.size.width(), job.size.height(), job.totalKbps, job.codecName(),
+                        q.meanPsnr, q.lowestPsnr, run.videoKbitPerSecond, q.scored, q.unreadable,
+                        run.ok ? "" : "   (no video)");
+            std::fflush(stdout);
+            runs.append(run);
+        }
+        if (runs[0].videoKbitPerSecond > 0)
+            std::printf("  %28s H.264 - MPEG-1 %+5.1f dB, bits H.264 / MPEG-1 %.2f\n", "",
+                        runs[1].quality.meanPsnr - runs[0].quality.meanPsnr,
+                        runs[1].videoKbitPerSecond / runs[0].videoKbitPerSecond);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() == 8 && args[0] == QLatin1String("--studio"))
+        return runStudioChild(args.mid(1));
+    const bool still = args.removeAll(QStringLiteral("--still")) > 0;
+    const bool quality = args.removeAll(QStringLiteral("--quality")) > 0;
+    int seconds = quality ? 12 : 30;
+    if (args.size() == 2 && args[0] == QLatin1String("--seconds"))
+        seconds = std::max(2, args[1].toInt());
+
+    Bench bench;
+    QString error;
+    const Content content = quality ? Content::Clip : still ? Content::Still : Content::Moving;
+    if (!bench.setUp(content, &error)) {
+        std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (quality)
+        measureQuality(bench, seconds);
+    else
+        measureCostAndDelay(bench, seconds, still);
     return 0;
 }

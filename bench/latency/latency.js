@@ -1,14 +1,19 @@
 'use strict';
 // Glass to glass: a colour change on the studio's X screen to the first picture the viewer page
-// draws that shows it, median and 95th percentile, at 960x540 and 936 kbit/s with sound;
-// right after Start and again after a soak; then the same page fed by a reference pipeline
-// (ffmpeg command line with stock flags and a plain Node relay of the ingest bytes); and the
-// time from opening the page to its first clean and first live picture for viewers joining at
-// random moments. Run inside `studio_host exec` (see CMakeLists.txt).
+// draws that shows it, median and 95th percentile, at 1 Mbit/s (936 kbit/s of video) with
+// sound, for MPEG-1 and H.264 (the plain-http page's WebAssembly decoder and a secure page's
+// WebCodecs) at each frame size; right after Start and again after a soak; the time from
+// opening the page to its first clean and first live picture for viewers joining at random
+// moments; the page's cost per picture (its data reaching the decoder to its drawing) while
+// the screen shows moving, detailed content. Then the same page fed by a reference pipeline
+// (ffmpeg command line with stock flags and a plain Node relay of the ingest bytes) at
+// 960x540. Run inside `studio_host exec` (see CMakeLists.txt).
 //
 //   --changes N        colour changes per measurement (default 30)
 //   --soak-minutes M   keep the session and the page running M minutes, then measure again
 //   --viewers N        joining viewers (default 10)
+//   --codecs LIST      of mpeg1, h264 (default both)
+//   --sizes LIST       frame-size presets, of 540, 720, 1080 (default 540,1080)
 //   --no-reference     skip the reference pipeline; --only-reference: only that
 const fs = require('node:fs');
 const os = require('node:os');
@@ -28,6 +33,16 @@ const option = (name, fallback) => {
 const CHANGES = option('--changes', 30);
 const SOAK_MINUTES = option('--soak-minutes', 0);
 const VIEWERS = option('--viewers', 10);
+const list = (name, fallback) => {
+  const at = args.indexOf(name);
+  return at >= 0 ? args[at + 1].split(',') : fallback;
+};
+const CODECS = list('--codecs', ['mpeg1', 'h264']);
+const SIZES = list('--sizes', ['540', '1080']);
+// The main window's lists: video codecs, and frame sizes by their lines.
+const CODEC_INDEX = { mpeg1: 0, h264: 1 };
+const SIZE_INDEX = { 360: 0, 540: 1, 720: 2, 1080: 3 };
+const COST_PICTURES = 120;
 const REFERENCE = !args.includes('--no-reference');
 const STUDIO = !args.includes('--only-reference');
 const AUTOPLAY = ['--autoplay-policy=no-user-gesture-required'];
@@ -96,6 +111,7 @@ async function measureJoins(browser, studio, url, label) {
         picture: result.stats.firstPictureAt,
         live: result.stats.liveAt,
         afterSocket: result.stats.firstPictureAt - result.stats.streamOpenAt,
+        liveAfterSocket: result.stats.liveAt - result.stats.streamOpenAt,
         clean: !!result.first && near(result.first, hexToRgb(colour)),
       });
     } finally {
@@ -104,12 +120,16 @@ async function measureJoins(browser, studio, url, label) {
   }
   const pictures = rows.map((row) => row.picture);
   const lives = rows.map((row) => row.live);
+  const afterSocket = rows.map((row) => row.afterSocket);
   console.log(`${label} joins: ${rows.length} viewers, ${rows.filter((r) => r.clean).length} first pictures clean`);
   console.log(`  open -> first picture          ${summary(pictures)}`);
-  console.log(`  stream open -> first picture   ${summary(rows.map((row) => row.afterSocket))}`);
+  console.log(`  stream open -> first picture   ${summary(afterSocket)}`);
   console.log(`  open -> live (<= 2 frames)     ${summary(lives)}`);
-  console.log(`  within 500 ms: ${pictures.filter((t) => t <= 500).length}/${rows.length}` +
-    `, live within 1 s: ${lives.filter((t) => t <= 1000).length}/${rows.length}; ${loadLine()}`);
+  console.log(`  first picture within 500 ms of the stream socket: ` +
+    `${afterSocket.filter((t) => t <= 500).length}/${rows.length}` +
+    `, live within 1.5 s of it: ${rows.filter((r) => r.liveAfterSocket <= 1500).length}/` +
+    `${rows.length}; ` +
+    loadLine());
 }
 
 // The reference: ffmpeg's own x11grab/pulse capture and mpeg1video/mp2 encoders with the
@@ -160,24 +180,72 @@ async function startReference(environment, address) {
   };
 }
 
-async function measureStudio(studio, browser) {
-  await studio.request({ do: 'start' });
-  await sleep(3000);
-  const viewer = await openViewer(browser, studio.url);
-  await firstPicture(viewer.page);
-  const start = await measureLatency(studio, viewer.page, 'studio, right after Start');
-  if (SOAK_MINUTES > 0) {
-    console.log(`soaking ${SOAK_MINUTES} min with the page open...`);
-    await sleep(SOAK_MINUTES * 60000);
-    const soaked = await measureLatency(studio, viewer.page, `studio, after ${SOAK_MINUTES} min`);
-    const drift = percentile(soaked, 50) - percentile(start, 50);
-    console.log(`  median change after the soak: ${drift.toFixed(1)} ms; page stats ` +
-      JSON.stringify(await viewer.page.evaluate(() => window.viewer.stats)));
+// The cost per drawn picture while the screen moves, on a page that is already live.
+async function measureCost(studio, page, label) {
+  await studio.request({ do: 'moving', on: true });
+  try {
+    const from = await page.evaluate(() => window.__costs.length);
+    await page.waitForFunction((n) => window.__costs.length >= n, from + COST_PICTURES,
+      { timeout: 60000 });
+    const costs = await page.evaluate((n) => window.__costs.slice(n), from);
+    console.log(`${label.padEnd(34)} ${summary(costs)}`);
+  } finally {
+    await studio.request({ do: 'moving', on: false });
   }
-  await viewer.context.close();
-  await measureJoins(browser, studio, studio.url, 'studio');
-  await studio.request({ do: 'stop' });
-  return start;
+}
+
+// One page of the studio's stream: its glass-to-glass latency (and after a soak) and its cost
+// per picture; the decoder path it took is in the label.
+async function measurePage(studio, browser, label) {
+  const viewer = await openViewer(browser, studio.url);
+  try {
+    await firstPicture(viewer.page);
+    const path = await viewer.page.evaluate(() => window.viewer.stats.decoderPath || 'jsmpeg');
+    const start = await measureLatency(studio, viewer.page, `${label} ${path}, after Start`);
+    if (SOAK_MINUTES > 0) {
+      console.log(`soaking ${SOAK_MINUTES} min with the page open...`);
+      await sleep(SOAK_MINUTES * 60000);
+      const soaked = await measureLatency(studio, viewer.page, `${label} ${path}, after soak`);
+      const drift = percentile(soaked, 50) - percentile(start, 50);
+      console.log(`  median change after the soak: ${drift.toFixed(1)} ms; page stats ` +
+        JSON.stringify(await viewer.page.evaluate(() => window.viewer.stats)));
+    }
+    await measureCost(studio, viewer.page, `${label} ${path}, cost per picture`);
+    return start;
+  } finally {
+    await viewer.context.close();
+  }
+}
+
+// Each codec at each size; H.264 also on a secure page, where WebCodecs decodes it (joins
+// too: the plain page's WebAssembly decoder is loaded only once the stream names H.264). Returns
+// the latencies by "codec size" for the plain-http page.
+async function measureStudio(studio, browsers) {
+  const results = {};
+  for (const codec of CODECS) {
+    await studio.request({ do: 'codec', index: CODEC_INDEX[codec] });
+    for (const size of SIZES) {
+      await studio.request({ do: 'frames', index: SIZE_INDEX[size] });
+      await studio.request({ do: 'start' });
+      await sleep(3000);
+      const label = `${codec} ${size}p`;
+      results[label] = await measurePage(studio, browsers.plain, label);
+      if (codec === 'h264') await measurePage(studio, browsers.secure, label);
+      await measureJoins(browsers.plain, studio, studio.url, `studio ${label}`);
+      if (codec === 'h264')
+        await measureJoins(browsers.secure, studio, studio.url, `studio ${label} webcodecs`);
+      await studio.request({ do: 'stop' });
+    }
+  }
+  for (const size of SIZES) {
+    const mpeg1 = results[`mpeg1 ${size}p`];
+    const h264 = results[`h264 ${size}p`];
+    if (!mpeg1 || !h264 || !mpeg1.length || !h264.length) continue;
+    const difference = (p) => (percentile(h264, p) - percentile(mpeg1, p)).toFixed(1);
+    console.log(`glass to glass at ${size}p, H.264 - MPEG-1: p50 ${difference(50)} ms, ` +
+      `p95 ${difference(95)} ms`);
+  }
+  return results[`mpeg1 540p`];
 }
 
 async function measureReference(studio, browser) {
@@ -198,19 +266,23 @@ async function measureReference(studio, browser) {
 
 async function main() {
   console.log(`bench/latency: ${CHANGES} colour changes, ${VIEWERS} joining viewers, ` +
-    `960x540 at 936 kbit/s video + 64 kbit/s audio, 24 frames/s (a frame every ${FRAME_MS.toFixed(1)} ms)`);
+    `${CODECS.join(' and ')} at ${SIZES.map((s) => s + 'p').join(', ')} from a 1280x720 screen, ` +
+    `936 kbit/s video + 64 kbit/s audio, 24 frames/s (a frame every ${FRAME_MS.toFixed(1)} ms)`);
   console.log(loadLine());
   const studio = await startStudio();
   const browser = await launchBrowser(AUTOPLAY);
+  const secure = await launchBrowser(AUTOPLAY.concat([
+    '--unsafely-treat-insecure-origin-as-secure=' + new URL(studio.url).origin]));
   try {
-    const ours = STUDIO ? await measureStudio(studio, browser) : null;
+    const ours = STUDIO ? await measureStudio(studio, { plain: browser, secure }) : null;
     const theirs = REFERENCE ? await measureReference(studio, browser) : null;
     if (ours && theirs && ours.length && theirs.length) {
       const ratio = (p) => (percentile(ours, p) / percentile(theirs, p)).toFixed(2);
-      console.log(`glass to glass, studio / reference: p50 ${ratio(50)}x, p95 ${ratio(95)}x`);
+      console.log(`glass to glass, studio MPEG-1 540p / reference: p50 ${ratio(50)}x, p95 ${ratio(95)}x`);
     }
   } finally {
     await browser.close();
+    await secure.close();
     await studio.close();
   }
 }

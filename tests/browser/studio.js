@@ -81,22 +81,73 @@ async function launchBrowser(extraArgs = []) {
 }
 
 // Installed before the page's scripts: every picture the page draws is recorded with the
-// colour at its centre and near its bottom edge (converted from the decoded YUV planes) and the
-// wall-clock time in milliseconds, the same clock studio_host stamps its paints with.
+// colour at its centre and near its bottom edge (converted from the decoded YUV planes, or read
+// from the canvas an H.264 picture is drawn on) and the wall-clock time in milliseconds, the same
+// clock studio_host stamps its paints with. __costs holds, per drawn picture, the milliseconds
+// from its data reaching the decoder to its drawing.
 function pictureProbe() {
   let viewer;
+  let fedAt = 0;
   window.__pictures = [];
+  window.__costs = [];
   window.__pageStart = performance.timeOrigin;
+  const record = (list, item) => {
+    list.push(item);
+    if (list.length > 2000) list.splice(0, 1000);
+  };
+  // H.264 pictures go to WebCodecs or to the decoder's Worker stamped with their timestamps,
+  // and come back as VideoFrames with the same ones.
+  const fed = new Map();
+  const stampFeed = (prototype, method, timestampOf) => {
+    const original = prototype[method];
+    prototype[method] = function (message, ...rest) {
+      const timestamp = timestampOf(message);
+      if (typeof timestamp === 'number') fed.set(timestamp, performance.now());
+      return original.call(this, message, ...rest);
+    };
+  };
+  if (typeof VideoDecoder === 'function')
+    stampFeed(VideoDecoder.prototype, 'decode', (chunk) => chunk.timestamp);
+  if (typeof Worker === 'function')
+    stampFeed(Worker.prototype, 'postMessage', (message) => message && message.timestamp);
+  const drawImage = CanvasRenderingContext2D.prototype.drawImage;
+  CanvasRenderingContext2D.prototype.drawImage = function (image, ...rest) {
+    drawImage.call(this, image, ...rest);
+    if (typeof VideoFrame !== 'function' || !(image instanceof VideoFrame) ||
+        this.canvas.id !== 'video') return;
+    const now = performance.now();
+    if (fed.has(image.timestamp)) record(window.__costs, now - fed.get(image.timestamp));
+    for (const timestamp of fed.keys()) if (timestamp <= image.timestamp) fed.delete(timestamp);
+    const colourAt = (row) => {
+      const d = this.getImageData(this.canvas.width >> 1, row, 1, 1).data;
+      return [d[0], d[1], d[2]];
+    };
+    record(window.__pictures, {
+      at: performance.timeOrigin + now, rgb: colourAt(this.canvas.height >> 1),
+      bottom: colourAt(this.canvas.height - 4),
+    });
+  };
   Object.defineProperty(window, 'viewer', {
     configurable: true,
     get() { return viewer; },
     set(value) {
       viewer = value;
+      const video = value.player.video;
+      if (video) {
+        const write = video.write;
+        video.write = function (...args) {
+          fedAt = performance.now();
+          return write.apply(this, args);
+        };
+      }
       const renderer = value.player.renderer;
       const render = renderer.render;
       renderer.render = function (y, cr, cb, clamped) {
         render.call(this, y, cr, cb, clamped);
-        const at = performance.timeOrigin + performance.now();
+        const now = performance.now();
+        const at = performance.timeOrigin + now;
+        // MPEG-1 pictures are decoded as they arrive; the newest one is what is drawn.
+        if (fedAt) record(window.__costs, now - fedAt);
         const stride = ((this.width + 15) >> 4) << 4;
         const clamp = (v) => Math.max(0, Math.min(255, Math.round(v)));
         const colourAt = (row, col) => {
@@ -108,10 +159,8 @@ function pictureProbe() {
             clamp(1.164 * Y + 2.017 * U)];
         };
         const col = this.width >> 1;
-        window.__pictures.push({
-          at, rgb: colourAt(this.height >> 1, col), bottom: colourAt(this.height - 4, col),
-        });
-        if (window.__pictures.length > 2000) window.__pictures.splice(0, 1000);
+        record(window.__pictures,
+          { at, rgb: colourAt(this.height >> 1, col), bottom: colourAt(this.height - 4, col) });
       };
     },
   });

@@ -14,6 +14,9 @@
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
 //   codec {"index": n}                 picks the main window's video codec -> {"codec": text}
+//   frames {"index": n}                picks the main window's frame size -> {"frames": text}
+//   moving {"on": bool}                covers the screen with moving, detailed content, or
+//                                         takes it away -> {"moving": bool}
 //   paint {"colour":"#rrggbb"}         fills the screen -> {"paintedAt": epoch ms, sub-ms}
 //   vote {"title", "options":[5]}      fills the voting window and starts the vote
 //   vote_stop                          stops it
@@ -36,6 +39,7 @@
 #include "StudioTestHome.h"
 #include "support/ChildProcess.h"
 #include "support/FreePortPair.h"
+#include "support/MovingContent.h"
 #include "support/PrivateNetwork.h"
 #include "support/PulseSession.h"
 #include "support/XPaintWindow.h"
@@ -177,6 +181,19 @@ private:
             auto *codec = child<QComboBox>(m_window.get(), "cmbCodec");
             codec->setCurrentIndex(request["index"].toInt());
             reply({{"codec", codec->currentText()}});
+        } else if (what == "frames") {
+            auto *frames = child<QComboBox>(m_window.get(), "cmbFrames");
+            frames->setCurrentIndex(request["index"].toInt());
+            reply({{"frames", frames->currentText()}});
+        } else if (what == "moving") {
+            QString error;
+            m_moving.reset();
+            if (request["on"].toBool()) {
+                m_moving = std::make_unique<MovingContent>();
+                if (!m_moving->start(m_xvfb.display(), QRect(QPoint(0, 0), kScreen), &error))
+                    m_moving.reset();
+            }
+            reply({{"moving", m_moving != nullptr}, {"error", error}});
         } else if (what == "paint") {
             m_screen.fill(QColor(request["colour"].toString()).rgb());
             reply({{"paintedAt", epochMs()}});
@@ -281,6 +298,7 @@ private:
     PulseSession m_pulse;
     ChildProcess m_tone;
     XPaintWindow m_screen;
+    std::unique_ptr<MovingContent> m_moving;
     std::unique_ptr<MainWindow> m_window;
     int m_httpPort = 0; // the relay's is the next one
     QSocketNotifier *m_input = nullptr;

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -134,13 +135,23 @@ void TsDemux::decodeVideo(const std::function<bool(const Picture &)> &visit) con
         if (packet->stream_index == index && avcodec_send_packet(decoder.get(), packet) >= 0) {
             while (go && avcodec_receive_frame(decoder.get(), frame) >= 0) {
                 Picture picture{QImage(frame->width, frame->height, QImage::Format_RGB32),
-                                frame->pkt_pos, frame->best_effort_timestamp};
+                                frame->pkt_pos, frame->best_effort_timestamp, QImage()};
                 sws = sws_getCachedContext(
                     sws, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                     frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
                 uint8_t *out[4] = {picture.image.bits(), nullptr, nullptr, nullptr};
                 const int stride[4] = {int(picture.image.bytesPerLine()), 0, 0, 0};
                 sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out, stride);
+                const AVPixFmtDescriptor *format =
+                    av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+                if (format && (format->flags & AV_PIX_FMT_FLAG_PLANAR) &&
+                    !(format->flags & AV_PIX_FMT_FLAG_RGB)) {
+                    picture.luma = QImage(frame->width, frame->height, QImage::Format_Grayscale8);
+                    for (int row = 0; row < frame->height; ++row)
+                        memcpy(picture.luma.scanLine(row),
+                               frame->data[0] + qint64(row) * frame->linesize[0],
+                               size_t(frame->width));
+                }
                 go = visit(picture);
             }
         }

@@ -38,6 +38,7 @@ public:
         QImage image; // RGB32
         qint64 pos;   // as in Packet
         qint64 pts;   // as in Packet
+        QImage luma;  // the decoded Y plane as coded (Grayscale8), for planar YUV pictures
     };
 
     // Demuxes all of `data`. False with `error` filled when it is no readable stream.
