@@ -76,7 +76,7 @@ int runStudio(const QStringList &args)
     QuestionStoreDir storeDir;
     QSettings settings(QDir(folder).filePath("settings.ini"), QSettings::IniFormat);
     settings.setValue("RECORD_DIR", folder);
-    StudioSession session(&settings, std::make_shared<FFFactory>(), 0);
+    StudioSession session(&settings, std::make_shared<FFFactory>(), SessionPorts{0, 0});
     SessionRequest request;
     request.address = "127.0.0.1";
     request.port = freePortPair();
