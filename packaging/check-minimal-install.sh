@@ -4,7 +4,10 @@
 # this machine's own apt sources) and prints how many packages and megabytes that adds; then
 # runs the service from the tree as its unit would, with no display and no sound server, has it
 # serve a room to a viewer (packaging/installed-cloud.js), and stops it, which it must survive
-# with a clean exit. Removes the tree again.
+# with a clean exit. Then builds the relay library and the service from this source tree inside
+# the same tree, with only the compiler and the relay's own development packages installed (no
+# FFmpeg, sound server, X extension, PipeWire or QR development package), and checks what the
+# result links. Removes the tree again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(realpath "$1")
@@ -15,6 +18,7 @@ cloud_pid=""
 cleanup() {
   [ -n "$cloud_pid" ] && kill "$cloud_pid" 2>/dev/null || true
   ip netns delete "$ns" 2>/dev/null || true
+  umount "$tree/src" 2>/dev/null || true
   umount "$tree/proc" 2>/dev/null || true
   rm -rf --one-file-system "$work"
 }
@@ -78,3 +82,30 @@ wait "$cloud_pid" || status=$?
 cloud_pid=""
 [ "$status" -eq 0 ] || { cat "$work/cloud.log"; echo "the service exited with $status"; exit 1; }
 echo "the service served a room from the minimal tree and stopped cleanly"
+
+echo "== the relay built in the minimal tree, without the desktop's media development packages"
+# Debian ships every Qt module's headers in qtbase5-dev (Gui's and GL's with them); what the relay
+# must build without is the media stack and the sound and screen libraries.
+in_tree apt-get -y -q install --no-install-recommends g++ make cmake pkg-config dpkg-dev \
+  qtbase5-dev libqt5websockets5-dev libnats-dev libssl-dev >>"$work/apt.log" 2>&1 ||
+  { tail -30 "$work/apt.log"; echo "the relay's build packages do not install"; exit 1; }
+absent=(libavcodec-dev libavformat-dev libavdevice-dev libswscale-dev libswresample-dev
+  libpulse-dev libasound2-dev libxcb-damage0-dev libxcb-xfixes0-dev libpipewire-0.3-dev
+  libqrcodegencpp-dev libqt5sql5-sqlite)
+for p in "${absent[@]}"; do
+  if in_tree dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    echo "$p is installed in the tree, so the build would not show the relay can do without it"
+    exit 1
+  fi
+done
+mkdir "$tree/src"
+mount --bind "$root" "$tree/src"
+mount -o remount,bind,ro "$tree/src"
+in_tree cmake -S /src -B /relay-build -DLUMACAST_WERROR=ON -DLUMACAST_RELAY_ONLY=ON \
+  >"$work/relay-build.log" 2>&1 &&
+  in_tree cmake --build /relay-build -j"$(nproc)" --target lumacast-cloud >>"$work/relay-build.log" 2>&1 ||
+  { tail -40 "$work/relay-build.log"; echo "the relay does not build in the minimal tree"; exit 1; }
+umount "$tree/src"
+bash "$root/tests/cloud/linked-libraries.sh" "$tree/relay-build/bin/lumacast-cloud" \
+  "$root/tests/cloud/relay-libraries.txt" 40
+echo "the relay library and the service built in the minimal tree without ${absent[*]}"
