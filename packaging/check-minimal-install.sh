@@ -86,7 +86,7 @@ echo "the service served a room from the minimal tree and stopped cleanly"
 echo "== the relay built in the minimal tree, without the desktop's media development packages"
 # Debian ships every Qt module's headers in qtbase5-dev (Gui's and GL's with them); what the relay
 # must build without is the media stack and the sound and screen libraries.
-in_tree apt-get -y -q install --no-install-recommends g++ make cmake pkg-config dpkg-dev \
+in_tree apt-get -y -q install --no-install-recommends g++ make cmake pkg-config dpkg-dev help2man \
   qtbase5-dev libqt5websockets5-dev libnats-dev libssl-dev >>"$work/apt.log" 2>&1 ||
   { tail -30 "$work/apt.log"; echo "the relay's build packages do not install"; exit 1; }
 absent=(libavcodec-dev libavformat-dev libavdevice-dev libswscale-dev libswresample-dev
