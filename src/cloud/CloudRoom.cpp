@@ -3,8 +3,8 @@
 #include "audience/VoteState.h"
 #include "cloud/RoomLink.h"
 #include "net/AddressKey.h"
-#include "relay/CommandMessages.h"
 #include "quiz/QuizMessages.h"
+#include "relay/CommandMessages.h"
 #include "relay/WSServer.h"
 #include "relay/WebSocketFrame.h"
 
