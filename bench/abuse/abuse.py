@@ -294,7 +294,7 @@ class Cloud(Target):
     stalled_viewers = 990  # a room's default limit is 1000 viewers
 
     def __init__(self, bin_dir, web_dir, work_dir, nodes):
-        self.children = []
+        self.children, self.work = [], work_dir
         cluster = []
         if nodes > 1:
             nats_port = free_port()
@@ -316,17 +316,21 @@ class Cloud(Target):
                 wait_for_log(self.logs[i], "NATS connected", node)
         self.process, self.log_path = self.children[-nodes], self.logs[0]
         self.log = open(self.log_path, "rb")  # flushed by the node itself; read for its size
-        presenter = self.start([os.path.join(bin_dir, "cloud_fanout_presenter"),
-                                f"127.0.0.1:{self.ports[-1]}", "0"],
-                               os.path.join(work_dir, "presenter.log"), stdout=subprocess.PIPE,
+        self.presenter_exe = os.path.join(bin_dir, "cloud_fanout_presenter")
+        _, self.room, self.ingest = self.start_presenter(self.ports[-1], "presenter")
+        self.http = self.ws = self.ports[0]
+        self.video_path = f"/websocket/right/{self.room}/readvideo"
+        self.command_path = f"/websocket/right/{self.room}/cmdchannel"
+
+    def start_presenter(self, port, name):
+        """A presenter of a key of its own on the node at `port`: process, room, ingest port."""
+        presenter = self.start([self.presenter_exe, f"127.0.0.1:{port}", "0"],
+                               os.path.join(self.work, name + ".log"), stdout=subprocess.PIPE,
                                stdin=subprocess.PIPE)
         words = presenter.stdout.readline().decode().split()
         if not words or words[0] != "READY":
             raise RuntimeError(f"the presenter did not start: {words}")
-        self.room, self.ingest = words[1], int(words[2])
-        self.http = self.ws = self.ports[0]
-        self.video_path = f"/websocket/right/{self.room}/readvideo"
-        self.command_path = f"/websocket/right/{self.room}/cmdchannel"
+        return presenter, words[1], int(words[2])
 
     def start(self, command, log_path, **pipes):
         with open(log_path, "wb") as log:
@@ -385,6 +389,12 @@ def line(name, figures, watched):
           flush=True)
 
 
+async def in_batches(job, count, size):
+    """job(0) ... job(count - 1), `size` at a time."""
+    for start in range(0, count, size):
+        await asyncio.gather(*(job(i) for i in range(start, min(count, start + size))))
+
+
 async def still_open(reader):
     try:
         return await asyncio.wait_for(reader.read(100), 0.05) != b""
@@ -394,8 +404,16 @@ async def still_open(reader):
         return False
 
 
+def listen_overflows():
+    """Connects the kernel dropped at a full listen queue, machine-wide (TcpExt ListenOverflows)."""
+    with open("/proc/net/netstat") as netstat:
+        names, values = [line.split() for line in netstat if line.startswith("TcpExt:")][:2]
+    return int(values[names.index("ListenOverflows")])
+
+
 async def lockout(studio, monitor):
     attackers = []
+    overflows = listen_overflows()
 
     async def hold(port):
         try:
@@ -429,7 +447,8 @@ async def lockout(studio, monitor):
         writer.close()
     line("lockout (2x1050 conns)",
          f"another address served in {1000 * max(served):.0f} ms at worst; CPU "
-         f"{100 * cpu_share:.1f} % during the attack; attacker sockets held {held}",
+         f"{100 * cpu_share:.1f} % during the attack; attacker sockets held {held}; connects "
+         f"dropped at a full listen queue (whole machine) {listen_overflows() - overflows}",
          monitor.report())
 
 
@@ -447,8 +466,7 @@ async def stalled_viewers(studio, monitor):
         except Exception:
             pass
 
-    for start in range(0, count, 250):
-        await asyncio.gather(*(join(i) for i in range(start, min(count, start + 250))))
+    await in_batches(join, count, 250)
     joined = len(viewers)
     peak = idle_rss
     for _ in range(100):
@@ -642,6 +660,54 @@ def close_reason(frames):
     return "closed without a close frame"
 
 
+async def newcomers(cloud, tag):
+    """Seconds until a new presenter has its room (its process started and connected) and until
+    a new viewer has its first picture."""
+    began = time.monotonic()
+    presenter, _, _ = cloud.start_presenter(cloud.ws, "newcomer-" + tag)
+    room_seconds = time.monotonic() - began
+    presenter.stdin.close()
+    presenter.wait(10)
+    began = time.monotonic()
+    reader, writer = await open_ws(cloud.ws, cloud.video_path, local="127.0.0.9")
+    while True:
+        frames, _ = server_frames(await asyncio.wait_for(reader.read(65536), 10))
+        if any(opcode == 2 for opcode, _ in frames):
+            break
+    writer.close()
+    return room_seconds, time.monotonic() - began
+
+
+async def hostile_crowd(cloud, monitor, addresses=32, per_address=32):
+    """Every address holds what it can: half idle sockets that never send a request, half
+    viewers that never read; meanwhile a new presenter and a new viewer come."""
+    calm = await newcomers(cloud, "calm")
+    held = []
+
+    async def hold(i):
+        local = address(5000 + i % addresses)
+        try:
+            if i % 2:
+                _, writer = await asyncio.open_connection("127.0.0.1", cloud.ws,
+                                                          local_addr=(local, 0))
+                held.append(writer)
+            else:
+                _, writer = await open_ws(cloud.ws, cloud.video_path, local=local, rcvbuf=4096)
+                writer.transport.pause_reading()
+                held.append(writer)
+        except (OSError, ConnectionError, asyncio.TimeoutError):
+            pass
+
+    await in_batches(hold, addresses * per_address, 256)
+    attacked = await newcomers(cloud, "attacked")
+    figures = (f"from {addresses} addresses; a new presenter had its room in "
+               f"{1000 * attacked[0]:.0f} ms ({1000 * calm[0]:.0f} ms before), a new viewer its "
+               f"first picture in {1000 * attacked[1]:.0f} ms ({1000 * calm[1]:.0f} ms before)")
+    for writer in held:
+        writer.close()
+    line(f"crowd ({len(held)} held)", figures, monitor.report())
+
+
 async def question_flood(cloud, monitor, posts=200, parallel=20):
     answers = {}
     path = question_path("flood", "from one address").replace("?", f"?room={cloud.room}&")
@@ -678,8 +744,7 @@ async def mass_disconnect(studio, monitor, path, count=10000, server_closes=Fals
         except Exception:
             pass
 
-    for start in range(0, count, 500):
-        await asyncio.gather(*(join(i) for i in range(start, min(count, start + 500))))
+    await in_batches(join, count, 500)
     monitor.report()  # the window starts with every socket open
     began = time.monotonic()
     if server_closes:
@@ -815,7 +880,8 @@ async def main_cloud(bin_dir, nodes, only):
         print(f"lumacast-cloud, {nodes} node(s); room {cloud.room}", flush=True)
         try:
             await run_cases(cloud, dict(COMMON_CASES, squat=squat, longname=long_names,
-                                                  questions=question_flood), only)
+                                                  questions=question_flood,
+                                                  crowd=hostile_crowd), only)
         finally:
             cloud.stop()
 
