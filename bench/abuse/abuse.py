@@ -540,10 +540,10 @@ async def full_disk(exe, web_dir):
           flush=True)
 
 
-async def pinger(studio, monitor, pings=800000):
+async def pinger(studio, monitor, pings=800000, path=None, name="pings, never reads"):
     before = studio.status("VmRSS")
     peak = before
-    reader, writer = await open_ws(studio.ws, studio.command_path, rcvbuf=4096)
+    reader, writer = await open_ws(studio.ws, path or studio.command_path, rcvbuf=4096)
     writer.transport.pause_reading()
     ping = client_frame(0x9, b"ping")
     sent = 0
@@ -561,9 +561,15 @@ async def pinger(studio, monitor, pings=800000):
     writer.transport.resume_reading()
     dropped = dropped or not await still_open(reader)
     writer.close()
-    line("pings, never reads",
+    line(name,
          f"{'dropped' if dropped else 'still open'} after {sent} pings; memory "
          f"+{(peak - before) / 2**20:.1f} MB at peak", monitor.report())
+
+
+async def presenter_pinger(cloud, monitor):
+    # Before its claim: the socket needs no key to get its pings answered.
+    await pinger(cloud, monitor, pings=4000000, path="/websocket/left/" + cloud.room,
+                 name="presenter pings")
 
 
 async def log_flood(studio, monitor):
@@ -881,7 +887,8 @@ async def main_cloud(bin_dir, nodes, only):
         try:
             await run_cases(cloud, dict(COMMON_CASES, squat=squat, longname=long_names,
                                                   questions=question_flood,
-                                                  crowd=hostile_crowd), only)
+                                                  crowd=hostile_crowd,
+                                                  presenterpings=presenter_pinger), only)
         finally:
             cloud.stop()
 
