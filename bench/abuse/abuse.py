@@ -540,7 +540,8 @@ async def full_disk(exe, web_dir):
           flush=True)
 
 
-async def pinger(studio, monitor, pings=800000, path=None, name="pings, never reads"):
+# Pongs past what the kernel buffers on loopback (a few MB) and any cap of the target.
+async def pinger(studio, monitor, pings=4000000, path=None, name="pings, never reads"):
     before = studio.status("VmRSS")
     peak = before
     reader, writer = await open_ws(studio.ws, path or studio.command_path, rcvbuf=4096)
@@ -568,8 +569,7 @@ async def pinger(studio, monitor, pings=800000, path=None, name="pings, never re
 
 async def presenter_pinger(cloud, monitor):
     # Before its claim: the socket needs no key to get its pings answered.
-    await pinger(cloud, monitor, pings=4000000, path="/websocket/left/" + cloud.room,
-                 name="presenter pings")
+    await pinger(cloud, monitor, path="/websocket/left/" + cloud.room, name="presenter pings")
 
 
 async def log_flood(studio, monitor):
