@@ -10,25 +10,39 @@ latency beside the attack's own figures.
 
     python3 bench/abuse/abuse.py build/bin/abuse_studio [--only NAME,...]
 
+With --cloud, the target is lumacast-cloud instead: one node, or with --nodes 3 three nodes over
+a nats-server started here (the presenter on the last node, attacks and the healthy viewer on the
+first, so the stream crosses NATS). The stream comes in through cloud_fanout_presenter, which
+claims its room with a key of its own as a studio does. Both programs are taken from BIN_DIR.
+
+    python3 bench/abuse/abuse.py --cloud build/bin [--nodes 3] [--only NAME,...]
+
 The full-disk case mounts a small tmpfs in a private mount namespace (needs root).
 """
 
 import asyncio
+import base64
 import json
 import os
 import random
 import signal
+import socket
 import sqlite3
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 
 PACKET = 188
 CHUNKS_PER_SECOND = 24
 PACKETS_PER_CHUNK = 31  # 31 * 188 * 8 * 24 = 1.12 Mbit/s, the studio's usual stream
+# The fifth byte of every packet an attacker sends as a presenter; the healthy stream has 0 there.
+FOREIGN = 0xEE
+# lumacast-cloud's questions per address and node: a burst, then a rate.
+CLOUD_QUESTION_BURST, CLOUD_QUESTIONS_PER_SECOND = 5, 0.5
 HANDSHAKE = ("GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
              "Sec-WebSocket-Version: 13\r\n\r\n")
@@ -40,12 +54,16 @@ def client_frame(opcode, payload, masked=True):
     bit = 0x80 if masked else 0
     if size < 126:
         head += bytes([bit | size])
-    else:
+    elif size < 65536:
         head += bytes([bit | 126]) + struct.pack(">H", size)
+    else:
+        head += bytes([bit | 127]) + struct.pack(">Q", size)
     if not masked:
         return head + payload
     key = os.urandom(4)
-    return head + key + bytes(b ^ key[i % 4] for i, b in enumerate(payload))
+    mask = (key * (size // 4 + 1))[:size]
+    return head + key + (int.from_bytes(payload, "big") ^ int.from_bytes(mask, "big")).to_bytes(
+        size, "big")
 
 
 def server_frames(buffer):
@@ -72,7 +90,6 @@ def server_frames(buffer):
 async def open_ws(port, path, local="127.0.0.1", rcvbuf=None):
     sock = None
     if rcvbuf:
-        import socket
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
         sock.bind((local, 0))
@@ -111,9 +128,9 @@ def percentile(values, share):
 
 # ---------------------------------------------------------------- the monitor process
 
-async def monitor(http_port, ws_port, ingest_port):
+async def monitor(http_port, ws_port, ingest_port, video_path, probe_path, probe_text):
     state = {"gaps": [], "last": None, "probes": [], "probe_failures": 0, "bad": 0,
-             "messages": 0}
+             "foreign": 0, "messages": 0}
 
     async def send_stream():
         _, writer = await asyncio.open_connection("127.0.0.1", ingest_port)
@@ -130,7 +147,7 @@ async def monitor(http_port, ws_port, ingest_port):
             await asyncio.sleep(max(0, start + n / CHUNKS_PER_SECOND - time.monotonic()))
 
     async def watch():
-        reader, _ = await open_ws(ws_port, "/readvideo")
+        reader, _ = await open_ws(ws_port, video_path)
         buffer = b""
         while True:
             data = await reader.read(65536)
@@ -150,13 +167,15 @@ async def monitor(http_port, ws_port, ingest_port):
                 state["messages"] += 1
                 state["bad"] += sum(1 for i in range(0, len(payload), PACKET)
                                     if payload[i] != 0x47)
+                state["foreign"] += sum(1 for i in range(4, len(payload), PACKET)
+                                        if payload[i] == FOREIGN)
 
     async def probe():
         while True:
             started = time.monotonic()
             try:
-                reply = await http_get(http_port, "/config.js", timeout=5)
-                if b"maxAudioLag" in reply:
+                reply = await http_get(http_port, probe_path, timeout=5)
+                if probe_text.encode() in reply:
                     state["probes"].append(time.monotonic() - started)
                 else:
                     state["probe_failures"] += 1
@@ -178,8 +197,9 @@ async def monitor(http_port, ws_port, ingest_port):
                     "probe_p50_ms": 1000 * percentile(state["probes"], 0.5),
                     "probe_max_ms": 1000 * max(state["probes"], default=0),
                     "probe_failures": state["probe_failures"],
-                    "bad_packets": state["bad"], "messages": state["messages"]}), flush=True)
-            state.update(gaps=[], probes=[], probe_failures=0, bad=0, messages=0)
+                    "bad_packets": state["bad"], "foreign_packets": state["foreign"],
+                    "messages": state["messages"]}), flush=True)
+            state.update(gaps=[], probes=[], probe_failures=0, bad=0, foreign=0, messages=0)
 
     tasks = [asyncio.create_task(t()) for t in (send_stream, watch, probe)]
     await asyncio.sleep(0.5)
@@ -189,9 +209,33 @@ async def monitor(http_port, ws_port, ingest_port):
         task.cancel()
 
 
-# ---------------------------------------------------------------- the studio under attack
+# ---------------------------------------------------------------- the targets
 
-class Studio:
+class Target:
+    """What every target offers the attacks: its process (`process`, whose CPU, memory and log
+    are read) and where its viewers, pages and ingest are."""
+    video_path, command_path = "/readvideo", "/cmdchannel"
+    probe_path, probe_text = "/config.js", "maxAudioLag"
+    stalled_viewers = 2000
+
+    def status(self, field):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1]) * 1024
+        return 0
+
+    def cpu_seconds(self):
+        with open(f"/proc/{self.process.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def log_bytes(self):
+        self.log.flush()
+        return os.path.getsize(self.log_path)
+
+
+class Studio(Target):
     def __init__(self, exe, data_dir, web_dir, log_path, private_tmpfs=None):
         self.log_path = log_path
         env = dict(os.environ, XDG_DATA_HOME=data_dir, QT_QPA_PLATFORM="offscreen")
@@ -213,22 +257,6 @@ class Studio:
         self.process.stdin.flush()
         return self.process.stdout.readline().decode().split()
 
-    def status(self, field):
-        with open(f"/proc/{self.process.pid}/status") as status:
-            for line in status:
-                if line.startswith(field + ":"):
-                    return int(line.split()[1]) * 1024
-        return 0
-
-    def cpu_seconds(self):
-        with open(f"/proc/{self.process.pid}/stat") as stat:
-            fields = stat.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-    def log_bytes(self):
-        self.log.flush()
-        return os.path.getsize(self.log_path)
-
     def kill9(self):
         self.process.send_signal(signal.SIGKILL)
         self.process.wait()
@@ -243,11 +271,94 @@ class Studio:
         self.log.close()
 
 
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_log(path, text, process, timeout=15):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and process.poll() is None:
+        with open(path, errors="replace") as log:
+            if text in log.read():
+                return
+        time.sleep(0.05)
+    raise RuntimeError(f"no '{text}' in {path}")
+
+
+class Cloud(Target):
+    """lumacast-cloud nodes with a presenter streaming into a room of its own key. The first node
+    is the one attacked and measured; the presenter is on the last."""
+    probe_path, probe_text = "/index.html", "<html>"
+    stalled_viewers = 990  # a room's default limit is 1000 viewers
+
+    def __init__(self, bin_dir, web_dir, work_dir, nodes):
+        self.children, self.work = [], work_dir
+        cluster = []
+        if nodes > 1:
+            nats_port = free_port()
+            nats_log = os.path.join(work_dir, "nats.log")
+            nats = self.start(["nats-server", "-a", "127.0.0.1", "-p", str(nats_port)], nats_log)
+            wait_for_log(nats_log, "Server is ready", nats)
+            cluster = ["--nats", f"nats://127.0.0.1:{nats_port}"]
+        self.ports, self.logs = [], []
+        for i in range(nodes):
+            self.logs.append(os.path.join(work_dir, f"cloud-{i}.log"))
+            node = self.start([os.path.join(bin_dir, "lumacast-cloud"), "--listen", "127.0.0.1",
+                               "--port", "0", "--web-dir", web_dir] + cluster, self.logs[i],
+                              stdout=subprocess.PIPE)
+            words = node.stdout.readline().decode().split()
+            if words[:2] != ["lumacast-cloud", "listening"]:
+                raise RuntimeError(f"lumacast-cloud did not start, see {self.logs[i]}")
+            self.ports.append(int(words[-1].rsplit(":", 1)[1]))
+            if cluster:
+                wait_for_log(self.logs[i], "NATS connected", node)
+        self.process, self.log_path = self.children[-nodes], self.logs[0]
+        self.log = open(self.log_path, "rb")  # flushed by the node itself; read for its size
+        self.presenter_exe = os.path.join(bin_dir, "cloud_fanout_presenter")
+        _, self.room, self.ingest = self.start_presenter(self.ports[-1], "presenter")
+        self.http = self.ws = self.ports[0]
+        self.video_path = f"/websocket/right/{self.room}/readvideo"
+        self.command_path = f"/websocket/right/{self.room}/cmdchannel"
+
+    def start_presenter(self, port, name):
+        """A presenter of a key of its own on the node at `port`: process, room, ingest port."""
+        presenter = self.start([self.presenter_exe, f"127.0.0.1:{port}", "0"],
+                               os.path.join(self.work, name + ".log"), stdout=subprocess.PIPE,
+                               stdin=subprocess.PIPE)
+        words = presenter.stdout.readline().decode().split()
+        if not words or words[0] != "READY":
+            raise RuntimeError(f"the presenter did not start: {words}")
+        return presenter, words[1], int(words[2])
+
+    def start(self, command, log_path, **pipes):
+        with open(log_path, "wb") as log:
+            child = subprocess.Popen(command, stderr=log, **pipes)
+        self.children.append(child)
+        return child
+
+    def log_lines(self, text):
+        with open(self.log_path, errors="replace") as log:
+            return log.read().count(text)
+
+    def stop(self):
+        for child in reversed(self.children):  # the presenter first, nats-server last
+            if child.poll() is None:
+                child.terminate()
+                try:
+                    child.wait(10)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+        self.log.close()
+
+
 class Monitor:
-    def __init__(self, studio):
+    def __init__(self, target):
         self.process = subprocess.Popen(
-            [sys.executable, __file__, "--monitor", str(studio.http), str(studio.ws),
-             str(studio.ingest)], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            [sys.executable, __file__, "--monitor", str(target.http), str(target.ws),
+             str(target.ingest), target.video_path, target.probe_path, target.probe_text],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         assert self.process.stdout.readline().strip() == b"WATCHING"
 
     def report(self):
@@ -273,9 +384,15 @@ def crowd_address(i):
 def line(name, figures, watched):
     print(f"{name:<22} {figures}")
     print(f"{'':<22} healthy viewer's longest gap {watched['max_gap_ms']:.0f} ms, "
-          f"bad packets {watched['bad_packets']}; probe p50 {watched['probe_p50_ms']:.1f} ms, "
+          f"bad packets {watched['bad_packets']}, foreign {watched['foreign_packets']}; probe p50 {watched['probe_p50_ms']:.1f} ms, "
           f"max {watched['probe_max_ms']:.1f} ms, failed {watched['probe_failures']}",
           flush=True)
+
+
+async def in_batches(job, count, size):
+    """job(0) ... job(count - 1), `size` at a time."""
+    for start in range(0, count, size):
+        await asyncio.gather(*(job(i) for i in range(start, min(count, start + size))))
 
 
 async def still_open(reader):
@@ -287,8 +404,16 @@ async def still_open(reader):
         return False
 
 
+def listen_overflows():
+    """Connects the kernel dropped at a full listen queue, machine-wide (TcpExt ListenOverflows)."""
+    with open("/proc/net/netstat") as netstat:
+        names, values = [line.split() for line in netstat if line.startswith("TcpExt:")][:2]
+    return int(values[names.index("ListenOverflows")])
+
+
 async def lockout(studio, monitor):
     attackers = []
+    overflows = listen_overflows()
 
     async def hold(port):
         try:
@@ -304,10 +429,11 @@ async def lockout(studio, monitor):
     for _ in range(10):
         began = time.monotonic()
         try:
-            reply = await http_get(studio.http, "/config.js", local="127.0.0.3", timeout=5)
-            _, writer = await open_ws(studio.ws, "/readvideo", local="127.0.0.3")
+            reply = await http_get(studio.http, studio.probe_path, local="127.0.0.3", timeout=5)
+            _, writer = await open_ws(studio.ws, studio.video_path, local="127.0.0.3")
             writer.close()
-            served.append(time.monotonic() - began if b"maxAudioLag" in reply else 99)
+            served.append(time.monotonic() - began
+                          if studio.probe_text.encode() in reply else 99)
         except Exception:
             served.append(99)
         for _, writer in attackers:
@@ -320,26 +446,27 @@ async def lockout(studio, monitor):
     for _, writer in attackers:
         writer.close()
     line("lockout (2x1050 conns)",
-         f"another address served in {1000 * max(served):.0f} ms at worst; studio CPU "
-         f"{100 * cpu_share:.1f} % during the attack; attacker sockets held {held}",
+         f"another address served in {1000 * max(served):.0f} ms at worst; CPU "
+         f"{100 * cpu_share:.1f} % during the attack; attacker sockets held {held}; connects "
+         f"dropped at a full listen queue (whole machine) {listen_overflows() - overflows}",
          monitor.report())
 
 
-async def stalled_viewers(studio, monitor, count=2000):
+async def stalled_viewers(studio, monitor):
+    count = studio.stalled_viewers
     idle_rss = studio.status("VmRSS")
     viewers = []
 
     async def join(i):
         try:
-            reader, writer = await open_ws(studio.ws, "/readvideo", local=crowd_address(i),
+            reader, writer = await open_ws(studio.ws, studio.video_path, local=crowd_address(i),
                                            rcvbuf=4096)
             writer.transport.pause_reading()
             viewers.append(writer)
         except Exception:
             pass
 
-    for start in range(0, count, 250):
-        await asyncio.gather(*(join(i) for i in range(start, min(count, start + 250))))
+    await in_batches(join, count, 250)
     joined = len(viewers)
     peak = idle_rss
     for _ in range(100):
@@ -349,7 +476,7 @@ async def stalled_viewers(studio, monitor, count=2000):
     for writer in viewers:
         writer.close()
     line(f"stalled ({joined} viewers)",
-         f"peak {(peak - idle_rss) / 2**20:.0f} MB above the idle studio "
+         f"peak {(peak - idle_rss) / 2**20:.0f} MB above idle "
          f"({idle_rss / 2**20:.0f} MB); {(after - idle_rss) / 2**20:.0f} MB above it after the "
          f"drops", monitor.report())
 
@@ -413,10 +540,11 @@ async def full_disk(exe, web_dir):
           flush=True)
 
 
-async def pinger(studio, monitor, pings=800000):
+# Pongs past what the kernel buffers on loopback (a few MB) and any cap of the target.
+async def pinger(studio, monitor, pings=4000000, path=None, name="pings, never reads"):
     before = studio.status("VmRSS")
     peak = before
-    reader, writer = await open_ws(studio.ws, "/cmdchannel", rcvbuf=4096)
+    reader, writer = await open_ws(studio.ws, path or studio.command_path, rcvbuf=4096)
     writer.transport.pause_reading()
     ping = client_frame(0x9, b"ping")
     sent = 0
@@ -434,14 +562,19 @@ async def pinger(studio, monitor, pings=800000):
     writer.transport.resume_reading()
     dropped = dropped or not await still_open(reader)
     writer.close()
-    line("pings, never reads",
-         f"{'dropped' if dropped else 'still open'} after {sent} pings; studio memory "
+    line(name,
+         f"{'dropped' if dropped else 'still open'} after {sent} pings; memory "
          f"+{(peak - before) / 2**20:.1f} MB at peak", monitor.report())
+
+
+async def presenter_pinger(cloud, monitor):
+    # Before its claim: the socket needs no key to get its pings answered.
+    await pinger(cloud, monitor, path="/websocket/left/" + cloud.room, name="presenter pings")
 
 
 async def log_flood(studio, monitor):
     before = studio.log_bytes()
-    _, writer = await open_ws(studio.ws, "/cmdchannel", local="127.0.0.4")
+    _, writer = await open_ws(studio.ws, studio.command_path, local="127.0.0.4")
     message = client_frame(0x1, json.dumps({"command": "x", "pad": "x" * 4060}).encode())
     for _ in range(100):
         writer.write(message * 100)
@@ -454,6 +587,159 @@ async def log_flood(studio, monitor):
          f" KB of log", monitor.report())
 
 
+async def oversized(studio, monitor, mib=16):
+    reader, writer = await open_ws(studio.ws, studio.command_path, local="127.0.0.6")
+    writer.write(client_frame(0x1, b"x" * (mib << 20)))
+    try:
+        await asyncio.wait_for(writer.drain(), 10)
+        closed = not await still_open(reader)
+    except (ConnectionError, asyncio.TimeoutError):
+        closed = True
+    writer.close()
+    line(f"one {mib} MiB message", "closed" if closed else "still open", monitor.report())
+
+
+async def squat(cloud, monitor, addresses=20, tries=5):
+    """Presenter sockets without the room's key, on the live room and on a room not yet opened:
+    half send stream packets before their claim (with a key of their own), all send some after."""
+    packet = bytes([0x47, 0x01, 0x00, 0x10, FOREIGN]) + bytes([FOREIGN]) * (PACKET - 5)
+    fresh = os.urandom(8).hex() + "-" + os.urandom(16).hex()
+    reasons, admitted = {}, 0
+
+    async def claim(local, room, early):
+        nonlocal admitted
+        try:
+            reader, writer = await open_ws(cloud.ws, "/websocket/left/" + room, local=local)
+        except (OSError, ConnectionError, asyncio.TimeoutError):
+            reasons["no handshake"] = reasons.get("no handshake", 0) + 1
+            return
+        if early:
+            writer.write(client_frame(0x2, packet * 31))
+        claim = json.dumps({"command": "presenter_claim",
+                            "key": base64.b64encode(os.urandom(32)).decode(),
+                            "signature": base64.b64encode(os.urandom(64)).decode()})
+        writer.write(client_frame(0x1, claim.encode()) + client_frame(0x2, packet * 31))
+        frames = await frames_until_closed(reader)
+        writer.close()
+        admitted += any(op == 1 and b"presenter_admitted" in p for op, p in frames)
+        reason = close_reason(frames)
+        reasons[reason] = reasons.get(reason, 0) + 1
+
+    for _ in range(tries):
+        await asyncio.gather(*(claim(address(4000 + a), (cloud.room, fresh)[a % 2], a % 4 < 2)
+                               for a in range(addresses)))
+    line(f"squat ({addresses * tries} claims)",
+         f"admitted {admitted}; refused: {reasons}", monitor.report())
+
+
+async def long_names(cloud, monitor, letters=5000):
+    name = "a" * letters
+    closures = cloud.log_lines("closed for good")
+    question = await http_get(cloud.http, f"/feedback.php?room={name}&raw=" +
+                              urllib.parse.quote('{"name":"n","msg":"m"}'), local="127.0.0.7")
+    try:
+        reader, writer = await open_ws(cloud.ws, f"/websocket/right/{name}/readvideo",
+                                       local="127.0.0.7")
+        viewer = "closed: " + close_reason(await frames_until_closed(reader))
+        writer.close()
+    except ConnectionError as refused:
+        viewer = first_line(refused.args[0])
+    line(f"room of {letters} letters",
+         f"question: {first_line(question)}; viewer: {viewer}; NATS closed for good since: "
+         f"{cloud.log_lines('closed for good') - closures}", monitor.report())
+
+
+async def frames_until_closed(reader, timeout=10):
+    data = b""
+    try:
+        while chunk := await asyncio.wait_for(reader.read(65536), timeout):
+            data += chunk
+    except (OSError, asyncio.TimeoutError):
+        pass
+    return server_frames(data)[0]
+
+
+def close_reason(frames):
+    for opcode, payload in frames:
+        if opcode == 8:
+            return payload[2:].decode(errors="replace") or f"code {payload[:2].hex()}"
+    return "closed without a close frame"
+
+
+async def newcomers(cloud, tag):
+    """Seconds until a new presenter has its room (its process started and connected) and until
+    a new viewer has its first picture."""
+    began = time.monotonic()
+    presenter, _, _ = cloud.start_presenter(cloud.ws, "newcomer-" + tag)
+    room_seconds = time.monotonic() - began
+    presenter.stdin.close()
+    presenter.wait(10)
+    began = time.monotonic()
+    reader, writer = await open_ws(cloud.ws, cloud.video_path, local="127.0.0.9")
+    while True:
+        frames, _ = server_frames(await asyncio.wait_for(reader.read(65536), 10))
+        if any(opcode == 2 for opcode, _ in frames):
+            break
+    writer.close()
+    return room_seconds, time.monotonic() - began
+
+
+async def hostile_crowd(cloud, monitor, addresses=32, per_address=32):
+    """Every address holds what it can: half idle sockets that never send a request, half
+    viewers that never read; meanwhile a new presenter and a new viewer come."""
+    calm = await newcomers(cloud, "calm")
+    held = []
+
+    async def hold(i):
+        local = address(5000 + i % addresses)
+        try:
+            if i % 2:
+                _, writer = await asyncio.open_connection("127.0.0.1", cloud.ws,
+                                                          local_addr=(local, 0))
+                held.append(writer)
+            else:
+                _, writer = await open_ws(cloud.ws, cloud.video_path, local=local, rcvbuf=4096)
+                writer.transport.pause_reading()
+                held.append(writer)
+        except (OSError, ConnectionError, asyncio.TimeoutError):
+            pass
+
+    await in_batches(hold, addresses * per_address, 256)
+    attacked = await newcomers(cloud, "attacked")
+    figures = (f"from {addresses} addresses; a new presenter had its room in "
+               f"{1000 * attacked[0]:.0f} ms ({1000 * calm[0]:.0f} ms before), a new viewer its "
+               f"first picture in {1000 * attacked[1]:.0f} ms ({1000 * calm[1]:.0f} ms before)")
+    for writer in held:
+        writer.close()
+    line(f"crowd ({len(held)} held)", figures, monitor.report())
+
+
+async def question_flood(cloud, monitor, posts=200, parallel=20):
+    answers = {}
+    path = question_path("flood", "from one address").replace("?", f"?room={cloud.room}&")
+
+    async def post(count):
+        for _ in range(count):
+            try:
+                status = first_line(await http_get(cloud.http, path, local="127.0.0.8")).split()
+                status = status[1] if len(status) > 1 else "no status"
+            except (OSError, asyncio.TimeoutError):
+                status = "no answer"
+            answers[status] = answers.get(status, 0) + 1
+
+    began = time.monotonic()
+    await asyncio.gather(*(post(posts // parallel) for _ in range(parallel)))
+    seconds = time.monotonic() - began
+    line(f"{posts} questions",
+         f"from one address in {seconds:.1f} s: answers {answers}; passed to the studio (not "
+         f"429) {posts - answers.get('429', 0)}, the node's limit "
+         f"{CLOUD_QUESTION_BURST} + {CLOUD_QUESTIONS_PER_SECOND}/s", monitor.report())
+
+
+def first_line(reply):
+    return reply.split(b"\r\n", 1)[0].decode(errors="replace")
+
+
 async def mass_disconnect(studio, monitor, path, count=10000, server_closes=False):
     sockets = []
 
@@ -464,8 +750,7 @@ async def mass_disconnect(studio, monitor, path, count=10000, server_closes=Fals
         except Exception:
             pass
 
-    for start in range(0, count, 500):
-        await asyncio.gather(*(join(i) for i in range(start, min(count, start + 500))))
+    await in_batches(join, count, 500)
     monitor.report()  # the window starts with every socket open
     began = time.monotonic()
     if server_closes:
@@ -485,7 +770,7 @@ async def never_handshake(studio, monitor, count=200):
     idle = [await asyncio.open_connection("127.0.0.1", studio.ws,
                                           local_addr=(address(3000 + i), 0))
             for i in range(count)]
-    await asyncio.wait_for(asyncio.gather(*(reader.read() for reader, _ in idle)), 30)
+    await asyncio.wait_for(asyncio.gather(*(reader.read() for reader, _ in idle)), 60)
     line("no handshake", f"{count} idle connections closed {time.monotonic() - began:.1f} s "
          "after opening", monitor.report())
 
@@ -522,30 +807,72 @@ async def protocol_cases(studio, monitor):
          monitor.report())
 
 
-async def main(exe, only):
+class Cost:
+    """The target's CPU time, memory growth (peak, sampled every 0.1 s) and log growth over one
+    case."""
+
+    def __init__(self, target):
+        self.target = target
+        self.cpu, self.began = target.cpu_seconds(), time.monotonic()
+        self.rss = self.peak = target.status("VmRSS")
+        self.log = target.log_bytes()
+        self.sampler = asyncio.create_task(self.sample())
+
+    async def sample(self):
+        while True:
+            self.peak = max(self.peak, self.target.status("VmRSS"))
+            await asyncio.sleep(0.1)
+
+    def report(self, settled):
+        """Prints the figures; `settled`, the seconds waited since the case ended."""
+        self.sampler.cancel()
+        seconds = time.monotonic() - self.began - settled
+        cpu = self.target.cpu_seconds() - self.cpu
+        print(f"{'':<22} cost: CPU {cpu:.1f} s in {seconds:.1f} s + {settled} s after, "
+              f"memory +{(self.peak - self.rss) / 2**20:.0f} MB at peak, "
+              f"+{(self.target.status('VmRSS') - self.rss) / 2**20:.0f} MB {settled} s after; log "
+              f"+{(self.target.log_bytes() - self.log) / 1024:.1f} KB", flush=True)
+
+
+async def run_cases(target, cases, only):
+    watched = Monitor(target)
+    await asyncio.sleep(2)
+    line("baseline", "", watched.report())
+    for name, case in cases.items():
+        if not only or name in only:
+            cost = Cost(target)
+            await case(target, watched)
+            await asyncio.sleep(2)
+            cost.report(2)
+            watched.report()
+    watched.stop()
+
+
+COMMON_CASES = {
+    "lockout": lockout,
+    "stalled": stalled_viewers,
+    "pinger": pinger,
+    "logflood": log_flood,
+    "oversized": oversized,
+    "handshake": never_handshake,
+}
+
+
+def web_folder():
     web_dir = tempfile.mkdtemp()
     open(os.path.join(web_dir, "index.html"), "w").write("<html></html>")
+    return web_dir
+
+
+async def main(exe, only):
+    web_dir = web_folder()
     with tempfile.TemporaryDirectory() as data:
         studio = Studio(exe, data, web_dir, os.path.join(data, "studio.log"))
-        watched = Monitor(studio)
-        await asyncio.sleep(2)
-        line("baseline", "", watched.report())
-        cases = {
-            "lockout": lambda: lockout(studio, watched),
-            "stalled": lambda: stalled_viewers(studio, watched),
-            "pinger": lambda: pinger(studio, watched),
-            "logflood": lambda: log_flood(studio, watched),
-            "unserved": lambda: mass_disconnect(studio, watched, "/nothing", server_closes=True),
-            "disconnect": lambda: mass_disconnect(studio, watched, "/cmdchannel"),
-            "handshake": lambda: never_handshake(studio, watched),
-            "protocol": lambda: protocol_cases(studio, watched),
-        }
-        for name, case in cases.items():
-            if not only or name in only:
-                await case()
-                await asyncio.sleep(2)
-                watched.report()
-        watched.stop()
+        await run_cases(studio, dict(COMMON_CASES, **{
+            "unserved": lambda t, m: mass_disconnect(t, m, "/nothing", server_closes=True),
+            "disconnect": lambda t, m: mass_disconnect(t, m, "/cmdchannel"),
+            "protocol": protocol_cases,
+        }), only)
         studio.stop()
     if not only or "kill" in only:
         await kill_rounds(exe, web_dir)
@@ -553,13 +880,30 @@ async def main(exe, only):
         await full_disk(exe, web_dir)
 
 
+async def main_cloud(bin_dir, nodes, only):
+    with tempfile.TemporaryDirectory() as work:
+        cloud = Cloud(bin_dir, web_folder(), work, nodes)
+        print(f"lumacast-cloud, {nodes} node(s); room {cloud.room}", flush=True)
+        try:
+            await run_cases(cloud, dict(COMMON_CASES, squat=squat, longname=long_names,
+                                                  questions=question_flood,
+                                                  crowd=hostile_crowd,
+                                                  presenterpings=presenter_pinger), only)
+        finally:
+            cloud.stop()
+
+
 if __name__ == "__main__":
-    if len(sys.argv) == 5 and sys.argv[1] == "--monitor":
-        asyncio.run(monitor(*(int(x) for x in sys.argv[2:5])))
+    if len(sys.argv) == 8 and sys.argv[1] == "--monitor":
+        asyncio.run(monitor(*(int(x) for x in sys.argv[2:5]), *sys.argv[5:8]))
     elif len(sys.argv) >= 2:
-        selected = sys.argv[sys.argv.index("--only") + 1].split(",") if "--only" in sys.argv \
-            else []
-        asyncio.run(main(sys.argv[1], selected))
+        def option(name, default):
+            return sys.argv[sys.argv.index(name) + 1] if name in sys.argv else default
+        selected = [n for n in option("--only", "").split(",") if n]
+        if "--cloud" in sys.argv:
+            asyncio.run(main_cloud(option("--cloud", ""), int(option("--nodes", "1")), selected))
+        else:
+            asyncio.run(main(sys.argv[1], selected))
     else:
         print(__doc__)
         sys.exit(2)

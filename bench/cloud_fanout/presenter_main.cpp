@@ -1,7 +1,8 @@
 // The studio's side of a cloud session alone in a process: the cloud relay client takes the
 // sender's stream on the ingest port and streams it to lumacast-cloud, so that the service's own
 // CPU time and memory can be read without it. Presents with a key of its own in a room of that
-// key, as a studio does. Prints "READY <room>" once connected and listening;
+// key, as a studio does. Takes the stream on the studio's ingest port, or on INGEST_PORT (0: one
+// the system picks). Prints "READY <room> <ingest port>" once connected and listening;
 // answers any line on stdin with the figures the service last reported; quits when stdin closes.
 
 #include "relay/CLOUDProxy.h"
@@ -12,18 +13,20 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s HOST:PORT\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s HOST:PORT [INGEST_PORT]\n", argv[0]);
         return 2;
     }
+    const quint16 ingestPort = argc == 3 ? quint16(std::atoi(argv[2])) : WSServer::kIngestPort;
     const PresenterIdentity identity = PresenterIdentity::generate();
     const QString room = PresenterClaim::roomFor(identity.publicKey(), PresenterClaim::newTag());
-    CLOUDProxy proxy(nullptr);
+    CLOUDProxy proxy(nullptr, ingestPort);
     proxy.setIdentity(identity);
     if (!proxy.connectToCloud(argv[1], room) || !proxy.ingestServer.isListening()) {
         std::printf("FAILED\n");
@@ -42,7 +45,7 @@ int main(int argc, char **argv)
                     static_cast<long long>(figures.sentBytes), figures.viewers);
         std::fflush(stdout);
     });
-    std::printf("READY %s\n", qPrintable(room));
+    std::printf("READY %s %u\n", qPrintable(room), unsigned(proxy.ingestPort()));
     std::fflush(stdout);
     const int status = app.exec();
     proxy.disconnectFromCloud();

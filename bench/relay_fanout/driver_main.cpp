@@ -430,10 +430,10 @@ private:
             auto presenter = launch(std::vector<std::string>{exe("cloud_fanout_presenter"),
                                                              "127.0.0.1:" + std::to_string(m_port)},
                                     work("presenter-" + tag + ".log"));
-            // "READY <room>": the room belongs to the presenter's own key.
+            // "READY <room> <ingest port>": the room belongs to the presenter's own key.
             const std::string answer = presenter->readLine(15000);
             if (answer.rfind("READY ", 0) == 0) {
-                m_room = answer.substr(6);
+                m_room = answer.substr(6, answer.find(' ', 6) - 6);
                 return presenter;
             }
             presenter->wait(10000);

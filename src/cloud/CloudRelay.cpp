@@ -135,7 +135,7 @@ void CloudRelay::admit(QWebSocket *socket)
     }
 
     if (presenter)
-        admitPresenter(socket, room);
+        admitPresenter(socket, transport, room);
     else
         admitViewer(socket, transport, room, channel);
 }
@@ -156,12 +156,24 @@ CloudRoom *CloudRelay::openRoom(const QString &room)
     return target;
 }
 
-void CloudRelay::admitPresenter(QWebSocket *socket, const QString &room)
+void CloudRelay::admitPresenter(QWebSocket *socket, QTcpSocket *transport, const QString &room)
 {
     if (!m_claimBuckets.take(socket->peerAddress())) {
         refuseForNow(socket, "too many presenter claims from this address");
         return;
     }
+    // The relay sends a presenter little (a challenge, reports, questions), but Qt answers every
+    // ping: a socket that pings and never reads, before its claim or after, would otherwise grow
+    // that backlog without end. Checked after the socket's own handler has queued its answers.
+    if (transport)
+        connect(transport, &QTcpSocket::readyRead, socket, [this, socket, transport] {
+            if (transport->bytesToWrite() <= kMaxPresenterBacklogBytes)
+                return;
+            logRefusal(socket, "dropped",
+                       QString("a presenter that does not read (%1 bytes unsent)")
+                           .arg(transport->bytesToWrite()));
+            socket->abort();
+        });
     socket->setMaxAllowedIncomingMessageSize(kMaxPresenterMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxPresenterMessageBytes);
     m_gate->challenge(socket, room);

@@ -38,6 +38,8 @@ public:
     static constexpr int kReportIntervalMs = 3000;
     // Stream chunks and commands from a presenter; a chunk is one ingest read of the studio.
     static constexpr quint64 kMaxPresenterMessageBytes = 4 * 1024 * 1024;
+    // Unsent bytes to a presenter socket, from its handshake on, past which it is dropped.
+    static constexpr qint64 kMaxPresenterBacklogBytes = 1024 * 1024;
     // Questions one address (an IPv6 /64) may post: a person types slower than this.
     static constexpr double kQuestionsPerSecond = 0.5;
     static constexpr double kQuestionBurst = 5;
@@ -82,7 +84,7 @@ public slots:
 private:
     void onConnect();
     void admit(QWebSocket *socket);
-    void admitPresenter(QWebSocket *socket, const QString &room);
+    void admitPresenter(QWebSocket *socket, QTcpSocket *transport, const QString &room);
     // The socket has proved `key` owns the room; with a cluster, the other nodes are asked
     // first.
     void onClaimed(QWebSocket *socket, const QString &room, const QByteArray &key);

@@ -6,6 +6,10 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+
 namespace {
 
 const char *const kHeadDeadlineName = "lumacast_request_head_deadline";
@@ -29,7 +33,15 @@ ViewerAcceptor::~ViewerAcceptor()
 
 bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server.listen(address, port);
+    if (!m_server.listen(address, port))
+        return false;
+    // Qt 5 listens with a queue of 50. A burst of connects from one address fills it before the
+    // cap per address can refuse them, and the kernel then drops every other client's SYN, whose
+    // retry comes a second later. Listening again on the socket widens the queue up to the
+    // system's limit (net.core.somaxconn).
+    if (::listen(int(m_server.socketDescriptor()), SOMAXCONN) != 0)
+        qWarning() << "relay viewers: the listen queue stays at Qt's 50:" << strerror(errno);
+    return true;
 }
 
 void ViewerAcceptor::close()

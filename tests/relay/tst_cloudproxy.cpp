@@ -108,6 +108,18 @@ int postQuestion(quint16 port, const QByteArray &question, const QHostAddress &l
     return response.mid(9, 3).toInt();
 }
 
+// Far more pongs than any cap and the kernel's buffers together, until the service lets go.
+void floodWithPings(RawWebSocketClient &pinger)
+{
+    const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
+    const QByteArray burst = ping.repeated(1000);
+    for (int i = 0; i < 2000 && pinger.socket().state() == QAbstractSocket::ConnectedState; ++i) {
+        pinger.socket().write(burst);
+        pinger.socket().waitForBytesWritten(100);
+        QCoreApplication::processEvents();
+    }
+}
+
 // The studio presenting in room A on the real service, with a video and a command viewer.
 struct PresentedRoom
 {
@@ -170,6 +182,7 @@ private slots:
     void questionsPerAddressAreLimited();
     void viewersAndClaimsPerAddressAreLimited();
     void viewerThatPingsButNeverReadsIsDropped();
+    void presenterThatPingsButNeverReadsIsDropped();
     void oversizedPresenterMessageReachesNobody();
     void questionListsArePacedTheLatestLast();
     void pagesOfAnotherOriginAreRefused();
@@ -645,18 +658,30 @@ void TestCloudProxy::viewerThatPingsButNeverReadsIsDropped()
     QVERIFY(pinger.open(QHostAddress("127.0.0.10"), room.service.port(),
                         "/websocket/right/" + kRoomA + "/cmdchannel"));
     pinger.stall();
-    const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
-    const QByteArray burst = ping.repeated(1000);
-    // Far more pongs than the cap and the kernel's buffers together: the service lets it go.
-    for (int i = 0; i < 2000 && pinger.socket().state() == QAbstractSocket::ConnectedState; ++i) {
-        pinger.socket().write(burst);
-        pinger.socket().waitForBytesWritten(100);
-        QCoreApplication::processEvents();
-    }
+    floodWithPings(pinger);
     QTRY_COMPARE(pinger.socket().state(), QAbstractSocket::UnconnectedState);
     // The honest viewer is still served.
     room.proxy.onVoteStop();
     QTRY_COMPARE(room.commands->texts.size(), 1);
+}
+
+void TestCloudProxy::presenterThatPingsButNeverReadsIsDropped()
+{
+    // Qt answers a presenter socket's pings before its claim as after it.
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath("relay.log");
+    CloudService service(0, {}, logPath);
+    RawWebSocketClient pinger;
+    QVERIFY(pinger.open(QHostAddress("127.0.0.10"), service.port(), "/websocket/left/" + kRoomA));
+    pinger.stall();
+    floodWithPings(pinger);
+    QTRY_COMPARE(pinger.socket().state(), QAbstractSocket::UnconnectedState);
+    const auto logged = [&logPath] {
+        QFile log(logPath);
+        return log.open(QIODevice::ReadOnly) &&
+               log.readAll().contains("a presenter that does not read");
+    };
+    QTRY_VERIFY(logged());
 }
 
 void TestCloudProxy::oversizedPresenterMessageReachesNobody()

@@ -16,6 +16,12 @@
 #include <memory>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // One transport-stream packet whose payload bytes all carry `index`, so that a
@@ -114,6 +120,7 @@ private slots:
     void socketOnAnUnservedPathIsClosedSoon();
     void messageFloodLeavesTheLogSmall();
     void oneAddressCannotLockOthersOut();
+    void connectBurstWaitsInTheListenQueue();
     void secondStartOnlyZeroesCounters();
     void finishedIngestConnectionIsReleased();
     void lateViewerStartsAtTheLastFullPicture();
@@ -523,6 +530,42 @@ void TestWSServer::oneAddressCannotLockOthersOut()
     QTRY_COMPARE_WITH_TIMEOUT(closed(), long(idle.size()),
                               ViewerAcceptor::kHandshakeDeadlineMs + 2000);
     QCOMPARE(viewer->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestWSServer::connectBurstWaitsInTheListenQueue()
+{
+    // While the relay's thread is busy (here: the event loop does not run), connects beyond Qt's
+    // default queue of 50 must wait for it, not have their SYNs dropped. 30 from each address
+    // stay under the cap per address.
+    constexpr int kAddresses = 10;
+    constexpr int kPerAddress = 30;
+    std::vector<pollfd> burst;
+    for (int i = 0; i < kAddresses * kPerAddress; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7f000801 + i / kPerAddress); // 127.0.8.1, ...
+        QCOMPARE(bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from), 0);
+        sockaddr_in relay{};
+        relay.sin_family = AF_INET;
+        relay.sin_port = htons(m_port);
+        relay.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&relay), sizeof relay);
+        burst.push_back({fd, POLLOUT, 0});
+    }
+    const auto established = [&burst] {
+        poll(burst.data(), burst.size(), 0);
+        return std::count_if(burst.begin(), burst.end(),
+                             [](const pollfd &socket) { return socket.revents == POLLOUT; });
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (established() < long(burst.size()) && waited.elapsed() < 3000)
+        poll(nullptr, 0, 20);
+    const long connected = established();
+    for (const pollfd &socket : burst)
+        ::close(socket.fd);
+    QCOMPARE(connected, long(burst.size()));
 }
 
 void TestWSServer::secondStartOnlyZeroesCounters()
