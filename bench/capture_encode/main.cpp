@@ -310,7 +310,8 @@ void measureCostAndDelay(Bench &bench, int seconds, bool still)
     std::printf("capture_encode: %d s per run; Xvfb %dx%d with %s; audio from a "
                 "PulseAudio null sink; both tools send MPEG-1 or H.264 (libx264 Baseline, "
                 "veryfast, zerolatency, CRF %d capped at the rate) video and MP2 48 kHz mono as "
-                "two transport streams over TCP\n",
+                "two transport streams over "
+                "TCP\n",
                 seconds, screenSize.width(), screenSize.height(),
                 still ? "a still slide and a 128x128 patch changing every 250-450 ms"
                       : "moving content",
