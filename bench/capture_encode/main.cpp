@@ -184,9 +184,7 @@ QList<Command> Bench::ffmpegCommands(const Job &job, int seconds) const
             ? QStringLiteral("-pix_fmt yuv420p -c:v libx264 -profile:v baseline -preset veryfast "
                              "-tune zerolatency -g 48 -omit_video_pes_length 0")
                       .split(QLatin1Char(' ')) +
-                  QStringList{"-crf",     QString::number(CaptureStreamer::h264Crf),
-                              "-maxrate", video,
-                              "-bufsize", video}
+                  QStringList{"-b:v", video, "-maxrate", video, "-bufsize", video}
             : QStringList{"-c:v", "mpeg1video", "-g", "240", "-b:v", video, "-maxrate", video};
     const QString grabSize =
         QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
@@ -309,13 +307,11 @@ void measureCostAndDelay(Bench &bench, int seconds, bool still)
         jobs += {{QSize(960, 540), 1000, codec}, {QSize(1920, 1080), 4000, codec}};
     std::printf("capture_encode: %d s per run; Xvfb %dx%d with %s; audio from a "
                 "PulseAudio null sink; both tools send MPEG-1 or H.264 (libx264 Baseline, "
-                "veryfast, zerolatency, CRF %d capped at the rate) video and MP2 48 kHz mono as "
-                "two transport streams over "
+                "veryfast, zerolatency) video and MP2 48 kHz mono as two transport streams over "
                 "TCP\n",
                 seconds, screenSize.width(), screenSize.height(),
                 still ? "a still slide and a 128x128 patch changing every 250-450 ms"
-                      : "moving content",
-                CaptureStreamer::h264Crf);
+                      : "moving content");
     std::printf("CPU seconds per second of the run (user + system of the studio process, or of "
                 "the two ffmpeg processes), pictures and video bytes that reached the listener:\n");
     QVector<QPair<RunResult, RunResult>> results;

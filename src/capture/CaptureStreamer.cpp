@@ -228,20 +228,16 @@ QString CaptureStreamer::videoWriterConfig(int gopLength, int videoBitrateKbps, 
     if (codec == VideoCodec::H264)
         // Constrained Baseline without B-frames is what every browser decoder takes and what
         // holds no picture back; x264 repeats SPS and PPS before each IDR picture, so a joiner
-        // can start there. An average bitrate left most of the budget unspent on screen content
-        // (text stayed soft on a still slide while skipped pictures cost nothing); constant
-        // quality spends bits where the picture still differs, and maxrate with one second of
-        // buffer keeps motion under the preset's rate. The PES length is written because a
-        // page's demuxer otherwise holds a small P-frame until the next PES starts. Without
-        // open groups, the full picture a still screen is refreshed with is an IDR, so a joiner
-        // on a still slide starts there.
+        // can start there. maxrate binds x264 only with a buffer: one second of it. The PES
+        // length is written because a page's demuxer otherwise holds a small P-frame until the
+        // next PES starts. Without open groups, the full picture a still screen is refreshed
+        // with is an IDR, so a joiner on a still slide starts there.
         return QStringLiteral("format='mpegts' omit_video_pes_length='0' video::codec='libx264' "
                               "video::profile='baseline' video::preset='veryfast' "
-                              "video::tune='zerolatency' video::g='%1' video::crf='%3' "
+                              "video::tune='zerolatency' video::g='%1' video::b='%2K' "
                               "video::maxrate='%2K' video::bufsize='%2K' audio::codec='null' ")
             .arg(gopLength)
-            .arg(videoBitrateKbps)
-            .arg(h264Crf);
+            .arg(videoBitrateKbps);
     return QStringLiteral("format='mpegts' ") + QStringLiteral(" video::codec='mpeg1video' ") +
            QStringLiteral(" video::g='%1'").arg(gopLength) +
            QStringLiteral(" video::b='%1K'  video::maxrate='%1K' ").arg(videoBitrateKbps) +

@@ -49,9 +49,6 @@ public:
     // it; -1 until one was seen.
     static int ndiReceiverIndex();
 
-    // libx264's constant quality (CRF) under the preset's rate cap: a still screen is refined
-    // to this quality with few bits, motion is held to the cap by the rate buffer.
-    static constexpr int h264Crf = 12;
     static QString videoWriterConfig(int gopLength, int videoBitrateKbps,
                                      VideoCodec codec = VideoCodec::Mpeg1);
     static QString audioWriterConfig(int audioBitrateKbps);

@@ -320,7 +320,7 @@ void TestCaptureStreamer::h264WriterHasShortGroupsAndPesLengths()
     QCOMPARE(factory->writers[0]->config(),
              QStringLiteral("format='mpegts' omit_video_pes_length='0' video::codec='libx264' "
                             "video::profile='baseline' video::preset='veryfast' "
-                            "video::tune='zerolatency' video::g='48' video::crf='12' "
+                            "video::tune='zerolatency' video::g='48' video::b='936K' "
                             "video::maxrate='936K' video::bufsize='936K' audio::codec='null' "));
     QCOMPARE(factory->writers[1]->config(), CaptureStreamer::audioWriterConfig(64));
 }
