@@ -10,6 +10,7 @@
 # result links. Removes the tree again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/packaging/service-listening.sh"
 deb=$(realpath "$1")
 work=$(mktemp -d /tmp/lumacast-minbase.XXXXXX)
 tree=$work/tree
@@ -65,12 +66,7 @@ ip -n "$ns" link set lo up
 ip netns exec "$ns" chroot "$tree" env -i PATH=/usr/bin:/bin HOME=/ "${command[@]}" \
   >"$work/cloud.log" 2>&1 &
 cloud_pid=$!
-for _ in $(seq 50); do
-  grep -q "listening on" "$work/cloud.log" && break
-  kill -0 "$cloud_pid" 2>/dev/null || break
-  sleep 0.1
-done
-port=$(sed -n 's/^lumacast-cloud listening on .*:\([0-9]*\)$/\1/p' "$work/cloud.log")
+port=$(service_listening "$work/cloud.log" "$cloud_pid" | cut -d" " -f2)
 [ -n "$port" ] || { cat "$work/cloud.log"; echo "the service did not listen"; exit 1; }
 if ! ip netns exec "$ns" node "$root/packaging/installed-cloud.js" "127.0.0.1:$port"; then
   cat "$work/cloud.log"

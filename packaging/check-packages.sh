@@ -8,6 +8,7 @@
 # desktop or media package, and must install and serve on a minimal Debian tree as well.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/packaging/service-listening.sh"
 dir=$(realpath -m "${1:-$root/build-packages}")
 cd "$root"
 
@@ -186,12 +187,7 @@ ip -n "$cloud_ns" link set lo up
   --ambient-caps=-all,+net_bind_service \
   env -i PATH=/usr/bin:/bin HOME=/ "${command[@]}") >"$work/cloud.log" 2>&1 &
 cloud_pid=$!
-for _ in $(seq 50); do
-  grep -q "listening on" "$work/cloud.log" && break
-  kill -0 "$cloud_pid" 2>/dev/null || break
-  sleep 0.1
-done
-listening=$(sed -n 's/^lumacast-cloud listening on \(.*\):\([0-9]*\)$/\1 \2/p' "$work/cloud.log")
+listening=$(service_listening "$work/cloud.log" "$cloud_pid")
 [ -n "$listening" ] || { cat "$work/cloud.log"; echo "the installed service did not listen"; exit 1; }
 read -r listen_address port <<<"$listening"
 [ "$listen_address" = 0.0.0.0 ] && listen_address=127.0.0.1
