@@ -13,7 +13,8 @@
 #include "cloud/PresenterKeys.h"
 #include "net/LogBudget.h"
 #include "net/TokenBucket.h"
-#include "web/HttpRequestHandler.h"
+#include "web/HttpRoutes.h"
+#include "web/HttpServer.h"
 
 class CloudCluster;
 class CloudRoom;
@@ -77,10 +78,6 @@ public:
     // goes anywhere, NATS subjects included.
     static bool isRoomId(const QString &room);
 
-public slots:
-    void readClient();
-    void discardClient();
-
 private:
     void onConnect();
     void admit(QWebSocket *socket);
@@ -100,14 +97,14 @@ private:
     void refuseForNow(QWebSocket *socket, const QString &reason);
     // One line per refusal, within a budget per address (an IPv6 /64) and one for the relay.
     void logRefusal(QWebSocket *socket, const char *what, const QString &reason);
-    void addFeedback(QTcpSocket *socket, const QString &path);
+    void addFeedback(QTcpSocket *socket, const HttpRequest &request);
     void report();
 
     Limits m_limits;
-    QString m_webDir;
     QWebSocketServer *m_handshaker;
     ViewerAcceptor *m_acceptor;
-    HttpRequestHandler m_requests;
+    HttpRoutes m_routes;
+    HttpServer m_http;
     PresenterKeys m_presenterKeys;
     OriginPolicy m_origins;
     QHash<QHostAddress, LogBudget> m_refusalLogs;
