@@ -5,6 +5,7 @@
 #include "cloud/PresenterGate.h"
 #include "cloud/RoomSubjects.h"
 #include "net/AddressKey.h"
+#include "net/TlsCredentials.h"
 #include "relay/PresenterClaim.h"
 #include "relay/ViewerAcceptor.h"
 #include "relay/WSServer.h"
@@ -81,6 +82,16 @@ bool CloudRelay::joinCluster(const QString &servers, QString *error)
         return true;
     m_cluster.reset();
     return false;
+}
+
+bool CloudRelay::serveTls(const QString &certificatePath, const QString &keyPath, QString *error)
+{
+    auto credentials = std::make_unique<TlsCredentials>(certificatePath, keyPath);
+    if (!credentials->load(error))
+        return false;
+    m_tls = std::move(credentials);
+    m_acceptor->serveTls(m_tls.get());
+    return true;
 }
 
 bool CloudRelay::listen(const QHostAddress &address, quint16 port)

@@ -21,6 +21,7 @@ class CloudRoom;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
+class TlsCredentials;
 class PresenterGate;
 class ViewerAcceptor;
 
@@ -70,6 +71,11 @@ public:
     // Which pages may open WebSockets (see OriginPolicy); before listen().
     void setOriginPolicy(const OriginPolicy &policy) { m_origins = policy; }
 
+    // Serves https and wss instead of http and ws, from these PEM files; a renewal of the files
+    // serves the next connection (TlsCredentials). Before listen(); false, with `error`, when
+    // the files do not make a usable pair.
+    bool serveTls(const QString &certificatePath, const QString &keyPath, QString *error);
+
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const;
     QString errorString() const;
@@ -115,4 +121,5 @@ private:
     QHash<QString, CloudRoom *> m_rooms;
     QTimer m_reportTimer;
     std::unique_ptr<CloudCluster> m_cluster; // null: this relay runs alone
+    std::unique_ptr<TlsCredentials> m_tls;   // null: plain http and ws
 };
