@@ -5,12 +5,11 @@
 // address, which must be https and whose sockets must then be wss.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { execFileSync, spawn } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const readline = require('node:readline');
-const { startStudio, launchBrowser } = require('./studio.js');
+const { startCloud, startStudio, launchBrowser } = require('./studio.js');
 
 let dir;
 let cloud;
@@ -31,22 +30,9 @@ function makeCertificates() {
   return at;
 }
 
-function startCloud(at) {
-  const program = process.env.LUMACAST_CLOUD ||
-    path.join(__dirname, '..', '..', 'build', 'bin', 'lumacast-cloud');
-  const child = spawn(program, ['--listen', '127.0.0.1', '--port', '0', '--tls-cert',
-    at('relay.pem'), '--tls-key', at('relay.key')], { stdio: ['ignore', 'pipe', 'ignore'] });
-  return new Promise((resolve, reject) => {
-    child.once('exit', (code) => reject(new Error('lumacast-cloud ended with ' + code)));
-    readline.createInterface({ input: child.stdout }).once('line', (line) => {
-      resolve({ child, port: line.slice(line.lastIndexOf(':') + 1) });
-    });
-  });
-}
-
 before(async () => {
   const at = makeCertificates();
-  cloud = await startCloud(at);
+  cloud = await startCloud(['--tls-cert', at('relay.pem'), '--tls-key', at('relay.key')]);
   process.env.LUMACAST_CLOUD_SERVER = 'https://localhost:' + cloud.port;
   process.env.LUMACAST_CLOUD_CA_FILE = at('ca.pem');
   studio = await startStudio();
