@@ -4,6 +4,8 @@
 // key, as a studio does. Takes the stream on the studio's ingest port, or on INGEST_PORT (0: one
 // the system picks). Prints "READY <room> <ingest port>" once connected and listening;
 // answers any line on stdin with the figures the service last reported; quits when stdin closes.
+// An https:// server is verified with the system's authorities and the PEM file named by
+// LUMACAST_CLOUD_CA_FILE, as the studio's CLOUD_CA_FILE setting does.
 
 #include "relay/CLOUDProxy.h"
 #include "relay/PresenterClaim.h"
@@ -28,6 +30,7 @@ int main(int argc, char **argv)
     const QString room = PresenterClaim::roomFor(identity.publicKey(), PresenterClaim::newTag());
     CLOUDProxy proxy(nullptr, ingestPort);
     proxy.setIdentity(identity);
+    proxy.setCaFile(qEnvironmentVariable("LUMACAST_CLOUD_CA_FILE"));
     if (!proxy.connectToCloud(argv[1], room) || !proxy.ingestServer.isListening()) {
         std::printf("FAILED\n");
         return 1;

@@ -63,7 +63,7 @@ Sample request(quint16 port, const QByteArray &path, bool isList)
                socket.waitForReadyRead(kRequestTimeoutMs))
             reply += socket.readAll();
         reply += socket.readAll();
-        ok = reply.startsWith("HTTP/1.0 200 Ok\r\n");
+        ok = reply.startsWith("HTTP/1.0 200 OK\r\n");
     }
     return {isList, timer.nsecsElapsed() / 1e6, ok};
 }

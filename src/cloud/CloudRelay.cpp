@@ -5,9 +5,11 @@
 #include "cloud/PresenterGate.h"
 #include "cloud/RoomSubjects.h"
 #include "net/AddressKey.h"
+#include "net/TlsCredentials.h"
 #include "relay/PresenterClaim.h"
 #include "relay/ViewerAcceptor.h"
 #include "relay/WSServer.h"
+#include "web/HttpRequest.h"
 #include "web/HttpResponse.h"
 #include "web/QuestionPayload.h"
 
@@ -38,12 +40,16 @@ void respond(QTcpSocket *socket, const QString &status, const QString &body)
 } // namespace
 
 CloudRelay::CloudRelay(const Limits &limits, const QString &webDir, QObject *parent)
-    : QObject(parent), m_limits(limits), m_webDir(webDir),
+    : QObject(parent), m_limits(limits),
       m_handshaker(new QWebSocketServer("lumacast-cloud", QWebSocketServer::NonSecureMode, this)),
       m_acceptor(new ViewerAcceptor(m_handshaker, this)),
-      m_requests(
-          {{"/feedback.php", "addFeedback",
-            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true}}),
+      m_routes({{"/feedback.php", "addFeedback",
+                 [this](QTcpSocket *socket, const HttpRequest &request) {
+                     addFeedback(socket, request);
+                 },
+                 true}},
+               webDir),
+      m_http(&m_routes, QStringLiteral("relay HTTP")),
       m_gate(new PresenterGate(
           &m_presenterKeys,
           [this](QWebSocket *socket, const QString &room, const QByteArray &key) {
@@ -51,10 +57,7 @@ CloudRelay::CloudRelay(const Limits &limits, const QString &webDir, QObject *par
           },
           [this](QWebSocket *socket, const QString &reason) { refuse(socket, reason); }, this))
 {
-    m_acceptor->setPlainRequestHandler([this](QTcpSocket *socket) {
-        m_requests.accept(socket, this);
-        m_requests.readRequest(socket, m_webDir);
-    });
+    m_acceptor->setPlainRequestHandler([this](QTcpSocket *socket) { m_http.serve(socket); });
     connect(m_handshaker, &QWebSocketServer::newConnection, this, &CloudRelay::onConnect);
     m_reportTimer.setInterval(kReportIntervalMs);
     connect(&m_reportTimer, &QTimer::timeout, this, &CloudRelay::report);
@@ -79,6 +82,16 @@ bool CloudRelay::joinCluster(const QString &servers, QString *error)
         return true;
     m_cluster.reset();
     return false;
+}
+
+bool CloudRelay::serveTls(const QString &certificatePath, const QString &keyPath, QString *error)
+{
+    auto credentials = std::make_unique<TlsCredentials>(certificatePath, keyPath);
+    if (!credentials->load(error))
+        return false;
+    m_tls = std::move(credentials);
+    m_acceptor->serveTls(m_tls.get());
+    return true;
 }
 
 bool CloudRelay::listen(const QHostAddress &address, quint16 port)
@@ -335,26 +348,11 @@ void CloudRelay::logRefusal(QWebSocket *socket, const char *what, const QString 
                                   : QString());
 }
 
-void CloudRelay::readClient()
+void CloudRelay::addFeedback(QTcpSocket *socket, const HttpRequest &request)
 {
-    m_requests.readRequest(qobject_cast<QTcpSocket *>(sender()), m_webDir);
-}
-
-void CloudRelay::discardClient() {}
-
-void CloudRelay::addFeedback(QTcpSocket *socket, const QString &path)
-{
-    const int query = path.indexOf('?');
-    QString room;
-    QByteArray payload;
-    // Each item by hand: the question stays percent-encoded until its own decoding.
-    const QStringList items = query < 0 ? QStringList() : path.mid(query + 1).split('&');
-    for (const QString &item : items) {
-        if (item.startsWith("room="))
-            room = item.mid(5);
-        else if (item.startsWith("raw="))
-            payload = QByteArray::fromPercentEncoding(item.mid(4).toUtf8());
-    }
+    const QString room = request.queryItem(QStringLiteral("room"));
+    const QByteArray payload =
+        QByteArray::fromPercentEncoding(request.queryItem(QStringLiteral("raw")).toUtf8());
     // Checked before the name is looked up or made into a subject: a name of any length or
     // bytes would otherwise reach NATS.
     if (!isRoomId(room)) {

@@ -13,13 +13,15 @@
 #include "cloud/PresenterKeys.h"
 #include "net/LogBudget.h"
 #include "net/TokenBucket.h"
-#include "web/HttpRequestHandler.h"
+#include "web/HttpRoutes.h"
+#include "web/HttpServer.h"
 
 class CloudCluster;
 class CloudRoom;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
+class TlsCredentials;
 class PresenterGate;
 class ViewerAcceptor;
 
@@ -69,6 +71,11 @@ public:
     // Which pages may open WebSockets (see OriginPolicy); before listen().
     void setOriginPolicy(const OriginPolicy &policy) { m_origins = policy; }
 
+    // Serves https and wss instead of http and ws, from these PEM files; a renewal of the files
+    // serves the next connection (TlsCredentials). Before listen(); false, with `error`, when
+    // the files do not make a usable pair.
+    bool serveTls(const QString &certificatePath, const QString &keyPath, QString *error);
+
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const;
     QString errorString() const;
@@ -76,10 +83,6 @@ public:
     // The form of a room id (PresenterClaim::isRoom()): checked on every route before the name
     // goes anywhere, NATS subjects included.
     static bool isRoomId(const QString &room);
-
-public slots:
-    void readClient();
-    void discardClient();
 
 private:
     void onConnect();
@@ -100,14 +103,14 @@ private:
     void refuseForNow(QWebSocket *socket, const QString &reason);
     // One line per refusal, within a budget per address (an IPv6 /64) and one for the relay.
     void logRefusal(QWebSocket *socket, const char *what, const QString &reason);
-    void addFeedback(QTcpSocket *socket, const QString &path);
+    void addFeedback(QTcpSocket *socket, const HttpRequest &request);
     void report();
 
     Limits m_limits;
-    QString m_webDir;
     QWebSocketServer *m_handshaker;
     ViewerAcceptor *m_acceptor;
-    HttpRequestHandler m_requests;
+    HttpRoutes m_routes;
+    HttpServer m_http;
     PresenterKeys m_presenterKeys;
     OriginPolicy m_origins;
     QHash<QHostAddress, LogBudget> m_refusalLogs;
@@ -118,4 +121,5 @@ private:
     QHash<QString, CloudRoom *> m_rooms;
     QTimer m_reportTimer;
     std::unique_ptr<CloudCluster> m_cluster; // null: this relay runs alone
+    std::unique_ptr<TlsCredentials> m_tls;   // null: plain http and ws
 };

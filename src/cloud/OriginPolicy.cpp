@@ -31,7 +31,10 @@ bool OriginPolicy::allows(const QString &origin, const QUrl &requestUrl) const
     const QUrl page(origin);
     if (!page.isValid() || page.host().isEmpty())
         return false;
+    // A Host header without a port names the default port of the scheme the browser connected
+    // with, which is the page's own: an https page's wss lands on 443 whether the relay serves
+    // TLS itself or a proxy does it for the relay, which then sees only "ws".
+    const int pagePort = page.port(defaultPort(page.scheme()));
     return page.host().compare(requestUrl.host(), Qt::CaseInsensitive) == 0 &&
-           page.port(defaultPort(page.scheme())) ==
-               requestUrl.port(defaultPort(requestUrl.scheme()));
+           pagePort == requestUrl.port(pagePort);
 }

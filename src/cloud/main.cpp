@@ -36,7 +36,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Cloud relay for Lumacast PRO: studios in cloud mode stream to ws://<host>:<port>/"
-        "websocket/left/<room>, viewers watch at http://<host>:<port>/?room=<room>.");
+        "websocket/left/<room>, viewers watch at http://<host>:<port>/?room=<room> (https and "
+        "wss with --tls-cert and --tls-key).");
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption listen("listen", "Address to listen on (default: every interface).",
@@ -71,7 +72,17 @@ int main(int argc, char *argv[])
         "relay besides its own pages; may be given more than once (default: only the relay's "
         "own origin, and clients that name none, such as the studio).",
         "origin");
-    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats, presenters, allowOrigin});
+    const QCommandLineOption tlsCert(
+        "tls-cert",
+        "Serve https and wss with the certificate chain in this PEM file (the server's "
+        "certificate first, as certbot's fullchain.pem); needs --tls-key. A renewed file is used "
+        "for new connections without restarting; connected viewers stay (default: none, plain "
+        "http and ws, for a TLS-terminating proxy in front).",
+        "file");
+    const QCommandLineOption tlsKey(
+        "tls-key", "The unencrypted PEM private key of --tls-cert (RSA or EC).", "file");
+    parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats, presenters, allowOrigin,
+                       tlsCert, tlsKey});
     parser.process(app);
     const QString pages = parser.isSet(webDir) ? parser.value(webDir) : WebDirectory::locate();
 
@@ -99,6 +110,16 @@ int main(int argc, char *argv[])
     CloudRelay relay(limits, pages);
     relay.restrictPresenters(allowed);
     relay.setOriginPolicy(OriginPolicy(parser.values(allowOrigin)));
+    if (parser.isSet(tlsCert) != parser.isSet(tlsKey)) {
+        std::fprintf(stderr, "lumacast-cloud: --tls-cert and --tls-key go together\n");
+        return 2;
+    }
+    QString tlsError;
+    if (parser.isSet(tlsCert) &&
+        !relay.serveTls(parser.value(tlsCert), parser.value(tlsKey), &tlsError)) {
+        std::fprintf(stderr, "lumacast-cloud: cannot serve TLS: %s\n", qPrintable(tlsError));
+        return 2;
+    }
     QString natsError;
     if (parser.isSet(nats) && !relay.joinCluster(parser.value(nats), &natsError)) {
         std::fprintf(stderr, "lumacast-cloud: cannot use NATS at %s: %s\n",

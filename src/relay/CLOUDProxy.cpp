@@ -8,7 +8,56 @@
 #include <QDebug>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QSslConfiguration>
 #include <QTcpSocket>
+
+namespace {
+
+QString describeCertificateErrors(const QList<QSslError> &errors, const QString &host)
+{
+    QStringList reasons;
+    for (const QSslError &error : errors) {
+        const QSslCertificate certificate = error.certificate();
+        QString reason;
+        switch (error.error()) {
+        case QSslError::CertificateExpired:
+            reason = "its certificate expired on " +
+                     certificate.expiryDate().toString("yyyy-MM-dd HH:mm 'UTC'");
+            break;
+        case QSslError::CertificateNotYetValid:
+            reason = "its certificate is valid only from " +
+                     certificate.effectiveDate().toString("yyyy-MM-dd HH:mm 'UTC'");
+            break;
+        case QSslError::HostNameMismatch: {
+            QStringList names = certificate.subjectAlternativeNames().values(QSsl::DnsEntry);
+            names += certificate.subjectInfo(QSslCertificate::CommonName);
+            names.removeDuplicates();
+            reason = "its certificate is for " + names.join(", ") + ", not " + host;
+            break;
+        }
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+            reason = "its certificate is signed by an authority this computer does not trust "
+                     "(for a relay with a certificate of its own making, give the studio its CA "
+                     "file: setting CLOUD_CA_FILE)";
+            break;
+        case QSslError::CertificateRevoked:
+            reason = "its certificate has been revoked";
+            break;
+        default:
+            reason = error.errorString();
+        }
+        if (!reasons.contains(reason))
+            reasons << reason;
+    }
+    return "the server's identity cannot be verified: " + reasons.join("; ");
+}
+
+} // namespace
 
 CLOUDProxy::CLOUDProxy(DBStorage *questionStore, quint16 ingestPort, QObject *parent)
     : AudienceLink(parent), socket(QString(), QWebSocketProtocol::Version13),
@@ -21,6 +70,7 @@ CLOUDProxy::CLOUDProxy(DBStorage *questionStore, quint16 ingestPort, QObject *pa
     connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             &CLOUDProxy::onError);
     connect(&socket, &QWebSocket::disconnected, this, &CLOUDProxy::onDisconnected);
+    connect(&socket, &QWebSocket::sslErrors, this, &CLOUDProxy::onSslErrors);
     connect(&socket, &QWebSocket::bytesWritten, this,
             [this](qint64 bytes) { m_uplinkBacklog = qMax<qint64>(0, m_uplinkBacklog - bytes); });
     m_reconnectTimer.setSingleShot(true);
@@ -46,9 +96,10 @@ CLOUDProxy::~CLOUDProxy()
 QString CLOUDProxy::cloudAddress(const QString &server, const QString &roomId)
 {
     QString host = server;
-    host.remove("http://");
-    host.remove("https://");
-    return "ws://" + host + "/websocket/left/" + roomId;
+    const bool secure = host.startsWith("https://", Qt::CaseInsensitive);
+    host.remove("http://", Qt::CaseInsensitive);
+    host.remove("https://", Qt::CaseInsensitive);
+    return (secure ? "wss://" : "ws://") + host + "/websocket/left/" + roomId;
 }
 
 bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
@@ -61,6 +112,7 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
     errorSeen = false;
     reconnectAttempts = 0;
     m_gaveUp = false;
+    m_certificateProblem.clear();
     m_reconnectTimer.stop();
     m_roomId = roomId;
     serverUrl = cloudAddress(server, roomId);
@@ -86,6 +138,7 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
                     if (errorSeen)
                         wait.quit();
                 });
+    applyTrust();
     socket.open(QUrl(serverUrl));
     deadline.start(kConnectTimeoutMs);
     if (!m_admitted && !errorSeen)
@@ -95,8 +148,9 @@ bool CLOUDProxy::connectToCloud(const QString &server, const QString &roomId)
     disconnect(onError);
 
     if (!m_admitted) {
-        const QString reason = !socket.closeReason().isEmpty() ? socket.closeReason()
-                               : errorSeen                     ? socket.errorString()
+        const QString reason = !m_certificateProblem.isEmpty()   ? m_certificateProblem
+                               : !socket.closeReason().isEmpty() ? socket.closeReason()
+                               : errorSeen                       ? socket.errorString()
                                            : QStringLiteral("no answer in 10 s");
         qDebug() << " initial ws connect to server error" << reason;
         m_pingTimer.stop();
@@ -183,6 +237,26 @@ void CLOUDProxy::onError(QAbstractSocket::SocketError error)
     connectionLost();
 }
 
+void CLOUDProxy::onSslErrors(const QList<QSslError> &errors)
+{
+    // Not ignored: the connection is aborted after this, and the presenter is told why.
+    m_certificateProblem = describeCertificateErrors(errors, QUrl(serverUrl).host());
+    qWarning().noquote() << "cloud server" << QUrl(serverUrl).host()
+                         << "refused:" << m_certificateProblem;
+}
+
+void CLOUDProxy::applyTrust()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    if (!m_caFile.isEmpty()) {
+        const QList<QSslCertificate> authorities = QSslCertificate::fromPath(m_caFile);
+        if (authorities.isEmpty())
+            qWarning() << "no PEM certificate in the cloud CA file" << m_caFile;
+        configuration.setCaCertificates(configuration.caCertificates() + authorities);
+    }
+    socket.setSslConfiguration(configuration);
+}
+
 void CLOUDProxy::onDisconnected()
 {
     m_admitted = false;
@@ -220,6 +294,7 @@ void CLOUDProxy::reopen()
 {
     if (!connected)
         return;
+    applyTrust();
     socket.open(QUrl(serverUrl));
     m_attemptDeadline.start();
 }

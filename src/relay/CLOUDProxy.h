@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
+#include <QSslError>
 #include <QTcpServer>
 #include <QTimer>
 #include <QVector>
@@ -50,8 +51,17 @@ public:
                         QObject *parent = nullptr);
     ~CLOUDProxy() override;
 
-    // "ws://" + `server` without "http://" and "https://" + "/websocket/left/" + `roomId`.
+    // "ws://" + `server` without "http://" + "/websocket/left/" + `roomId`; "wss://" for a
+    // server given as "https://...".
     static QString cloudAddress(const QString &server, const QString &roomId);
+
+    // Besides the system's authorities, trust the CA certificates of this PEM file (a relay on
+    // a certificate of its own making); empty: the system's only. Read at the next connection.
+    void setCaFile(const QString &path) { m_caFile = path; }
+    // Why the server's certificate was not accepted, in the presenter's words ("expired on …",
+    // "is for other.example, not relay.example", "signed by an authority this computer does not
+    // trust"); empty when the last attempt had no certificate problem.
+    QString certificateProblem() const { return m_certificateProblem; }
 
     // The key that owns the rooms this proxy presents in (PresenterClaim::roomFor()); a fresh
     // one until set.
@@ -106,6 +116,8 @@ public slots:
 private:
     void onConnected();
     void onError(QAbstractSocket::SocketError error);
+    void onSslErrors(const QList<QSslError> &errors);
+    void applyTrust();
     void onDisconnected();
     void connectionLost();
     void reopen();
@@ -119,6 +131,8 @@ private:
     void sendText(const QString &message);
 
     PresenterIdentity m_identity = PresenterIdentity::generate();
+    QString m_caFile;
+    QString m_certificateProblem;
     QString m_roomId;
     bool m_admitted = false;
     quint16 m_ingestPort;

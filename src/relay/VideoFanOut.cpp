@@ -1,6 +1,7 @@
 #include "relay/VideoFanOut.h"
 
 #include <QDebug>
+#include <QSslSocket>
 #include <QWebSocket>
 
 #include <cerrno>
@@ -93,8 +94,11 @@ VideoFanOut::Result VideoFanOut::enqueue(Viewer &viewer, const QByteArray &frame
 bool VideoFanOut::writeFrame(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs)
 {
     QTcpSocket *transport = viewer.transport;
-    const ssize_t sent = ::send(int(transport->socketDescriptor()), frame.constData(),
-                                size_t(frame.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    // Under TLS the frame must go through the socket's encryption, never raw to the kernel.
+    const ssize_t sent = qobject_cast<QSslSocket *>(transport)
+                             ? 0
+                             : ::send(int(transport->socketDescriptor()), frame.constData(),
+                                      size_t(frame.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
         return false;
     const qint64 written = sent > 0 ? sent : 0;

@@ -1,14 +1,12 @@
 #include "relay/ViewerAcceptor.h"
 
+#include "net/ListenQueue.h"
+
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
-
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
 
 namespace {
 
@@ -35,12 +33,7 @@ bool ViewerAcceptor::listen(const QHostAddress &address, quint16 port)
 {
     if (!m_server.listen(address, port))
         return false;
-    // Qt 5 listens with a queue of 50. A burst of connects from one address fills it before the
-    // cap per address can refuse them, and the kernel then drops every other client's SYN, whose
-    // retry comes a second later. Listening again on the socket widens the queue up to the
-    // system's limit (net.core.somaxconn).
-    if (::listen(int(m_server.socketDescriptor()), SOMAXCONN) != 0)
-        qWarning() << "relay viewers: the listen queue stays at Qt's 50:" << strerror(errno);
+    ListenQueue::widen(m_server, QStringLiteral("relay viewers"));
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "net/AcceptBackoff.h"
 #include "net/ConnectionsPerAddress.h"
+#include "net/TlsListener.h"
 
 class QTcpSocket;
 class QWebSocket;
@@ -38,6 +39,10 @@ public:
     quint16 serverPort() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
 
+    // Serves TLS from now on (see TlsListener); `credentials` must outlive the acceptor. The
+    // transports handed out are then TlsSockets.
+    void serveTls(TlsCredentials *credentials) { m_server.setCredentials(credentials); }
+
     // The TCP transport under a viewer whose handshake just completed, or null.
     QTcpSocket *takeTransport(QWebSocket *viewer);
 
@@ -58,7 +63,7 @@ private:
     void classify(QTcpSocket *socket);
 
     using PeerKey = QPair<QString, quint16>;
-    QTcpServer m_server;
+    TlsListener m_server;
     AcceptBackoff m_backoff;
     ConnectionsPerAddress m_perAddress{QStringLiteral("relay viewers")};
     QWebSocketServer *m_handshaker;

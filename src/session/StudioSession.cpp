@@ -185,8 +185,14 @@ std::optional<StudioSession::StartError> StudioSession::startCloud(const Session
                               .arg(CloudServerList::kAddCustomItem)};
     }
     m_cloudProxy->setIdentity(RoomIdentifier::presenterIdentity(*m_settings));
-    if (!m_cloudProxy->connectToCloud(request.cloudServer, RoomIdentifier::roomId(*m_settings)))
-        return StartError{tr("Connection error"), tr("Can't connect to selected server")};
+    m_cloudProxy->setCaFile(m_settings->value("CLOUD_CA_FILE").toString());
+    if (!m_cloudProxy->connectToCloud(request.cloudServer, RoomIdentifier::roomId(*m_settings))) {
+        const QString problem = m_cloudProxy->certificateProblem();
+        return StartError{tr("Connection error"),
+                          problem.isEmpty()
+                              ? tr("Can't connect to selected server")
+                              : tr("Can't connect to selected server: %1").arg(problem)};
+    }
     // This machine only: in cloud mode the questions and vote pages are the presenter's own
     // views, and the presenter's network (a conference's wifi) must not read the questions.
     if (!m_apiServer->listen(QStringLiteral("127.0.0.1"), 0, webDir()))

@@ -45,8 +45,11 @@ QString serverHost(const QString &server)
 QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
                   const QString &roomId)
 {
+    // A relay given as https serves its pages only that way.
     if (cloudMode)
-        return "http://" + serverHost(server) + "?room=" + roomId;
+        return (server.trimmed().startsWith("https://", Qt::CaseInsensitive) ? "https://"
+                                                                             : "http://") +
+               serverHost(server) + "?room=" + roomId;
     return "http://" + ip + ":" + QString::number(port);
 }
 

@@ -23,8 +23,8 @@ QStringList enumerateInterfaces();
 // "https://" in front and without trailing slashes.
 QString serverHost(const QString &server);
 
-// Local: "http://ip:port". Cloud: "http://" + the server's host and port + "?room=" + room
-// identifier.
+// Local: "http://ip:port". Cloud: "http://" (or "https://" for a server given so) + the
+// server's host and port + "?room=" + room identifier.
 QString viewerUrl(bool cloudMode, const QString &ip, int port, const QString &server,
                   const QString &roomId);
 

@@ -1,60 +1,41 @@
 #include "web/APIWebServer.h"
 
-#include "net/AcceptBackoff.h"
 #include "web/SharedRoutes.h"
 
 #include <QDebug>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 APIWebServer::APIWebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz,
                            const QuestionBoard *questions)
-    : m_tcpServer(std::make_unique<QTcpServer>()),
-      m_acceptBackoff(
-          std::make_unique<AcceptBackoff>(m_tcpServer.get(), QStringLiteral("API HTTP server"))),
-      m_vote(vote), m_storage(storage),
-      m_requests(SharedRoutes::listAndVoteRoutes(storage, vote, quiz, questions))
+    : m_routes(SharedRoutes::listAndVoteRoutes(storage, vote, quiz, questions)),
+      m_http(&m_routes, QStringLiteral("API HTTP server"))
 {
-    connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &APIWebServer::newConnection);
+    connect(&m_http, &HttpServer::connectionAccepted, this,
+            [] { qDebug() << "NEW CONNECTION TO API SERVER"; });
 }
 
 APIWebServer::~APIWebServer() = default;
 
 bool APIWebServer::listen(const QString &address, int port, const QString &webDir)
 {
-    m_webDir = webDir;
+    m_routes.setWebDir(webDir);
     const QHostAddress host =
         address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address);
-    const bool listening = m_tcpServer->listen(host, quint16(port));
-    qDebug() << " START API SERVER:" << listening << m_tcpServer->serverPort();
+    const bool listening = m_http.listen(host, quint16(port));
+    qDebug() << " START API SERVER:" << listening << m_http.serverPort();
     return listening;
 }
 
 void APIWebServer::close()
 {
-    m_tcpServer->close();
+    m_http.close();
 }
 
 QHostAddress APIWebServer::serverAddress() const
 {
-    return m_tcpServer->isListening() ? m_tcpServer->serverAddress() : QHostAddress();
+    return m_http.serverAddress();
 }
 
 quint16 APIWebServer::serverPort() const
 {
-    return m_tcpServer->serverPort();
+    return m_http.serverPort();
 }
-
-void APIWebServer::newConnection()
-{
-    qDebug() << "NEW CONNECTION TO API SERVER";
-    m_requests.accept(m_tcpServer->nextPendingConnection(), this);
-}
-
-void APIWebServer::readClient()
-{
-    m_requests.readRequest(qobject_cast<QTcpSocket *>(sender()), m_webDir);
-}
-
-void APIWebServer::discardClient() {}

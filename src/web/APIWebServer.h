@@ -1,16 +1,14 @@
 #pragma once
 
-#include "web/HttpRequestHandler.h"
+#include "web/HttpRoutes.h"
+#include "web/HttpServer.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <memory>
 
-class AcceptBackoff;
 class DBStorage;
 class QuestionBoard;
 class QuizBoard;
-class QTcpServer;
 class VoteState;
 
 // The HTTP/1.0 server of a cloud session: the question lists, the vote results and the static
@@ -33,16 +31,7 @@ public:
     // The address it listens on; null while it does not.
     QHostAddress serverAddress() const;
 
-public slots:
-    void newConnection();
-    void readClient();
-    void discardClient();
-
 private:
-    std::unique_ptr<QTcpServer> m_tcpServer;
-    std::unique_ptr<AcceptBackoff> m_acceptBackoff;
-    QString m_webDir;
-    VoteState *m_vote;
-    DBStorage *m_storage;
-    HttpRequestHandler m_requests;
+    HttpRoutes m_routes;
+    HttpServer m_http;
 };

@@ -13,13 +13,13 @@ const char *const kHeaders =
 const char *const kTypedHeaders =
     "Content-Type: %1\r\nX-Content-Type-Options: nosniff\r\nContent-length: %2\r\n\r\n";
 const char *const kNotFound =
-    "HTTP/1.0 404 Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\n\r\n"
+    "HTTP/1.0 404 Not Found\r\nContent-Type: text/html; charset=\"utf-8\"\r\n\r\n"
     "<center><h1>Nginx Enterprise 1.19</h1>\nnot found page</center>\n";
 
 void sendTyped(QTcpSocket *socket, const QByteArray &type, const QByteArray &content)
 {
     socket->write(
-        "HTTP/1.0 200 Ok\r\n" +
+        "HTTP/1.0 200 OK\r\n" +
         QString(kTypedHeaders).arg(QString::fromLatin1(type)).arg(content.size()).toUtf8() +
         content);
     socket->flush();
@@ -30,11 +30,31 @@ void sendTyped(QTcpSocket *socket, const QByteArray &type, const QByteArray &con
 void sendResponse(QTcpSocket *socket, const QString &status, const QString &body)
 {
     const QByteArray content = body.toUtf8();
-    QByteArray reply = QString("HTTP/1.0 %1 Ok\r\n").arg(status).toUtf8();
+    QByteArray reply = "HTTP/1.0 " + status.toUtf8() + ' ' + reasonPhrase(status.toInt()) + "\r\n";
     reply += QString(kHeaders).arg(content.size()).toUtf8();
     reply += content;
     socket->write(reply);
     socket->flush();
+}
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Unknown";
+    }
 }
 
 void sendJson(QTcpSocket *socket, const QByteArray &utf8Json)

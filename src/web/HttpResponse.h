@@ -4,14 +4,16 @@
 
 class QTcpSocket;
 
-// The response layouts of the studio's HTTP/1.0 servers. Every status line ends in "Ok". The
-// short text replies and the not-found page are declared as UTF-8 HTML, as pages have always
-// read them; JSON and files carry their real type and forbid sniffing, so that a viewer's
-// question opened in a browser is shown as data, never run as a page.
+// The response layouts of the studio's HTTP/1.0 servers. Each status line carries its code's
+// reason phrase. The short text replies and the not-found page are declared as UTF-8 HTML, as pages
+// have always read them; JSON and files carry their real type and forbid sniffing, so that a
+// viewer's question opened in a browser is shown as data, never run as a page.
 namespace HttpResponse {
 
 // Status line, headers with the byte length of the UTF-8 body, then the body; one write.
 void sendResponse(QTcpSocket *socket, const QString &status, const QString &body);
+// "OK", "Not Found" and the like for the codes the servers send; "Unknown" for any other.
+QByteArray reasonPhrase(int status);
 // A JSON document: "application/json", UTF-8, no sniffing.
 void sendJson(QTcpSocket *socket, const QByteArray &utf8Json);
 

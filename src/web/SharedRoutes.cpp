@@ -90,25 +90,25 @@ QVector<HttpRoute> listAndVoteRoutes(DBStorage *storage, const VoteState *vote,
 {
     return {
         {"/feedback_list.php", "listFeedback",
-         [storage](QTcpSocket *socket, const QString &) {
+         [storage](QTcpSocket *socket, const HttpRequest &) {
              HttpResponse::sendJson(socket,
                                     feedbackList(visibleQuestions(storage), peerAddress(socket)));
          }},
         {"/feedback_list.json", "listFeedbackFlat",
-         [storage](QTcpSocket *socket, const QString &) {
+         [storage](QTcpSocket *socket, const HttpRequest &) {
              HttpResponse::sendJson(
                  socket, feedbackListFlat(visibleQuestions(storage), peerAddress(socket)));
          }},
         {"/vote_result_json.php", "voteJSON",
-         [vote](QTcpSocket *socket, const QString &) {
+         [vote](QTcpSocket *socket, const HttpRequest &) {
              HttpResponse::sendJson(socket, voteResults(vote->options(), vote->tally()));
          }},
         {"/quiz_result.json", "quizJSON",
-         [quiz](QTcpSocket *socket, const QString &) {
+         [quiz](QTcpSocket *socket, const HttpRequest &) {
              HttpResponse::sendJson(socket, quiz ? quiz->json() : QuizBoard().json());
          }},
         {"/questions.json", "questionsJSON",
-         [questions](QTcpSocket *socket, const QString &) {
+         [questions](QTcpSocket *socket, const HttpRequest &) {
              HttpResponse::sendJson(socket, questions ? questions->json()
                                                       : QByteArray("{\"questions\": []}"));
          }},

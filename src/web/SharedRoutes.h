@@ -1,6 +1,6 @@
 #pragma once
 
-#include "web/HttpRequestHandler.h"
+#include "web/HttpRoutes.h"
 #include "web/QuestionRecord.h"
 
 #include <QByteArray>

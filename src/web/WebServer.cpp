@@ -1,7 +1,7 @@
 #include "web/WebServer.h"
 
-#include "net/AcceptBackoff.h"
 #include "web/DBStorage.h"
+#include "web/HttpRequest.h"
 #include "web/HttpResponse.h"
 #include "web/QuestionPayload.h"
 #include "web/SharedRoutes.h"
@@ -10,8 +10,8 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 namespace {
 
@@ -26,17 +26,20 @@ bool withinBounds(const QByteArray &payload)
 
 WebServer::WebServer(VoteState *vote, DBStorage *storage, const QuizBoard *quiz,
                      const QuestionBoard *questions)
-    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_questions(questions), m_requests(routes())
+    : m_vote(vote), m_storage(storage), m_quiz(quiz), m_questions(questions), m_routes(routes()),
+      m_http(&m_routes, QStringLiteral("viewer HTTP server"))
 {}
 
 QVector<HttpRoute> WebServer::routes()
 {
     QVector<HttpRoute> routes =
         SharedRoutes::listAndVoteRoutes(m_storage, m_vote, m_quiz, m_questions);
-    routes.insert(
-        0, {"/feedback.php", "addFeedback",
-            [this](QTcpSocket *socket, const QString &path) { addFeedback(socket, path); }, true});
-    routes.insert(3, {"/config.js", "configJSON", [this](QTcpSocket *socket, const QString &) {
+    routes.insert(0, {"/feedback.php", "addFeedback",
+                      [this](QTcpSocket *socket, const HttpRequest &request) {
+                          addFeedback(socket, request);
+                      },
+                      true});
+    routes.insert(3, {"/config.js", "configJSON", [this](QTcpSocket *socket, const HttpRequest &) {
                           configJSON(socket);
                       }});
     return routes;
@@ -46,23 +49,16 @@ WebServer::~WebServer() = default;
 
 void WebServer::listen(const QString &address, int port, const QString &webDir, double maxAudioLag)
 {
-    m_webDir = webDir;
+    m_routes.setWebDir(webDir);
     m_maxAudioLag = maxAudioLag;
-    if (!m_tcpServer) {
-        m_tcpServer = std::make_unique<QTcpServer>();
-        connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &WebServer::newConnection);
-        m_acceptBackoff = std::make_unique<AcceptBackoff>(m_tcpServer.get(),
-                                                          QStringLiteral("viewer HTTP server"));
-    }
-    const bool listening = m_tcpServer->listen(QHostAddress(address), quint16(port));
+    const bool listening = m_http.listen(QHostAddress(address), quint16(port));
     qDebug() << "listen:" << listening << QThread::currentThread();
 }
 
 void WebServer::stopListen()
 {
     qDebug() << "stopListen";
-    if (m_tcpServer)
-        m_tcpServer->close();
+    m_http.close();
 }
 
 void WebServer::setMaxAudioLag(double maxAudioLag)
@@ -72,32 +68,13 @@ void WebServer::setMaxAudioLag(double maxAudioLag)
 
 quint16 WebServer::serverPort() const
 {
-    return m_tcpServer ? m_tcpServer->serverPort() : 0;
+    return m_http.serverPort();
 }
 
-void WebServer::newConnection()
+void WebServer::addFeedback(QTcpSocket *socket, const HttpRequest &request)
 {
-    m_requests.accept(m_tcpServer->nextPendingConnection(), this);
-}
-
-void WebServer::readClient()
-{
-    m_requests.readRequest(qobject_cast<QTcpSocket *>(sender()), m_webDir);
-}
-
-void WebServer::discardClient() {}
-
-void WebServer::addFeedback(QTcpSocket *socket, const QString &path)
-{
-    const QStringList parts = path.split('?');
-    if (parts.size() < 2) {
-        HttpResponse::sendResponse(socket, "400", "Bad request");
-        socket->close();
-        return;
-    }
-    QString query = parts.at(1);
-    query.remove("raw=");
-    const QByteArray payload = QByteArray::fromPercentEncoding(query.toUtf8());
+    const QByteArray payload =
+        QByteArray::fromPercentEncoding(request.queryItem(QStringLiteral("raw")).toUtf8());
     // Refused here, the viewer learns of it; the store would only log it.
     if (!isQuestionPayload(payload) || !withinBounds(payload)) {
         HttpResponse::sendResponse(socket, "400", "Bad request");

@@ -1,23 +1,22 @@
 #pragma once
 
-#include "web/HttpRequestHandler.h"
+#include "web/HttpRoutes.h"
+#include "web/HttpServer.h"
 #include "web/RateLimit.h"
 
-#include <QThread>
-#include <memory>
+#include <QObject>
 
-class AcceptBackoff;
 class DBStorage;
 class QuestionBoard;
 class QuizBoard;
-class QTcpServer;
 class QTcpSocket;
 class VoteState;
+struct HttpRequest;
 
 // The viewer HTTP/1.0 server of a local session: static files of the web directory, question
-// intake, the question lists, the vote results and the player configuration. Its thread is never
-// started; the object, its listener and its connections all live on the GUI thread.
-class WebServer : public QThread
+// intake, the question lists, the vote results and the player configuration. Lives on the GUI
+// thread with its listener and connections.
+class WebServer : public QObject
 {
     Q_OBJECT
 public:
@@ -43,27 +42,17 @@ public:
     static constexpr int kMaxNameChars = 100;
     static constexpr int kMaxQuestionChars = 2000;
 
-public slots:
-    void newConnection();
-    void readClient();
-    void discardClient();
-
-protected:
-    void run() override {}
-
 private:
     QVector<HttpRoute> routes();
-    void addFeedback(QTcpSocket *socket, const QString &path);
+    void addFeedback(QTcpSocket *socket, const HttpRequest &request);
     void configJSON(QTcpSocket *socket);
 
     double m_maxAudioLag = 0;
-    std::unique_ptr<QTcpServer> m_tcpServer;
-    std::unique_ptr<AcceptBackoff> m_acceptBackoff;
-    QString m_webDir;
     VoteState *m_vote;
     DBStorage *m_storage;
     const QuizBoard *m_quiz;
     const QuestionBoard *m_questions;
-    HttpRequestHandler m_requests;
+    HttpRoutes m_routes;
+    HttpServer m_http;
     RateLimit m_questionRate{kQuestionsPerAddressPerMinute, 60000};
 };

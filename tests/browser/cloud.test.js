@@ -4,10 +4,9 @@
 // Chromium opened at the studio's cloud viewer address.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { spawn } = require('node:child_process');
-const path = require('node:path');
-const readline = require('node:readline');
-const { startStudio, launchBrowser, openViewer, hexToRgb, near } = require('./studio.js');
+const {
+  startCloud, startStudio, launchBrowser, openViewer, hexToRgb, near,
+} = require('./studio.js');
 const { pagesFromAddresses, playQuizInPages, viewersNeeded } = require('./quizgame.js');
 const { questionsInPages } = require('./questionsround.js');
 
@@ -17,19 +16,6 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 let cloud;
 let studio;
 let browser;
-
-function startCloud() {
-  const program = process.env.LUMACAST_CLOUD ||
-    path.join(__dirname, '..', '..', 'build', 'bin', 'lumacast-cloud');
-  const child = spawn(program, ['--listen', '127.0.0.1', '--port', '0'],
-    { stdio: ['ignore', 'pipe', 'ignore'] });
-  return new Promise((resolve, reject) => {
-    child.once('exit', (code) => reject(new Error('lumacast-cloud ended with ' + code)));
-    readline.createInterface({ input: child.stdout }).once('line', (line) => {
-      resolve({ child, server: line.slice(line.lastIndexOf(' ') + 1) });
-    });
-  });
-}
 
 before(async () => {
   cloud = await startCloud();

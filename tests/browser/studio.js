@@ -16,6 +16,22 @@ function studioHostPath() {
     path.join(__dirname, '..', '..', 'build', 'bin', 'studio_host');
 }
 
+// The real lumacast-cloud on loopback, on a port it picks, with `extraArgs`; resolves with the
+// process, its port and "127.0.0.1:port".
+function startCloud(extraArgs = []) {
+  const program = process.env.LUMACAST_CLOUD ||
+    path.join(__dirname, '..', '..', 'build', 'bin', 'lumacast-cloud');
+  const child = spawn(program, ['--listen', '127.0.0.1', '--port', '0'].concat(extraArgs),
+    { stdio: ['ignore', 'pipe', 'ignore'] });
+  return new Promise((resolve, reject) => {
+    child.once('exit', (code) => reject(new Error('lumacast-cloud ended with ' + code)));
+    readline.createInterface({ input: child.stdout }).once('line', (line) => {
+      const server = line.slice(line.lastIndexOf(' ') + 1);
+      resolve({ child, server, port: Number(server.slice(server.lastIndexOf(':') + 1)) });
+    });
+  });
+}
+
 // The studio in `serve` mode; request() sends one request and resolves with its answer. A
 // studio started again for the same pages is given the earlier one's `httpPort`; by default it
 // takes a free one.
@@ -196,5 +212,5 @@ async function waitForColour(page, colour, since, timeoutMs = 5000) {
 }
 
 module.exports = {
-  startStudio, startSession, launchBrowser, openViewer, waitForColour, hexToRgb, near, pictureProbe,
+  startCloud, startStudio, startSession, launchBrowser, openViewer, waitForColour, hexToRgb, near, pictureProbe,
 };

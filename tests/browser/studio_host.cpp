@@ -9,7 +9,8 @@
 //                                         tone, and the main window set to capture both, on
 //                                         httpPort (a free one when not given; the ready answer
 //                                         says which). With LUMACAST_CLOUD_SERVER (host:port)
-//                                         the window is in cloud mode with that server.
+//                                         the window is in cloud mode with that server;
+//                                         LUMACAST_CLOUD_CA_FILE is its CLOUD_CA_FILE setting.
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
@@ -125,6 +126,9 @@ public:
         const QString cloudServer = qEnvironmentVariable("LUMACAST_CLOUD_SERVER");
         if (!cloudServer.isEmpty())
             m_home.set("SERVER_1", cloudServer);
+        const QString cloudCaFile = qEnvironmentVariable("LUMACAST_CLOUD_CA_FILE");
+        if (!cloudCaFile.isEmpty())
+            m_home.set("CLOUD_CA_FILE", cloudCaFile);
         m_httpPort = httpPort != 0 ? httpPort : freePortPair();
         if (m_httpPort == 0) {
             *error = QStringLiteral("no free pair of ports");

@@ -27,6 +27,14 @@ void TestOriginPolicy::allows_data()
     QTest::newRow("null origin") << "null" << relay << false;
     QTest::newRow("default ports") << "http://relay.example"
                                    << "ws://relay.example/websocket/left/r" << true;
+    QTest::newRow("https page, relay behind TLS on 443")
+        << "https://relay.example"
+        << "ws://relay.example/websocket/right/r/readvideo" << true;
+    QTest::newRow("https page, its port named")
+        << "https://relay.example"
+        << "wss://relay.example:443/websocket/left/r" << true;
+    QTest::newRow("https page, another port") << "https://relay.example"
+                                              << "ws://relay.example:80/websocket/left/r" << false;
 }
 
 void TestOriginPolicy::allows()

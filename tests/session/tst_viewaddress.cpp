@@ -67,7 +67,7 @@ void TestViewerAddress::viewerUrl_data()
                            << "http://relay.example.com:8089?room=R";
     // A server typed as a link gets no second scheme and no slash before the room.
     QTest::newRow("typed with https and slash") << true << "https://relay.example.org:8089/"
-                                                << "http://relay.example.org:8089?room=R";
+                                                << "https://relay.example.org:8089?room=R";
     QTest::newRow("typed with http") << true << "HTTP://relay.example.org"
                                      << "http://relay.example.org?room=R";
     QTest::newRow("spaces around") << true << " relay.example.org:80// "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QSignalSpy>
@@ -48,17 +49,28 @@ inline QByteArray body(const QByteArray &response)
     return end < 0 ? QByteArray() : response.mid(end + 4);
 }
 
+// The status line the servers send for a code, as HTTP names them.
+inline QByteArray statusLine(const QByteArray &status)
+{
+    static const QHash<QByteArray, QByteArray> phrases{{"200", "OK"},
+                                                       {"400", "Bad Request"},
+                                                       {"404", "Not Found"},
+                                                       {"429", "Too Many Requests"},
+                                                       {"500", "Internal Server Error"},
+                                                       {"503", "Service Unavailable"}};
+    return "HTTP/1.0 " + status + ' ' + phrases.value(status, "?") + "\r\n";
+}
+
 inline QByteArray textReply(const QByteArray &status, const QByteArray &body)
 {
-    return "HTTP/1.0 " + status +
-           " Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\nContent-length: " +
+    return statusLine(status) + "Content-Type: text/html; charset=\"utf-8\"\r\nContent-length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 // A JSON document or a static file as the servers send them: typed, with sniffing forbidden.
 inline QByteArray typedReply(const QByteArray &type, const QByteArray &body)
 {
-    return "HTTP/1.0 200 Ok\r\nContent-Type: " + type +
+    return statusLine("200") + "Content-Type: " + type +
            "\r\nX-Content-Type-Options: nosniff\r\nContent-length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
@@ -70,8 +82,8 @@ inline QByteArray jsonReply(const QByteArray &body)
 
 inline QByteArray notFound()
 {
-    return "HTTP/1.0 404 Ok\r\nContent-Type: text/html; charset=\"utf-8\"\r\n\r\n"
-           "<center><h1>Nginx Enterprise 1.19</h1>\nnot found page</center>\n";
+    return statusLine("404") + "Content-Type: text/html; charset=\"utf-8\"\r\n\r\n"
+                               "<center><h1>Nginx Enterprise 1.19</h1>\nnot found page</center>\n";
 }
 
 } // namespace RawHttpClient

@@ -5,6 +5,19 @@
 // Transport-stream packets built by hand, for tests of what the relay reads in a stream.
 namespace TsPackets {
 
+// `count` packets of a fill byte that changes with `seed` and from packet to packet: a stream
+// whose every byte a receiver can check.
+inline QByteArray packets(int count, int seed)
+{
+    QByteArray stream;
+    for (int i = 0; i < count; ++i) {
+        QByteArray packet(188, char((seed + i) & 0x7f));
+        packet[0] = 0x47;
+        stream += packet;
+    }
+    return stream;
+}
+
 constexpr int kSize = 188;
 constexpr int kVideoStream = 0xe0;
 constexpr int kAudioStream = 0xc0;

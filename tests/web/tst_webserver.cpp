@@ -147,7 +147,7 @@ void TestWebServer::requestLineInTwoSegmentsIsAnsweredOnce()
 void TestWebServer::feedbackWithoutQueryIsBadRequest()
 {
     const QByteArray reply = get(port(), "/feedback.php");
-    QCOMPARE(reply, QByteArray("HTTP/1.0 400 Ok\r\nContent-Type: text/html; "
+    QCOMPARE(reply, QByteArray("HTTP/1.0 400 Bad Request\r\nContent-Type: text/html; "
                                "charset=\"utf-8\"\r\nContent-length: 11\r\n\r\nBad request"));
     storeQuestion("marker", "marker");
     QCOMPARE(m_deps->storage.selectQuestions().size(), 1);
@@ -179,7 +179,7 @@ void TestWebServer::questionIsAnsweredAndStored()
 {
     const QByteArray json = R"({"name":"Ann","msg":"Hello world"})";
     QCOMPARE(get(port(), questionQuery(json)),
-             QByteArray("HTTP/1.0 200 Ok\r\nContent-Type: text/html; "
+             QByteArray("HTTP/1.0 200 OK\r\nContent-Type: text/html; "
                         "charset=\"utf-8\"\r\nContent-length: 2\r\n\r\nOK"));
     QTRY_COMPARE(m_deps->storage.selectQuestions().size(), 1);
     const QuestionRecord record = m_deps->storage.selectQuestions().first();
@@ -223,7 +223,7 @@ void TestWebServer::questionThatCannotBeStoredIsToldSo()
     server.listen("127.0.0.1", 0, m_deps->web.dir(), 0.5);
     const QByteArray reply =
         get(server.serverPort(), questionQuery(R"({"name":"Ann","msg":"Hello"})"));
-    QVERIFY2(reply.startsWith("HTTP/1.0 500 Ok\r\n"), reply.constData());
+    QVERIFY2(reply.startsWith("HTTP/1.0 500 Internal Server Error\r\n"), reply.constData());
     QVERIFY(reply.endsWith("Question not stored: the questions database is not open"));
 }
 

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QTcpServer>
+
+class TlsCredentials;
+
+// A TCP listener that, once given credentials, makes each accepted connection a TlsSocket and
+// starts its server handshake at once: its readyRead() then brings decrypted bytes, so whoever
+// reads it needs to know nothing of TLS. Without credentials, a plain QTcpServer.
+class TlsListener : public QTcpServer
+{
+    Q_OBJECT
+public:
+    using QTcpServer::QTcpServer;
+
+    // Not owned; must outlive the listener. Null: plain TCP again.
+    void setCredentials(TlsCredentials *credentials) { m_credentials = credentials; }
+    bool servesTls() const { return m_credentials != nullptr; }
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    TlsCredentials *m_credentials = nullptr;
+};
