@@ -92,8 +92,10 @@ private:
     // The screen of a Wayland desktop, shared through its portal.
     std::unique_ptr<PortalScreenInput> m_shared;
     PackedPicture m_sharedPicture;
+    // The part of the shared picture the last picture showed; null when it was none (black).
+    QRect m_sharedCrop;
+    bool m_sharedKeepAspect = false;
     QMap<QString, QString> m_screenProps;
-    QList<QRect> m_screens;
     PictureConverter m_converter;
     FFPacketPtr m_packet;
 };
