@@ -9,7 +9,13 @@
 //                                         tone, and the main window set to capture both, on
 //                                         httpPort (a free one when not given; the ready answer
 //                                         says which). With LUMACAST_CLOUD_SERVER (host:port)
-//                                         the window is in cloud mode with that server.
+//                                         the window is in cloud mode with that server. Inside a
+//                                         Wayland desktop (WAYLAND_DISPLAY set, as under
+//                                         tests/support/wayland/wayland-session.sh) no X server
+//                                         is started: the screen is the desktop's, shared
+//                                         through its portal, and the painted window is a band
+//                                         across the top of it (on XWayland), so the desktop's
+//                                         background stays in the middle of the picture.
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
@@ -75,6 +81,8 @@
 namespace {
 
 constexpr QSize kScreen(1280, 720);
+// On a Wayland desktop: the painted band, above the middle of the picture.
+constexpr QRect kWaylandBand(0, 0, 1280, 200);
 constexpr int kFrameSizeIndex = 1; // 960x540
 constexpr int kBitrateIndex = 2;   // 1 Mbit/s, 936 kbit/s of it video
 
@@ -106,11 +114,19 @@ public:
     // `httpPort` 0: a free pair of ports.
     bool setUp(int httpPort, QString *error)
     {
-        if (!m_xvfb.start(kScreen, error) || !m_pulse.start(error))
+        const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+        if (wayland) {
+            m_display = qEnvironmentVariable("DISPLAY");
+        } else {
+            if (!m_xvfb.start(kScreen, error))
+                return false;
+            m_display = m_xvfb.display();
+        }
+        if (!m_pulse.start(error))
             return false;
-        qputenv("DISPLAY", m_xvfb.display().toUtf8());
+        qputenv("DISPLAY", m_display.toUtf8());
         qputenv("PULSE_SERVER", m_pulse.server().toUtf8());
-        if (!m_screen.open(m_xvfb.display(), QRect(QPoint(0, 0), kScreen), error))
+        if (!m_screen.open(m_display, wayland ? kWaylandBand : QRect(QPoint(0, 0), kScreen), error))
             return false;
         m_screen.fill(qRgb(32, 96, 192));
         ChildProcess::Options tone;
@@ -190,7 +206,7 @@ private:
             m_moving.reset();
             if (request["on"].toBool()) {
                 m_moving = std::make_unique<MovingContent>();
-                if (!m_moving->start(m_xvfb.display(), QRect(QPoint(0, 0), kScreen), &error))
+                if (!m_moving->start(m_display, QRect(QPoint(0, 0), kScreen), &error))
                     m_moving.reset();
             }
             reply({{"moving", m_moving != nullptr}, {"error", error}});
@@ -272,7 +288,7 @@ private:
                    {"clients", child<QLabel>(m_window.get(), "lblStatClients")->text()},
                    {"api", m_window->session()->apiBaseUrl()}});
         } else if (what == "environment") {
-            reply({{"display", m_xvfb.display()},
+            reply({{"display", m_display},
                    {"pulseServer", m_pulse.server()},
                    {"webDir", MainWindow::getWEBDir()}});
         } else if (what == "quit") {
@@ -295,6 +311,7 @@ private:
 
     StudioTestHome m_home;
     XvfbSession m_xvfb;
+    QString m_display; // Xvfb's, or the Wayland desktop's XWayland
     PulseSession m_pulse;
     ChildProcess m_tone;
     XPaintWindow m_screen;
