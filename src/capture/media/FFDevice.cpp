@@ -194,6 +194,16 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
     return MF_OK;
 }
 
+void FFDevice::SourceClose()
+{
+    // A share left open after Stop keeps the desktop's "sharing" sign on and its pictures
+    // coming; a camera its light.
+    follow(Selection());
+    m_audio.reset();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_followed = ~uint64_t(0);
+}
+
 FFFramePtr FFDevice::changedPicture(const MFAVProps &format, ChangePacing::Action action)
 {
     switch (action) {

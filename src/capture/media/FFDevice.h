@@ -45,6 +45,7 @@ public:
 
     MFResult SourceFrameConvertedGet(const MFAVProps &format, int64_t maxWaitMs, MFFramePtr *frame,
                                      const QString &props) override;
+    void SourceClose() override;
 
 private:
     using Clock = std::chrono::steady_clock;
