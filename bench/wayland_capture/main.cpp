@@ -1,33 +1,42 @@
-// Capture delay and CPU of the Wayland screen source (portal + PipeWire) beside x11grab, on
-// the same headless sway desktop: an XWayland window that turns black or white, so that both
-// see it. The delay runs from the moment the X server has drawn the change to the moment the
-// capture back end hands out the first frame that shows it (both then go through the same
+// Capture delay and CPU of the Wayland screen source (portal + PipeWire) beside x11grab: a
+// window that turns black or white, on XWayland for the portal (which composes it into the
+// headless sway desktop) and for x11grab of XWayland (which sees only its black root window),
+// and the same window on a private Xvfb of the same size for x11grab that sees it. The delay
+// runs from the moment the X server has drawn a change, made after a still spell, to the moment
+// the capture back end hands out the first frame that shows it (both then go through the same
 // encoders and writers, so to the ingest port they differ by this much). CPU is this process's
-// (back end, PipeWire's thread included), per second of frames; the compositor's and the
-// portal's own work is not in it.
+// (back end, PipeWire's thread included), per second of frames while the window changes 60
+// times a second; the compositor's and the portal's own work is not in it.
 //
-// Steadiness: for S seconds the window changes at every frame taken, and the ticks of the
-// 24 fps grid that got no fresh picture are counted.
+// Steadiness: for S seconds the window changes 60 times a second on a clock of its own, as a
+// video or a scroll does, and the ticks of the 24 fps grid that got no fresh picture are
+// counted.
 //
 //   tests/support/wayland/wayland-session.sh build/bin/wayland_capture [--changes N] [--steady S]
 #include "capture/media/FFDevice.h"
 #include "support/Percentile.h"
 #include "support/XPaintWindow.h"
+#include "support/XvfbSession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <atomic>
 #include <cstdio>
 #include <set>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
 const QString screenDevice = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture");
 const QSize output(960, 540);
 const QRect windowRect(100, 100, 320, 240);
+const QSize screenSize(1280, 720);
 // The window's centre in the output picture (1280x720 scaled to 960x540).
 const QPoint probe(195, 165);
+const QRgb white = qRgb(255, 255, 255);
+const QRgb black = qRgb(0, 0, 0);
 
 double cpuOf(int who)
 {
@@ -76,6 +85,43 @@ double ffmpegCpuPerSecond(int seconds)
     return (cpuOf(RUSAGE_CHILDREN) - before) / seconds;
 }
 
+// Content that moves on a clock of its own, as a video or a scroll does: the window turns
+// black or white 60 times a second, however the capture keeps up. It has the window to itself
+// while it lives. Its own CPU is not the capture's: cpu() says how much it took so far.
+class MovingWindow
+{
+public:
+    explicit MovingWindow(XPaintWindow &window)
+        : m_thread([this, &window] {
+              auto next = std::chrono::steady_clock::now();
+              for (int i = 0; !m_stop; ++i) {
+                  window.fill(i % 2 ? white : black);
+                  m_cpu = cpuOf(RUSAGE_THREAD);
+                  next += std::chrono::microseconds(1000000 / 60);
+                  std::this_thread::sleep_until(next);
+              }
+          })
+    {}
+    ~MovingWindow()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    double cpu() const { return m_cpu; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<double> m_cpu{0};
+    std::thread m_thread;
+};
+
+// What a source captures: the X display whose window it sees, and whether it is the portal.
+struct Desktop
+{
+    QString display;
+    bool wayland = false;
+};
+
 struct Result
 {
     std::vector<double> delaysMs;
@@ -95,11 +141,13 @@ bool showsWhite(const MFFrame &frame)
     return p && p->data[0][probe.y() * p->linesize[0] + probe.x()] > 128;
 }
 
-Result measure(bool wayland, XPaintWindow &window, int changes, int steadySeconds)
+Result measure(const Desktop &desktop, XPaintWindow &window, int changes, int steadySeconds)
 {
     const QByteArray waylandDisplay = qgetenv("WAYLAND_DISPLAY");
-    if (!wayland)
+    const QByteArray display = qgetenv("DISPLAY");
+    if (!desktop.wayland)
         qunsetenv("WAYLAND_DISPLAY");
+    qputenv("DISPLAY", desktop.display.toUtf8());
     auto device = std::make_shared<FFDevice>();
     int count = 0;
     device->DeviceGetCount(eMFDT_Video, &count);
@@ -110,6 +158,7 @@ Result measure(bool wayland, XPaintWindow &window, int changes, int steadySecond
             device->DeviceSet(eMFDT_Video, i, QString());
     }
     qputenv("WAYLAND_DISPLAY", waylandDisplay);
+    qputenv("DISPLAY", display);
     device->PropsSet("capture.highlight_mouse", "hide");
     device->PropsSet("capture.screen_index", "0");
     device->PropsSet("capture.frame_size", "screen");
@@ -127,38 +176,52 @@ Result measure(bool wayland, XPaintWindow &window, int changes, int steadySecond
     QElapsedTimer warmUp;
     warmUp.start();
     do
-        window.fill(qRgb(255, 255, 255));
+        window.fill(white);
     while (next() && !showsWhite(*frame) && warmUp.elapsed() < 5000);
     result.seesWindow = showsWhite(*frame);
     result.firstPictureMs = warmUp.elapsed();
-    // CPU over ten seconds of frames while the window changes at every one.
-    const int cpuFrames = 240;
-    const double cpuStart = cpuNow();
-    for (int i = 0; i < cpuFrames && next(); ++i)
-        window.fill(i % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
-    result.cpuPerSecond = (cpuNow() - cpuStart) / (cpuFrames / 24.0);
-    std::set<int64_t> pictured;
-    int64_t firstTick = -1;
-    QElapsedTimer steady;
-    steady.start();
-    for (int i = 0; result.seesWindow && steady.elapsed() < steadySeconds * 1000 && next(); ++i) {
-        window.fill(i % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
-        if (firstTick < 0)
-            firstTick = frame->tick();
-        if (frame->picture())
-            pictured.insert(frame->tick());
-    }
-    if (firstTick >= 0) {
-        result.steadyTicks = int(frame->tick() - firstTick + 1);
-        result.ticksWithoutPicture = result.steadyTicks - int(pictured.size());
+    {
+        // CPU over ten seconds of moving content (by the clock: a change between two ticks
+        // comes in a frame of its own, so frames are not time).
+        MovingWindow moving(window);
+        const double cpuStart = cpuNow() - moving.cpu();
+        QElapsedTimer cpuTime;
+        cpuTime.start();
+        while (cpuTime.elapsed() < 10000 && next()) {
+        }
+        result.cpuPerSecond =
+            (cpuNow() - moving.cpu() - cpuStart) / (double(cpuTime.nsecsElapsed()) / 1e9);
+        std::set<int64_t> pictured;
+        int64_t firstTick = -1;
+        int64_t lastPictured = -1;
+        QElapsedTimer steady;
+        steady.start();
+        while (result.seesWindow && steady.elapsed() < steadySeconds * 1000 && next()) {
+            if (firstTick < 0)
+                firstTick = frame->tick();
+            if (frame->picture()) {
+                pictured.insert(frame->tick());
+                lastPictured = frame->tick();
+            }
+        }
+        if (firstTick >= 0) {
+            // To the last picture: the ticks after it may have theirs still to come.
+            result.steadyTicks = int(lastPictured - firstTick + 1);
+            result.ticksWithoutPicture = result.steadyTicks - int(pictured.size());
+        }
     }
     for (int i = 0; result.seesWindow && i < changes; ++i) {
-        const bool white = i % 2 == 1;
-        window.fill(white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        // A still spell first, so that the change does not wait for a picture's turn.
+        QElapsedTimer still;
+        still.start();
+        while (still.elapsed() < 150 && next()) {
+        }
+        const bool toWhite = i % 2 == 1;
+        window.fill(toWhite ? white : black);
         QElapsedTimer since;
         since.start();
         while (next()) {
-            if (showsWhite(*frame) == white) {
+            if (showsWhite(*frame) == toWhite) {
                 result.delaysMs.push_back(since.nsecsElapsed() / 1e6);
                 break;
             }
@@ -204,23 +267,35 @@ int main(int argc, char **argv)
         return 2;
     }
     XPaintWindow window;
+    XvfbSession xvfb;
+    XPaintWindow xvfbWindow;
     QString error;
-    if (!window.open(qEnvironmentVariable("DISPLAY"), windowRect, &error)) {
+    if (!window.open(qEnvironmentVariable("DISPLAY"), windowRect, &error) ||
+        !xvfb.start(screenSize, &error) || !xvfbWindow.open(xvfb.display(), windowRect, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    std::printf("wayland_capture: %d changes of an XWayland window on headless sway 1280x720, "
-                "frames %dx%d at 24 fps\n",
+    std::printf("wayland_capture: %d changes of a window on headless sway 1280x720 (XWayland) "
+                "and on Xvfb 1280x720, frames %dx%d at 24 fps\n",
                 changes, output.width(), output.height());
-    std::printf("steady: %d s of a change at every frame; ticks on the 24 fps grid, and the share "
-                "of them without a fresh picture\n",
+    std::printf("steady: %d s of the window changing 60 times a second; ticks on the 24 fps grid, "
+                "and the share of them without a fresh picture\n",
                 steadySeconds);
     std::printf("%-22s %8s %8s %8s %10s %7s %7s %9s %7s %8s\n", "source", "p50 ms", "p95 ms",
                 "max ms", "CPU s/s", "seen", "missed", "first ms", "ticks", "none %");
-    const Result x11 = measure(false, window, changes, steadySeconds);
-    print("x11grab (XWayland)", x11);
-    const Result portal = measure(true, window, changes, steadySeconds);
+    const Result xwayland =
+        measure({qEnvironmentVariable("DISPLAY"), false}, window, changes, steadySeconds);
+    print("x11grab (XWayland)", xwayland);
+    const Result x11 = measure({xvfb.display(), false}, xvfbWindow, changes, steadySeconds);
+    print("x11grab (Xvfb)", x11);
+    const Result portal =
+        measure({qEnvironmentVariable("DISPLAY"), true}, window, changes, steadySeconds);
     print("portal + PipeWire", portal);
+    if (x11.cpuPerSecond > 0)
+        std::printf(
+            "portal / x11grab (Xvfb), same window, same run: CPU %.2f, delay p50 %+.1f ms\n",
+            portal.cpuPerSecond / x11.cpuPerSecond,
+            percentile(portal.delaysMs, 0.5) - percentile(x11.delaysMs, 0.5));
     // The studio's x11grab follows the X server's damage, which XWayland's black root window
     // hardly has: the tool grabbing at every frame is the fair measure.
     const double tool = ffmpegCpuPerSecond(10);

@@ -324,5 +324,6 @@ void CaptureStreamer::run()
                     << QStringLiteral("write audio error ") + QString::number(result);
         }
     }
+    source->SourceClose();
     setTrouble({});
 }

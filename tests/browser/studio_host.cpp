@@ -11,6 +11,12 @@
 //                                         says which). With LUMACAST_CLOUD_SERVER (host:port)
 //                                         the window is in cloud mode with that server;
 //                                         LUMACAST_CLOUD_CA_FILE is its CLOUD_CA_FILE setting.
+//                                         Inside a Wayland desktop (WAYLAND_DISPLAY set, as under
+//                                         tests/support/wayland/wayland-session.sh) no X server
+//                                         is started: the screen is the desktop's, shared
+//                                         through its portal, and the painted window is a band
+//                                         across the top of it (on XWayland), so the desktop's
+//                                         background stays in the middle of the picture.
 //
 // Requests to `serve` ({"do": ...}) and their answers:
 //   start, stop                        the main window's Start/Stop button -> {"running": bool}
@@ -76,6 +82,8 @@
 namespace {
 
 constexpr QSize kScreen(1280, 720);
+// On a Wayland desktop: the painted band, above the middle of the picture.
+constexpr QRect kWaylandBand(0, 0, 1280, 200);
 constexpr int kFrameSizeIndex = 1; // 960x540
 constexpr int kBitrateIndex = 2;   // 1 Mbit/s, 936 kbit/s of it video
 
@@ -107,11 +115,19 @@ public:
     // `httpPort` 0: a free pair of ports.
     bool setUp(int httpPort, QString *error)
     {
-        if (!m_xvfb.start(kScreen, error) || !m_pulse.start(error))
+        const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+        if (wayland) {
+            m_display = qEnvironmentVariable("DISPLAY");
+        } else {
+            if (!m_xvfb.start(kScreen, error))
+                return false;
+            m_display = m_xvfb.display();
+        }
+        if (!m_pulse.start(error))
             return false;
-        qputenv("DISPLAY", m_xvfb.display().toUtf8());
+        qputenv("DISPLAY", m_display.toUtf8());
         qputenv("PULSE_SERVER", m_pulse.server().toUtf8());
-        if (!m_screen.open(m_xvfb.display(), QRect(QPoint(0, 0), kScreen), error))
+        if (!m_screen.open(m_display, wayland ? kWaylandBand : QRect(QPoint(0, 0), kScreen), error))
             return false;
         m_screen.fill(qRgb(32, 96, 192));
         ChildProcess::Options tone;
@@ -194,7 +210,7 @@ private:
             m_moving.reset();
             if (request["on"].toBool()) {
                 m_moving = std::make_unique<MovingContent>();
-                if (!m_moving->start(m_xvfb.display(), QRect(QPoint(0, 0), kScreen), &error))
+                if (!m_moving->start(m_display, QRect(QPoint(0, 0), kScreen), &error))
                     m_moving.reset();
             }
             reply({{"moving", m_moving != nullptr}, {"error", error}});
@@ -276,7 +292,7 @@ private:
                    {"clients", child<QLabel>(m_window.get(), "lblStatClients")->text()},
                    {"api", m_window->session()->apiBaseUrl()}});
         } else if (what == "environment") {
-            reply({{"display", m_xvfb.display()},
+            reply({{"display", m_display},
                    {"pulseServer", m_pulse.server()},
                    {"webDir", MainWindow::getWEBDir()}});
         } else if (what == "quit") {
@@ -299,6 +315,7 @@ private:
 
     StudioTestHome m_home;
     XvfbSession m_xvfb;
+    QString m_display; // Xvfb's, or the Wayland desktop's XWayland
     PulseSession m_pulse;
     ChildProcess m_tone;
     XPaintWindow m_screen;

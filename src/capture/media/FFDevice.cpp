@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -193,6 +194,16 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
     return MF_OK;
 }
 
+void FFDevice::SourceClose()
+{
+    // A share left open after Stop keeps the desktop's "sharing" sign on and its pictures
+    // coming; a camera its light.
+    follow(Selection());
+    m_audio.reset();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_followed = ~uint64_t(0);
+}
+
 FFFramePtr FFDevice::changedPicture(const MFAVProps &format, ChangePacing::Action action)
 {
     switch (action) {
@@ -233,7 +244,6 @@ void FFDevice::follow(const Selection &selection)
     }
     if (m_video && m_video->input == "portal") {
         m_screenProps = selection.props;
-        m_screens = selection.screens;
         const bool drawMouse = ScreenRegion::fromProps(m_screenProps, {}, {}).drawMouse;
         // The cursor is part of the portal session: another choice needs another session.
         if (m_shared && m_shared->embedsCursor() != drawMouse) {
@@ -336,15 +346,20 @@ FFFramePtr FFDevice::screenPicture(QSize size)
 
 FFFramePtr FFDevice::sharedScreenPicture(QSize size)
 {
-    m_shared->takeNewer(&m_sharedPicture);
+    QRect changed;
+    m_shared->takeNewer(&m_sharedPicture, &changed);
     const PackedPicture &shared = m_sharedPicture;
+    // What the next picture may be made from: the last one, where it shows the same part.
+    const QRect lastCrop = std::exchange(m_sharedCrop, QRect());
     if (shared.serial == 0 || !m_shared->trouble().isEmpty())
         return nullptr;
     const QSize frame(shared.width, shared.height);
     QRect placement = m_shared->placement();
     if (placement.isEmpty())
         placement.setSize(frame);
-    const ScreenRegion region = ScreenRegion::fromProps(m_screenProps, m_screens, placement);
+    // The desktop's picker chose the monitor, whichever screen index the studio asked for; an
+    // area is in desktop coordinates.
+    const ScreenRegion region = ScreenRegion::fromProps(m_screenProps, {}, placement);
     const QRect crop = ScreenRegion::cropIn(region.rect, placement, frame);
     if (crop.isEmpty())
         return nullptr;
@@ -352,8 +367,21 @@ FFFramePtr FFDevice::sharedScreenPicture(QSize size)
     const uint8_t *data[4] = {shared.bytes.data() + size_t(crop.y()) * size_t(shared.stride) +
                               size_t(crop.x()) * bytesPerPixel};
     const int linesize[4] = {shared.stride};
-    return m_converter.convert({data, linesize, shared.format, crop.width(), crop.height()}, size,
-                               region.keepAspect);
+    const PictureConverter::Source source{data, linesize, shared.format, crop.width(),
+                                          crop.height()};
+    FFFramePtr previous = m_changes.held();
+    m_sharedCrop = crop;
+    // Only what the compositor says changed is converted into the last picture.
+    if (crop == lastCrop && previous && previous->width == size.width() &&
+        previous->height == size.height() && region.keepAspect == m_sharedKeepAspect &&
+        !changed.contains(crop)) {
+        const QRect part = changed.intersected(crop).translated(-crop.topLeft());
+        if (part.isEmpty())
+            return previous;
+        return m_converter.update(*previous, source, part, size, region.keepAspect);
+    }
+    m_sharedKeepAspect = region.keepAspect;
+    return m_converter.convert(source, size, region.keepAspect);
 }
 
 void FFDevice::watchChanges()

@@ -45,6 +45,7 @@ public:
 
     MFResult SourceFrameConvertedGet(const MFAVProps &format, int64_t maxWaitMs, MFFramePtr *frame,
                                      const QString &props) override;
+    void SourceClose() override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -92,8 +93,10 @@ private:
     // The screen of a Wayland desktop, shared through its portal.
     std::unique_ptr<PortalScreenInput> m_shared;
     PackedPicture m_sharedPicture;
+    // The part of the shared picture the last picture showed; null when it was none (black).
+    QRect m_sharedCrop;
+    bool m_sharedKeepAspect = false;
     QMap<QString, QString> m_screenProps;
-    QList<QRect> m_screens;
     PictureConverter m_converter;
     FFPacketPtr m_packet;
 };

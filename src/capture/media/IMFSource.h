@@ -19,4 +19,7 @@ public:
     // `maxWaitMs` -1 means wait as long as the clock needs; `props` is reserved, passed empty.
     virtual MFResult SourceFrameConvertedGet(const MFAVProps &format, int64_t maxWaitMs,
                                              MFFramePtr *frame, const QString &props) = 0;
+    // The consumer stops taking frames: what frame delivery opened (a desktop's screen share,
+    // a camera, a sound device) is let go, and the next frame request opens it again.
+    virtual void SourceClose() {}
 };

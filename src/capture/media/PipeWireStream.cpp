@@ -1,6 +1,7 @@
 #include "capture/media/PipeWireStream.h"
 
 #include <QDebug>
+#include <atomic>
 #include <cstring>
 #include <linux/dma-buf.h>
 #include <pipewire/pipewire.h>
@@ -41,6 +42,40 @@ void initPipeWire()
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
+// Serials grow over every stream, so a picture of an earlier share is never taken for newer.
+std::atomic<uint64_t> s_serial{0};
+
+// What changed in `buffer` since the picture before it, within `whole`; all of it when the
+// compositor does not say.
+QRect damageOf(spa_buffer *buffer, const QRect &whole)
+{
+    auto *meta = static_cast<spa_meta *>(spa_buffer_find_meta(buffer, SPA_META_VideoDamage));
+    if (!meta)
+        return whole;
+    QRect damage;
+    spa_meta_region *region = nullptr;
+    spa_meta_for_each(region, meta)
+    {
+        if (!spa_meta_region_is_valid(region))
+            break;
+        damage |= QRect(region->region.position.x, region->region.position.y,
+                        int(region->region.size.width), int(region->region.size.height));
+    }
+    // No region at all: the compositor sent the picture for some other reason; take it whole
+    // rather than trust it unchanged.
+    return damage.isEmpty() ? whole : damage.intersected(whole);
+}
+
+// `part` of a packed 4-byte picture copied between two of the same layout.
+void copyPart(uint8_t *to, const uint8_t *from, int stride, const QRect &part)
+{
+    const size_t offset = size_t(part.y()) * size_t(stride) + size_t(part.x()) * 4;
+    for (int row = 0; row < part.height(); ++row) {
+        const size_t at = offset + size_t(row) * size_t(stride);
+        std::memcpy(to + at, from + at, size_t(part.width()) * 4);
+    }
+}
+
 } // namespace
 
 struct PipeWireStream::Private
@@ -59,10 +94,15 @@ struct PipeWireStream::Private
     bool ended = false;
 
     spa_video_info_raw format{};
+    // What the buffers since the last one copied changed (a skipped buffer's too).
+    QRect damage;
 
     std::mutex mutex;
+    // The whole picture as it is now, kept up to date by the parts that change.
     PackedPicture newest;
-    uint64_t received = 0;
+    // What changed since the serial the consumer last took.
+    QRect changedSinceTaken;
+    uint64_t taken = 0;
 
     void end(const QString &reason)
     {
@@ -85,11 +125,17 @@ struct PipeWireStream::Private
         uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const int types = (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_DmaBuf);
-        const spa_pod *params[1];
+        const int regionSize = int(sizeof(spa_meta_region));
+        const spa_pod *params[2];
         params[0] = static_cast<const spa_pod *>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int(types)));
-        pw_stream_update_params(stream, params, 1);
+        // The compositor's damage regions: a small change is copied and converted small.
+        params[1] = static_cast<const spa_pod *>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+            SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size,
+            SPA_POD_CHOICE_RANGE_Int(regionSize * 16, regionSize, regionSize * 16)));
+        pw_stream_update_params(stream, params, 2);
     }
 
     void stateChanged(pw_stream_state state, const char *error)
@@ -103,8 +149,11 @@ struct PipeWireStream::Private
     void process()
     {
         pw_buffer *b = nullptr;
-        // Only the newest counts: older queued buffers go back at once.
+        const QRect whole(0, 0, int(format.size.width), int(format.size.height));
+        // Only the newest is copied: older queued buffers go back at once, their damage with
+        // the newest's (which shows it too).
         while (pw_buffer *next = pw_stream_dequeue_buffer(stream)) {
+            damage |= damageOf(next->buffer, whole);
             if (b)
                 pw_stream_queue_buffer(stream, b);
             b = next;
@@ -140,12 +189,22 @@ struct PipeWireStream::Private
         const bool fits = bytes && data.chunk->offset + size <= data.maxsize;
         if (fits) {
             std::lock_guard<std::mutex> lock(mutex);
-            newest.bytes.assign(bytes + data.chunk->offset, bytes + data.chunk->offset + size);
-            newest.width = width;
-            newest.height = height;
-            newest.stride = stride;
-            newest.format = pixelFormat;
-            newest.serial = ++received;
+            const uint8_t *from = bytes + data.chunk->offset;
+            PackedPicture layout;
+            layout.width = width;
+            layout.height = height;
+            layout.stride = stride;
+            layout.format = pixelFormat;
+            if (newest.serial == 0 || !newest.sameLayout(layout)) {
+                layout.bytes.assign(from, from + size);
+                newest = std::move(layout);
+                damage = newest.rect();
+            } else {
+                copyPart(newest.bytes.data(), from, stride, damage);
+            }
+            changedSinceTaken |= damage;
+            damage = QRect();
+            newest.serial = ++s_serial;
         }
         if (mapped) {
             dma_buf_sync sync{DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ};
@@ -290,13 +349,23 @@ bool PipeWireStream::open(int fd, uint32_t nodeId, EndHandler onEnd, PictureHand
     return true;
 }
 
-bool PipeWireStream::takeNewer(PackedPicture *picture)
+bool PipeWireStream::takeNewer(PackedPicture *picture, QRect *changed)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
-    // Swapped, not copied: a picture is megabytes, 30 times a second. What comes back is
-    // older than anything the consumer holds, and the next picture overwrites it.
-    if (d->newest.serial <= picture->serial)
+    const PackedPicture &newest = d->newest;
+    if (newest.serial <= picture->serial)
         return false;
-    std::swap(*picture, d->newest);
+    // A picture is megabytes, 30 times a second: only what changed since the consumer's copy
+    // is copied again, while that copy is this stream's last picture.
+    if (picture->serial == d->taken && picture->serial != 0 && picture->sameLayout(newest)) {
+        *changed = d->changedSinceTaken;
+        copyPart(picture->bytes.data(), newest.bytes.data(), newest.stride, *changed);
+        picture->serial = newest.serial;
+    } else {
+        *picture = newest;
+        *changed = newest.rect();
+    }
+    d->taken = newest.serial;
+    d->changedSinceTaken = QRect();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -19,13 +20,21 @@ struct PackedPicture
     int height = 0;
     int stride = 0;
     AVPixelFormat format = AV_PIX_FMT_NONE;
-    uint64_t serial = 0; // counts the pictures received; 0 before the first
+    // Grows with every picture received, over all streams of the process; 0 before the first.
+    uint64_t serial = 0;
+
+    QRect rect() const { return QRect(0, 0, width, height); }
+    bool sameLayout(const PackedPicture &o) const
+    {
+        return width == o.width && height == o.height && stride == o.stride && format == o.format;
+    }
 };
 
 // Consumes one PipeWire video node, such as the screen-cast stream a desktop portal opened, on
 // PipeWire's own thread. Takes shared-memory buffers and DMA-BUF buffers that can be mapped
 // (linear ones); the newest picture is copied out, so the consumer never holds the
-// compositor's buffers.
+// compositor's buffers. Where the compositor says which part of a picture changed (damage
+// regions), only that part is copied, here and to the consumer.
 class PipeWireStream
 {
 public:
@@ -45,9 +54,10 @@ public:
     // case). False with `error` when PipeWire refuses.
     bool open(int fd, uint32_t nodeId, EndHandler onEnd, PictureHandler onPicture, QString *error);
 
-    // Hands over the newest picture in exchange for `picture` if it is newer than that one.
-    // False when nothing newer came.
-    bool takeNewer(PackedPicture *picture);
+    // Brings `picture` up to the newest picture if that is newer, and says in `changed` which
+    // part of it changed (all of it when `picture` was not this stream's last one). False when
+    // nothing newer came.
+    bool takeNewer(PackedPicture *picture, QRect *changed);
 
     struct Private;
 

@@ -28,10 +28,10 @@ void PortalScreenInput::askAgain()
     ++s_asks;
 }
 
-bool PortalScreenInput::takeNewer(PackedPicture *picture)
+bool PortalScreenInput::takeNewer(PackedPicture *picture, QRect *changed)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_stream && m_stream->takeNewer(picture);
+    return m_stream && m_stream->takeNewer(picture, changed);
 }
 
 uint64_t PortalScreenInput::waitChanges(uint64_t seen,

@@ -22,8 +22,9 @@ public:
     // Ends the portal session and the stream.
     ~PortalScreenInput() override;
 
-    // The newest picture into `picture` if one newer than it came. Any thread.
-    bool takeNewer(PackedPicture *picture);
+    // The newest picture into `picture` if one newer than it came, with the part that changed
+    // in `changed` (PipeWireStream::takeNewer). Any thread.
+    bool takeNewer(PackedPicture *picture, QRect *changed);
     // Blocks until more than `seen` changes happened, or until `deadline`, and returns their
     // count: new pictures (the compositor sends one only when the screen changed) and new
     // trouble (the picture turns black). Any thread.

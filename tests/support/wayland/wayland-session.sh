@@ -37,7 +37,8 @@ printf '[D-BUS Service]\nName=org.freedesktop.impl.portal.desktop.wlr\nExec=/usr
 
 passed=()
 for v in LUMACAST_SOURCE_DIR LUMACAST_BINARY_DIR QT_QPA_PLATFORM ASAN_OPTIONS UBSAN_OPTIONS \
-  LSAN_OPTIONS TSAN_OPTIONS QT_LOGGING_RULES; do
+  LSAN_OPTIONS TSAN_OPTIONS QT_LOGGING_RULES LUMACAST_TEST_NETNS LUMACAST_STUDIO_ADDRESS \
+  LUMACAST_STUDIO_HOST LUMACAST_STUDIO_LOG LUMACAST_CLOUD CHROMIUM; do
   [ -n "${!v:-}" ] && passed+=("$v=${!v}")
 done
 setsid -w env -i PATH=/usr/bin:/bin:/usr/sbin:/sbin HOME=${HOME:-/root} LANG=C.UTF-8 XDG_RUNTIME_DIR=$W \
