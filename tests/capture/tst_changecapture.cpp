@@ -157,6 +157,7 @@ private slots:
     void stillScreenTakesNoPicturesAndSoundGoesOn();
     void changeIsTakenAndShown();
     void pointerMoveIsTaken();
+    void smallChangeOfAnAreaLandsInPlace();
     void sourceChosenAgainGivesAPicture();
     void withoutDamageEveryTickGrabsLoggedOnce();
     void stillSessionStaysDecodableAndJoinable();
@@ -252,6 +253,27 @@ void TestChangeCapture::pointerMoveIsTaken()
     // The pointer is drawn there now, on the white window.
     QVERIFY2(darkestIn(moved->picture(), target - QPoint(2, 2), 20) < 100,
              qPrintable(QString::number(darkestIn(moved->picture(), target - QPoint(2, 2), 20))));
+}
+
+void TestChangeCapture::smallChangeOfAnAreaLandsInPlace()
+{
+    // As the studio captures: the pointer left out, so only the changed part is grabbed.
+    ScreenSource source;
+    QVERIFY(source.open(true));
+    source.setProp("capture.highlight_mouse", "hide");
+    source.setProp("capture.frame_size", "area");
+    source.setProp("capture.area", "100,50,419,229");
+    QVERIFY(source.settle());
+    XPaintWindow square;
+    QString error;
+    QVERIFY2(square.open(m_xvfb.display(), QRect(300, 150, 40, 40), &error), qPrintable(error));
+    square.fill(black);
+    const MFFramePtr changed = source.until(hasPicture);
+    QVERIFY(changed);
+    // The area is scaled 2:1 into the picture.
+    QVERIFY2(lumaAt(changed->picture(), QPoint(440, 240)) < 40,
+             qPrintable(QString::number(lumaAt(changed->picture(), QPoint(440, 240)))));
+    QVERIFY(lumaAt(changed->picture(), QPoint(100, 100)) > 200);
 }
 
 void TestChangeCapture::withoutDamageEveryTickGrabsLoggedOnce()

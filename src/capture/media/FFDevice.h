@@ -95,5 +95,4 @@ private:
     QMap<QString, QString> m_screenProps;
     QList<QRect> m_screens;
     PictureConverter m_converter;
-    FFPacketPtr m_packet;
 };
