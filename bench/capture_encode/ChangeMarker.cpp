@@ -12,8 +12,11 @@ qint64 nowUs()
 }
 } // namespace
 
-bool ChangeMarker::start(const QString &display, const QRect &rect, QString *error)
+bool ChangeMarker::start(const QString &display, const QRect &rect, QString *error, int everyMs,
+                         int spreadMs)
 {
+    m_everyMs = everyMs;
+    m_spreadMs = spreadMs;
     if (!m_window.open(display, rect, error))
         return false;
     m_window.fill(qRgb(0, 0, 0));
@@ -40,8 +43,9 @@ void ChangeMarker::run()
     QRandomGenerator random(11);
     bool white = false;
     while (!m_stop) {
-        // 250 to 450 ms: several frames apart, at every phase of the frame clock.
-        std::this_thread::sleep_for(std::chrono::microseconds(250000 + random.bounded(200000)));
+        // Several frames apart, at every phase of the frame clock.
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(1000 * (m_everyMs + int(random.bounded(m_spreadMs)))));
         white = !white;
         const qint64 time = nowUs();
         m_window.fill(white ? qRgb(255, 255, 255) : qRgb(0, 0, 0));

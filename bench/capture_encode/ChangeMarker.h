@@ -14,7 +14,9 @@ class ChangeMarker
 public:
     ~ChangeMarker() { stop(); }
 
-    bool start(const QString &display, const QRect &rect, QString *error);
+    // Changes every `everyMs` to `everyMs` + `spreadMs`.
+    bool start(const QString &display, const QRect &rect, QString *error, int everyMs = 250,
+               int spreadMs = 200);
     void stop();
 
     struct Change
@@ -28,6 +30,8 @@ private:
     void run();
 
     XPaintWindow m_window;
+    int m_everyMs = 250;
+    int m_spreadMs = 200;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
     mutable std::mutex m_mutex;

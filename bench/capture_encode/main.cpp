@@ -4,15 +4,21 @@
 // from a change on the screen to the first transport-stream packet of the picture that shows it.
 //
 //   capture_encode [--seconds N] [--still]     (30 by default; eight runs of N seconds)
-//   capture_encode --quality [--seconds N]     (12 by default; six runs of N seconds)
+//   capture_encode --scenarios [--seconds N]   (6 by default; twenty runs of N seconds)
+//   capture_encode --quality [--seconds N]     (12 by default; twelve runs of N seconds)
 //
 // --still leaves the moving content out: a still slide on which only the marker changes.
+// --scenarios plays what a talk's screen does (ScreenScenario: a still slide, a slide change
+// every 10 s, typing, a scrolling page, full-screen motion) with the marker changing once a
+// second, MPEG-1 at the "1 Mbs" preset at 540p and 1080p, each run beside the ffmpeg tool's.
 // --quality plays a screen-content clip (ScreenClip) full screen instead and scores the
-// studio's own pictures against it, for both codecs at the presets presenters pick.
+// studio's own pictures against it, for both codecs at the presets presenters pick, captured
+// as the screen changes and on the clock (an X server without DAMAGE).
 #include "ChangeMarker.h"
 #include "DelayAnalysis.h"
 #include "PictureQuality.h"
 #include "ScreenClip.h"
+#include "ScreenScenario.h"
 #include "TickRecordingFactory.h"
 
 #include "capture/CaptureStreamer.h"
@@ -32,6 +38,8 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -53,11 +61,20 @@ struct Job
 struct RunResult
 {
     double cpuSeconds = 0;
-    double streamSeconds = 0; // of the run, as the tools were told
-    int pictures = 0;         // that reached the listener
+    double serverCpuSeconds = 0; // of the X server meanwhile
+    double streamSeconds = 0;    // of the run, as the tools were told
+    int pictures = 0;            // that reached the listener
     qint64 videoBytes = 0;
     double videoKbitPerSecond = 0; // of the video payload, over its timestamps
     double cpuPerSecond() const { return streamSeconds > 0 ? cpuSeconds / streamSeconds : 0; }
+    double serverCpuPerSecond() const
+    {
+        return streamSeconds > 0 ? serverCpuSeconds / streamSeconds : 0;
+    }
+    double videoKbitPerRunSecond() const
+    {
+        return streamSeconds > 0 ? videoBytes * 8 / streamSeconds / 1000 : 0;
+    }
     QVector<DelaySample> delays;
     PictureQuality quality; // with the clip on the screen
     bool ok = false;
@@ -67,6 +84,20 @@ double cpuSeconds(const rusage &usage)
 {
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// User + system time a running process has used so far; 0 when it cannot be read.
+double cpuSecondsOf(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    // The fields after the command name, which may hold spaces, are counted from its ')'.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // The child side of a studio run: the capture controller with the real back end, as a session
@@ -122,12 +153,15 @@ struct Command
     QStringList args;
 };
 
-enum class Content { Moving, Still, Clip };
+enum class Content { Moving, Still, Scenarios, Clip };
 
 class Bench
 {
 public:
-    bool setUp(Content content, QString *error);
+    // `xvfbOptions` go to the X server ("-extension DAMAGE" for a server without it).
+    bool setUp(Content content, QString *error, const QStringList &xvfbOptions = {});
+    // What the screen does in the runs that follow (Content::Scenarios), from each run's start.
+    void play(ScreenScenario::Kind kind) { m_kind = kind; }
     // Runs the commands side by side until all have ended; their CPU times add up.
     RunResult run(const QList<Command> &commands, const Job &job, int seconds,
                   const QString &tickFile);
@@ -141,13 +175,15 @@ private:
     MovingContent m_content;
     ChangeMarker m_marker;
     ScreenClip m_clip;
+    ScreenScenario m_scenario;
+    std::optional<ScreenScenario::Kind> m_kind;
     bool m_playsClip = false;
     IngestCollector m_ingest;
 };
 
-bool Bench::setUp(Content content, QString *error)
+bool Bench::setUp(Content content, QString *error, const QStringList &xvfbOptions)
 {
-    if (!m_xvfb.start(screenSize, error) || !m_pulse.start(error))
+    if (!m_xvfb.start(screenSize, error, QSize(), xvfbOptions) || !m_pulse.start(error))
         return false;
     qputenv("DISPLAY", m_xvfb.display().toLocal8Bit());
     qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
@@ -155,6 +191,11 @@ bool Bench::setUp(Content content, QString *error)
     if (m_playsClip) {
         if (!m_clip.load(QString::fromUtf8(LUMACAST_CLIP_CODE), error) ||
             !m_clip.play(m_xvfb.display(), error))
+            return false;
+    } else if (content == Content::Scenarios) {
+        // The marker above the scenario's window, changing about once a second.
+        if (!m_scenario.open(m_xvfb.display(), screenSize, error) ||
+            !m_marker.start(m_xvfb.display(), markerRect, error, 900, 200))
             return false;
     } else if ((content == Content::Moving &&
                 // A presentation with a playing video in the middle of the screen.
@@ -209,7 +250,10 @@ RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds
 {
     RunResult result;
     m_ingest.reset();
+    if (m_kind)
+        m_scenario.start(*m_kind);
     const int firstChange = int(m_marker.changes().size());
+    const double serverCpuBefore = cpuSecondsOf(m_xvfb.pid());
     std::vector<std::unique_ptr<ChildProcess>> children;
     QString error;
     for (const Command &command : commands) {
@@ -239,6 +283,8 @@ RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds
     loop.exec();
     for (const auto &child : children)
         result.cpuSeconds += cpuSeconds(child->stop());
+    result.serverCpuSeconds = cpuSecondsOf(m_xvfb.pid()) - serverCpuBefore;
+    m_scenario.stop();
     QThread::msleep(200);
     QCoreApplication::processEvents();
 
@@ -341,7 +387,52 @@ void measureCostAndDelay(Bench &bench, int seconds, bool still)
     }
 }
 
-void measureQuality(Bench &bench, int seconds)
+void measureScenarios(Bench &bench, int seconds)
+{
+    const QString tickFile = QDir::temp().filePath(
+        QStringLiteral("capture_encode_ticks_%1").arg(QCoreApplication::applicationPid()));
+    std::printf("capture_encode --scenarios: %d s per run; Xvfb %dx%d, a 128x128 marker changing "
+                "about once a second above what the screen does; MPEG-1 at the 1 Mbs preset (%d "
+                "kbit/s of video) and MP2 48 kHz mono from a PulseAudio null sink; each studio run "
+                "beside the ffmpeg tool's (x11grab at 24 fps) on the same screen\n",
+                seconds, screenSize.width(), screenSize.height(), Job{{}, 1000, {}}.videoKbps());
+    std::printf("CPU-s per s of the run: the studio process or the two ffmpeg processes, and the X "
+                "server's meanwhile (its drawing of the scenario included); video kbit/s over "
+                "the run; change-to-ingest delay of the marker, median (p95) ms\n");
+    std::printf("  %-18s %-9s | %-34s | %-34s | %s\n", "scenario", "size",
+                "studio CPU  X CPU  pictures kbit/s", "ffmpeg CPU  X CPU  pictures kbit/s",
+                "ratio  delay studio / ffmpeg");
+    using Kind = ScreenScenario::Kind;
+    for (const Kind kind :
+         {Kind::StillSlide, Kind::SlideChanges, Kind::Typing, Kind::Scrolling, Kind::Motion}) {
+        bench.play(kind);
+        for (const QSize size : {QSize(960, 540), QSize(1920, 1080)}) {
+            const Job job{size, 1000, VideoCodec::Mpeg1};
+            const RunResult studio = bench.run(
+                {studioCommand(job, seconds, tickFile, bench.port())}, job, seconds, tickFile);
+            const RunResult cli = bench.run(bench.ffmpegCommands(job, seconds), job, seconds, {});
+            const auto delay = [](const RunResult &r, double share) {
+                QVector<double> ms;
+                for (const DelaySample &d : r.delays)
+                    ms.append(d.totalUs / 1000.0);
+                return percentile(ms, share);
+            };
+            std::printf("  %-18s %4dx%-4d | %10.3f %6.3f %9d %6.0f | %10.3f %6.3f %9d %6.0f | "
+                        "%5.2f  %5.1f (%5.1f) / %5.1f (%5.1f)%s\n",
+                        ScreenScenario::name(kind), size.width(), size.height(),
+                        studio.cpuPerSecond(), studio.serverCpuPerSecond(), studio.pictures,
+                        studio.videoKbitPerRunSecond(), cli.cpuPerSecond(),
+                        cli.serverCpuPerSecond(), cli.pictures, cli.videoKbitPerRunSecond(),
+                        cli.cpuPerSecond() > 0 ? studio.cpuPerSecond() / cli.cpuPerSecond() : 0.0,
+                        delay(studio, 0.5), delay(studio, 0.95), delay(cli, 0.5), delay(cli, 0.95),
+                        studio.ok && cli.ok ? "" : "   (a run delivered no video)");
+            std::fflush(stdout);
+        }
+    }
+    QFile::remove(tickFile);
+}
+
+void measureQuality(int seconds)
 {
     std::printf("capture_encode --quality: %d s per run; a %d-frame screen-content clip (text "
                 "slide with a chart, code page, scroll through the code at 15 px per frame) "
@@ -351,25 +442,56 @@ void measureQuality(Bench &bench, int seconds)
                 ScreenClip::size.width(), ScreenClip::size.height());
     const QVector<QPair<QSize, int>> presets{
         {QSize(960, 540), 512}, {QSize(1920, 1080), 1000}, {QSize(1920, 1080), 4000}};
-    for (const auto &preset : presets) {
-        QVector<RunResult> runs;
-        for (const VideoCodec codec : {VideoCodec::Mpeg1, VideoCodec::H264}) {
-            const Job job{preset.first, preset.second, codec};
-            const RunResult run =
-                bench.run({studioCommand(job, seconds, {}, bench.port())}, job, seconds, {});
-            const PictureQuality &q = run.quality;
-            std::printf("  %4dx%-4d %4d Kbs  %-6s  PSNR mean %5.1f dB  lowest %5.1f dB  at %5.0f "
-                        "kbit/s  (%d pictures scored, %d unreadable)%s\n",
-                        job.size.width(), job.size.height(), job.totalKbps, job.codecName(),
-                        q.meanPsnr, q.lowestPsnr, run.videoKbitPerSecond, q.scored, q.unreadable,
-                        run.ok ? "" : "   (no video)");
-            std::fflush(stdout);
-            runs.append(run);
+    const QVector<VideoCodec> codecs{VideoCodec::Mpeg1, VideoCodec::H264};
+    struct Capture
+    {
+        const char *name;
+        QStringList xvfbOptions;
+    };
+    // The clock-driven capture is what a server without DAMAGE gets.
+    const QVector<Capture> captures{{"change-driven", {}},
+                                    {"clock-driven", {"-extension", "DAMAGE"}}};
+    QVector<QVector<RunResult>> runs(captures.size());
+    for (int c = 0; c < captures.size(); ++c) {
+        Bench bench;
+        QString error;
+        if (!bench.setUp(Content::Clip, &error, captures[c].xvfbOptions)) {
+            std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
+            return;
         }
-        if (runs[0].videoKbitPerSecond > 0)
-            std::printf("  %28s H.264 - MPEG-1 %+5.1f dB, bits H.264 / MPEG-1 %.2f\n", "",
-                        runs[1].quality.meanPsnr - runs[0].quality.meanPsnr,
-                        runs[1].videoKbitPerSecond / runs[0].videoKbitPerSecond);
+        for (const auto &preset : presets) {
+            for (const VideoCodec codec : codecs) {
+                const Job job{preset.first, preset.second, codec};
+                const RunResult run =
+                    bench.run({studioCommand(job, seconds, {}, bench.port())}, job, seconds, {});
+                const PictureQuality &q = run.quality;
+                std::printf("  %-13s %4dx%-4d %4d Kbs  %-6s  PSNR mean %5.1f dB  lowest %5.1f dB "
+                            " at %5.0f kbit/s  (%d pictures scored, %d unreadable)%s\n",
+                            captures[c].name, job.size.width(), job.size.height(), job.totalKbps,
+                            job.codecName(), q.meanPsnr, q.lowestPsnr, run.videoKbitPerSecond,
+                            q.scored, q.unreadable, run.ok ? "" : "   (no video)");
+                std::fflush(stdout);
+                runs[c].append(run);
+            }
+            const RunResult &mpeg1 = runs[c][runs[c].size() - 2];
+            const RunResult &h264 = runs[c].back();
+            if (mpeg1.videoKbitPerSecond > 0)
+                std::printf("  %42s H.264 - MPEG-1 %+5.1f dB, bits H.264 / MPEG-1 %.2f\n", "",
+                            h264.quality.meanPsnr - mpeg1.quality.meanPsnr,
+                            h264.videoKbitPerSecond / mpeg1.videoKbitPerSecond);
+        }
+    }
+    std::printf("Change-driven against clock-driven capture, same preset and codec:\n");
+    for (int i = 0; i < runs[0].size(); ++i) {
+        const Job job{presets[i / 2].first, presets[i / 2].second, codecs[i % 2]};
+        const RunResult &change = runs[0][i];
+        const RunResult &clock = runs[1][i];
+        std::printf("  %4dx%-4d %4d Kbs  %-6s  PSNR %5.1f against %5.1f dB (%+4.1f), kbit/s %5.0f "
+                    "against %5.0f\n",
+                    job.size.width(), job.size.height(), job.totalKbps, job.codecName(),
+                    change.quality.meanPsnr, clock.quality.meanPsnr,
+                    change.quality.meanPsnr - clock.quality.meanPsnr, change.videoKbitPerSecond,
+                    clock.videoKbitPerSecond);
     }
 }
 
@@ -382,20 +504,26 @@ int main(int argc, char **argv)
     if (args.size() == 8 && args[0] == QLatin1String("--studio"))
         return runStudioChild(args.mid(1));
     const bool still = args.removeAll(QStringLiteral("--still")) > 0;
+    const bool scenarios = args.removeAll(QStringLiteral("--scenarios")) > 0;
     const bool quality = args.removeAll(QStringLiteral("--quality")) > 0;
-    int seconds = quality ? 12 : 30;
+    int seconds = quality ? 12 : scenarios ? 6 : 30;
     if (args.size() == 2 && args[0] == QLatin1String("--seconds"))
         seconds = std::max(2, args[1].toInt());
-
+    if (quality) {
+        measureQuality(seconds);
+        return 0;
+    }
     Bench bench;
     QString error;
-    const Content content = quality ? Content::Clip : still ? Content::Still : Content::Moving;
+    const Content content = scenarios ? Content::Scenarios
+                            : still   ? Content::Still
+                                      : Content::Moving;
     if (!bench.setUp(content, &error)) {
         std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
         return 1;
     }
-    if (quality)
-        measureQuality(bench, seconds);
+    if (scenarios)
+        measureScenarios(bench, seconds);
     else
         measureCostAndDelay(bench, seconds, still);
     return 0;

@@ -289,8 +289,8 @@ void TestCaptureBackend::stopAndStartMakesTwoNewConnections()
     const SessionStreams second = streams(2);
     QVERIFY(second.hasVideoConnection);
     QVERIFY(second.hasAudioConnection);
-    // The screen is still: its picture comes when the session starts, and once more whole when
-    // it has settled; nothing between.
+    // The screen is still: its picture comes when the session starts, and once more when it has
+    // settled; nothing between.
     QVERIFY(countPackets(second.video, AVMEDIA_TYPE_VIDEO) > 0);
 }
 

@@ -44,10 +44,16 @@ void XPaintWindow::sync()
 
 void XPaintWindow::fill(QRgb colour)
 {
+    fill(colour, QRect(QPoint(), m_rect.size()));
+}
+
+void XPaintWindow::fill(QRgb colour, const QRect &part)
+{
     const uint32_t pixel = colour & 0xffffff;
     xcb_change_gc(m_conn, m_gc, XCB_GC_FOREGROUND, &pixel);
-    const xcb_rectangle_t all{0, 0, uint16_t(m_rect.width()), uint16_t(m_rect.height())};
-    xcb_poly_fill_rectangle(m_conn, m_window, m_gc, 1, &all);
+    const xcb_rectangle_t rect{int16_t(part.x()), int16_t(part.y()), uint16_t(part.width()),
+                               uint16_t(part.height())};
+    xcb_poly_fill_rectangle(m_conn, m_window, m_gc, 1, &rect);
     sync();
 }
 

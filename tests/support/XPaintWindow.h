@@ -20,6 +20,8 @@ public:
     // Shows a borderless window at `rect` (desktop coordinates) on `display`.
     bool open(const QString &display, const QRect &rect, QString *error);
     void fill(QRgb colour);
+    // Fills only `part` (window coordinates), as a small drawing would.
+    void fill(QRgb colour, const QRect &part);
     // `image` is drawn at the window's top left; RGB32 is used as is.
     void paint(const QImage &image);
 

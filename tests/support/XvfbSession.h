@@ -22,6 +22,7 @@ public:
 
     // ":N", for DISPLAY.
     QString display() const { return m_display; }
+    pid_t pid() const { return m_process.pid(); }
 
 private:
     ChildProcess m_process;

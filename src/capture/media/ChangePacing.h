@@ -6,10 +6,10 @@
 // short pause, so that an update still being drawn is not sent half done, and at most one per
 // frame period, so the frame rate stays the upper limit (in motion on a grid of periods, so that
 // a late picture lets the next keep its place, never sooner than half a period after it). Once
-// the screen has settled, the last picture is sent once more as a full picture: the blur of the
-// last motion frame does not stay on a still slide, and a viewer who joins finds a full picture
-// near. Where nothing else keeps the stream flowing (no sound), the picture is repeated now and
-// then so that viewers do not take the quiet for a stall.
+// the screen has settled, the last picture is sent once more (a full one where the encoder's
+// group allows): the blur of the last motion frame does not stay on a still slide. Where nothing
+// else keeps the stream flowing (no sound), the picture is repeated now and then so that viewers do
+// not take the quiet for a stall.
 class ChangePacing
 {
 public:

@@ -11,10 +11,6 @@
 #include <thread>
 #include <utility>
 
-extern "C" {
-#include <libavutil/imgutils.h>
-}
-
 namespace {
 
 constexpr double defaultFrameRate = 24.0;
@@ -28,7 +24,7 @@ bool sameDevice(const std::optional<MFDeviceEntry> &a, const std::optional<MFDev
 
 } // namespace
 
-FFDevice::FFDevice() : m_packet(av_packet_alloc())
+FFDevice::FFDevice()
 {
     ffInit();
 }
@@ -316,7 +312,10 @@ FFFramePtr FFDevice::screenPicture(QSize size)
         }
         watchChanges();
     }
-    const int ret = m_grabber->grab(m_packet.get());
+    // Where changes are watched, only what changed is grabbed and converted into the last
+    // picture.
+    const QRect changed = m_changes.watching() ? m_changes.takeChanged() : QRect();
+    const int ret = m_grabber->grab(changed);
     if (ret < 0) {
         qWarning().noquote() << "screen capture lost:" << ffErrorText(ret);
         m_grabber.reset();
@@ -326,22 +325,13 @@ FFFramePtr FFDevice::screenPicture(QSize size)
         return nullptr;
     }
     m_grabFailing = false;
-    uint8_t *data[4] = {};
-    int linesize[4] = {};
-    FFFramePtr result;
-    if (av_image_fill_arrays(data, linesize, m_packet->data, m_grabber->pixelFormat(),
-                             m_grabber->width(), m_grabber->height(), 1) >= 0) {
-        const PictureConverter::Source grabbed{data, linesize, m_grabber->pixelFormat(),
-                                               m_grabber->width(), m_grabber->height()};
-        // Where changes are watched, only what changed is converted into the last picture.
-        const QRect changed = m_changes.watching() ? m_changes.takeChanged() : QRect();
-        const FFFramePtr previous = changed.isNull() ? nullptr : m_changes.held();
-        result = previous
-                     ? m_converter.update(*previous, grabbed, changed, size, m_region.keepAspect)
-                     : m_converter.convert(grabbed, size, m_region.keepAspect);
-    }
-    av_packet_unref(m_packet.get());
-    return result;
+    const uint8_t *const data[4] = {m_grabber->data()};
+    const int linesize[4] = {m_grabber->linesize()};
+    const PictureConverter::Source grabbed{data, linesize, m_grabber->pixelFormat(),
+                                           m_grabber->width(), m_grabber->height()};
+    const FFFramePtr previous = changed.isNull() ? nullptr : m_changes.held();
+    return previous ? m_converter.update(*previous, grabbed, changed, size, m_region.keepAspect)
+                    : m_converter.convert(grabbed, size, m_region.keepAspect);
 }
 
 FFFramePtr FFDevice::sharedScreenPicture(QSize size)

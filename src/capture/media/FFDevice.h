@@ -98,5 +98,4 @@ private:
     bool m_sharedKeepAspect = false;
     QMap<QString, QString> m_screenProps;
     PictureConverter m_converter;
-    FFPacketPtr m_packet;
 };

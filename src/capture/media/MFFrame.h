@@ -45,8 +45,8 @@ public:
     // Null when no picture was requested, and from a source that follows the screen's changes
     // when the picture is the same as the previous frame's (nothing to encode).
     const AVFrame *picture() const { return m_picture.get(); }
-    // The picture has stayed still and is worth a full picture: a slide reaches full quality,
-    // and a viewer who joins finds it.
+    // The picture has stayed still and is sent once more to sharpen it: a slide reaches full
+    // quality; a full picture when the last is a group's length old, so a joiner finds one near.
     bool settled() const { return m_settled; }
     const std::vector<int16_t> &audio() const { return m_audio; }
     // Black picture or silence in place of a device that fails: why.

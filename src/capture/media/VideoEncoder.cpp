@@ -40,9 +40,17 @@ int VideoEncoder::encode(const MFFrame &frame, const PacketSink &sink)
     if (ret < 0)
         return ret;
     input->pts = frame.tick();
-    input->pict_type = frame.settled() ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    // A settled picture is a full one when a group's length of ticks has passed since the last:
+    // joiners then start from it. Sooner, an ordinary picture sharpens the still screen as well
+    // for a fraction of the bits and the encoding time, and joiners start at the last full one.
+    const bool fullDue = m_lastFullTick < 0 || frame.tick() - m_lastFullTick >= m_context->gop_size;
+    input->pict_type = frame.settled() && fullDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     ret = avcodec_send_frame(m_context.get(), input.get());
     if (ret < 0)
         return ret;
-    return drainEncoder(m_context.get(), sink);
+    return drainEncoder(m_context.get(), [this, &sink](AVPacket *packet) {
+        if (packet->flags & AV_PKT_FLAG_KEY)
+            m_lastFullTick = packet->pts;
+        sink(packet);
+    });
 }

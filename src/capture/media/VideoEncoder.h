@@ -17,4 +17,7 @@ public:
     // Encodes the frame's picture; timestamps count frame-clock ticks. Negative AVERROR on
     // failure. Call match() first.
     int encode(const MFFrame &frame, const PacketSink &sink);
+
+private:
+    int64_t m_lastFullTick = -1;
 };
