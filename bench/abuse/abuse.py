@@ -17,6 +17,11 @@ claims its room with a key of its own as a studio does. Both programs are taken 
 
     python3 bench/abuse/abuse.py --cloud build/bin [--nodes 3] [--only NAME,...]
 
+The cloud's own rows: squat, longname, questions, crowd, presenterpings, and two where the
+presenter itself attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read) and
+biggroup (a 15 MiB picture group, just under the join cache's bound, then 31 joiners that never
+read).
+
 The full-disk case mounts a small tmpfs in a private mount namespace (needs root).
 """
 
@@ -733,10 +738,23 @@ async def never_reading(target, path, count, first=7000):
 
 
 async def count_open(held):
-    """How many of `held` the target has not closed; closes them all."""
+    """How many of `held` the target has not closed (what the kernel buffered is read first);
+    closes them all."""
+    async def drained_open(reader):
+        ends = time.monotonic() + 1
+        try:
+            while time.monotonic() < ends:
+                if not await asyncio.wait_for(reader.read(65536), 1):
+                    return False
+        except asyncio.TimeoutError:
+            pass
+        except OSError:
+            return False
+        return True
+
     for _, writer in held:
         writer.transport.resume_reading()
-    still = sum(await asyncio.gather(*(still_open(reader) for reader, _ in held)))
+    still = sum(await asyncio.gather(*(drained_open(reader) for reader, _ in held)))
     for _, writer in held:
         writer.close()
     return still
@@ -755,10 +773,10 @@ async def big_votes(cloud, monitor, viewers=31, votes=10):
     room for the message around them), then many at the presenter's text cap."""
     before = cloud.status("VmRSS")
     held = await never_reading(cloud, cloud.command_path, viewers)
-    cloud.presenter.stdin.write(f"VOTE {(4 << 20) - 1024} {votes}\nVOTE 16000 400\n".encode())
-    cloud.presenter.stdin.flush()
-    for _ in range(2):
-        cloud.presenter.stdout.readline()
+    for command in (f"VOTE {(4 << 20) - 1024} {votes}\n", "VOTE 16000 400\n"):
+        cloud.presenter.stdin.write(command.encode())
+        cloud.presenter.stdin.flush()
+        cloud.presenter.stdout.readline()  # one at a time: the presenter reads a line per turn
     peak = await peak_for(cloud, 5)
     still = await count_open(held)
     line(f"4 MiB votes to {len(held)}",
@@ -777,9 +795,11 @@ async def big_group(cloud, monitor, mib=15, joiners=31):
     opening = bytes([0x47, 0x41, 0x00, 0x10]) + pes + bytes(PACKET - 4 - len(pes))
     filler = bytes([0x47, 0x01, 0x00, 0x10]) + bytes(PACKET - 4)
     writer.write(opening)
+    # At 3.7 MB/s, a pace the healthy viewer takes: the group, not a burst, is the attack.
     for _ in range((mib << 20) // PACKET // 1000):
         writer.write(filler * 1000)
         await writer.drain()
+        await asyncio.sleep(0.05)
     await asyncio.sleep(1)
     held = await never_reading(cloud, cloud.video_path, joiners, first=7100)
     peak = await peak_for(cloud, 12)
