@@ -17,6 +17,11 @@ claims its room with a key of its own as a studio does. Both programs are taken 
 
     python3 bench/abuse/abuse.py --cloud build/bin [--nodes 3] [--only NAME,...]
 
+The cloud's own rows: squat, longname, questions, crowd, presenterpings, and two where the
+presenter itself attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read) and
+biggroup (a 15 MiB picture group, just under the join cache's bound, then 31 joiners that never
+read).
+
 The full-disk case mounts a small tmpfs in a private mount namespace (needs root).
 """
 
@@ -317,7 +322,8 @@ class Cloud(Target):
         self.process, self.log_path = self.children[-nodes], self.logs[0]
         self.log = open(self.log_path, "rb")  # flushed by the node itself; read for its size
         self.presenter_exe = os.path.join(bin_dir, "cloud_fanout_presenter")
-        _, self.room, self.ingest = self.start_presenter(self.ports[-1], "presenter")
+        self.presenter, self.room, self.ingest = self.start_presenter(self.ports[-1],
+                                                                      "presenter")
         self.http = self.ws = self.ports[0]
         self.video_path = f"/websocket/right/{self.room}/readvideo"
         self.command_path = f"/websocket/right/{self.room}/cmdchannel"
@@ -714,6 +720,96 @@ async def hostile_crowd(cloud, monitor, addresses=32, per_address=32):
     line(f"crowd ({len(held)} held)", figures, monitor.report())
 
 
+async def never_reading(target, path, count, first=7000):
+    """`count` viewers on `path`, each from an address of its own, that never read."""
+    held = []
+
+    async def join(i):
+        try:
+            reader, writer = await open_ws(target.ws, path, local=address(first + i),
+                                           rcvbuf=4096)
+            writer.transport.pause_reading()
+            held.append((reader, writer))
+        except (OSError, ConnectionError, asyncio.TimeoutError):
+            pass
+
+    await in_batches(join, count, 64)
+    return held
+
+
+async def count_open(held):
+    """How many of `held` the target has not closed (what the kernel buffered is read first);
+    closes them all."""
+    async def drained_open(reader):
+        ends = time.monotonic() + 1
+        try:
+            while time.monotonic() < ends:
+                if not await asyncio.wait_for(reader.read(65536), 1):
+                    return False
+        except asyncio.TimeoutError:
+            pass
+        except OSError:
+            return False
+        return True
+
+    for _, writer in held:
+        writer.transport.resume_reading()
+    still = sum(await asyncio.gather(*(drained_open(reader) for reader, _ in held)))
+    for _, writer in held:
+        writer.close()
+    return still
+
+
+async def peak_for(target, seconds):
+    peak = target.status("VmRSS")
+    for _ in range(int(seconds * 10)):
+        await asyncio.sleep(0.1)
+        peak = max(peak, target.status("VmRSS"))
+    return peak
+
+
+async def big_votes(cloud, monitor, viewers=31, votes=10):
+    """The presenter floods command viewers that never read: vote texts of 4 MiB (all but the
+    room for the message around them), then many at the presenter's text cap."""
+    before = cloud.status("VmRSS")
+    held = await never_reading(cloud, cloud.command_path, viewers)
+    for command in (f"VOTE {(4 << 20) - 1024} {votes}\n", "VOTE 16000 400\n"):
+        cloud.presenter.stdin.write(command.encode())
+        cloud.presenter.stdin.flush()
+        cloud.presenter.stdout.readline()  # one at a time: the presenter reads a line per turn
+    peak = await peak_for(cloud, 5)
+    still = await count_open(held)
+    line(f"4 MiB votes to {len(held)}",
+         f"{votes} votes of 4 MiB and 400 of 16 KB to viewers that never read; memory "
+         f"+{(peak - before) / 2**20:.1f} MB at peak; viewers still open {still}",
+         monitor.report())
+
+
+async def big_group(cloud, monitor, mib=15, joiners=31):
+    """One picture group of `mib` MiB into the presenter's ingest (a full picture, then the
+    rest), then `joiners` video viewers that never read, each sent that group to start with."""
+    before = cloud.status("VmRSS")
+    _, writer = await asyncio.open_connection("127.0.0.1", cloud.ingest)
+    # A video PES that opens an MPEG-1 sequence: the cloud's join cache restarts there.
+    pes = bytes([0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0, 0, 0, 1, 0xB3])
+    opening = bytes([0x47, 0x41, 0x00, 0x10]) + pes + bytes(PACKET - 4 - len(pes))
+    filler = bytes([0x47, 0x01, 0x00, 0x10]) + bytes(PACKET - 4)
+    writer.write(opening)
+    # At 3.7 MB/s, a pace the healthy viewer takes: the group, not a burst, is the attack.
+    for _ in range((mib << 20) // PACKET // 1000):
+        writer.write(filler * 1000)
+        await writer.drain()
+        await asyncio.sleep(0.05)
+    await asyncio.sleep(1)
+    held = await never_reading(cloud, cloud.video_path, joiners, first=7100)
+    peak = await peak_for(cloud, 12)
+    still = await count_open(held)
+    writer.close()
+    line(f"{mib} MiB group, {len(held)} join",
+         f"memory +{(peak - before) / 2**20:.1f} MB at peak over 12 s; joiners still open "
+         f"{still}", monitor.report())
+
+
 async def question_flood(cloud, monitor, posts=200, parallel=20):
     answers = {}
     path = question_path("flood", "from one address").replace("?", f"?room={cloud.room}&")
@@ -888,7 +984,8 @@ async def main_cloud(bin_dir, nodes, only):
             await run_cases(cloud, dict(COMMON_CASES, squat=squat, longname=long_names,
                                                   questions=question_flood,
                                                   crowd=hostile_crowd,
-                                                  presenterpings=presenter_pinger), only)
+                                                  presenterpings=presenter_pinger,
+                                                  bigvotes=big_votes, biggroup=big_group), only)
         finally:
             cloud.stop()
 

@@ -3,9 +3,10 @@
 // CPU time and memory can be read without it. Presents with a key of its own in a room of that
 // key, as a studio does. Takes the stream on the studio's ingest port, or on INGEST_PORT (0: one
 // the system picks). Prints "READY <room> <ingest port>" once connected and listening;
-// answers any line on stdin with the figures the service last reported; quits when stdin closes.
-// An https:// server is verified with the system's authorities and the PEM file named by
-// LUMACAST_CLOUD_CA_FILE, as the studio's CLOUD_CA_FILE setting does.
+// answers a line on stdin with the figures the service last reported, or "VOTE CHARS COUNT" with
+// COUNT vote starts whose title is CHARS long (a presenter that floods its viewers), then "VOTED";
+// quits when stdin closes. An https:// server is verified with the system's authorities and the
+// PEM file named by LUMACAST_CLOUD_CA_FILE, as the studio's CLOUD_CA_FILE setting does.
 
 #include "relay/CLOUDProxy.h"
 #include "relay/PresenterClaim.h"
@@ -37,10 +38,20 @@ int main(int argc, char **argv)
     }
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char line[256];
-        if (read(STDIN_FILENO, line, sizeof line) <= 0) {
+        char line[256] = {};
+        if (read(STDIN_FILENO, line, sizeof line - 1) <= 0) {
             input.setEnabled(false);
             app.quit();
+            return;
+        }
+        long chars = 0;
+        int count = 0;
+        if (std::sscanf(line, "VOTE %ld %d", &chars, &count) == 2) {
+            const QString title(int(chars), 'v');
+            for (int i = 0; i < count; ++i)
+                proxy.onVoteStart(title, {"A", "B"});
+            std::printf("VOTED\n");
+            std::fflush(stdout);
             return;
         }
         const WSServer::Statistics figures = proxy.statistics();

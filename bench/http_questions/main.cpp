@@ -171,9 +171,9 @@ int main(int argc, char **argv)
                 [&] { return watchers.canReadLine() || watchers.state() == QProcess::NotRunning; },
                 120000) ||
             !watchers.readLine().startsWith("ready") ||
-            !CommandCrowd::waitFor([&] { return relay.cmdConsumers.size() == pages; }, 10000)) {
+            !CommandCrowd::waitFor([&] { return relay.room().commandViewers() == pages; }, 10000)) {
             std::fprintf(stderr, "the pages did not connect (%d of %d)\n",
-                         int(relay.cmdConsumers.size()), pages);
+                         int(relay.room().commandViewers()), pages);
             return 1;
         }
     }

@@ -145,9 +145,9 @@ int main(int argc, char *argv[])
         !waitFor([&] { return crowd.canReadLine() || crowd.state() == QProcess::NotRunning; },
                  120000) ||
         !crowd.readLine().startsWith("ready") ||
-        (!cloud && !waitFor([&] { return relay.cmdConsumers.size() == viewers + 1; }, 10000))) {
+        (!cloud && !waitFor([&] { return relay.room().commandViewers() == viewers + 1; }, 10000))) {
         std::fprintf(stderr, "the crowd did not connect (%d of %d)\n",
-                     int(relay.cmdConsumers.size()), viewers + 1);
+                     int(relay.room().commandViewers()), viewers + 1);
         return 1;
     }
 

@@ -89,9 +89,9 @@ int main(int argc, char *argv[])
     if (!waitFor([&] { return crowd.canReadLine() || crowd.state() == QProcess::NotRunning; },
                  120000) ||
         !crowd.readLine().startsWith("ready") ||
-        !waitFor([&] { return relay.cmdConsumers.size() == viewers; }, 10000)) {
+        !waitFor([&] { return relay.room().commandViewers() == viewers; }, 10000)) {
         std::fprintf(stderr, "the crowd did not connect (%d of %d)\n",
-                     int(relay.cmdConsumers.size()), viewers);
+                     int(relay.room().commandViewers()), viewers);
         return 1;
     }
 

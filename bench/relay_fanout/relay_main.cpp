@@ -37,8 +37,9 @@ int main(int argc, char **argv)
             app.quit();
             return;
         }
-        std::printf("COUNTERS %lld %lld %d\n", static_cast<long long>(server.receivedBytes),
-                    static_cast<long long>(server.sentBytes), server.videoConsumers.size());
+        const WSServer::Statistics figures = server.statistics();
+        std::printf("COUNTERS %lld %lld %d\n", static_cast<long long>(figures.receivedBytes),
+                    static_cast<long long>(figures.sentBytes), figures.viewers);
         std::fflush(stdout);
     });
     std::printf("READY\n");

@@ -1,9 +1,10 @@
 #include "cloud/RoomLink.h"
 
 #include "cloud/CloudCluster.h"
-#include "cloud/CloudRoom.h"
+#include "cloud/RoomPresenter.h"
 #include "cloud/RoomSubjects.h"
 #include "relay/CommandMessages.h"
+#include "relay/RoomStream.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -44,8 +45,9 @@ QByteArray json(const QJsonObject &object)
 
 } // namespace
 
-RoomLink::RoomLink(CloudCluster *cluster, CloudRoom *room)
-    : QObject(room), m_cluster(cluster), m_room(room)
+RoomLink::RoomLink(CloudCluster *cluster, const QString &room, RoomStream *stream,
+                   RoomPresenter *presenter, QObject *parent)
+    : QObject(parent), m_cluster(cluster), m_roomId(room), m_stream(stream), m_presenter(presenter)
 {
     m_reportTimer.setSingleShot(true);
     m_reportTimer.setInterval(kReportDelayMs);
@@ -63,13 +65,16 @@ RoomLink::~RoomLink()
 
 void RoomLink::update()
 {
-    const Role role = m_room->hasPresenter()                                    ? Role::Presenter
-                      : (m_room->videoViewers() + m_room->commandViewers() > 0) ? Role::Viewers
-                                                                                : Role::None;
+    const Role role = m_presenter->hasPresenter() ? Role::Presenter
+                      : (m_stream->videoViewers() + m_stream->commandViewers() > 0) ? Role::Viewers
+                                                                                    : Role::None;
     if (role == m_role)
         return;
     if (m_role == Role::Viewers)
         sendReport(Audience());
+    // Viewers that waited for a copy that will not come now start with the live stream.
+    if (m_waitingFor == Waiting::JoinCopy)
+        m_stream->startFrom(QByteArray());
     unsubscribeAll();
     m_role = role;
     subscribe(role);
@@ -78,7 +83,7 @@ void RoomLink::update()
 void RoomLink::subscribe(Role role)
 {
     NatsLink &nats = m_cluster->nats();
-    const QString &room = m_room->id();
+    const QString &room = m_roomId;
     if (role == Role::Presenter) {
         m_epoch = QRandomGenerator::system()->generate64() | 1;
         m_sequence = 0;
@@ -113,7 +118,7 @@ void RoomLink::unsubscribeAll()
 
 void RoomLink::askLive(std::function<void(bool live)> answer)
 {
-    m_cluster->askLive(m_room->id(), std::move(answer));
+    m_cluster->askLive(m_roomId, std::move(answer));
 }
 
 // ---- the presenter's node ----------------------------------------------------------------
@@ -122,7 +127,7 @@ void RoomLink::publishStream(const QByteArray &packets)
 {
     if (m_role != Role::Presenter)
         return;
-    const QByteArray subject = RoomSubjects::video(m_room->id());
+    const QByteArray subject = RoomSubjects::video(m_roomId);
     // Pieces on the packet grid, so that every message a node fans out holds whole packets.
     constexpr int piece = kMaxPieceBytes - kMaxPieceBytes % 188;
     for (int offset = 0; offset < packets.size(); offset += piece) {
@@ -155,7 +160,7 @@ void RoomLink::resend(const QByteArray &reply, const QJsonObject &request)
 void RoomLink::publishCommand(const QString &message)
 {
     if (m_role == Role::Presenter)
-        m_cluster->nats().publish(RoomSubjects::commands(m_room->id()), message.toUtf8());
+        m_cluster->nats().publish(RoomSubjects::commands(m_roomId), message.toUtf8());
 }
 
 QList<RoomLink::Node> RoomLink::remoteNodes()
@@ -163,7 +168,7 @@ QList<RoomLink::Node> RoomLink::remoteNodes()
     QList<Node> nodes;
     for (auto it = m_remotes.begin(); it != m_remotes.end();) {
         if (it->heard.elapsed() > kNodeSilenceMs) {
-            qInfo() << "room" << m_room->id() << "no longer hears node" << it.key();
+            qInfo() << "room" << m_roomId << "no longer hears node" << it.key();
             it = m_remotes.erase(it);
             continue;
         }
@@ -186,7 +191,7 @@ void RoomLink::onAudience(const QByteArray &reply, const QByteArray &data)
         // studio reconnected there), and this node's connection is dropped before the answer
         // lets the other one relay a byte.
         const QByteArray key = QByteArray::fromBase64(message.value("key").toString().toLatin1());
-        const bool released = m_room->releasePresenter(key);
+        const bool released = m_presenter->releasePresenter(key);
         if (!reply.isEmpty())
             m_cluster->nats().publish(reply, released ? "released" : "refused");
     } else if (kind == "join_copy") {
@@ -197,15 +202,15 @@ void RoomLink::onAudience(const QByteArray &reply, const QByteArray &data)
             resend(reply, message);
     } else if (kind == "question") {
         CloudCluster *cluster = m_cluster;
-        m_room->askQuestion(message.value("question").toString().toUtf8(),
-                            [cluster, reply](bool stored) {
-                                if (!reply.isEmpty())
-                                    cluster->nats().publish(reply, stored ? "ok" : "not stored");
-                            });
+        m_presenter->askQuestion(
+            message.value("question").toString().toUtf8(), [cluster, reply](bool stored) {
+                if (!reply.isEmpty())
+                    cluster->nats().publish(reply, stored ? "ok" : "not stored");
+            });
     } else if (kind == "vote" && !viewer.isNull()) {
-        m_room->countVote(viewer, message.value("option").toInt());
+        m_presenter->countVote(viewer, message.value("option").toInt());
     } else if (kind == "viewer_message" && !viewer.isNull()) {
-        m_room->passViewerMessage(viewer, message.value("message").toObject());
+        m_presenter->passViewerMessage(viewer, message.value("message").toObject());
     } else if (kind == "report") {
         const QByteArray node = message.value("node").toString().toUtf8();
         Audience audience;
@@ -228,8 +233,7 @@ void RoomLink::sendJoinCopy(const QByteArray &reply)
 {
     // Whatever the copy holds has been published, so the asking node can take up the live
     // stream right after it.
-    m_room->flushStream();
-    const QByteArray &copy = m_room->joinCacheContents();
+    const QByteArray copy = m_stream->joinCopy();
     const quint64 count = (quint64(copy.size()) + kMaxPieceBytes - 1) / kMaxPieceBytes;
     quint64 index = 0;
     do {
@@ -245,11 +249,12 @@ void RoomLink::sendJoinCopy(const QByteArray &reply)
 void RoomLink::askJoinCopy()
 {
     m_waitingFor = Waiting::JoinCopy;
+    m_stream->awaitHeadStart();
     m_joinPieces.clear();
     m_joinPieceCount = -1;
     const quint64 question = ++m_question;
     QPointer<RoomLink> self(this);
-    m_cluster->ask(RoomSubjects::audience(m_room->id()), json({{"kind", "join_copy"}}),
+    m_cluster->ask(RoomSubjects::audience(m_roomId), json({{"kind", "join_copy"}}),
                    CloudCluster::kAnswerTimeoutMs, [self, question](const QByteArray *piece) {
                        if (!self || self->m_question != question ||
                            self->m_waitingFor != Waiting::JoinCopy)
@@ -289,7 +294,7 @@ void RoomLink::finishJoining()
 {
     m_seenEpoch = m_joinEpoch;
     m_seenSequence = m_joinSequence;
-    m_room->startFrom(m_joinPieces.join());
+    m_stream->startFrom(m_joinPieces.join());
     m_joinPieces.clear();
     deliverWaiting();
 }
@@ -303,8 +308,8 @@ void RoomLink::askResend(quint64 epoch, quint64 from, quint64 to)
                               {"epoch", QString::number(epoch)},
                               {"from", double(from)},
                               {"to", double(to)}};
-    m_cluster->ask(RoomSubjects::audience(m_room->id()), json(request),
-                   CloudCluster::kAnswerTimeoutMs, [self, question](const QByteArray *message) {
+    m_cluster->ask(RoomSubjects::audience(m_roomId), json(request), CloudCluster::kAnswerTimeoutMs,
+                   [self, question](const QByteArray *message) {
                        if (!self || self->m_question != question ||
                            self->m_waitingFor != Waiting::Resend)
                            return false;
@@ -346,7 +351,7 @@ bool RoomLink::deliver(const QByteArray &data, bool mayAskAgain)
     if (epoch != m_seenEpoch) {
         // A new presenter, here or on another node: its stream starts over.
         if (m_seenEpoch != 0)
-            m_room->restartJoinCache();
+            m_stream->restartJoinCache();
     } else if (sequence <= m_seenSequence) {
         return true; // had it already
     } else if (sequence != m_seenSequence + 1) {
@@ -355,14 +360,14 @@ bool RoomLink::deliver(const QByteArray &data, bool mayAskAgain)
             return false;
         }
         if (m_lossLog.admit())
-            qWarning() << "room" << m_room->id() << "lost" << qint64(sequence - m_seenSequence - 1)
+            qWarning() << "room" << m_roomId << "lost" << qint64(sequence - m_seenSequence - 1)
                        << "stream messages over NATS";
         // A joiner must not start on a torn group of pictures.
-        m_room->restartJoinCache();
+        m_stream->restartJoinCache();
     }
     m_seenEpoch = epoch;
     m_seenSequence = sequence;
-    m_room->takeStream(data.mid(kVideoHeaderBytes));
+    m_stream->takeStream(data.mid(kVideoHeaderBytes));
     return true;
 }
 
@@ -371,11 +376,11 @@ void RoomLink::onCommand(const QByteArray &data)
     const QString text = QString::fromUtf8(data);
     const QJsonObject message = CommandMessages::parse(text);
     if (CommandMessages::commandOf(message) != "random_game_finish_all") {
-        m_room->passCommand(message, text);
+        m_stream->passCommand(message, text);
         return;
     }
     const bool here = message.value("winner_node").toString().toUtf8() == m_cluster->nodeId();
-    m_room->sendFinish(message, here ? message.value("winner_index").toInt() : -1);
+    m_stream->sendFinish(message, here ? message.value("winner_index").toInt() : -1);
 }
 
 void RoomLink::forwardVote(const QHostAddress &viewer, int option)
@@ -400,9 +405,9 @@ void RoomLink::reportAudience()
     if (m_role != Role::Viewers)
         return;
     Audience audience;
-    audience.videoViewers = m_room->videoViewers();
-    audience.commandViewers = m_room->commandViewers();
-    audience.sentBytes = m_room->sentBytes();
+    audience.videoViewers = m_stream->videoViewers();
+    audience.commandViewers = m_stream->commandViewers();
+    audience.sentBytes = m_stream->sentBytes();
     sendReport(audience);
 }
 
@@ -417,5 +422,5 @@ void RoomLink::sendReport(const Audience &audience)
 
 void RoomLink::publishAudience(const QJsonObject &message)
 {
-    m_cluster->nats().publish(RoomSubjects::audience(m_room->id()), json(message));
+    m_cluster->nats().publish(RoomSubjects::audience(m_roomId), json(message));
 }

@@ -15,7 +15,8 @@
 #include "net/LogBudget.h"
 
 class CloudCluster;
-class CloudRoom;
+class RoomPresenter;
+class RoomStream;
 
 // A room's side on NATS, when the relay runs as one node of many. The node that holds the
 // room's presenter publishes the stream and the commands and hears the other nodes' viewers
@@ -23,8 +24,9 @@ class CloudRoom;
 // has them, fans out what arrives and sends its viewers' answers back. Such a node asks the
 // presenter's node for its copy of the last group of pictures when it starts, and keeps its own
 // from then on; what it missed on the way (a NATS server that died, a reconnection) it asks
-// again from the presenter's node, so its viewers see no gap. Owned by its room; owner's thread
-// only.
+// again from the presenter's node, so its viewers see no gap. It meets the room through two
+// interfaces: the stream and commands go in through RoomStream, votes, answers and questions go
+// out to the presenter through RoomPresenter. Owned by its room; owner's thread only.
 class RoomLink : public QObject
 {
     Q_OBJECT
@@ -53,15 +55,12 @@ public:
         Audience audience;
     };
 
-    RoomLink(CloudCluster *cluster, CloudRoom *room);
+    RoomLink(CloudCluster *cluster, const QString &room, RoomStream *stream,
+             RoomPresenter *presenter, QObject *parent);
     ~RoomLink() override;
 
     // After the room's presenter or viewers changed.
     void update();
-    // A node with viewers only, waiting for the copy of the last group of pictures: new
-    // viewers get it once it is there.
-    bool joining() const { return m_waitingFor == Waiting::JoinCopy; }
-
     // Whether some node holds the room's presenter (see CloudCluster::askLive()).
     void askLive(std::function<void(bool live)> answer);
 
@@ -100,7 +99,9 @@ private:
     void sendReport(const Audience &audience);
 
     CloudCluster *m_cluster;
-    CloudRoom *m_room;
+    QString m_roomId;
+    RoomStream *m_stream;
+    RoomPresenter *m_presenter;
     Role m_role = Role::None;
     QList<quint64> m_subscriptions;
 

@@ -70,13 +70,15 @@ void JoinCache::append(const QByteArray &packets)
             tables = m_tables.tablesFor(pid);
         }
     }
-    if (restart >= 0)
+    if (restart >= 0) {
         m_packets = tables + (restart == 0 ? packets : packets.mid(restart));
-    else if (!m_packets.isEmpty())
+        ++m_generation;
+    } else if (!m_packets.isEmpty())
         m_packets += packets;
     if (m_packets.size() > kMaxBytes) {
         qWarning() << "relay: no sequence header in" << m_packets.size()
                    << "bytes of video; late viewers wait for the next full picture";
         m_packets.clear();
+        ++m_generation;
     }
 }

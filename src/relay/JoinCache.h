@@ -24,6 +24,9 @@ public:
 
     // Empty until the first full picture has arrived.
     const QByteArray &contents() const { return m_packets; }
+    // Changes whenever contents() starts over (a full picture, or the bound); between changes,
+    // append() only adds to its end.
+    int generation() const { return m_generation; }
 
     // True when this packet opens a video PES whose data starts a full picture: an MPEG-1
     // sequence header, or for `h264` an SPS or IDR slice.
@@ -32,4 +35,5 @@ public:
 private:
     TsProgramTables m_tables;
     QByteArray m_packets;
+    int m_generation = 0;
 };

@@ -4,12 +4,21 @@
 #include <QSslSocket>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/socket.h>
+
+qint64 VideoFanOut::s_copiedBytes = 0;
 
 VideoFanOut::VideoFanOut()
 {
     m_clock.start();
+}
+
+VideoFanOut::~VideoFanOut()
+{
+    for (auto &entry : m_viewers)
+        forgetCopied(entry.second);
 }
 
 void VideoFanOut::add(QWebSocket *viewer, QTcpSocket *transport)
@@ -50,17 +59,33 @@ VideoFanOut::Broadcast VideoFanOut::broadcast(const QList<QWebSocket *> &viewers
         }
         ++result.delivered;
         if (sent == Result::TooSlow) {
-            if (m_slowViewerLog.admit()) {
-                if (const int leftOut = m_slowViewerLog.takeLeftOut())
-                    qWarning() << "closed" << leftOut << "more slow viewers";
-                qWarning() << "closing slow viewer" << viewer->peerAddress().toString()
-                           << "more than" << kMaxLagMs << "ms or" << maxQueuedBytes
-                           << "bytes behind";
-            }
+            logSlow(viewer, maxQueuedBytes);
             result.dropped.append(viewer);
         }
     }
     return result;
+}
+
+QList<QWebSocket *> VideoFanOut::stalled(qint64 maxQueuedBytes)
+{
+    QList<QWebSocket *> slow;
+    for (const auto &entry : m_viewers) {
+        if (verdict(entry.second, maxQueuedBytes) != Result::TooSlow)
+            continue;
+        logSlow(entry.first, maxQueuedBytes);
+        slow.append(entry.first);
+    }
+    return slow;
+}
+
+void VideoFanOut::logSlow(QWebSocket *viewer, qint64 maxQueuedBytes)
+{
+    if (!m_slowViewerLog.admit())
+        return;
+    if (const int leftOut = m_slowViewerLog.takeLeftOut())
+        qWarning() << "closed" << leftOut << "more slow viewers";
+    qWarning() << "closing slow viewer" << viewer->peerAddress().toString() << "more than"
+               << kMaxLagMs << "ms or" << maxQueuedBytes << "bytes behind";
 }
 
 bool VideoFanOut::sendHeadStart(QWebSocket *viewer, const QByteArray &frame)
@@ -78,37 +103,49 @@ VideoFanOut::Result VideoFanOut::enqueue(Viewer &viewer, const QByteArray &frame
     QTcpSocket *transport = viewer.transport;
     if (!transport || transport->state() != QAbstractSocket::ConnectedState)
         return Result::Broken;
+    const bool counted = maxQueuedBytes != kHeadStart;
     if (viewer.queue.empty() && transport->bytesToWrite() == 0) {
         forgetCopied(viewer);
-        if (!writeFrame(viewer, frame, arrivedMs))
+        if (!writeFrame(viewer, {frame, 0, arrivedMs, counted}))
             return Result::Broken;
     } else {
-        const bool counted = maxQueuedBytes != kHeadStart;
-        viewer.queue.push_back({frame, arrivedMs, counted});
+        viewer.queue.push_back({frame, 0, arrivedMs, counted});
         if (counted)
             viewer.queuedBytes += frame.size();
     }
     return verdict(viewer, maxQueuedBytes);
 }
 
-bool VideoFanOut::writeFrame(Viewer &viewer, const QByteArray &frame, qint64 arrivedMs)
+bool VideoFanOut::writeFrame(Viewer &viewer, const Pending &pending)
 {
     QTcpSocket *transport = viewer.transport;
+    const char *data = pending.frame.constData() + pending.offset;
+    const qint64 size = pending.frame.size() - pending.offset;
     // Under TLS the frame must go through the socket's encryption, never raw to the kernel.
     const ssize_t sent = qobject_cast<QSslSocket *>(transport)
                              ? 0
-                             : ::send(int(transport->socketDescriptor()), frame.constData(),
-                                      size_t(frame.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+                             : ::send(int(transport->socketDescriptor()), data, size_t(size),
+                                      MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
         return false;
     const qint64 written = sent > 0 ? sent : 0;
-    if (written == frame.size())
+    if (written == size)
         return true;
-    const qint64 rest = frame.size() - written;
-    transport->write(frame.constData() + written, rest);
-    viewer.copied = rest;
-    viewer.copiedSince = arrivedMs;
-    m_copiedBytes += rest;
+    // Qt's buffer takes a bounded piece, enough to bring the signal to go on; the rest stays in
+    // the queue as the shared frame itself, so a large head start to a viewer that does not read
+    // is not copied whole.
+    const qint64 copied = std::min(size - written, kMaxCopyBytes);
+    transport->write(data + written, copied);
+    viewer.copied = copied;
+    viewer.copiedSince = pending.arrivedMs;
+    s_copiedBytes += copied;
+    const qint64 rest = size - written - copied;
+    if (rest > 0) {
+        viewer.queue.push_front(
+            {pending.frame, pending.offset + written + copied, pending.arrivedMs, pending.counted});
+        if (pending.counted)
+            viewer.queuedBytes += rest;
+    }
     return true;
 }
 
@@ -124,8 +161,8 @@ void VideoFanOut::drain(QWebSocket *key)
         const Pending pending = std::move(viewer.queue.front());
         viewer.queue.pop_front();
         if (pending.counted)
-            viewer.queuedBytes -= pending.frame.size();
-        if (!writeFrame(viewer, pending.frame, pending.arrivedMs))
+            viewer.queuedBytes -= pending.frame.size() - pending.offset;
+        if (!writeFrame(viewer, pending))
             return; // the socket reports its own error
         if (viewer.copied > 0)
             return; // the kernel is full; bytesWritten() brings us back
@@ -134,17 +171,17 @@ void VideoFanOut::drain(QWebSocket *key)
 
 void VideoFanOut::forgetCopied(Viewer &viewer)
 {
-    m_copiedBytes -= viewer.copied;
+    s_copiedBytes -= viewer.copied;
     viewer.copied = 0;
 }
 
 VideoFanOut::Result VideoFanOut::verdict(const Viewer &viewer, qint64 maxQueuedBytes) const
 {
-    if (viewer.queue.empty() || maxQueuedBytes == kHeadStart)
+    if (maxQueuedBytes == kHeadStart || (viewer.queue.empty() && viewer.copied == 0))
         return Result::Sent;
     const qint64 oldest = viewer.copied > 0 ? viewer.copiedSince : viewer.queue.front().arrivedMs;
     if (nowMs() - oldest > kMaxLagMs || viewer.queuedBytes > maxQueuedBytes ||
-        m_copiedBytes > kMaxCopiedBytes)
+        s_copiedBytes > kMaxCopiedBytes)
         return Result::TooSlow;
     return Result::Sent;
 }

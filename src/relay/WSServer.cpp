@@ -3,12 +3,8 @@
 #include "net/AcceptBackoff.h"
 #include "relay/CommandMessages.h"
 #include "relay/ViewerAcceptor.h"
-#include "relay/ViewerChannel.h"
-#include "relay/WebSocketFrame.h"
 
 #include <QDebug>
-#include <QJsonDocument>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -20,6 +16,11 @@ WSServer::WSServer(quint16 ingestPort)
       m_ingestBackoff(&ingestServer, QStringLiteral("relay ingest"))
 {
     connect(&ingestServer, &QTcpServer::newConnection, this, &WSServer::onNewConnection);
+    connect(&m_room, &RelayRoom::voteCast, &m_room, &RelayRoom::countVote);
+    connect(&m_room, &RelayRoom::viewerMessage, this,
+            [this](const QHostAddress &viewer, const QJsonObject &message) {
+                emit viewerCommand(viewer.toString(), message);
+            });
 }
 
 WSServer::~WSServer()
@@ -33,7 +34,7 @@ WSServer::~WSServer()
 void WSServer::start(const QString &address, int port)
 {
     receivedBytes = 0;
-    sentBytes = 0;
+    m_room.setSentBytes(0);
     if (m_acceptor->isListening())
         return;
     if (!m_acceptor->listen(QHostAddress(address), static_cast<quint16>(port))) {
@@ -52,7 +53,7 @@ void WSServer::stop()
 {
     ingestServer.close();
     m_acceptor->close();
-    m_quizCatchUp.clear();
+    m_room.clearQuiz();
 }
 
 bool WSServer::isListening() const
@@ -72,12 +73,12 @@ quint16 WSServer::ingestPort() const
 
 WSServer::Statistics WSServer::statistics() const
 {
-    return {receivedBytes, sentBytes, int(videoConsumers.size())};
+    return {receivedBytes, m_room.sentBytes(), m_room.videoViewers()};
 }
 
 QVector<qint32> WSServer::voteResults() const
 {
-    return VoteState::counted(votes, voteRecipients);
+    return m_room.voteResults();
 }
 
 void WSServer::onConnect()
@@ -88,29 +89,20 @@ void WSServer::onConnect()
     // Owned by the relay, so sockets still open, or closed but not yet deleted,
     // go with it.
     socket->setParent(this);
-    connect(socket, &QWebSocket::disconnected, this, &WSServer::onDisconnect);
     QTcpSocket *transport = m_acceptor->takeTransport(socket);
-    if (!transport) {
-        socket->abort(); // not accepted through the relay's own listener
-        return;
-    }
-    auto *channel = new ViewerChannel(socket, transport);
     const QString path = socket->requestUrl().path();
-    if (path.endsWith("/readvideo")) {
+    if (!transport) {
+        socket->deleteLater();
+        socket->abort(); // not accepted through the relay's own listener
+    } else if (path.endsWith("/readvideo")) {
         qDebug() << "new video consumer";
-        m_fanOut.add(socket, transport);
-        videoConsumers.append(socket);
-        sendJoinCaches(socket);
+        m_room.addVideoViewer(socket, transport);
     } else if (path.endsWith("/cmdchannel")) {
         qDebug() << "new cmdchannel consumer";
-        connect(channel, &ViewerChannel::textMessage, this, &WSServer::processTextMessage);
-        cmdConsumers.append(socket);
-        for (const QString &message : m_quizCatchUp.forJoiner())
-            sendCommandTo(socket, message);
-        if (!m_questions.isEmpty())
-            sendCommandTo(socket, m_questions);
+        m_room.addCommandViewer(socket, transport);
     } else {
         // Nothing is served here; a socket left open would only hold a descriptor.
+        connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(kUnservedPathGraceMs, socket, [socket] {
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                           QStringLiteral("nothing is served on this path"));
@@ -118,53 +110,9 @@ void WSServer::onConnect()
     }
 }
 
-void WSServer::onDisconnect()
-{
-    qDebug() << "WS-CLIENT DISCONNECT";
-    auto *socket = qobject_cast<QWebSocket *>(sender());
-    if (!socket)
-        return;
-    if (auto *channel = socket->findChild<ViewerChannel *>(); channel) {
-        if (const int leftOut = channel->logBudget().takeLeftOut())
-            qDebug() << leftOut << "lines about" << channel->peer() << "left out of the log";
-    }
-    forgetViewer(socket);
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-    socket->deleteLater();
-    m_heapTrimmer.soon();
-}
-
-void WSServer::processTextMessage(QString message)
-{
-    auto *channel = qobject_cast<ViewerChannel *>(sender());
-    const QJsonObject object = CommandMessages::parse(message);
-    if (!channel || channel->logBudget().admit()) {
-        if (const int leftOut = channel ? channel->logBudget().takeLeftOut() : 0)
-            qDebug() << leftOut << "messages from" << channel->peer() << "left out of the log";
-        qDebug() << "WS MESSAGE:" << LogBudget::quoted(message);
-        qDebug() << "OBJECT:"
-                 << LogBudget::quoted(
-                        QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
-    }
-    if (!channel)
-        return;
-    if (CommandMessages::commandOf(object) != "vote_result") {
-        emit viewerCommand(channel->socket()->peerAddress().toString(), object);
-        return;
-    }
-    const int option = CommandMessages::voteResultOption(object);
-    if (option > 0)
-        votes.insert(channel->socket()->peerAddress(), option);
-}
-
 void WSServer::sendCommand(QString message)
 {
-    const QJsonObject object = CommandMessages::parse(message);
-    m_quizCatchUp.note(object, message);
-    if (CommandMessages::commandOf(object) == "questions")
-        m_questions = message;
-    sendToCommandConsumers(message);
+    m_room.sendCommand(message);
 }
 
 void WSServer::onNewConnection()
@@ -186,105 +134,35 @@ void WSServer::onNewConnection()
                        << "bytes that are not transport-stream packets";
         if (packets.isEmpty())
             return;
-        stream->joinCache.append(packets);
-        forwardIngest(packets);
+        // One ingest read is one chunk for the viewers, sent at once.
+        m_room.takeStream(packets, quintptr(socket));
+        m_room.flushStream();
         emit ingestPackets(quintptr(socket), packets);
     });
     // A writer reconnects on every session start; release the old connection.
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         m_ingests.remove(socket);
+        m_room.endSource(quintptr(socket));
         socket->deleteLater();
     });
 }
 
-void WSServer::sendJoinCaches(QWebSocket *viewer)
-{
-    for (const std::shared_ptr<IngestStream> &stream : qAsConst(m_ingests)) {
-        const QByteArray &cached = stream->joinCache.contents();
-        if (cached.isEmpty())
-            continue;
-        qDebug() << "late video consumer starts with" << cached.size() << "bytes";
-        if (m_fanOut.sendHeadStart(viewer, WebSocketFrame::binary(cached)))
-            sentBytes += cached.size();
-    }
-}
-
-void WSServer::forwardIngest(const QByteArray &packets)
-{
-    const VideoFanOut::Broadcast sent = m_fanOut.broadcast(
-        videoConsumers.toList(), WebSocketFrame::binary(packets), kMaxViewerBacklogBytes);
-    sentBytes += qint64(packets.size()) * sent.delivered;
-    for (QWebSocket *socket : sent.dropped)
-        dropViewer(socket);
-}
-
-void WSServer::dropViewer(QWebSocket *socket)
-{
-    forgetViewer(socket);
-    // abort() rather than close(): a close frame would queue behind the backlog.
-    socket->abort();
-    m_heapTrimmer.soon();
-}
-
-void WSServer::forgetViewer(QWebSocket *socket)
-{
-    videoConsumers.removeAll(socket);
-    cmdConsumers.removeAll(socket);
-    m_fanOut.remove(socket);
-}
-
-void WSServer::sendToCommandConsumers(const QString &message)
-{
-    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
-    for (QWebSocket *socket : snapshot)
-        sendCommandTo(socket, message);
-}
-
-bool WSServer::sendCommandTo(QWebSocket *socket, const QString &message)
-{
-    auto *channel = socket->findChild<ViewerChannel *>(QString(), Qt::FindDirectChildrenOnly);
-    if (channel)
-        return channel->sendText(message);
-    socket->sendTextMessage(message);
-    return true;
-}
-
 void WSServer::onRandomGameTick(QString clr, int proc)
 {
-    sendToCommandConsumers(CommandMessages::randomGameTick(clr, proc));
+    m_room.sendCommand(CommandMessages::randomGameTick(clr, proc));
 }
 
 void WSServer::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
 {
-    const QString winner = CommandMessages::randomGameFinishWinner(win_txt, win_code);
-    const QString loser = CommandMessages::randomGameFinishLoser(lose_txt);
-    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
-    if (snapshot.isEmpty()) {
-        qDebug() << "no clients";
-        return;
-    }
-    // The operating system's random source: the draw cannot be predicted from the moment of the
-    // game, nor from earlier draws.
-    const int winnerIndex = static_cast<int>(
-        QRandomGenerator::system()->bounded(static_cast<quint32>(snapshot.size())));
-    qDebug() << "win index:" << winnerIndex;
-    for (int i = 0; i < snapshot.size(); ++i)
-        sendCommandTo(snapshot[i], i == winnerIndex ? winner : loser);
+    m_room.draw({{"lose_txt", lose_txt}, {"win_txt", win_txt}, {"win_code", win_code}});
 }
 
 void WSServer::onVoteStart(QString title, QStringList opts)
 {
-    votes.clear();
-    voteRecipients = 0;
-    const QString message = CommandMessages::voteStart(title, opts);
-    const QList<QWebSocket *> snapshot = cmdConsumers.toList();
-    for (QWebSocket *socket : snapshot) {
-        sendCommandTo(socket, message);
-        ++voteRecipients;
-    }
+    m_room.startVote(CommandMessages::voteStart(title, opts));
 }
 
 void WSServer::onVoteStop()
 {
-    sendToCommandConsumers(CommandMessages::voteStop());
+    m_room.sendCommand(CommandMessages::voteStop());
 }

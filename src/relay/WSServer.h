@@ -1,9 +1,6 @@
 #pragma once
 
 #include <QHash>
-#include <QHostAddress>
-#include <QJsonObject>
-#include <QList>
 #include <QObject>
 #include <QTcpServer>
 #include <QVector>
@@ -11,14 +8,10 @@
 #include "audience/AudienceLink.h"
 #include "audience/VoteState.h"
 #include "net/AcceptBackoff.h"
-#include "net/ConnectionOrder.h"
 #include "net/ConnectionsPerAddress.h"
-#include "net/HeapTrimmer.h"
 #include "net/LogBudget.h"
-#include "relay/JoinCache.h"
-#include "relay/QuizCatchUp.h"
+#include "relay/RelayRoom.h"
 #include "relay/TsPacketAligner.h"
-#include "relay/VideoFanOut.h"
 #include "relay/ViewerChannel.h"
 
 #include <memory>
@@ -28,20 +21,17 @@ class QWebSocket;
 class QWebSocketServer;
 class ViewerAcceptor;
 
-// The local relay: encoder writers push transport-stream bytes to the ingest
-// listener on 127.0.0.1:62000, and every whole packet goes out to each viewer
-// on "/readvideo". A viewer who joins mid-stream first gets the video from the
-// last full picture on, so the picture starts at once. Viewers on "/cmdchannel"
-// get vote and game commands and answer votes. Lives on the GUI thread.
+// The local relay: the ingest listener on 127.0.0.1:62000 in front of one relay room. Encoder
+// writers push transport-stream bytes to the ingest, and every whole packet goes to the room's
+// viewers on "/readvideo" (a viewer who joins mid-stream first gets the video from the last full
+// picture on). Viewers on "/cmdchannel" get vote and game commands and answer votes. Lives on the
+// GUI thread.
 class WSServer : public AudienceLink
 {
     Q_OBJECT
 public:
     static constexpr quint16 kIngestPort = 62000;
-    // A viewer whose queue of unsent chunks passes this is closed (besides the lag bound of
-    // VideoFanOut). 2 MiB is over three seconds at the highest preset (5 Mbit/s); it bounds
-    // the queues when the stream comes in bursts faster than live.
-    static constexpr qint64 kMaxViewerBacklogBytes = 2 * 1024 * 1024;
+    static constexpr qint64 kMaxViewerBacklogBytes = RelayRoom::kMaxViewerBacklogBytes;
     // Commands from viewers are a few bytes; nobody gets to make us buffer more.
     static constexpr quint64 kMaxIncomingMessageBytes = ViewerChannel::kMaxIncomingMessageBytes;
     // A WebSocket on a path that serves nothing is closed after this: long enough for a page
@@ -70,23 +60,18 @@ public:
     // The ingest listener's port while it listens, else the port it was given.
     quint16 ingestPort() const;
     Statistics statistics() const;
+    // The viewers, the stream's fan-out, the tally and the draw.
+    RelayRoom &room() { return m_room; }
 
     // Entry 0: viewers the last vote was sent to; entry k: votes for option k.
     QVector<qint32> voteResults() const override;
 
     qint64 receivedBytes = 0;
-    qint64 sentBytes = 0;
     QWebSocketServer *wsServer;
-    ConnectionOrder<QWebSocket> videoConsumers;
-    ConnectionOrder<QWebSocket> cmdConsumers;
     QTcpServer ingestServer;
-    qint32 voteRecipients = 0;
-    QHash<QHostAddress, qint32> votes;
 
 public slots:
     void onConnect();
-    void onDisconnect();
-    void processTextMessage(QString message);
     void onNewConnection();
     void onRandomGameTick(QString clr, int proc) override;
     void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code) override;
@@ -101,28 +86,17 @@ signals:
     void ingestPackets(quintptr source, const QByteArray &packets);
 
 private:
-    // Per ingest connection: the partial packet still to come and the join cache.
+    // Per ingest connection: the partial packet still to come.
     struct IngestStream
     {
         TsPacketAligner aligner;
-        JoinCache joinCache;
         LogBudget logBudget;
     };
-
-    void forwardIngest(const QByteArray &packets);
-    void sendJoinCaches(QWebSocket *viewer);
-    void sendToCommandConsumers(const QString &message);
-    bool sendCommandTo(QWebSocket *socket, const QString &message);
-    void dropViewer(QWebSocket *socket);
-    void forgetViewer(QWebSocket *socket);
 
     ViewerAcceptor *m_acceptor;
     quint16 m_ingestPort;
     AcceptBackoff m_ingestBackoff;
     ConnectionsPerAddress m_ingestPerAddress{QStringLiteral("relay ingest")};
-    VideoFanOut m_fanOut;
-    HeapTrimmer m_heapTrimmer;
-    QuizCatchUp m_quizCatchUp;
-    QString m_questions; // the last question list, for command viewers who join later
+    RelayRoom m_room;
     QHash<QTcpSocket *, std::shared_ptr<IngestStream>> m_ingests;
 };

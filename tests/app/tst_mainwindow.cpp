@@ -438,7 +438,7 @@ void TestMainWindow::statisticsLabels()
     QCOMPARE(clients->text(), QString("Clients: 0 "));
 
     window.session()->relay()->receivedBytes = 1048576;
-    window.session()->relay()->sentBytes = 2 * 1048576;
+    window.session()->relay()->room().setSentBytes(2 * 1048576);
     window.onStatTimer();
     QCOMPARE(feed->text(), QString("Stream bitrate: 2730 Kbs"));
     QCOMPARE(total->text(), QString("Total bitrate: 5461 Kbs"));

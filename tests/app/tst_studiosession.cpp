@@ -359,7 +359,7 @@ void TestStudioSession::voteReachesCommandViewersAndTallyComesBack()
     window.on_cmdStart_clicked();
     Viewer viewer("/lumacast/cmdchannel");
     QTRY_VERIFY(viewer.connected());
-    QTRY_COMPARE(window.session()->relay()->cmdConsumers.size(), 1);
+    QTRY_COMPARE(window.session()->relay()->room().commandViewers(), 1);
     QTRY_COMPARE(viewer.questionLists, 1);
 
     window.onVoteTriggered();

@@ -40,7 +40,7 @@ void TestRandomGameRelay::everyViewerSeesTheGameAndOneWins()
     }
     RawWebSocketClient video;
     QVERIFY(video.open(QHostAddress("127.0.0.9"), relay.serverPort(), "/readvideo"));
-    QTRY_COMPARE(relay.cmdConsumers.size(), kViewers);
+    QTRY_COMPARE(relay.room().commandViewers(), kViewers);
 
     game.showGame(&settings);
     game.findChild<QLineEdit *>("winnerTextLineEdit")->setText("Prize: a mug");

@@ -55,7 +55,7 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
         QVERIFY(viewers[i]->open(QHostAddress(QString("127.0.0.%1").arg(i + 2)), relay.serverPort(),
                                  "/cmdchannel"));
     }
-    QTRY_COMPARE(relay.cmdConsumers.size(), 3);
+    QTRY_COMPARE(relay.room().commandViewers(), 3);
 
     dlg.showVote(&settings, "http://127.0.0.1:1");
     dlg.findChild<QPushButton *>("cmdStart")->click();
@@ -94,7 +94,7 @@ void TestVoteDlgRelay::answerJustBeforeStopCounts()
     QSettings &settings = rig.settings;
     RawWebSocketClient viewer;
     QVERIFY(viewer.open(QHostAddress("127.0.0.2"), relay.serverPort(), "/cmdchannel"));
-    QTRY_COMPARE(relay.cmdConsumers.size(), 1);
+    QTRY_COMPARE(relay.room().commandViewers(), 1);
 
     dlg.showVote(&settings, "http://127.0.0.1:1");
     dlg.findChild<QPushButton *>("cmdStart")->click();

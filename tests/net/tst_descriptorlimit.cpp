@@ -175,7 +175,7 @@ void TestDescriptorLimit::crowdPastTheLimitNeitherSpinsNorLocksOut()
         (viewer = std::make_unique<RawWebSocketClient>())
             ->open(QHostAddress::LocalHost, relay.serverPort(), "/readvideo", 2000),
         15000);
-    QTRY_COMPARE(relay.videoConsumers.size(), 1);
+    QTRY_COMPARE(relay.room().videoViewers(), 1);
     QVERIFY(log.contains("viewer HTTP server out of file descriptors"));
     QCOMPARE(setrlimit(RLIMIT_NOFILE, &original), 0);
 }

@@ -124,6 +124,7 @@ private slots:
     void secondStartOnlyZeroesCounters();
     void finishedIngestConnectionIsReleased();
     void lateViewerStartsAtTheLastFullPicture();
+    void stalledViewerIsDroppedWithoutStream();
     void finishedVideoConnectionTakesItsCacheAlong();
 
 private:
@@ -155,7 +156,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
         QVERIFY(viewers.back());
         received.push_back(collectBinary(viewers.back().get()));
     }
-    QTRY_COMPARE(m_server->videoConsumers.size(), 3);
+    QTRY_COMPARE(m_server->room().videoViewers(), 3);
 
     auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
@@ -167,7 +168,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
     QTRY_COMPARE(m_server->receivedBytes, qint64(1000));
     for (auto &viewer : received)
         QTRY_COMPARE(viewer->bytes.size(), 940);
-    QCOMPARE(m_server->sentBytes, qint64(3 * 940));
+    QCOMPARE(m_server->statistics().sentBytes, qint64(3 * 940));
 
     ingest->write(stream.mid(1000));
     ingest->flush();
@@ -177,7 +178,7 @@ void TestWSServer::fanOutCountsEveryByteAndViewer()
         for (int size : viewer->messageSizes)
             QCOMPARE(size % 188, 0);
     }
-    QCOMPARE(m_server->sentBytes, qint64(3 * 1128));
+    QCOMPARE(m_server->statistics().sentBytes, qint64(3 * 1128));
 }
 
 void TestWSServer::bytesWithoutViewersAreCountedAndDropped()
@@ -186,7 +187,7 @@ void TestWSServer::bytesWithoutViewersAreCountedAndDropped()
     QVERIFY(ingest);
     ingest->write(tsStream(0x100, 10));
     QTRY_COMPARE(m_server->receivedBytes, qint64(1880));
-    QCOMPARE(m_server->sentBytes, qint64(0));
+    QCOMPARE(m_server->statistics().sentBytes, qint64(0));
 }
 
 void TestWSServer::interleavedIngestDeliversWholePackets()
@@ -194,7 +195,7 @@ void TestWSServer::interleavedIngestDeliversWholePackets()
     auto viewer = openViewer(m_port, "/readvideo");
     QVERIFY(viewer);
     auto received = collectBinary(viewer.get());
-    QTRY_COMPARE(m_server->videoConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().videoViewers(), 1);
 
     const int packetsPerStream = 300;
     const QByteArray video = tsStream(0x100, packetsPerStream);
@@ -263,13 +264,13 @@ void TestWSServer::pathsDecideTheRole()
     QVERIFY(socket);
     QTRY_COMPARE(m_server->wsServer->hasPendingConnections(), false);
     QCoreApplication::processEvents();
-    QCOMPARE(m_server->videoConsumers.size(), video ? 1 : 0);
-    QCOMPARE(m_server->cmdConsumers.size(), command ? 1 : 0);
+    QCOMPARE(m_server->room().videoViewers(), video ? 1 : 0);
+    QCOMPARE(m_server->room().commandViewers(), command ? 1 : 0);
 
     // A socket on neither path is closed after a grace (socketOnAnUnservedPathIsClosedSoon); here
     // the viewer leaves first, and the relay forgets whatever it joined.
     socket->close();
-    QTRY_COMPARE(m_server->videoConsumers.size() + m_server->cmdConsumers.size(), 0);
+    QTRY_COMPARE(m_server->room().videoViewers() + m_server->room().commandViewers(), 0);
 }
 
 void TestWSServer::voteAnswersOnePerAddress()
@@ -279,7 +280,7 @@ void TestWSServer::voteAnswersOnePerAddress()
     QVERIFY(first.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
     QVERIFY(second.open(QHostAddress("127.0.0.3"), m_port, "/cmdchannel"));
     QVERIFY(third.open(QHostAddress("127.0.0.4"), m_port, "/cmdchannel"));
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 3);
+    QTRY_COMPARE(m_server->room().commandViewers(), 3);
 
     m_server->onVoteStart("Q1", {"A", "B", "C", "D", "E"});
     QTRY_COMPARE(first.textMessages.size(), 1);
@@ -294,12 +295,9 @@ void TestWSServer::voteAnswersOnePerAddress()
     second.sendText(R"({"command":"vote_result","result":"abc"})");
     second.sendText("not json at all");
     third.sendText(R"({"result":"12","command":"vote_result"})");
-    QTRY_COMPARE(m_server->votes.size(), 2);
-    QTRY_COMPARE(m_server->votes.value(QHostAddress("127.0.0.2")), 5);
-    QCOMPARE(m_server->votes.value(QHostAddress("127.0.0.4")), 12);
-
+    // The first viewer's last answer counts; the third's, beyond the options, is not shown.
     const QVector<qint32> expected{3, 0, 0, 0, 0, 1, 0, 0, 0, 0};
-    QCOMPARE(m_server->voteResults(), expected);
+    QTRY_COMPARE(m_server->voteResults(), expected);
 
     // Answers after the stop still count; the next start clears the tally.
     m_server->onVoteStop();
@@ -313,46 +311,38 @@ void TestWSServer::voteAnswersOnePerAddress()
 void TestWSServer::voteStartCountsRecipients()
 {
     m_server->onVoteStart("Nobody here", {"A", "B", "C", "D", "E"});
-    QCOMPARE(m_server->voteRecipients, 0);
+    QCOMPARE(m_server->voteResults()[0], 0);
 
     auto video = openViewer(m_port, "/readvideo");
     auto command = openViewer(m_port, "/cmdchannel");
     QVERIFY(video && command);
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().commandViewers(), 1);
     m_server->onVoteStart("One", {"A", "B", "C", "D", "E"});
-    QCOMPARE(m_server->voteRecipients, 1);
     QCOMPARE(m_server->voteResults()[0], 1);
 }
 
 void TestWSServer::randomGameHasExactlyOneWinner()
 {
-    std::vector<std::unique_ptr<QWebSocket>> viewers;
-    QStringList received;
-    for (int i = 0; i < 4; ++i) {
-        viewers.push_back(openViewer(m_port, "/cmdchannel"));
-        QVERIFY(viewers.back());
-        connect(viewers.back().get(), &QWebSocket::textMessageReceived,
-                [&received](const QString &text) { received.append(text); });
-    }
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 4);
+    // One ticket per address: distinct loopback source addresses stand for distinct viewers.
+    RawWebSocketClient viewers[4];
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(
+            viewers[i].open(QHostAddress(QString("127.0.0.%1").arg(i + 2)), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->room().commandViewers(), 4);
 
     m_server->onRandomGameTick("#ff0000", 42);
-    QTRY_COMPARE(received.size(), 4);
-    QCOMPARE(QJsonDocument::fromJson(received[0].toUtf8())["proc"].toInt(), 42);
+    for (RawWebSocketClient &viewer : viewers)
+        QTRY_COMPARE(viewer.textMessages.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(viewers[0].textMessages[0].toUtf8())["proc"].toInt(), 42);
 
-    // Each viewer's own messages, so the wins can be counted per viewer.
-    std::vector<std::unique_ptr<QSignalSpy>> perViewer;
-    for (auto &viewer : viewers)
-        perViewer.push_back(
-            std::make_unique<QSignalSpy>(viewer.get(), &QWebSocket::textMessageReceived));
     QVector<int> wins(4, 0);
     for (int round = 1; round <= 60; ++round) {
         m_server->onRandomGameFinish("lost", "won", "C0DE");
         int winners = 0;
         for (int i = 0; i < 4; ++i) {
-            QTRY_COMPARE(perViewer[i]->count(), round);
+            QTRY_COMPARE(viewers[i].textMessages.size(), round + 1);
             const QJsonObject message =
-                QJsonDocument::fromJson(perViewer[i]->last().at(0).toString().toUtf8()).object();
+                QJsonDocument::fromJson(viewers[i].textMessages.last().toUtf8()).object();
             QCOMPARE(message["command"].toString(), QString("random_game_finish"));
             if (message.contains("win_code")) {
                 ++winners;
@@ -367,6 +357,22 @@ void TestWSServer::randomGameHasExactlyOneWinner()
     // A fair draw leaves some viewer without a win in 60 rounds about once in ten million runs.
     for (int i = 0; i < 4; ++i)
         QVERIFY2(wins[i] > 0, qPrintable(QString("viewer %1 never won").arg(i)));
+
+    // More sockets from one address add no ticket: the address wins a quarter of the draws at
+    // most, whatever its count.
+    RawWebSocketClient crowd[3];
+    for (RawWebSocketClient &socket : crowd)
+        QVERIFY(socket.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
+    QTRY_COMPARE(m_server->room().commandViewers(), 7);
+    for (int round = 0; round < 20; ++round)
+        m_server->onRandomGameFinish("lost", "won", "C0DE");
+    int crowdWins = 0;
+    for (RawWebSocketClient &socket : crowd) {
+        QTRY_COMPARE(socket.textMessages.size(), 20);
+        for (const QString &text : socket.textMessages)
+            crowdWins += text.contains("win_code");
+    }
+    QCOMPARE(crowdWins, 0);
 }
 
 void TestWSServer::randomGameWithoutViewersSendsNothing()
@@ -394,7 +400,7 @@ void TestWSServer::stalledViewerIsClosedOthersKeepReceiving()
     RawWebSocketClient stalled;
     QVERIFY(stalled.open(QHostAddress("127.0.0.5"), m_port, "/readvideo"));
     stalled.stall();
-    QTRY_COMPARE(m_server->videoConsumers.size(), 2);
+    QTRY_COMPARE(m_server->room().videoViewers(), 2);
 
     auto ingest = openIngest(m_server->ingestPort());
     QVERIFY(ingest);
@@ -409,19 +415,18 @@ void TestWSServer::stalledViewerIsClosedOthersKeepReceiving()
         QCoreApplication::processEvents();
     }
     QTRY_COMPARE_WITH_TIMEOUT(received->bytes.size(), int(total), 20000);
-    QCOMPARE(m_server->videoConsumers.size(), 1);
-    QCOMPARE(m_server->videoConsumers.first()->peerAddress(), QHostAddress("127.0.0.1"));
+    QCOMPARE(m_server->room().videoViewers(), 1);
 }
 
 void TestWSServer::oversizedCommandClosesTheViewer()
 {
     auto command = openViewer(m_port, "/cmdchannel");
     QVERIFY(command);
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().commandViewers(), 1);
     QSignalSpy disconnected(command.get(), &QWebSocket::disconnected);
     command->sendTextMessage(QString(1024 * 1024, 'x'));
     QVERIFY(disconnected.wait(5000));
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+    QTRY_COMPARE(m_server->room().commandViewers(), 0);
 }
 
 void TestWSServer::unmaskedFrameClosesWithProtocolError()
@@ -429,14 +434,14 @@ void TestWSServer::unmaskedFrameClosesWithProtocolError()
     RawWebSocketClient honest, careless;
     QVERIFY(honest.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
     QVERIFY(careless.open(QHostAddress("127.0.0.3"), m_port, "/cmdchannel"));
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 2);
+    QTRY_COMPARE(m_server->room().commandViewers(), 2);
     m_server->onVoteStart("Q", {"A", "B", "C", "D", "E"});
     const QByteArray vote = R"({"command":"vote_result","result":"2"})";
     careless.sendRaw(RawWebSocketClient::clientFrame(0x1, vote, false));
     honest.sendText(vote);
     QTRY_COMPARE(careless.closeCode, int(QWebSocketProtocol::CloseCodeProtocolError));
     QTRY_COMPARE(careless.socket().state(), QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().commandViewers(), 1);
     QCOMPARE(m_server->voteResults()[2], 1); // the honest viewer's vote only
 }
 
@@ -445,19 +450,19 @@ void TestWSServer::viewerThatPingsButNeverReadsIsDropped()
     RawWebSocketClient pinger;
     QVERIFY(pinger.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
     pinger.stall();
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().commandViewers(), 1);
     const QByteArray ping = RawWebSocketClient::clientFrame(0x9, QByteArray(125, 'p'));
     QByteArray burst;
     for (int i = 0; i < 1000; ++i)
         burst += ping;
     // Far more pongs than the queue bound and the kernel's buffers together.
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("does not read"));
-    for (int i = 0; i < 400 && !m_server->cmdConsumers.isEmpty(); ++i) {
+    for (int i = 0; i < 400 && m_server->room().commandViewers() > 0; ++i) {
         pinger.socket().write(burst);
         pinger.socket().waitForBytesWritten(100);
         QCoreApplication::processEvents();
     }
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 0);
+    QTRY_COMPARE(m_server->room().commandViewers(), 0);
 }
 
 void TestWSServer::socketOnAnUnservedPathIsClosedSoon()
@@ -474,7 +479,7 @@ void TestWSServer::messageFloodLeavesTheLogSmall()
     LogCapture log;
     RawWebSocketClient flooder;
     QVERIFY(flooder.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
-    QTRY_COMPARE(m_server->cmdConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().commandViewers(), 1);
     const QByteArray message = RawWebSocketClient::clientFrame(
         0x1, R"({"command":"x","pad":")" + QByteArray(4000, 'x') + "\"}");
     QByteArray burst;
@@ -574,11 +579,11 @@ void TestWSServer::secondStartOnlyZeroesCounters()
     QVERIFY(ingest);
     ingest->write(tsStream(0x100, 2));
     QTRY_COMPARE(m_server->receivedBytes, qint64(376));
-    m_server->sentBytes = 99;
+    m_server->room().setSentBytes(99);
 
     m_server->start("127.0.0.1", 0);
     QCOMPARE(m_server->receivedBytes, qint64(0));
-    QCOMPARE(m_server->sentBytes, qint64(0));
+    QCOMPARE(m_server->statistics().sentBytes, qint64(0));
     QCOMPARE(m_server->serverPort(), m_port);
     QVERIFY(m_server->ingestServer.isListening());
 }
@@ -598,7 +603,7 @@ void TestWSServer::lateViewerStartsAtTheLastFullPicture()
     auto early = openViewer(m_port, "/readvideo");
     QVERIFY(early);
     auto earlyReceived = collectBinary(early.get());
-    QTRY_COMPARE(m_server->videoConsumers.size(), 1);
+    QTRY_COMPARE(m_server->room().videoViewers(), 1);
     auto video = openIngest(m_server->ingestPort());
     auto audio = openIngest(m_server->ingestPort());
     QVERIFY(video && audio);
@@ -620,7 +625,7 @@ void TestWSServer::lateViewerStartsAtTheLastFullPicture()
     audio->flush();
     sent += sound;
     QTRY_COMPARE(earlyReceived->bytes.size(), sent.size());
-    const qint64 sentBeforeJoin = m_server->sentBytes;
+    const qint64 sentBeforeJoin = m_server->statistics().sentBytes;
 
     CollectingViewer late;
     QVERIFY(late.open(m_port, "/room/readvideo"));
@@ -629,7 +634,7 @@ void TestWSServer::lateViewerStartsAtTheLastFullPicture()
     // the audio connection.
     QTRY_COMPARE(lateReceived->bytes, lastGroup);
     QCOMPARE(lateReceived->messageSizes, QList<int>{lastGroup.size()});
-    QCOMPARE(m_server->sentBytes, sentBeforeJoin + lastGroup.size());
+    QCOMPARE(m_server->statistics().sentBytes, sentBeforeJoin + lastGroup.size());
 
     // Then both get the live packets; the early viewer sees exactly the stream as sent.
     const QByteArray live = videoFrame(0x100, false, 1, 's') + sound;
@@ -640,7 +645,26 @@ void TestWSServer::lateViewerStartsAtTheLastFullPicture()
     QTRY_COMPARE(lateReceived->bytes, lastGroup + live);
     QTRY_COMPARE(earlyReceived->bytes, sent + live);
     QCOMPARE(m_server->receivedBytes, qint64(sent.size() + live.size()));
-    QCOMPARE(m_server->sentBytes, sentBeforeJoin + lastGroup.size() + 2 * live.size());
+    QCOMPARE(m_server->statistics().sentBytes, sentBeforeJoin + lastGroup.size() + 2 * live.size());
+}
+
+void TestWSServer::stalledViewerIsDroppedWithoutStream()
+{
+    using namespace TsPackets;
+    auto video = openIngest(m_server->ingestPort());
+    QVERIFY(video);
+    // A group far larger than the kernel's buffers, and then no stream at all: only a timer can
+    // find that the joiner takes none of its head start.
+    const QByteArray group = videoFrame(0x100, true, 80000, 'g');
+    video->write(group);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->receivedBytes, qint64(group.size()), 10000);
+    RawWebSocketClient stalled;
+    QVERIFY(stalled.open(QHostAddress("127.0.0.5"), m_port, "/readvideo"));
+    stalled.stall();
+    QTRY_COMPARE(m_server->room().videoViewers(), 1);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("closing slow viewer"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->room().videoViewers(), 0,
+                              2 * (VideoFanOut::kHeadStartGraceMs + VideoFanOut::kMaxLagMs));
 }
 
 void TestWSServer::finishedVideoConnectionTakesItsCacheAlong()
@@ -658,7 +682,7 @@ void TestWSServer::finishedVideoConnectionTakesItsCacheAlong()
     QTRY_COMPARE(m_server->ingestServer.findChildren<QTcpSocket *>().size(), 0);
     CollectingViewer second;
     QVERIFY(second.open(m_port, "/readvideo"));
-    QTRY_COMPARE(m_server->videoConsumers.size(), 2);
+    QTRY_COMPARE(m_server->room().videoViewers(), 2);
     // A cache left behind would reach the viewer before the next connection's stream.
     auto next = openIngest(m_server->ingestPort());
     QVERIFY(next);
