@@ -262,7 +262,8 @@ void TestRecording::recordedSessionPlaysBackWithChapters()
     QSignalSpy progress(m_session->recorder(), &Recorder::remuxProgress);
     m_session->stop();
     // The viewer takes in what was in flight: then it holds what the relay sent it.
-    QTRY_COMPARE_WITH_TIMEOUT(qint64(viewer.data.size()), m_session->relay()->sentBytes, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(qint64(viewer.data.size()), m_session->relay()->room().sentBytes(),
+                              10000);
     QVERIFY(finished.wait(60000));
     QVERIFY(!progress.isEmpty());
     QCOMPARE(progress.last().first().toInt(), 100);
