@@ -8,6 +8,7 @@
 #include "app/LinkLabel.h"
 #include "app/MainWindow.h"
 #include "app/StatusBarWidget.h"
+#include "audience/DrawRun.h"
 #include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
 #include "audience/gui/ZoomQRW.h"
@@ -657,7 +658,7 @@ void TestMainWindow::randomWinnerButtonOpensTheGameWiredToTheRelay()
     QTest::ignoreMessage(QtDebugMsg, "no clients");
     game->findChild<QPushButton *>("cmdStart")->click();
     for (int tick = 0; tick < 26; ++tick)
-        game->onGameTimer();
+        window.session()->drawRun()->tick();
     QCOMPARE(window.settings()->value("WIN_TEXT").toString(), QString("You WON !!!"));
 }
 
