@@ -70,8 +70,15 @@ void AudienceWindows::playQuiz(const QuizInfo &quiz)
 {
     if (m_quizPlay)
         m_quizPlay->close();
-    m_quizPlay = new QuizPlayWindow(quiz, m_settings, [session = m_session, quiz](int seconds) {
-        return session->playQuiz(quiz, seconds);
+    // What this window started, so that closing it ends that quiz and no later one.
+    auto played = std::make_shared<QPointer<QuizSession>>();
+    m_quizPlay = new QuizPlayWindow(quiz, m_settings, [session = m_session, quiz, played](int s) {
+        *played = session->playQuiz(quiz, s);
+        return played->data();
+    });
+    QObject::connect(m_quizPlay, &QObject::destroyed, m_session, [session = m_session, played] {
+        if (*played)
+            session->endQuiz();
     });
     m_quizPlay->show();
     m_quizPlay->raise();

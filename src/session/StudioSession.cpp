@@ -316,6 +316,11 @@ QuizSession *StudioSession::playQuiz(const QuizInfo &quiz, int questionSeconds,
     return m_quiz.get();
 }
 
+void StudioSession::endQuiz()
+{
+    m_quiz.reset();
+}
+
 void StudioSession::onCommand(QString message)
 {
     audience()->sendCommand(message);

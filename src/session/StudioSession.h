@@ -106,8 +106,10 @@ public:
     // screen shows it. The session owns it until the next quiz or its own end.
     QuizSession *playQuiz(const QuizInfo &quiz, int questionSeconds,
                           QuizPlay::Shuffle shuffle = {});
-    // The quiz played last, null before the first.
+    // The quiz played last, null before the first and after endQuiz().
     QuizSession *quiz() const { return m_quiz.get(); }
+    // The quiz played is over for the presenter: the room's screen shows none.
+    void endQuiz();
 
     // The active relay's counters (they start from 0 at each Start); in a cloud session the
     // total and the viewers are the server's.

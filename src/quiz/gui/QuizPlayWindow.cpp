@@ -44,7 +44,12 @@ QuizPlayWindow::QuizPlayWindow(const QuizInfo &quiz, QSettings *settings, Starte
     refresh();
 }
 
-QuizPlayWindow::~QuizPlayWindow() = default;
+QuizPlayWindow::~QuizPlayWindow()
+{
+    // Whoever ends the quiz when this window goes must not reach it half destroyed.
+    if (m_session)
+        disconnect(m_session, nullptr, this, nullptr);
+}
 
 void QuizPlayWindow::on_btnNext_clicked()
 {
