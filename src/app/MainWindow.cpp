@@ -76,17 +76,14 @@ MainWindow::MainWindow(MFFactoryPtr captureFactory, SessionPorts ports, QWidget 
     m_sourceCheckTimer = new QTimer(this);
     connect(m_sourceCheckTimer, &QTimer::timeout, this, &MainWindow::showSourceWarning);
 
-    m_interfaces = ViewerAddress::enumerateInterfaces();
-    if (m_interfaces.isEmpty())
-        m_interfaces.append(ViewerAddress::kNoNetwork);
+    const QStringList interfaces = ViewerAddress::enumerateInterfaces();
     m_sources->fill();
-    ui->cmbNetwork->addItems(m_interfaces);
+    ui->cmbNetwork->addItems(interfaces);
     fillPresets();
 
     ui->spbPort->setValue(saved.port);
     // The combo shows the address that Start will use.
-    ui->cmbNetwork->setCurrentIndex(
-        m_interfaces.indexOf(m_interfaces.contains(saved.ip) ? saved.ip : m_interfaces.first()));
+    ui->cmbNetwork->setCurrentIndex(ViewerAddress::chosenInterface(interfaces, saved.ip));
     restoreIndices(saved);
     connect(m_wcapture.get(), &WCapture::onNewPosition, this,
             [this](QRect area) { m_session->setCaptureArea(m_wcapture->screenIndex(), area); });

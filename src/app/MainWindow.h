@@ -101,7 +101,6 @@ private:
     void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QStringList m_interfaces;
     std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
     // The settings store and the session live as long as the window, which is the life of the

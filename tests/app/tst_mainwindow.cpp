@@ -59,7 +59,7 @@ const SessionPorts kAnyFreePorts{0, 0};
 
 QString firstInterface()
 {
-    return ViewerAddress::enumerateInterfaces().value(0, ViewerAddress::kNoNetwork);
+    return ViewerAddress::enumerateInterfaces().first();
 }
 
 QStringList comboTexts(const QComboBox *combo)
