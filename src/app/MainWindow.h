@@ -1,48 +1,34 @@
 #pragma once
 
-#include "app/SourceShortcuts.h"
+#include "app/AudienceWindows.h"
 #include "capture/media/IMFFactory.h"
 #include "session/SessionPorts.h"
-#include "session/SessionStats.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <QStringList>
-#include <QVector>
 
 #include <memory>
 
+class CloudServerPicker;
+class QCheckBox;
 class QComboBox;
-class QMenu;
 class QSettings;
 class QTimer;
-class QCheckBox;
 class QToolButton;
-class ISquiz;
-class QuizPlayWindow;
-class QuestionsWindow;
-struct QuizInfo;
+class SourcePicker;
 class StatusBarWidget;
-class RandomGame;
 class StudioSession;
-class VoteDlg;
 class WCapture;
-class ZoomQRW;
 struct SessionChoices;
-
-namespace CaptureSources {
-struct Choice;
-struct Item;
-} // namespace CaptureSources
 
 namespace Ui {
 class MainWindow;
 }
 
-// The studio's one window, the view of the streaming session: it fills the source, preset,
-// address and server lists, restores and hands over the presenter's choices, starts and stops
-// the session and shows its statistics. Nothing listens on the network until the presenter
-// presses Start. GUI thread only.
+// The studio's one window, the view of the streaming session: it shows the source, preset,
+// address and server lists with the choices the session saved, hands the presenter's choices
+// and actions to the session, and shows its addresses and statistics. Nothing listens on the
+// network until the presenter presses Start. GUI thread only.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -57,21 +43,19 @@ public:
 
     QSettings *settings() const { return m_settings.get(); }
     StudioSession *session() const { return m_session.get(); }
-    VoteDlg *voteWindow() const { return m_voteDlg.get(); }
-    RandomGame *randomGameWindow() const { return m_randomGame.get(); }
-    ZoomQRW *zoomQRWindow() const { return m_zoomQR.get(); }
+    VoteDlg *voteWindow() const { return m_audience->vote(); }
+    RandomGame *randomGameWindow() const { return m_audience->randomGame(); }
+    ZoomQRW *zoomQRWindow() const { return m_audience->zoomQR(); }
     // The window of the quiz being played live, null when none is open.
-    QuizPlayWindow *quizPlayWindow() const;
+    QuizPlayWindow *quizPlayWindow() const { return m_audience->quizPlay(); }
     // The Questions window once opened, else null.
-    QuestionsWindow *questionsWindow() const;
-    // Opens the play window of `quiz` (closing an earlier one); once started, its messages go
-    // to the viewers of the relay and their answers come back.
-    void playQuiz(const QuizInfo &quiz);
+    QuestionsWindow *questionsWindow() const { return m_audience->questions(); }
+    // Opens the play window of `quiz` (closing an earlier one); once started, the session plays
+    // it to the viewers.
+    void playQuiz(const QuizInfo &quiz) { m_audience->playQuiz(quiz); }
     bool isRunning() const;
     WCapture *areaSelector() const { return m_wcapture.get(); }
     bool cloudMode() const;
-    // The viewer pages beside the executable.
-    static QString getWEBDir();
 
     // The Start/Stop tool button: starts a session when idle, stops it when running.
     void on_cmdStart_clicked();
@@ -79,18 +63,14 @@ public:
     void onReconnectFailed();
     // One statistics tick; with `fake` every value reads 0.
     void onStatTimer(bool fake);
-    void onStatTimer();
-    void onVoteTriggered();
-    void onRandomWinnerTriggered();
+    void onStatTimer() { onStatTimer(false); }
+    void onVoteTriggered() { m_audience->showVote(); }
+    void onRandomWinnerTriggered() { m_audience->showRandomGame(); }
     // Shows the current viewer address as a large QR code.
     void on_ZoomQR();
     // The "Quizzes" tool button: the quiz list window, made on the first call.
-    void onSquizTriggered();
-    void onQuestionsTriggered();
-    // The questions menu.
-    void on_exportToJSON();
-    void on_exportToFile();
-    void on_clearDatabaze();
+    void onSquizTriggered() { m_audience->showQuizzes(); }
+    void onQuestionsTriggered() { m_audience->showQuestions(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -106,58 +86,35 @@ private slots:
     void on_chkCloud_clicked(bool checked);
     void on_cmdCopyURL_clicked();
     void on_cmbCloudServer_currentIndexChanged(int index);
-    void on_cmdQActions_clicked();
 
 private:
-    void buildToolBar();
-    void buildQuestionsMenu();
-    // Returns the items as filled, before their texts were padded.
-    QVector<CaptureSources::Item> fillVideoSources();
-    void fillAudioSources();
     void fillPresets();
     void restoreIndices(const SessionChoices &saved);
-    // Refills the server list; the first item becomes current unless `keepChoice` and the
-    // current server is still offered.
-    void fillCloudServers(bool keepChoice);
     void setCloudMode(bool on);
     void updateLinks();
     // The viewer address, or empty after telling the presenter in the status bar that there is
     // none to hand out yet.
     QString viewerUrlToHandOut();
-    CaptureSources::Choice currentChoice() const;
-    void applySources();
-    void showAreaSelector();
-    bool screenAreaChosen() const;
     void startSession();
     void stopSession();
     void setSessionControlsEnabled(bool enabled);
     void showSourceWarning();
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QStringList m_interfaces;
     std::unique_ptr<WCapture> m_wcapture;
     std::unique_ptr<QTimer> m_statTimer;
-    std::unique_ptr<ZoomQRW> m_zoomQR;
-    std::unique_ptr<RandomGame> m_randomGame;
     // The settings store and the session live as long as the window, which is the life of the
-    // process; they are parentless so no widget owns them. The voting window shows the
-    // session's vote, so it goes first.
+    // process; they are parentless so no widget owns them. The audience's windows show parts of
+    // the session, so they go first.
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<StudioSession> m_session;
-    std::unique_ptr<VoteDlg> m_voteDlg;
-    std::unique_ptr<ISquiz> m_squiz;
-    QPointer<QuizPlayWindow> m_quizPlay;
-    QPointer<QuestionsWindow> m_questionsWindow;
+    std::unique_ptr<AudienceWindows> m_audience;
+    std::unique_ptr<SourcePicker> m_sources;
+    std::unique_ptr<CloudServerPicker> m_servers;
     QToolButton *m_startButton = nullptr;
     QComboBox *m_cmbCodec = nullptr;  // beside the bitrate; not in the form
     QCheckBox *m_recordBox = nullptr; // "Record", beside Start
     StatusBarWidget *m_statusBarWidget = nullptr;
     // While streaming: how often the status bar looks whether the sources still deliver.
     QTimer *m_sourceCheckTimer = nullptr;
-    QMenu *m_questionsMenu = nullptr;
-    SourceShortcuts m_sourceShortcuts;
-    // The list's own selection while it is filled is no choice of the presenter's.
-    bool m_fillingVideoSources = false;
-    bool m_serversReady = false;
-    SessionStats m_stats;
 };

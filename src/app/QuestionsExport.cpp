@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -22,6 +24,29 @@ QString tr(const char *text)
 }
 
 } // namespace
+
+QMenu *menu(QPushButton *button, QWidget *parent, DBStorage *storage,
+            std::function<QString()> baseUrl, std::function<void(const QString &)> saved)
+{
+    auto *menu = new QMenu(button);
+    menu->setObjectName("questionsMenu");
+    menu->setStyleSheet("QMenu {background-color: #222633;color: "
+                        "rgb(255,255,255);}QMenu::item::selected {background-color: "
+                        "rgb(49,49,49);}");
+    QObject::connect(menu->addAction(tr("JSON real-time export")), &QAction::triggered, menu,
+                     [baseUrl] { openJsonView(baseUrl()); });
+    QObject::connect(menu->addAction(tr("Export to file")), &QAction::triggered, menu,
+                     [parent, storage, saved] {
+                         const QString fileName = exportToFile(parent, storage);
+                         if (!fileName.isEmpty())
+                             saved(fileName);
+                     });
+    QObject::connect(menu->addAction(tr("Clear questions")), &QAction::triggered, menu,
+                     [parent, storage] { clearQuestions(parent, storage); });
+    QObject::connect(button, &QPushButton::clicked, menu,
+                     [button, menu] { menu->exec(button->mapToGlobal(QPoint(20, 20))); });
+    return menu;
+}
 
 void openJsonView(const QString &baseUrl)
 {

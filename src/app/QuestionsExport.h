@@ -4,12 +4,22 @@
 
 #include <QString>
 
+#include <functional>
+
 class DBStorage;
+class QMenu;
+class QPushButton;
 class QWidget;
 
 // The questions menu of the main window: the live JSON view, the HTML table export and clearing
 // the store. GUI thread only; the store is read and cleared synchronously.
 namespace QuestionsExport {
+
+// The menu "questionsMenu" that `button` opens: the JSON view of the questions at what
+// `baseUrl` returns then, the export (`saved` is told the file written) and clearing. Message
+// boxes are centred on `parent`.
+QMenu *menu(QPushButton *button, QWidget *parent, DBStorage *storage,
+            std::function<QString()> baseUrl, std::function<void(const QString &)> saved);
 
 // Opens the system browser at baseUrl + "/feedback_list.json".
 void openJsonView(const QString &baseUrl);

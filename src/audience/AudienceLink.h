@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The way to the room's viewers, whichever relay carries the session: the local relay serves
 // them itself, the cloud relay client passes everything to the server. The vote, the random
 // winner game and a quiz played live send through it and hear the viewers' answers from it, so
@@ -16,6 +18,9 @@ class AudienceLink : public QObject
     Q_OBJECT
 public:
     using QObject::QObject;
+    // Which link reaches the viewers now: it changes with the session's mode, so an audience
+    // activity asks each time it sends.
+    using Source = std::function<AudienceLink *()>;
 
     // Entry 0: viewers the running (or last) vote was sent to; entry k: votes for option k.
     virtual VoteState::Tally voteResults() const = 0;

@@ -6,19 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-void QuizBoard::show(const void *owner, Source source)
-{
-    m_owner = owner;
-    m_source = std::move(source);
-}
-
-void QuizBoard::forget(const void *owner)
-{
-    if (m_owner != owner)
-        return;
-    m_owner = nullptr;
-    m_source = nullptr;
-}
+QuizBoard::QuizBoard(Source source) : m_source(std::move(source)) {}
 
 QByteArray QuizBoard::json() const
 {

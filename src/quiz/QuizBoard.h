@@ -8,9 +8,8 @@
 
 // What the room's screen shows of the quiz being played ("/quiz_result.json", read by the HTTP
 // routes at each request): the open or last question, how many answered each option, the right
-// option once the question ended, the time left and the leaderboard. The quiz that plays hands
-// the board a source of snapshots and takes it back when it ends; the board knows no player.
-// GUI thread.
+// option once the question ended, the time left and the leaderboard. It reads a snapshot from
+// whoever owns the quiz being played; it knows no player. GUI thread.
 class QuizBoard
 {
 public:
@@ -23,10 +22,8 @@ public:
     };
     using Source = std::function<Snapshot()>;
 
-    // Reads `source` at each request from now on; `owner` names whoever may take it back.
-    void show(const void *owner, Source source);
-    // Shows no quiz if `owner` is the one shown.
-    void forget(const void *owner);
+    // Reads `source` at each request; a snapshot without a play, or no source, shows no quiz.
+    explicit QuizBoard(Source source = {});
 
     // {"quiz": false} without a quiz; else {"quiz": true, "title", "number", "count",
     // "question", "options", "counts", "answered", "right" (0 while open), "time_left_ms",
@@ -34,6 +31,5 @@ public:
     QByteArray json() const;
 
 private:
-    const void *m_owner = nullptr;
     Source m_source;
 };

@@ -25,20 +25,6 @@ QuizSession::QuizSession(const QuizInfo &quiz, int questionSeconds, QuizPlay::Sh
     connect(&m_deadline, &QTimer::timeout, this, &QuizSession::closeQuestion);
 }
 
-QuizSession::~QuizSession()
-{
-    if (m_board)
-        m_board->forget(this);
-}
-
-void QuizSession::showOn(QuizBoard *board)
-{
-    if (m_board)
-        m_board->forget(this);
-    m_board = board;
-    m_board->show(this, [this] { return QuizBoard::Snapshot{m_title, &m_play, timeLeftMs()}; });
-}
-
 int QuizSession::playableQuestions(const QuizInfo &quiz)
 {
     return QuizPlay(questionsOf(quiz), 1).questionCount();

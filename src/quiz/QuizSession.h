@@ -25,10 +25,9 @@ public:
 
     QuizSession(const QuizInfo &quiz, int questionSeconds, QuizPlay::Shuffle shuffle = {},
                 QObject *parent = nullptr);
-    ~QuizSession() override;
 
-    // The room's screen shows this quiz from now on (`board` must outlive the session).
-    void showOn(QuizBoard *board);
+    // What the room's screen shows of this quiz now; it points into this session.
+    QuizBoard::Snapshot snapshot() const { return {m_title, &m_play, timeLeftMs()}; }
 
     // How many of the quiz's questions can be asked (those with a title).
     static int playableQuestions(const QuizInfo &quiz);
@@ -57,5 +56,4 @@ private:
     QuizPlay m_play;
     QElapsedTimer m_clock;
     QTimer m_deadline;
-    QuizBoard *m_board = nullptr;
 };

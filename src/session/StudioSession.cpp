@@ -1,5 +1,7 @@
 #include "session/StudioSession.h"
 
+#include "audience/DrawRun.h"
+#include "audience/VoteRun.h"
 #include "audience/VoteState.h"
 #include "capture/CaptureStreamer.h"
 #include "capture/NDISource.h"
@@ -10,6 +12,7 @@
 #include "record/RecordingPlace.h"
 #include "relay/CLOUDProxy.h"
 #include "session/CloudServerList.h"
+#include "session/OutputPresets.h"
 #include "session/PublicServerList.h"
 #include "session/RoomIdentifier.h"
 #include "session/ViewerAddress.h"
@@ -60,7 +63,11 @@ SessionChoices SessionChoices::load(const QSettings &settings)
 StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, SessionPorts ports)
     : m_settings(settings), m_ports(ports), m_ndi(std::make_unique<NDISource>(captureFactory)),
       m_streamer(std::make_unique<CaptureStreamer>(captureFactory)),
-      m_vote(std::make_unique<VoteState>()), m_quizBoard(std::make_unique<QuizBoard>()),
+      m_vote(std::make_unique<VoteState>()),
+      m_voteRun(std::make_unique<VoteRun>(m_vote.get(), [this] { return audience(); })),
+      m_drawRun(std::make_unique<DrawRun>([this] { return audience(); })),
+      m_quizBoard(std::make_unique<QuizBoard>(
+          [this] { return m_quiz ? m_quiz->snapshot() : QuizBoard::Snapshot{}; })),
       m_store(std::make_unique<DBStorage>()),
       m_questionBoard(std::make_unique<QuestionBoard>(m_store.get())),
       m_webServer(std::make_unique<WebServer>(m_vote.get(), m_store.get(), m_quizBoard.get(),
@@ -91,11 +98,18 @@ StudioSession::StudioSession(QSettings *settings, MFFactoryPtr captureFactory, S
     connect(m_questionBoard.get(), &QuestionBoard::captionChanged, this,
             [this](const QString &text) { m_streamer->setCaption(text); });
     m_vote->setTallySource([this] { return audience()->voteResults(); });
+    connect(m_voteRun.get(), &VoteRun::started, this, [this](const QString &title) {
+        m_recorder->markChapter(ChapterTitles::forVote(title));
+    });
 }
 
 StudioSession::~StudioSession()
 {
     stop();
+    // A running vote or quiz would send to relays that are gone.
+    m_voteRun.reset();
+    m_drawRun.reset();
+    m_quiz.reset();
     // The servers read the vote and the store, so they go first; the store's destructor ends its
     // thread.
     m_cloudProxy.reset();
@@ -140,6 +154,7 @@ std::optional<StudioSession::StartError> StudioSession::start(const SessionReque
         startRecording();
     startCapture(request);
     choices.save(*m_settings);
+    m_stats.reset();
     m_running = true;
     return std::nullopt;
 }
@@ -264,6 +279,28 @@ QString StudioSession::apiBaseUrl() const
     return ViewerAddress::apiBaseUrl(m_place.cloudMode, m_apiServer->serverPort(), viewerUrl());
 }
 
+QString StudioSession::questionsPageUrl() const
+{
+    return apiBaseUrl() + "/feedback_list.html";
+}
+
+SessionRequest StudioSession::requestFor(const SessionChoices &choices,
+                                         const CaptureSources::Choice &sources) const
+{
+    SessionRequest request;
+    request.address = m_place.address;
+    request.port = m_place.port;
+    request.maxAudioLag = choices.audioLag;
+    request.sources = sources;
+    request.frameSize = OutputPresets::frameSizes().value(choices.frameIndex).size;
+    request.bitrateKbps = OutputPresets::bitrates().value(choices.bitrateIndex).kbps;
+    request.videoCodec = choices.videoCodec;
+    request.cloudMode = m_place.cloudMode;
+    request.cloudServer = m_place.cloudServer;
+    request.record = choices.record;
+    return request;
+}
+
 QString StudioSession::roomId() const
 {
     return RoomIdentifier::roomId(*m_settings);
@@ -276,11 +313,18 @@ AudienceLink *StudioSession::audience() const
     return m_relay.get();
 }
 
-void StudioSession::playQuiz(QuizSession *quiz)
+QuizSession *StudioSession::playQuiz(const QuizInfo &quiz, int questionSeconds,
+                                     QuizPlay::Shuffle shuffle)
 {
-    quiz->showOn(m_quizBoard.get());
-    connect(quiz, &QuizSession::command, this, &StudioSession::onCommand);
-    connect(this, &StudioSession::viewerCommand, quiz, &QuizSession::onViewerMessage);
+    m_quiz = std::make_unique<QuizSession>(quiz, questionSeconds, std::move(shuffle));
+    connect(m_quiz.get(), &QuizSession::command, this, &StudioSession::onCommand);
+    connect(this, &StudioSession::viewerCommand, m_quiz.get(), &QuizSession::onViewerMessage);
+    return m_quiz.get();
+}
+
+void StudioSession::endQuiz()
+{
+    m_quiz.reset();
 }
 
 void StudioSession::onCommand(QString message)
@@ -289,30 +333,16 @@ void StudioSession::onCommand(QString message)
     m_recorder->markChapter(ChapterTitles::forCommand(message));
 }
 
-void StudioSession::onVoteStart(QString title, QStringList options)
-{
-    audience()->onVoteStart(title, options);
-    m_recorder->markChapter(ChapterTitles::forVote(title));
-}
-
-void StudioSession::onVoteStop()
-{
-    audience()->onVoteStop();
-}
-
-void StudioSession::onRandomGameTick(QString clr, int proc)
-{
-    audience()->onRandomGameTick(clr, proc);
-}
-
-void StudioSession::onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code)
-{
-    audience()->onRandomGameFinish(lose_txt, win_txt, win_code);
-}
-
 WSServer::Statistics StudioSession::statistics() const
 {
     return m_cloudSession ? m_cloudProxy->statistics() : m_relay->statistics();
+}
+
+SessionStats::Texts StudioSession::statisticsTick(bool zero)
+{
+    const WSServer::Statistics stats = statistics();
+    return m_stats.tick(quint64(stats.receivedBytes), quint64(stats.sentBytes), stats.viewers,
+                        zero);
 }
 
 QString StudioSession::sourceWarning() const
@@ -332,6 +362,36 @@ void StudioSession::applySources(const CaptureSources::Choice &choice)
 {
     if (m_running)
         selectSources(choice);
+}
+
+QStringList StudioSession::videoDevices() const
+{
+    QStringList devices;
+    m_streamer->enumerateDevices("VIDEO", devices);
+    m_ndi->appendNDISources(devices);
+    return devices;
+}
+
+QStringList StudioSession::audioDevices() const
+{
+    QStringList devices;
+    m_streamer->enumerateDevices("AUDIO", devices);
+    return devices;
+}
+
+void StudioSession::setCaptureArea(int display, const QRect &area)
+{
+    m_streamer->setCaptureArea(display, area);
+}
+
+void StudioSession::setOutput(const QSize &frameSize, int bitrateKbps)
+{
+    m_streamer->setOutputParams(frameSize, bitrateKbps);
+}
+
+void StudioSession::setMaxAudioLag(double seconds)
+{
+    m_webServer->setMaxAudioLag(seconds);
 }
 
 void StudioSession::selectSources(const CaptureSources::Choice &choice)

@@ -2,9 +2,11 @@
 
 #include "capture/VideoCodec.h"
 #include "capture/media/IMFFactory.h"
+#include "quiz/QuizPlay.h"
 #include "relay/WSServer.h"
 #include "session/CaptureSources.h"
 #include "session/SessionPorts.h"
+#include "session/SessionStats.h"
 
 #include <QObject>
 #include <QSize>
@@ -17,13 +19,16 @@ class AudienceLink;
 class CLOUDProxy;
 class CaptureStreamer;
 class DBStorage;
+class DrawRun;
 class NDISource;
 class PublicServerList;
 class QSettings;
 class QuestionBoard;
 class QuizBoard;
 class QuizSession;
+struct QuizInfo;
 class Recorder;
+class VoteRun;
 class VoteState;
 class WebServer;
 
@@ -64,9 +69,9 @@ struct SessionChoices
 };
 
 // The studio's streaming session: owns the capture controller, the relay, the HTTP servers, the
-// questions store and the vote, brings them up in a fixed order at Start and down at Stop, and
-// reads the statistics. Nothing listens until start(). GUI thread only; the main window is its
-// view.
+// questions store and the audience's activities (the vote, the random winner game, the quiz
+// played live), brings them up in a fixed order at Start and down at Stop, and reads the
+// statistics. Nothing listens until start(). GUI thread only; the windows are its views.
 class StudioSession : public QObject
 {
     Q_OBJECT
@@ -96,19 +101,39 @@ public:
     // The way to the viewers of the session that runs (or ran last): the local relay, or the
     // cloud relay client in a cloud session. Everything the audience is sent goes through it.
     AudienceLink *audience() const;
-    // A quiz played live from now on: its messages go to the viewers (and open chapters of the
-    // recording), their answers come back, and the room's screen shows it. `quiz` must outlive
-    // its play here or be destroyed first (Qt drops the connections).
-    void playQuiz(QuizSession *quiz);
+    // `quiz` played live from now on, in place of any earlier one: its messages go to the
+    // viewers (and open chapters of the recording), their answers come back, and the room's
+    // screen shows it. The session owns it until the next quiz or its own end.
+    QuizSession *playQuiz(const QuizInfo &quiz, int questionSeconds,
+                          QuizPlay::Shuffle shuffle = {});
+    // The quiz played last, null before the first and after endQuiz().
+    QuizSession *quiz() const { return m_quiz.get(); }
+    // The quiz played is over for the presenter: the room's screen shows none.
+    void endQuiz();
 
     // The active relay's counters (they start from 0 at each Start); in a cloud session the
     // total and the viewers are the server's.
     WSServer::Statistics statistics() const;
+    // The statistics labels' texts at one tick of SessionStats::kPeriodMs; with `zero` (while
+    // idle) every value reads 0.
+    SessionStats::Texts statisticsTick(bool zero);
     // What the chosen video and audio sources fail at, in words for the presenter; empty while
     // they deliver, and while idle.
     QString sourceWarning() const;
     // A changed source takes effect at once while running; idle, Start picks it up.
     void applySources(const CaptureSources::Choice &choice);
+    // The devices to offer: the video devices with the NDI sources after them; the audio ones.
+    QStringList videoDevices() const;
+    QStringList audioDevices() const;
+    // The screen area to capture, idle as well, so that Start knows it.
+    void setCaptureArea(int display, const QRect &area);
+    // The output picture size and bitrate; a running stream takes them at once.
+    void setOutput(const QSize &frameSize, int bitrateKbps);
+    void setMaxAudioLag(double seconds);
+    // What Start needs for `choices` (their preset indices resolved), with `sources` and where
+    // viewers are sent now.
+    SessionRequest requestFor(const SessionChoices &choices,
+                              const CaptureSources::Choice &sources) const;
 
     // Where viewers are sent, as the presenter has it set now (before Start too).
     struct ViewerPlace
@@ -126,6 +151,8 @@ public:
     QString viewerUrl() const;
     // Where the questions and vote pages are served, without a trailing slash.
     QString apiBaseUrl() const;
+    // The page that lists the viewers' questions.
+    QString questionsPageUrl() const;
     QString roomId() const;
 
     // The choices to offer at start-up: the saved ones, with the HTTP port given to the
@@ -145,6 +172,10 @@ public:
     CLOUDProxy *cloudProxy() const { return m_cloudProxy.get(); }
     APIWebServer *apiServer() const { return m_apiServer.get(); }
     VoteState *vote() const { return m_vote.get(); }
+    // The vote's clock: starts, reads and ends the vote through the audience link.
+    VoteRun *voteRun() const { return m_voteRun.get(); }
+    // The random winner game, to the viewers through the audience link.
+    DrawRun *drawRun() const { return m_drawRun.get(); }
     // What the room's screen shows of a quiz played live.
     QuizBoard *quizBoard() const { return m_quizBoard.get(); }
     // The room's questions: moderation, upvotes, the list the pages are sent.
@@ -155,12 +186,6 @@ public:
     Recorder *recorder() const { return m_recorder.get(); }
 
 public slots:
-    // The vote and the random winner game, to the viewers of the session that runs; a vote
-    // opens a chapter of the recording.
-    void onVoteStart(QString title, QStringList options);
-    void onVoteStop();
-    void onRandomGameTick(QString clr, int proc);
-    void onRandomGameFinish(QString lose_txt, QString win_txt, QString win_code);
     // A command message built elsewhere (a quiz) to the viewers; a quiz question opens a chapter.
     void onCommand(QString message);
 
@@ -185,6 +210,9 @@ private:
     std::unique_ptr<NDISource> m_ndi;
     std::unique_ptr<CaptureStreamer> m_streamer;
     std::unique_ptr<VoteState> m_vote;
+    std::unique_ptr<VoteRun> m_voteRun;
+    std::unique_ptr<DrawRun> m_drawRun;
+    std::unique_ptr<QuizSession> m_quiz;
     std::unique_ptr<QuizBoard> m_quizBoard;
     std::unique_ptr<DBStorage> m_store;
     std::unique_ptr<QuestionBoard> m_questionBoard;
@@ -194,6 +222,7 @@ private:
     std::unique_ptr<CLOUDProxy> m_cloudProxy;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<PublicServerList> m_publicServers;
+    SessionStats m_stats;
     qint64 m_highlightedQuestion = 0; // the last one a recording chapter was opened for
     bool m_running = false;
     bool m_cloudSession = false;

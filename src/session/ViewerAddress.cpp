@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QNetworkInterface>
+#include <algorithm>
 
 namespace ViewerAddress {
 
@@ -25,7 +26,12 @@ QStringList enumerateInterfaces()
     const QStringList result = usableInterfaces(QNetworkInterface::allAddresses());
     for (const QString &address : result)
         qDebug() << "interface:" << address;
-    return result;
+    return result.isEmpty() ? QStringList{kNoNetwork} : result;
+}
+
+int chosenInterface(const QStringList &interfaces, const QString &saved)
+{
+    return std::max(0, int(interfaces.indexOf(saved)));
 }
 
 QString serverHost(const QString &server)

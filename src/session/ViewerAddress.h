@@ -16,8 +16,12 @@ constexpr const char *kNoNetwork = "not_found_network";
 // without link-local ones ("169." ...).
 QStringList usableInterfaces(const QList<QHostAddress> &addresses);
 
-// The machine's usable local addresses (see usableInterfaces), each logged.
+// The machine's usable local addresses (see usableInterfaces), each logged; kNoNetwork alone
+// when there is none, so that the list says why Start cannot serve.
 QStringList enumerateInterfaces();
+
+// The address to offer first: `saved` when the machine still has it, else the first one.
+int chosenInterface(const QStringList &interfaces, const QString &saved);
 
 // A cloud server as the presenter typed it, reduced to host and port: without an "http://" or
 // "https://" in front and without trailing slashes.

@@ -8,10 +8,14 @@
 #include "app/LinkLabel.h"
 #include "app/MainWindow.h"
 #include "app/StatusBarWidget.h"
+#include "audience/DrawRun.h"
 #include "audience/gui/RandomGame.h"
 #include "audience/gui/VoteDlg.h"
 #include "audience/gui/ZoomQRW.h"
 #include "capture/CaptureStreamer.h"
+#include "quiz/QuizBoard.h"
+#include "quiz/QuizSession.h"
+#include "quiz/gui/QuizPlayWindow.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/AppSettings.h"
@@ -28,6 +32,9 @@
 #include <QDesktopServices>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -52,7 +59,7 @@ const SessionPorts kAnyFreePorts{0, 0};
 
 QString firstInterface()
 {
-    return ViewerAddress::enumerateInterfaces().value(0, ViewerAddress::kNoNetwork);
+    return ViewerAddress::enumerateInterfaces().first();
 }
 
 QStringList comboTexts(const QComboBox *combo)
@@ -147,6 +154,7 @@ private slots:
     void zoomQRButtonShowsTheViewerAddress();
     void randomWinnerButtonOpensTheGameWiredToTheRelay();
     void quizzesButtonOpensOneQuizList();
+    void playedQuizLivesInTheSessionUntilItsWindowCloses();
     void jsonViewOpensQuestionsList();
     void exportToFileTellsWhereItSaved();
     void clearQuestionsAfterYes();
@@ -657,8 +665,29 @@ void TestMainWindow::randomWinnerButtonOpensTheGameWiredToTheRelay()
     QTest::ignoreMessage(QtDebugMsg, "no clients");
     game->findChild<QPushButton *>("cmdStart")->click();
     for (int tick = 0; tick < 26; ++tick)
-        game->onGameTimer();
+        window.session()->drawRun()->tick();
     QCOMPARE(window.settings()->value("WIN_TEXT").toString(), QString("You WON !!!"));
+}
+
+void TestMainWindow::playedQuizLivesInTheSessionUntilItsWindowCloses()
+{
+    MainWindow window;
+    const auto shown = [&window] {
+        return QJsonDocument::fromJson(window.session()->quizBoard()->json()).object();
+    };
+    window.playQuiz(
+        QuizInfo{"q", "Colours",
+                 QJsonArray{QJsonObject{{"title", "Sky?"}, {"options", QJsonArray{"blue"}}}}});
+    QPointer<QuizPlayWindow> play = window.quizPlayWindow();
+    QVERIFY(!window.session()->quiz());
+    play->findChild<QPushButton *>("btnNext")->click();
+    QCOMPARE(play->session(), window.session()->quiz());
+    QCOMPARE(shown()["question"].toString(), QString("Sky?"));
+
+    play->close();
+    QTRY_VERIFY(!play);
+    QVERIFY(!window.session()->quiz());
+    QCOMPARE(shown()["quiz"].toBool(), false);
 }
 
 void TestMainWindow::quizzesButtonOpensOneQuizList()

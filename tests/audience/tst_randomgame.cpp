@@ -1,4 +1,6 @@
+#include "audience/DrawRun.h"
 #include "audience/gui/RandomGame.h"
+#include "support/FakeAudienceLink.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,7 +11,7 @@
 #include <QtTest>
 #include <memory>
 
-// The window's game, its clock driven by hand: the 10 s round takes no time.
+// The window over its draw run, the run's clock driven by hand: the 10 s round takes no time.
 class TestRandomGame : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,8 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<FakeAudienceLink> m_link;
+    std::unique_ptr<DrawRun> m_run;
     std::unique_ptr<RandomGame> m_game;
 };
 
@@ -38,12 +42,15 @@ void TestRandomGame::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_settings = std::make_unique<QSettings>(m_dir->filePath("settings.ini"), QSettings::IniFormat);
-    m_game = std::make_unique<RandomGame>();
+    m_link = std::make_unique<FakeAudienceLink>();
+    m_run = std::make_unique<DrawRun>([this] { return m_link.get(); });
+    m_game = std::make_unique<RandomGame>(m_run.get());
 }
 
 void TestRandomGame::cleanup()
 {
     m_game.reset();
+    m_run.reset();
     m_settings.reset();
     m_dir.reset();
 }
@@ -51,7 +58,7 @@ void TestRandomGame::cleanup()
 void TestRandomGame::tickToTheEnd()
 {
     for (int tick = 0; tick < 26; ++tick)
-        m_game->onGameTimer();
+        m_run->tick();
 }
 
 void TestRandomGame::firstOpeningShowsDefaults()
@@ -67,7 +74,7 @@ void TestRandomGame::firstOpeningShowsDefaults()
     QCOMPARE(edit("winCodeLineEdit")->placeholderText(),
              QString("special code for check winner. auto generated."));
     QCOMPARE(startButton()->text(), QString("Start Game"));
-    QVERIFY(m_game->colours().isEmpty());
+    QVERIFY(m_run->colours().isEmpty());
 }
 
 void TestRandomGame::reopeningLoadsTheTextsOfTheLastStart()
@@ -91,51 +98,53 @@ void TestRandomGame::reopeningLoadsTheTextsOfTheLastStart()
 
 void TestRandomGame::oneGameTicksTwentyFiveTimesThenFinishes()
 {
-    QSignalSpy ticks(m_game.get(), &RandomGame::randomGameTick);
-    QSignalSpy finishes(m_game.get(), &RandomGame::randomGameFinish);
+    QSignalSpy ticks(m_run.get(), &DrawRun::progressed);
+    QSignalSpy finishes(m_run.get(), &DrawRun::finished);
     m_game->showGame(m_settings.get());
     startButton()->click();
-    QVERIFY(m_game->isRunning());
+    QVERIFY(m_run->isRunning());
     QCOMPARE(edit("winCodeLineEdit")->text(), QString("wait..."));
-    QCOMPARE(m_game->colours().size(), 110);
+    QCOMPARE(m_run->colours().size(), 110);
 
     for (int tick = 1; tick <= 25; ++tick) {
-        m_game->onGameTimer();
+        m_run->tick();
         QCOMPARE(ticks.count(), tick);
         const int proc = ticks.last().at(1).toInt();
         QCOMPARE(proc, 4 * tick);
-        QCOMPARE(ticks.last().at(0).toString(), m_game->colours().at(proc - 1).name());
+        QCOMPARE(ticks.last().at(0).toString(), m_run->colours().at(proc - 1).name());
         QCOMPARE(edit("winCodeLineEdit")->text(), QString("wait... %1 %").arg(proc));
     }
     QVERIFY(qAbs(QColor(ticks.first().at(0).toString()).hslHueF() - 0.854102) < 0.005);
     QCOMPARE(finishes.count(), 0);
 
-    m_game->onGameTimer();
+    m_run->tick();
     QCOMPARE(ticks.count(), 25);
     QCOMPARE(finishes.count(), 1);
+    QCOMPARE(m_link->gameTicks, 25);
+    QCOMPARE(m_link->gameFinishes, 1);
     const QString code = finishes.first().at(2).toString();
     QVERIFY2(QRegularExpression("^[1-9][0-9]{2}-[1-9][0-9]{2}$").match(code).hasMatch(),
              qPrintable(code));
     QCOMPARE(edit("winCodeLineEdit")->text(), code);
-    QVERIFY(!m_game->isRunning());
+    QVERIFY(!m_run->isRunning());
 
     // A stray tick after the finish sends nothing more.
-    m_game->onGameTimer();
+    m_run->tick();
     QCOMPARE(ticks.count(), 25);
     QCOMPARE(finishes.count(), 1);
 }
 
 void TestRandomGame::startButtonIsDisabledWhileTheGameRuns()
 {
-    QSignalSpy finishes(m_game.get(), &RandomGame::randomGameFinish);
+    QSignalSpy finishes(m_run.get(), &DrawRun::finished);
     m_game->showGame(m_settings.get());
     QVERIFY(startButton()->isEnabled());
     startButton()->click();
     QVERIFY(!startButton()->isEnabled());
     for (int tick = 0; tick < 25; ++tick)
-        m_game->onGameTimer();
+        m_run->tick();
     QVERIFY(!startButton()->isEnabled());
-    m_game->onGameTimer();
+    m_run->tick();
     QVERIFY(startButton()->isEnabled());
 
     // The next game starts afresh: a new clock, a new code.
@@ -149,7 +158,7 @@ void TestRandomGame::startButtonIsDisabledWhileTheGameRuns()
 
 void TestRandomGame::finishCarriesTheTextsAtFinishTime()
 {
-    QSignalSpy finishes(m_game.get(), &RandomGame::randomGameFinish);
+    QSignalSpy finishes(m_run.get(), &DrawRun::finished);
     m_game->showGame(m_settings.get());
     startButton()->click();
     edit("winnerTextLineEdit")->setText("late winner");
@@ -163,7 +172,7 @@ void TestRandomGame::finishCarriesTheTextsAtFinishTime()
 
 void TestRandomGame::clockTicksEvery400Ms()
 {
-    QSignalSpy ticks(m_game.get(), &RandomGame::randomGameTick);
+    QSignalSpy ticks(m_run.get(), &DrawRun::progressed);
     m_game->showGame(m_settings.get());
     QElapsedTimer elapsed;
     elapsed.start();

@@ -1,3 +1,4 @@
+#include "audience/DrawRun.h"
 #include "audience/gui/RandomGame.h"
 #include "relay/WSServer.h"
 #include "support/RawWebSocketClient.h"
@@ -28,9 +29,8 @@ void TestRandomGameRelay::everyViewerSeesTheGameAndOneWins()
     WSServer relay(0);
     relay.start("127.0.0.1", 0);
     QVERIFY(relay.isListening());
-    RandomGame game;
-    connect(&game, &RandomGame::randomGameTick, &relay, &WSServer::onRandomGameTick);
-    connect(&game, &RandomGame::randomGameFinish, &relay, &WSServer::onRandomGameFinish);
+    DrawRun run([&relay] { return &relay; });
+    RandomGame game(&run);
 
     std::unique_ptr<RawWebSocketClient> viewers[kViewers];
     for (int i = 0; i < kViewers; ++i) {
@@ -47,7 +47,7 @@ void TestRandomGameRelay::everyViewerSeesTheGameAndOneWins()
     game.findChild<QLineEdit *>("notWinnerTextLineEdit")->setText("Next time");
     game.findChild<QPushButton *>("cmdStart")->click();
     for (int tick = 0; tick < 26; ++tick)
-        game.onGameTimer();
+        run.tick();
     const QString code = game.findChild<QLineEdit *>("winCodeLineEdit")->text();
 
     int winners = 0;
@@ -58,7 +58,7 @@ void TestRandomGameRelay::everyViewerSeesTheGameAndOneWins()
                 QJsonDocument::fromJson(viewer->textMessages[tick].toUtf8()).object();
             QCOMPARE(message["command"].toString(), QString("random_game_tick"));
             QCOMPARE(message["proc"].toInt(), 4 * (tick + 1));
-            QCOMPARE(message["clr"].toString(), game.colours().at(4 * tick + 3).name());
+            QCOMPARE(message["clr"].toString(), run.colours().at(4 * tick + 3).name());
         }
         const QJsonObject finish =
             QJsonDocument::fromJson(viewer->textMessages.last().toUtf8()).object();

@@ -1,5 +1,7 @@
+#include "audience/VoteRun.h"
 #include "audience/VoteState.h"
 #include "audience/gui/VoteDlg.h"
+#include "support/FakeAudienceLink.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -36,6 +38,8 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<VoteState> m_vote;
+    std::unique_ptr<FakeAudienceLink> m_link;
+    std::unique_ptr<VoteRun> m_run;
     std::unique_ptr<VoteDlg> m_dlg;
     QVector<qint32> m_tally;
     int m_tallyReads = 0;
@@ -50,7 +54,9 @@ void TestVoteDlg::init()
         ++m_tallyReads;
         return m_tally;
     });
-    m_dlg = std::make_unique<VoteDlg>(m_vote.get());
+    m_link = std::make_unique<FakeAudienceLink>();
+    m_run = std::make_unique<VoteRun>(m_vote.get(), [this] { return m_link.get(); });
+    m_dlg = std::make_unique<VoteDlg>(m_run.get());
     m_tally = QVector<qint32>(10, 0);
     m_tallyReads = 0;
 }
@@ -58,6 +64,7 @@ void TestVoteDlg::init()
 void TestVoteDlg::cleanup()
 {
     m_dlg.reset();
+    m_run.reset();
     m_vote.reset();
     m_settings.reset();
     m_dir.reset();
@@ -71,7 +78,7 @@ void TestVoteDlg::open()
 void TestVoteDlg::tick(int times)
 {
     for (int i = 0; i < times; ++i)
-        m_dlg->onVoteTimer();
+        m_run->tick();
 }
 
 void TestVoteDlg::resultText_data()
@@ -121,10 +128,11 @@ void TestVoteDlg::thirtySecondVote()
     open();
     child<QSpinBox>("spbDuration")->setValue(30);
     m_tally = {3, 2, 1, 0, 0, 0, 0, 0, 0, 0};
-    QSignalSpy started(m_dlg.get(), &VoteDlg::voteStart);
-    QSignalSpy stopped(m_dlg.get(), &VoteDlg::voteStop);
+    QSignalSpy started(m_run.get(), &VoteRun::started);
+    QSignalSpy stopped(m_run.get(), &VoteRun::stopped);
     child<QPushButton>("cmdStart")->click();
     QCOMPARE(started.count(), 1);
+    QCOMPARE(m_link->voteStarts, 1);
     QCOMPARE(child<QPushButton>("cmdStart")->text(), QString("Break"));
     QVERIFY(child<QPushButton>("cmdStart")->isChecked());
     QVERIFY(!child<QLineEdit>("headerLineEdit")->isEnabled());
@@ -143,6 +151,7 @@ void TestVoteDlg::thirtySecondVote()
 
     tick();
     QCOMPARE(stopped.count(), 1);
+    QCOMPARE(m_link->voteStops, 1);
     // The end of the vote takes one last reading, so late answers still count.
     QCOMPARE(m_tallyReads, 61);
     QCOMPARE(started.count(), 1);
@@ -160,7 +169,7 @@ void TestVoteDlg::fiveTrimmedOptionsAreSentAndStored()
     child<QLineEdit>("headerLineEdit")->setText("  Best colour?\t");
     child<QLineEdit>("option1LineEdit")->setText(" red  green ");
     child<QSpinBox>("spbDuration")->setValue(90);
-    QSignalSpy started(m_dlg.get(), &VoteDlg::voteStart);
+    QSignalSpy started(m_run.get(), &VoteRun::started);
     child<QPushButton>("cmdStart")->click();
     QCOMPARE(started.count(), 1);
     const QStringList expected{"red  green", "", "", "", ""};
@@ -177,7 +186,7 @@ void TestVoteDlg::breakStopsOnceAndNextVoteStartsAfresh()
 {
     open();
     child<QSpinBox>("spbDuration")->setValue(30);
-    QSignalSpy stopped(m_dlg.get(), &VoteDlg::voteStop);
+    QSignalSpy stopped(m_run.get(), &VoteRun::stopped);
     auto *button = child<QPushButton>("cmdStart");
     button->click();
     tick(10);
@@ -213,7 +222,8 @@ void TestVoteDlg::reopeningLoadsTheLastVote()
     m_dlg->close();
 
     VoteState otherVote;
-    VoteDlg other(&otherVote);
+    VoteRun otherRun(&otherVote, [this] { return m_link.get(); });
+    VoteDlg other(&otherRun);
     other.showVote(m_settings.get(), "http://h:1");
     QCOMPARE(other.findChild<QLineEdit *>("headerLineEdit")->text(), QString("Q1"));
     QCOMPARE(other.findChild<QLineEdit *>("option2LineEdit")->text(), QString("No"));

@@ -1,3 +1,4 @@
+#include "audience/VoteRun.h"
 #include "audience/VoteState.h"
 #include "audience/gui/VoteDlg.h"
 #include "relay/WSServer.h"
@@ -12,21 +13,22 @@
 
 namespace {
 
-// The window, its vote and the relay it drives, wired as a session wires them.
+// The window, its vote run and the relay the run sends through, wired as a session wires them.
 struct VoteRig
 {
     VoteRig()
     {
         relay.start("127.0.0.1", 0);
         vote.setTallySource([this] { return relay.voteResults(); });
-        QObject::connect(&dlg, &VoteDlg::voteStart, &relay, &WSServer::onVoteStart);
-        QObject::connect(&dlg, &VoteDlg::voteStop, &relay, &WSServer::onVoteStop);
     }
     QTemporaryDir dir;
     QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
     WSServer relay{0};
     VoteState vote;
-    VoteDlg dlg{&vote};
+    VoteRun run{&vote, [this] {
+                    return &relay;
+                }};
+    VoteDlg dlg{&run};
 };
 
 } // namespace
@@ -68,7 +70,7 @@ void TestVoteDlgRelay::viewersAnswersReachTheWindow()
     QTRY_COMPARE(relay.voteResults().value(1), 2);
     QTRY_COMPARE(relay.voteResults().value(2), 1);
 
-    dlg.onVoteTimer();
+    rig.run.tick();
     QCOMPARE(dlg.findChild<QLabel *>("lblOption1")->text(),
              QString("votes: 2 from  3 ( 66.6667 % )"));
     QCOMPARE(dlg.findChild<QLabel *>("lblOption2")->text(),
@@ -99,7 +101,7 @@ void TestVoteDlgRelay::answerJustBeforeStopCounts()
     dlg.showVote(&settings, "http://127.0.0.1:1");
     dlg.findChild<QPushButton *>("cmdStart")->click();
     QTRY_COMPARE(viewer.textMessages.size(), 1);
-    dlg.onVoteTimer();
+    rig.run.tick();
     // The answer reaches the relay after the window's last periodic reading.
     viewer.sendText(R"({"command":"vote_result","result":"3"})");
     QTRY_COMPARE(relay.voteResults().value(3), 1);

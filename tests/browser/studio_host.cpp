@@ -53,6 +53,7 @@
 #include "support/XvfbSession.h"
 
 #include "app/MainWindow.h"
+#include "audience/AudienceLink.h"
 #include "audience/gui/VoteDlg.h"
 #include "quiz/gui/QuizPlayWindow.h"
 #include "relay/CLOUDProxy.h"
@@ -267,13 +268,13 @@ private:
             // The session sends it through the relay that runs, as the window would.
             const QString clr = request["clr"].toString();
             const int proc = request["proc"].toInt();
-            m_window->session()->onRandomGameTick(clr, proc);
+            m_window->session()->audience()->onRandomGameTick(clr, proc);
             reply({{"sent", true}});
         } else if (what == "game_finish") {
             const QString lose = request["lose"].toString();
             const QString win = request["win"].toString();
             const QString code = request["code"].toString();
-            m_window->session()->onRandomGameFinish(lose, win, code);
+            m_window->session()->audience()->onRandomGameFinish(lose, win, code);
             reply({{"sent", true}});
         } else if (what == "quiz_play") {
             m_window->playQuiz(
@@ -294,7 +295,7 @@ private:
         } else if (what == "environment") {
             reply({{"display", m_display},
                    {"pulseServer", m_pulse.server()},
-                   {"webDir", MainWindow::getWEBDir()}});
+                   {"webDir", StudioSession::webDir()}});
         } else if (what == "quit") {
             reply({{"quit", true}});
             QCoreApplication::quit();

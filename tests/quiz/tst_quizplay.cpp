@@ -159,14 +159,15 @@ private slots:
 
     void boardShowsThePlayingQuizUntilItGoes()
     {
-        QuizBoard board;
+        std::unique_ptr<QuizSession> session;
+        const QuizBoard board(
+            [&session] { return session ? session->snapshot() : QuizBoard::Snapshot{}; });
         QCOMPARE(QJsonDocument::fromJson(board.json()).object(), (QJsonObject{{"quiz", false}}));
-        auto session = std::make_unique<QuizSession>(
+        session = std::make_unique<QuizSession>(
             QuizInfo{"quiz", "Geography",
                      QJsonArray{QJsonObject{{"title", "Capital of France?"},
                                             {"options", QJsonArray{"Paris", "Lyon"}}}}},
             20, reversed);
-        session->showOn(&board);
         session->advance();
         const QJsonObject shown = QJsonDocument::fromJson(board.json()).object();
         QCOMPARE(shown["title"].toString(), QString("Geography"));

@@ -3,6 +3,7 @@
 // viewer of its own): the finished file plays with the stream's video, size, frames and
 // duration, its sound (MP4's converted to AAC) as long, with its chapters; a studio killed with
 // kill -9 leaves a transport stream that plays; a full disk stops the recording, not the stream.
+#include "audience/VoteRun.h"
 #include "capture/media/FFFactory.h"
 #include "quiz/QuizMessages.h"
 #include "record/Recorder.h"
@@ -247,7 +248,7 @@ void TestRecording::recordedSessionPlaysBackWithChapters()
     Viewer viewer(relayPort());
     QTRY_VERIFY_WITH_TIMEOUT(viewer.connected(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(m_session->recorder()->durationMs() > 3000, 30000);
-    m_session->onVoteStart("Which slide next?", {"A", "B"});
+    m_session->voteRun()->start("Which slide next?", {"A", "B"}, 60);
     QTRY_VERIFY_WITH_TIMEOUT(m_session->recorder()->durationMs() > 6000, 30000);
     QuizPlay::AskedQuestion question;
     question.number = 1;

@@ -2,6 +2,8 @@
 // the order of Start and Stop, and what is saved. Servers listen on 127.0.0.1 only.
 #include "capture/CaptureStreamer.h"
 #include "capture/FakeMFFactory.h"
+#include "quiz/QuizBoard.h"
+#include "quiz/QuizSession.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/WSServer.h"
 #include "session/CloudServerList.h"
@@ -13,6 +15,9 @@
 #include "web/APIWebServer.h"
 #include "web/WebServer.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -34,6 +39,8 @@ private slots:
     void relayPort_data();
     void relayPort();
     void savedChoicesComeBack();
+    void requestTakesThePresetsAndThePlace();
+    void sessionOwnsTheQuizItShows();
     void lastPortIsRefused();
     void noNetworkAddressIsRefused();
     void startAndStopOnLoopback();
@@ -129,6 +136,47 @@ void TestSession::savedChoicesComeBack()
     QCOMPARE(back.port, 9090);
     QCOMPARE(back.cloudServer, QString("relay.example:443"));
     QVERIFY(back.useCloud);
+}
+
+void TestSession::requestTakesThePresetsAndThePlace()
+{
+    m_session->setLocalAddress("10.0.0.5", 9000);
+    m_session->setCloudServer(true, "relay.example:443");
+    SessionChoices chosen;
+    chosen.frameIndex = 3;
+    chosen.bitrateIndex = 2;
+    chosen.videoCodec = VideoCodec::H264;
+    chosen.audioLag = 0.6;
+    chosen.record = true;
+    const SessionRequest request = m_session->requestFor(chosen, {"Cam A", "NO_AUDIO", -1});
+    QCOMPARE(request.frameSize, QSize(1920, 1080));
+    QCOMPARE(request.bitrateKbps, 1000);
+    QCOMPARE(request.videoCodec, VideoCodec::H264);
+    QCOMPARE(request.maxAudioLag, 0.6);
+    QVERIFY(request.record);
+    QCOMPARE(request.sources.video, QString("Cam A"));
+    QCOMPARE(request.address, QString("10.0.0.5"));
+    QCOMPARE(request.port, 9000);
+    QVERIFY(request.cloudMode);
+    QCOMPARE(request.cloudServer, QString("relay.example:443"));
+}
+
+void TestSession::sessionOwnsTheQuizItShows()
+{
+    const auto shown = [this] {
+        return QJsonDocument::fromJson(m_session->quizBoard()->json()).object();
+    };
+    QCOMPARE(shown()["quiz"].toBool(), false);
+    const QJsonArray questions{QJsonObject{{"title", "2 + 2?"}, {"options", QJsonArray{"4", "5"}}}};
+    QPointer<QuizSession> first = m_session->playQuiz(QuizInfo{"a", "First", questions}, 20);
+    first->advance();
+    QCOMPARE(shown()["title"].toString(), QString("First"));
+    QCOMPARE(shown()["question"].toString(), QString("2 + 2?"));
+
+    // The next quiz takes the place of the first, which ends.
+    m_session->playQuiz(QuizInfo{"b", "Second", questions}, 20);
+    QVERIFY(!first);
+    QCOMPARE(shown()["title"].toString(), QString("Second"));
 }
 
 void TestSession::lastPortIsRefused()

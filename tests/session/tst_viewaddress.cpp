@@ -15,6 +15,8 @@ class TestViewerAddress : public QObject
 private slots:
     void usableInterfaces_data();
     void usableInterfaces();
+    void chosenInterface_data();
+    void chosenInterface();
     void viewerUrl_data();
     void viewerUrl();
     void questionsBaseFollowsMode();
@@ -54,6 +56,22 @@ void TestViewerAddress::usableInterfaces()
     for (const QString &text : addresses)
         hosts.append(QHostAddress(text));
     QCOMPARE(ViewerAddress::usableInterfaces(hosts), usable);
+}
+
+void TestViewerAddress::chosenInterface_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<int>("index");
+    QTest::newRow("still here") << "10.0.0.7" << 1;
+    QTest::newRow("gone") << "10.9.9.9" << 0;
+    QTest::newRow("none saved") << "" << 0;
+}
+
+void TestViewerAddress::chosenInterface()
+{
+    QFETCH(QString, saved);
+    QFETCH(int, index);
+    QCOMPARE(ViewerAddress::chosenInterface({"192.168.1.4", "10.0.0.7"}, saved), index);
 }
 
 void TestViewerAddress::viewerUrl_data()

@@ -1,14 +1,22 @@
 #include "audience/gui/RandomGame.h"
 
+#include "audience/DrawRun.h"
 #include "ui_RandomGame.h"
 
 #include <QSettings>
 
-RandomGame::RandomGame(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::RandomGame>())
+RandomGame::RandomGame(DrawRun *run, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::RandomGame>()), m_run(run)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
-    connect(&m_timer, &QTimer::timeout, this, &RandomGame::onGameTimer);
+    connect(m_run, &DrawRun::progressed, this,
+            [this](const QString &, int proc) { showProgress(proc); });
+    connect(m_run, &DrawRun::finished, this,
+            [this](const QString &, const QString &, const QString &code) { showFinish(code); });
+    // The finish carries the texts as they are then, not as they were at the start.
+    for (QLineEdit *edit : {ui->winnerTextLineEdit, ui->notWinnerTextLineEdit})
+        connect(edit, &QLineEdit::textChanged, this, &RandomGame::passTexts);
 }
 
 RandomGame::~RandomGame() = default;
@@ -25,15 +33,10 @@ void RandomGame::showGame(QSettings *settings)
 
 void RandomGame::on_cmdStart_clicked()
 {
-    if (!m_round.isRunning())
-        startGame();
-}
-
-void RandomGame::startGame()
-{
+    if (m_run->isRunning())
+        return;
     ui->winCodeLineEdit->setText("wait...");
-    m_round.start();
-    m_timer.start(RandomGameRound::kTickMs);
+    m_run->start(ui->winnerTextLineEdit->text(), ui->notWinnerTextLineEdit->text());
     if (m_settings) {
         m_settings->setValue("WIN_TEXT", ui->winnerTextLineEdit->text());
         m_settings->setValue("LOSE_TEXT", ui->notWinnerTextLineEdit->text());
@@ -41,22 +44,19 @@ void RandomGame::startGame()
     ui->cmdStart->setEnabled(false);
 }
 
-void RandomGame::onGameTimer()
+void RandomGame::passTexts()
 {
-    const RandomGameRound::Step step = m_round.advance();
-    switch (step.kind) {
-    case RandomGameRound::Step::Kind::Idle:
-        return;
-    case RandomGameRound::Step::Kind::Progress:
-        emit randomGameTick(step.clr, step.proc);
-        ui->winCodeLineEdit->setText(QString("wait... %1 %").arg(step.proc));
-        return;
-    case RandomGameRound::Step::Kind::Finish:
-        ui->winCodeLineEdit->setText(step.code);
-        m_timer.stop();
-        emit randomGameFinish(ui->notWinnerTextLineEdit->text(), ui->winnerTextLineEdit->text(),
-                              step.code);
-        ui->cmdStart->setEnabled(true);
-        return;
-    }
+    if (m_run->isRunning())
+        m_run->setTexts(ui->winnerTextLineEdit->text(), ui->notWinnerTextLineEdit->text());
+}
+
+void RandomGame::showProgress(int proc)
+{
+    ui->winCodeLineEdit->setText(QString("wait... %1 %").arg(proc));
+}
+
+void RandomGame::showFinish(const QString &code)
+{
+    ui->winCodeLineEdit->setText(code);
+    ui->cmdStart->setEnabled(true);
 }

@@ -1,5 +1,6 @@
 #include "audience/gui/VoteDlg.h"
 
+#include "audience/VoteRun.h"
 #include "audience/VoteState.h"
 #include "ui_VoteDlg.h"
 
@@ -14,13 +15,14 @@ QString optionKey(int option)
 
 } // namespace
 
-VoteDlg::VoteDlg(VoteState *vote, QWidget *parent)
-    : QWidget(parent), m_vote(vote), ui(std::make_unique<Ui::VoteDlg>())
+VoteDlg::VoteDlg(VoteRun *run, QWidget *parent)
+    : QWidget(parent), m_run(run), ui(std::make_unique<Ui::VoteDlg>())
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
     setWindowTitle(tr("Vote"));
-    connect(&m_timer, &QTimer::timeout, this, &VoteDlg::onVoteTimer);
+    connect(m_run, &VoteRun::ticked, this, &VoteDlg::showTick);
+    connect(m_run, &VoteRun::stopped, this, &VoteDlg::showStopped);
     clearResults();
     ui->cmdStart->setText(tr("Start Vote"));
 }
@@ -29,12 +31,12 @@ VoteDlg::~VoteDlg() = default;
 
 const QStringList &VoteDlg::options() const
 {
-    return m_vote->options();
+    return m_run->vote().options();
 }
 
 const QVector<qint32> &VoteDlg::votes() const
 {
-    return m_vote->tally();
+    return m_run->vote().tally();
 }
 
 void VoteDlg::showVote(QSettings *settings, const QString &baseUrl)
@@ -65,45 +67,31 @@ void VoteDlg::on_cmdStart_clicked(bool checked)
     if (checked)
         startVote();
     else
-        stopVote();
-}
-
-void VoteDlg::onVoteTimer()
-{
-    m_elapsed += kTickMs;
-    if (m_elapsed > m_duration) {
-        stopVote();
-        return;
-    }
-    m_vote->refresh();
-    showResults();
-    const int secondsLeft = int((m_duration - m_elapsed) / 1000.0);
-    ui->lblStat->setText(tr("time left: ") + QString::number(secondsLeft));
+        m_run->stop();
 }
 
 void VoteDlg::startVote()
 {
     clearResults();
-    m_duration = ui->spbDuration->value() * 1000;
     QStringList options;
     for (QLineEdit *edit : optionEdits())
         options.append(edit->text().trimmed());
-    m_vote->start(options);
     setEditsEnabled(false);
     const QString title = ui->headerLineEdit->text().trimmed();
-    emit voteStart(title, options);
+    m_run->start(title, options, ui->spbDuration->value());
     saveSettings(title);
-    m_elapsed = 0;
-    m_timer.start(kTickMs);
     ui->cmdStart->setText(tr("Break"));
 }
 
-void VoteDlg::stopVote()
+void VoteDlg::showTick()
 {
-    m_timer.stop();
-    m_vote->stop();
     showResults();
-    emit voteStop();
+    ui->lblStat->setText(tr("time left: ") + QString::number(m_run->secondsLeft()));
+}
+
+void VoteDlg::showStopped()
+{
+    showResults();
     ui->lblStat->clear();
     setEditsEnabled(true);
     ui->cmdStart->setText(tr("Start Vote"));
@@ -112,7 +100,7 @@ void VoteDlg::stopVote()
 
 void VoteDlg::showResults()
 {
-    const VoteState::Tally &tally = m_vote->tally();
+    const VoteState::Tally &tally = m_run->vote().tally();
     const qint32 total = tally.value(0);
     const auto labels = resultLabels();
     for (int k = 1; k <= kOptionCount; ++k)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QStringList>
-#include <QTimer>
 #include <QVector>
 #include <QWidget>
 #include <array>
@@ -10,24 +9,23 @@
 class QLabel;
 class QLineEdit;
 class QSettings;
-class VoteState;
+class VoteRun;
 
 namespace Ui {
 class VoteDlg;
 }
 
-// The presenter's voting window, the view of the core vote: a header, five options and a
-// duration; while a vote runs it refreshes the vote's tally from the active relay twice a second
-// and shows counts, shares and the time left. GUI thread only.
+// The presenter's voting window, the view of the vote run: a header, five options and a
+// duration; while the vote runs it shows counts, shares and the time left at each of the run's
+// ticks. Closing the window only hides it: the vote runs on. GUI thread only.
 class VoteDlg : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kTickMs = 500;
     static constexpr int kOptionCount = 5;
 
-    // The vote is not owned and must outlive the window.
-    explicit VoteDlg(VoteState *vote, QWidget *parent = nullptr);
+    // The run is not owned and must outlive the window.
+    explicit VoteDlg(VoteRun *run, QWidget *parent = nullptr);
     ~VoteDlg() override;
 
     // Loads the form from the settings (not owned, must outlive the window), points the
@@ -36,23 +34,19 @@ public:
 
     // The options of the running (or last) vote: always five entries once a vote has started.
     const QStringList &options() const;
-    // The last tally read; ten zeros before the first tick.
+    // The last tally read; ten zeros before the first reading.
     const QVector<qint32> &votes() const;
 
     // "no clients" for a total of 0, else "votes: V from  T ( P % )".
     static QString resultText(qint32 votes, qint32 total);
 
-signals:
-    void voteStart(QString title, QStringList options);
-    void voteStop();
-
 public slots:
-    void onVoteTimer();
     void on_cmdStart_clicked(bool checked);
 
 private:
     void startVote();
-    void stopVote();
+    void showTick();
+    void showStopped();
     void showResults();
     void clearResults();
     void setEditsEnabled(bool enabled);
@@ -61,10 +55,7 @@ private:
     std::array<QLineEdit *, kOptionCount> optionEdits() const;
     std::array<QLabel *, kOptionCount> resultLabels() const;
 
-    VoteState *m_vote;
+    VoteRun *m_run;
     std::unique_ptr<Ui::VoteDlg> ui;
     QSettings *m_settings = nullptr;
-    QTimer m_timer;
-    qint32 m_duration = 0;
-    qint32 m_elapsed = 0;
 };

@@ -28,11 +28,10 @@ QString stepText(QuizSession::Step step)
 
 } // namespace
 
-QuizPlayWindow::QuizPlayWindow(const QuizInfo &quiz, QSettings *settings, QuizPlay::Shuffle shuffle,
+QuizPlayWindow::QuizPlayWindow(const QuizInfo &quiz, QSettings *settings, Starter start,
                                QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::QuizPlayWindow>()), m_quiz(quiz),
-      m_settings(settings), m_shuffle(std::move(shuffle)),
-      m_questionCount(QuizSession::playableQuestions(quiz))
+    : QWidget(parent), ui(std::make_unique<Ui::QuizPlayWindow>()), m_settings(settings),
+      m_start(std::move(start)), m_questionCount(QuizSession::playableQuestions(quiz))
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -45,17 +44,25 @@ QuizPlayWindow::QuizPlayWindow(const QuizInfo &quiz, QSettings *settings, QuizPl
     refresh();
 }
 
-QuizPlayWindow::~QuizPlayWindow() = default;
+QuizPlayWindow::~QuizPlayWindow()
+{
+    // Whoever ends the quiz when this window goes must not reach it half destroyed.
+    if (m_session)
+        disconnect(m_session, nullptr, this, nullptr);
+}
 
 void QuizPlayWindow::on_btnNext_clicked()
 {
-    if (!m_session) {
+    if (!m_started) {
+        m_started = true;
         m_settings->setValue(QuizSession::kQuestionSecondsKey, ui->spbSeconds->value());
-        m_session = std::make_unique<QuizSession>(m_quiz, ui->spbSeconds->value(), m_shuffle);
-        connect(m_session.get(), &QuizSession::changed, this, &QuizPlayWindow::refresh);
-        emit started(m_session.get());
+        m_session = m_start(ui->spbSeconds->value());
+        connect(m_session, &QuizSession::changed, this, &QuizPlayWindow::refresh);
+        // A quiz played in its place ends this one: nothing is left to move on.
+        connect(m_session, &QObject::destroyed, this, &QuizPlayWindow::close);
     }
-    m_session->advance();
+    if (m_session)
+        m_session->advance();
 }
 
 void QuizPlayWindow::refresh()

@@ -3,8 +3,10 @@
 #include "quiz/QuizInfo.h"
 #include "quiz/QuizSession.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class QSettings;
@@ -17,25 +19,25 @@ class QuizPlayWindow;
 // viewers see them, the countdown, how many have answered, the leaderboard, and one button that
 // moves the quiz on. The right answer is marked only once its question has ended: the
 // presenter's screen may be the one on air. The seconds per question are kept in the settings
-// store. GUI thread.
+// store. The window does not own the quiz: whoever plays it to the viewers does. GUI thread.
 class QuizPlayWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // Plays the quiz with that many seconds per question and returns it; called once, when
+    // the presenter starts. The quiz returned may be destroyed before the window.
+    using Starter = std::function<QuizSession *(int questionSeconds)>;
+
     // `settings` must outlive the window.
-    QuizPlayWindow(const QuizInfo &quiz, QSettings *settings, QuizPlay::Shuffle shuffle = {},
+    QuizPlayWindow(const QuizInfo &quiz, QSettings *settings, Starter start,
                    QWidget *parent = nullptr);
     ~QuizPlayWindow() override;
 
-    // The quiz being played, once the presenter started it; null before.
-    QuizSession *session() const { return m_session.get(); }
+    // The quiz being played, once the presenter started it; null before (and once it is gone).
+    QuizSession *session() const { return m_session; }
 
 public slots:
     void on_btnNext_clicked();
-
-signals:
-    // The presenter started the quiz: its messages go to viewers from now on.
-    void started(QuizSession *session);
 
 private:
     void refresh();
@@ -43,10 +45,10 @@ private:
     void showLeaderboard();
 
     std::unique_ptr<Ui::QuizPlayWindow> ui;
-    QuizInfo m_quiz;
     QSettings *m_settings;
-    QuizPlay::Shuffle m_shuffle;
+    Starter m_start;
     int m_questionCount;
-    std::unique_ptr<QuizSession> m_session;
+    bool m_started = false;
+    QPointer<QuizSession> m_session;
     QTimer m_countdown;
 };
