@@ -659,8 +659,8 @@ void TestWSServer::stalledViewerIsDroppedWithoutStream()
     video->write(group);
     QTRY_COMPARE_WITH_TIMEOUT(m_server->receivedBytes, qint64(group.size()), 10000);
     RawWebSocketClient stalled;
+    stalled.stallFromStart();
     QVERIFY(stalled.open(QHostAddress("127.0.0.5"), m_port, "/readvideo"));
-    stalled.stall();
     QTRY_COMPARE(m_server->room().videoViewers(), 1);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("closing slow viewer"));
     QTRY_COMPARE_WITH_TIMEOUT(m_server->room().videoViewers(), 0,

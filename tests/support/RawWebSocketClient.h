@@ -44,6 +44,10 @@ public:
             return false;
         }
         m_buffer.remove(0, end + 4);
+        if (m_stalledFromStart) {
+            stall();
+            return true;
+        }
         connect(&m_socket, &QTcpSocket::readyRead, this, &RawWebSocketClient::readFrames);
         readFrames();
         return true;
@@ -56,6 +60,15 @@ public:
         disconnect(&m_socket, &QTcpSocket::readyRead, this, &RawWebSocketClient::readFrames);
         m_socket.setReadBufferSize(1);
         m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    }
+
+    // Before open(): takes nothing past the handshake. Qt's socket would otherwise empty the
+    // kernel into its own unbounded buffer while open() waits for the handshake, and a head
+    // start sent meanwhile could arrive whole before stall() is ever called.
+    void stallFromStart()
+    {
+        m_stalledFromStart = true;
+        m_socket.setReadBufferSize(4096);
     }
 
     void sendText(const QByteArray &utf8) { sendRaw(clientFrame(0x1, utf8)); }
@@ -153,6 +166,7 @@ private:
 
     QTcpSocket m_socket;
     QByteArray m_buffer;
+    bool m_stalledFromStart = false;
     QByteArray m_message;
     int m_messageOpcode = 0;
 };
