@@ -285,7 +285,9 @@ void TestCaptureBackend::stopAndStartMakesTwoNewConnections()
     streamer.startStreaming(false);
     waitForConnections(4);
     QTRY_VERIFY(m_ingest->totalBytes(2) > 0 && m_ingest->totalBytes(3) > 0);
-    QTest::qWait(1000);
+    // About a second of sound; the still screen's picture came at the start.
+    QTRY_VERIFY_WITH_TIMEOUT(qMax(m_ingest->totalBytes(2), m_ingest->totalBytes(3)) > 8 * 1024,
+                             10000);
     QVERIFY(finishSession(streamer));
     // The first session's writers were released: their connections ended.
     QTRY_VERIFY(m_ingest->connection(0).closed && m_ingest->connection(1).closed);
@@ -302,7 +304,9 @@ void TestCaptureBackend::noVideoCarriesNoPictures()
     CaptureStreamer streamer;
     startSession(streamer, QStringLiteral("NO_VIDEO"), QSize(640, 360), 1000);
     waitForConnections(2);
-    QTest::qWait(1500);
+    // The sound's 30 packets and more; the other connection had as long to send anything.
+    QTRY_VERIFY_WITH_TIMEOUT(qMax(m_ingest->totalBytes(0), m_ingest->totalBytes(1)) > 16 * 1024,
+                             10000);
     QVERIFY(finishSession(streamer));
     // One connection carries MP2, the other nothing at all.
     const qint64 first = m_ingest->totalBytes(0);
