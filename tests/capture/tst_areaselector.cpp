@@ -222,7 +222,7 @@ void TestAreaSelector::drawPressedThreeTimesTakesMouse()
     QVERIFY(!frame()->takesMouse());
     // Clicks pass through the frame to the desktop.
     strokeOnFrame({{100, 100}, {200, 100}});
-    QTest::qWait(200);
+    XPointer::roundTrip();
     QVERIFY(isBlank(frame()->drawing()));
 
     auto *draw = m_panel->findChild<QPushButton *>("drawButton");

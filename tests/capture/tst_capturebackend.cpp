@@ -159,7 +159,10 @@ void TestCaptureBackend::sessionDeliversVideoAndAudioStreams()
     startSession(streamer, screenDevice, QSize(960, 540), 1000);
     QVERIFY(QTest::currentTestFailed() == false);
     waitForConnections(2);
-    QTest::qWait(10500);
+    // Enough for the audio packet count below on either connection, however MP2 frames are
+    // packed; the rate the encoder reaches is bench/capture_encode's figure, not this test's.
+    QTRY_VERIFY_WITH_TIMEOUT(qMin(m_ingest->totalBytes(0), m_ingest->totalBytes(1)) > 48 * 1024,
+                             30000);
     QVERIFY(finishSession(streamer));
 
     const SessionStreams session = streams(0);
@@ -180,12 +183,12 @@ void TestCaptureBackend::sessionDeliversVideoAndAudioStreams()
     QVERIFY(video.pid != audio.pid);
     QVERIFY(countPackets(session.audio, AVMEDIA_TYPE_AUDIO) > 100);
 
-    const double bitrate = session.video.videoBitrate();
-    qInfo() << "video bitrate" << bitrate << "for 936000 configured over"
-            << countPackets(session.video, AVMEDIA_TYPE_VIDEO) << "frames";
-    // The configured rate is a ceiling; how close the stream comes to it depends on how many
-    // frames a loaded machine captures, which is bench/capture_encode's figure to print.
-    QVERIFY2(bitrate <= 1.2 * 936000.0, qPrintable(QString::number(bitrate)));
+    int pictures = 0;
+    session.video.decodeVideo([&pictures](const TsDemux::Picture &picture) {
+        pictures += picture.image.size() == QSize(960, 540);
+        return true;
+    });
+    QVERIFY2(pictures > 0, "the video stream decodes to pictures of the output size");
 }
 
 void TestCaptureBackend::sizeChangeDuringSessionChangesPictures()
@@ -282,7 +285,9 @@ void TestCaptureBackend::stopAndStartMakesTwoNewConnections()
     streamer.startStreaming(false);
     waitForConnections(4);
     QTRY_VERIFY(m_ingest->totalBytes(2) > 0 && m_ingest->totalBytes(3) > 0);
-    QTest::qWait(1000);
+    // About a second of sound; the still screen's picture came at the start.
+    QTRY_VERIFY_WITH_TIMEOUT(qMax(m_ingest->totalBytes(2), m_ingest->totalBytes(3)) > 8 * 1024,
+                             10000);
     QVERIFY(finishSession(streamer));
     // The first session's writers were released: their connections ended.
     QTRY_VERIFY(m_ingest->connection(0).closed && m_ingest->connection(1).closed);
@@ -299,7 +304,9 @@ void TestCaptureBackend::noVideoCarriesNoPictures()
     CaptureStreamer streamer;
     startSession(streamer, QStringLiteral("NO_VIDEO"), QSize(640, 360), 1000);
     waitForConnections(2);
-    QTest::qWait(1500);
+    // The sound's 30 packets and more; the other connection had as long to send anything.
+    QTRY_VERIFY_WITH_TIMEOUT(qMax(m_ingest->totalBytes(0), m_ingest->totalBytes(1)) > 16 * 1024,
+                             10000);
     QVERIFY(finishSession(streamer));
     // One connection carries MP2, the other nothing at all.
     const qint64 first = m_ingest->totalBytes(0);

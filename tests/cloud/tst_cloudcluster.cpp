@@ -40,6 +40,7 @@ public:
         m_timer.start(kFrameMs);
     }
     const QByteArray &sent() const { return m_sent; }
+    int frames() const { return m_frames; }
 
     // Whole packets, starting on a full picture, that are one piece of what was sent.
     bool isCleanPiece(const QByteArray &bytes) const
@@ -222,7 +223,7 @@ void TestCloudCluster::initTestCase()
     QVERIFY(m_proxy->connectToCloud(m_nodes.at(0)->server(), kRoom));
     m_source.start(m_proxy->ingestPort());
     // A full picture has passed before anyone watches: joiners start from a copy of it.
-    QTest::qWait(kFrameMs * kFramesPerPicture + 200);
+    QTRY_VERIFY(m_source.frames() > kFramesPerPicture + 5);
 }
 
 void TestCloudCluster::viewersOnOtherNodesWatchFromAFullPicture()
@@ -258,7 +259,7 @@ void TestCloudCluster::audienceOfAllNodesCounts()
         QTRY_COMPARE(v->texts.size(), 1);
     // All three come from 127.0.0.1: one viewer address, one vote, the last one counts.
     m_commandsB->socket.sendTextMessage(R"({"command":"vote_result","result":"1"})");
-    QTest::qWait(200);
+    QTRY_COMPARE_WITH_TIMEOUT(m_proxy->voteResults().at(1), 1, 8000);
     m_commandsC->socket.sendTextMessage(R"({"command":"vote_result","result":"2"})");
     QTRY_VERIFY_WITH_TIMEOUT(m_proxy->voteResults().at(2) == 1, 8000);
     QCOMPARE(m_proxy->voteResults().at(0), 3);
@@ -272,7 +273,10 @@ void TestCloudCluster::oneWinnerAmongAllNodes()
         m_proxy->onRandomGameFinish("lost", "won", "1234");
         QTRY_COMPARE(finishesOf(commands).size(), 3 * (round + 1));
     }
-    QTest::qWait(200);
+    // A tick sent after the finishes: once it is everywhere, so is any finish sent twice.
+    m_proxy->onRandomGameTick("marker", 0);
+    for (Viewer *v : commands)
+        QTRY_VERIFY(v->texts.last().contains("marker"));
     const QStringList finishes = finishesOf(commands);
     QCOMPARE(finishes.size(), 9);
     QCOMPARE(finishes.count("won"), 3);
@@ -468,7 +472,7 @@ void TestCloudCluster::viewersOfADeadNodeMoveOn()
         v->resetGap();
 
     m_nodes.at(1)->kill();
-    QTest::qWait(1000);
+    QTRY_COMPARE_WITH_TIMEOUT(first->connections, 2, 10000);
     for (Viewer *v : balanced)
         QTRY_VERIFY(v->live());
     waitForMoreStream(balanced + others);

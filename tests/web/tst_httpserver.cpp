@@ -277,7 +277,8 @@ void TestHttpServer::headerLinesDoNotPutTheDeadlineOff()
         slowloris.write("X-Padding: 1\r\n");
         QTest::qWait(150);
     }
-    QVERIFY(open.elapsed() < 1500);
+    // Lines kept coming for eight times the deadline; the server closed all the same.
+    QVERIFY(slowloris.state() != QAbstractSocket::ConnectedState);
 }
 
 void TestHttpServer::closedConnectionsAreReleased()
