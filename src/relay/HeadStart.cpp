@@ -6,19 +6,29 @@
 
 void HeadStart::restart(const QByteArray &head)
 {
-    m_cache = JoinCache();
-    m_framedGeneration = -1;
-    m_group.clear();
-    m_tail.clear();
+    m_cache.clear();
+    forgetFrames();
     if (!head.isEmpty())
         m_cache.append(head);
+}
+
+void HeadStart::forgetFrames()
+{
+    m_framedGeneration = -1;
+    m_group.clear();
+    m_groupBytes = 0;
+    m_tail.clear();
+    m_tailBytes = 0;
 }
 
 QList<QByteArray> HeadStart::frames()
 {
     const QByteArray &cached = m_cache.contents();
-    if (cached.isEmpty())
+    if (cached.isEmpty()) {
+        // Dropped (over a bound) or never filled: the old frames go with it.
+        forgetFrames();
         return {};
+    }
     const int since = cached.size() - m_groupBytes;
     if (m_framedGeneration != m_cache.generation() ||
         since > std::max(kMinTailBytes, m_groupBytes / 4)) {

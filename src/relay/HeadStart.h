@@ -25,6 +25,8 @@ public:
     QList<QByteArray> frames();
 
 private:
+    void forgetFrames();
+
     JoinCache m_cache;
     int m_framedGeneration = -1;
     QByteArray m_group; // the framed cache as it was

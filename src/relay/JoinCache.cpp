@@ -1,10 +1,12 @@
 #include "relay/JoinCache.h"
 
+#include "net/LogBudget.h"
 #include "relay/TsPacketAligner.h"
 
 #include <QDebug>
 #include <algorithm>
 #include <iterator>
+#include <unordered_set>
 
 namespace {
 
@@ -28,7 +30,78 @@ bool startsH264Picture(const char *data, const char *end)
     }
 }
 
+// Every cache of the process, and what they hold together (GUI thread only).
+std::unordered_set<JoinCache *> &caches()
+{
+    static std::unordered_set<JoinCache *> all;
+    return all;
+}
+qint64 s_totalBytes = 0;
+
+// A budget reached is one event, whatever number of caches it drops.
+LogBudget &budgetLog()
+{
+    static LogBudget log(1, 60 * 1000);
+    return log;
+}
+
 } // namespace
+
+JoinCache::JoinCache()
+{
+    caches().insert(this);
+}
+
+JoinCache::~JoinCache()
+{
+    s_totalBytes -= m_packets.size();
+    caches().erase(this);
+}
+
+qint64 JoinCache::totalBytes()
+{
+    return s_totalBytes;
+}
+
+void JoinCache::keep(QByteArray packets)
+{
+    s_totalBytes += packets.size() - m_packets.size();
+    m_packets = std::move(packets);
+}
+
+void JoinCache::drop()
+{
+    keep(QByteArray());
+    ++m_generation;
+}
+
+void JoinCache::clear()
+{
+    m_tables = TsProgramTables();
+    drop();
+}
+
+void JoinCache::keepWithinBudget()
+{
+    int dropped = 0;
+    const qint64 before = s_totalBytes;
+    while (s_totalBytes > kMaxTotalBytes) {
+        JoinCache *largest = *std::max_element(caches().begin(), caches().end(),
+                                               [](const JoinCache *a, const JoinCache *b) {
+                                                   return a->m_packets.size() < b->m_packets.size();
+                                               });
+        largest->drop();
+        ++dropped;
+    }
+    if (dropped == 0 || !budgetLog().admit())
+        return;
+    const int leftOut = budgetLog().takeLeftOut();
+    qWarning().noquote() << "relay: join caches hold" << before << "bytes, over the budget of"
+                         << kMaxTotalBytes << "; dropped the" << dropped
+                         << "largest, their late viewers wait for the next full picture"
+                         << (leftOut ? QStringLiteral("(%1 more times since)").arg(leftOut)
+                                     : QString());
+}
 
 bool JoinCache::opensSequence(const char *packet, bool h264)
 {
@@ -71,14 +144,17 @@ void JoinCache::append(const QByteArray &packets)
         }
     }
     if (restart >= 0) {
-        m_packets = tables + (restart == 0 ? packets : packets.mid(restart));
+        keep(tables + (restart == 0 ? packets : packets.mid(restart)));
         ++m_generation;
-    } else if (!m_packets.isEmpty())
+    } else if (!m_packets.isEmpty()) {
+        s_totalBytes += packets.size();
         m_packets += packets;
+    }
     if (m_packets.size() > kMaxBytes) {
         qWarning() << "relay: no sequence header in" << m_packets.size()
                    << "bytes of video; late viewers wait for the next full picture";
-        m_packets.clear();
-        ++m_generation;
+        drop();
     }
+    if (s_totalBytes > kMaxTotalBytes)
+        keepWithinBudget();
 }

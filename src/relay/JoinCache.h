@@ -11,6 +11,13 @@
 // group of pictures. The page decodes it without delay and is live, instead of waiting up to a
 // whole group of pictures for the next full picture. A connection that carries no video never
 // finds one and keeps nothing.
+//
+// Every cache of the process draws on one budget: a hundred rooms each holding a 16 MiB group
+// (a presenter may send one and stop) would otherwise cost 1.6 GB. When an append takes the
+// total past kMaxTotalBytes, the largest caches are dropped until it fits again; a dropped
+// cache starts over at its stream's next full picture. The largest goes first because it is
+// the one a stalled or hostile stream builds, and a normal room's group is a few megabytes.
+// GUI thread.
 class JoinCache
 {
 public:
@@ -18,9 +25,22 @@ public:
     // per second) is about 8.8 MB. A stream whose sequence headers stop coming must not grow the
     // cache without end: past this it is dropped until the next sequence header.
     static constexpr int kMaxBytes = 16 * 1024 * 1024;
+    // Of every cache of the process together: 14 rooms at the highest preset, several dozen at
+    // the usual ones.
+    static constexpr qint64 kMaxTotalBytes = 128 * 1024 * 1024;
+
+    JoinCache();
+    ~JoinCache();
+    JoinCache(const JoinCache &) = delete;
+    JoinCache &operator=(const JoinCache &) = delete;
 
     // `packets` holds whole 188-byte packets, in stream order.
     void append(const QByteArray &packets);
+    // Forgets the stream: its tables and its group.
+    void clear();
+
+    // What every cache of the process holds together.
+    static qint64 totalBytes();
 
     // Empty until the first full picture has arrived.
     const QByteArray &contents() const { return m_packets; }
@@ -33,6 +53,11 @@ public:
     static bool opensSequence(const char *packet, bool h264 = false);
 
 private:
+    // Replaces the contents and keeps the process total.
+    void keep(QByteArray packets);
+    void drop();
+    static void keepWithinBudget();
+
     TsProgramTables m_tables;
     QByteArray m_packets;
     int m_generation = 0;

@@ -29,7 +29,7 @@ bool RelayRoom::addVideoViewer(QWebSocket *viewer, QTcpSocket *transport)
     // The head start holds what has arrived but not gone out yet: it goes out first, to the
     // others, or this viewer would get it twice.
     flushStream();
-    new ViewerChannel(viewer, transport);
+    new ViewerChannel(viewer, transport, ViewerChannel::Kind::Video);
     m_fanOut.add(viewer, transport);
     m_videoViewers.append(viewer);
     connect(viewer, &QWebSocket::disconnected, this, [this, viewer] { onDisconnected(viewer); });
@@ -48,7 +48,7 @@ bool RelayRoom::addCommandViewer(QWebSocket *viewer, QTcpSocket *transport)
 {
     if (!transport || m_commandViewers.size() >= m_maxViewers)
         return false;
-    auto *channel = new ViewerChannel(viewer, transport);
+    auto *channel = new ViewerChannel(viewer, transport, ViewerChannel::Kind::Commands);
     connect(channel, &ViewerChannel::textMessage, this,
             [this, viewer](const QString &message) { onViewerText(viewer, message); });
     m_commandViewers.append(viewer);

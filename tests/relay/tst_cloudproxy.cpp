@@ -175,6 +175,7 @@ private slots:
     void viewersAndClaimsPerAddressAreLimited();
     void viewerThatPingsButNeverReadsIsDropped();
     void presenterThatPingsButNeverReadsIsDropped();
+    void presenterThatNeverReadsViewersMessagesIsDropped();
     void oversizedPresenterMessageReachesNobody();
     void questionListsArePacedTheLatestLast();
     void pagesOfAnotherOriginAreRefused();
@@ -676,6 +677,53 @@ void TestCloudProxy::presenterThatPingsButNeverReadsIsDropped()
                log.readAll().contains("a presenter that does not read");
     };
     QTRY_VERIFY(logged());
+}
+
+void TestCloudProxy::presenterThatNeverReadsViewersMessagesIsDropped()
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath("relay.log");
+    CloudService service(0, {}, logPath);
+    RawWebSocketClient presenter;
+    QStringList received;
+    connect(&presenter, &RawWebSocketClient::textReceived, this,
+            [&](const QString &text) { received.append(text); });
+    QVERIFY(
+        presenter.open(QHostAddress("127.0.0.10"), service.port(), "/websocket/left/" + kRoomA));
+    QTRY_VERIFY(!received.isEmpty());
+    const QByteArray challenge =
+        PresenterClaim::challengeOf(CommandMessages::parse(received.first()));
+    presenter.sendText(
+        PresenterClaim::claimMessage(StudioKey::identity(), kRoomA, challenge).toUtf8());
+    QTRY_VERIFY(received.contains(PresenterClaim::admittedMessage()));
+    // From now on it sends its stream (so it is never silent) but takes nothing.
+    presenter.stall();
+    std::vector<std::unique_ptr<RawWebSocketClient>> viewers;
+    for (int i = 0; i < 200; ++i) {
+        viewers.push_back(std::make_unique<RawWebSocketClient>());
+        QVERIFY(viewers.back()->open(
+            QHostAddress(QString("127.0.%1.%2").arg(1 + i / 100).arg(1 + i % 100)), service.port(),
+            "/websocket/right/" + kRoomA + "/cmdchannel"));
+    }
+    const QByteArray upvote = RawWebSocketClient::clientFrame(
+        0x1, R"({"command":"question_upvote","id":1,"voter":")" + QByteArray(64, 'v') + "\"}");
+    const QByteArray stream = RawWebSocketClient::clientFrame(0x2, Intruder::packets());
+    const auto logged = [&logPath] {
+        QFile log(logPath);
+        return log.open(QIODevice::ReadOnly) &&
+               log.readAll().contains("drops a presenter that does not read");
+    };
+    QElapsedTimer spent;
+    spent.start();
+    while (!logged() && spent.elapsed() < 60000) {
+        for (const auto &viewer : viewers)
+            viewer->sendRaw(upvote.repeated(20));
+        presenter.sendRaw(stream);
+        QTest::qWait(100);
+    }
+    // Dropped for what it did not take, not for silence (it never stopped sending). A client
+    // that reads nothing does not see the reset, so the relay's log is the witness.
+    QVERIFY(logged());
 }
 
 void TestCloudProxy::oversizedPresenterMessageReachesNobody()

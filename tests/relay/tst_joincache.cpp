@@ -14,6 +14,7 @@ private slots:
     void keepsFromTheLastFullPicture();
     void audioAloneKeepsNothing();
     void runawayGroupIsDropped();
+    void cachesOfAllRoomsShareOneBudget();
     void findsH264Pictures_data();
     void findsH264Pictures();
     void h264StartsAtTheLastIdrBehindItsTables();
@@ -102,6 +103,41 @@ void TestJoinCache::runawayGroupIsDropped()
     const QByteArray next = videoFrame(0x100, true, 1);
     cache.append(next);
     QCOMPARE(cache.contents(), next);
+}
+
+void TestJoinCache::cachesOfAllRoomsShareOneBudget()
+{
+    // Rooms each fed a large group that then stops, as a presenter may do on purpose.
+    const QByteArray start = videoFrame(0x100, true, 0);
+    const QByteArray frame = videoFrame(0x100, false, 10000); // about 1.9 MB
+    const int framesPerGroup = 7;
+    const qint64 groupBytes = start.size() + framesPerGroup * qint64(frame.size());
+    const int rooms = int(JoinCache::kMaxTotalBytes / groupBytes) + 4;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("join caches hold .* over the budget"));
+    std::vector<std::unique_ptr<JoinCache>> caches;
+    for (int room = 0; room < rooms; ++room) {
+        caches.push_back(std::make_unique<JoinCache>());
+        caches.back()->append(start);
+        for (int i = 0; i < framesPerGroup; ++i) {
+            caches.back()->append(frame);
+            QVERIFY(JoinCache::totalBytes() <= JoinCache::kMaxTotalBytes);
+        }
+    }
+    qint64 held = 0;
+    int kept = 0;
+    for (const auto &cache : caches) {
+        held += cache->contents().size();
+        kept += cache->contents().isEmpty() ? 0 : 1;
+    }
+    QCOMPARE(held, JoinCache::totalBytes());
+    QVERIFY2(kept >= rooms - 5, qPrintable(QString::number(kept)));
+
+    // A small room's new group still gets its head start; a dropped one starts over.
+    JoinCache small;
+    small.append(start);
+    QCOMPARE(small.contents(), start);
+    caches.clear();
+    QCOMPARE(JoinCache::totalBytes(), small.contents().size());
 }
 
 void TestJoinCache::findsH264Pictures_data()

@@ -1,4 +1,5 @@
 #include "relay/ViewerAcceptor.h"
+#include "relay/ViewerChannel.h"
 #include "relay/WSServer.h"
 
 #include "support/LogCapture.h"
@@ -117,6 +118,7 @@ private slots:
     void oversizedCommandClosesTheViewer();
     void unmaskedFrameClosesWithProtocolError();
     void viewerThatPingsButNeverReadsIsDropped();
+    void commandViewersThatNeverReadShareOneBudget();
     void socketOnAnUnservedPathIsClosedSoon();
     void messageFloodLeavesTheLogSmall();
     void oneAddressCannotLockOthersOut();
@@ -462,6 +464,43 @@ void TestWSServer::viewerThatPingsButNeverReadsIsDropped()
         pinger.socket().waitForBytesWritten(100);
         QCoreApplication::processEvents();
     }
+    QTRY_COMPARE(m_server->room().commandViewers(), 0);
+}
+
+void TestWSServer::commandViewersThatNeverReadShareOneBudget()
+{
+    // Each would hold up to its own 1 MiB bound: more than the process-wide one, together.
+    const int viewers = 48;
+    std::vector<std::unique_ptr<RawWebSocketClient>> stalled;
+    for (int i = 0; i < viewers; ++i) {
+        stalled.push_back(std::make_unique<RawWebSocketClient>());
+        QVERIFY(stalled.back()->open(QHostAddress(QString("127.0.0.%1").arg(2 + i % 8)), m_port,
+                                     "/cmdchannel"));
+        stalled.back()->stall();
+    }
+    auto reader = openViewer(m_port, "/cmdchannel");
+    QVERIFY(reader);
+    int received = 0;
+    connect(reader.get(), &QWebSocket::textMessageReceived, this, [&received] { ++received; });
+    QTRY_COMPARE(m_server->room().commandViewers(), viewers + 1);
+
+    const QString message = QString(R"({"command":"x","pad":"%1"})").arg(QString(12000, 'p'));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("over \\d+; dropping viewer"));
+    qint64 most = 0;
+    int sent = 0;
+    while (m_server->room().commandViewers() > 1 && sent < 2000) {
+        m_server->sendCommand(message);
+        ++sent;
+        most = std::max(most, ViewerChannel::queuedTextTotalBytes());
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(m_server->room().commandViewers(), 1);
+    const qint64 slack = viewers * (ViewerChannel::kBehindBytes + 2 * message.size());
+    QVERIFY2(most <= ViewerChannel::kMaxQueuedTextTotalBytes + slack,
+             qPrintable(QString::number(most)));
+    QTRY_COMPARE(received, sent);
+    stalled.clear();
+    reader.reset();
     QTRY_COMPARE(m_server->room().commandViewers(), 0);
 }
 
