@@ -11,9 +11,8 @@
 // coarse, so it is sent again at the frame rate for a while, each time sharper, as a clock
 // would: the blur of the last motion frame does not stay on a still slide. A small change was
 // coded fine already: one repeat is enough, and a still slide with a ticking clock costs little.
-// Where nothing
-// else keeps the stream flowing (no sound), the picture is repeated now and then so that viewers do
-// not take the quiet for a stall.
+// Where nothing else keeps the stream flowing (no sound), the picture is repeated now and then
+// so that viewers do not take the quiet for a stall.
 class ChangePacing
 {
 public:
