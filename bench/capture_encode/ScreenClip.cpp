@@ -133,10 +133,11 @@ int ScreenClip::indexOf(const QImage &picture)
     return index < frameCount ? index : -1;
 }
 
-bool ScreenClip::play(const QString &display, QString *error)
+bool ScreenClip::play(const QString &display, QString *error, Play how)
 {
     if (!m_window.open(display, QRect(QPoint(0, 0), size), error))
         return false;
+    m_how = how;
     m_stop = false;
     m_thread = std::thread(&ScreenClip::run, this);
     return true;
@@ -154,10 +155,23 @@ void ScreenClip::run()
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::microseconds(1000000 / 24);
     const Clock::time_point start = Clock::now();
+    int shown = -1;
     while (!m_stop) {
         // A late paint skips frames rather than slowing the clip down.
         const auto step = (Clock::now() - start) / period;
-        m_window.paint(frame(int(step % frameCount)));
+        const int index = frameAt(step);
+        // A frame held still is painted once: a repaint would be a change to the X server.
+        if (index != shown)
+            m_window.paint(frame(index));
+        shown = index;
         std::this_thread::sleep_until(start + (step + 1) * period);
     }
+}
+
+int ScreenClip::frameAt(qint64 step) const
+{
+    if (m_how == Play::Loop)
+        return int(step % frameCount);
+    const int inCycle = int(step % (settleMotionFrames + settleStillFrames));
+    return inCycle < settleMotionFrames ? settleMotionFirst + inCycle : settleStillFrame;
 }

@@ -6,6 +6,7 @@
 //   capture_encode [--seconds N] [--still]     (30 by default; eight runs of N seconds)
 //   capture_encode --scenarios [--seconds N]   (6 by default; twenty runs of N seconds)
 //   capture_encode --quality [--seconds N]     (12 by default; twelve runs of N seconds)
+//   capture_encode --settle [--seconds N]      (16 by default; four runs of N seconds)
 //
 // --still leaves the moving content out: a still slide on which only the marker changes.
 // --scenarios plays what a talk's screen does (ScreenScenario: a still slide, a slide change
@@ -14,6 +15,9 @@
 // --quality plays a screen-content clip (ScreenClip) full screen instead and scores the
 // studio's own pictures against it, for both codecs at the presets presenters pick, captured
 // as the screen changes and on the clock (an X server without DAMAGE).
+// --settle plays the clip to settle (two seconds of scroll, then a still code page) at FullHD
+// "1 Mbs" in both codecs, both captures, and scores the still page as viewers see it 0.2, 0.5,
+// 1 and 2 s after the motion stopped.
 #include "ChangeMarker.h"
 #include "DelayAnalysis.h"
 #include "PictureQuality.h"
@@ -48,6 +52,9 @@ const QRect markerRect(1760, 40, 128, 128);
 const QString studioMonitor = QStringLiteral("Monitor of Studio");
 const QString screenDevice = QStringLiteral("Medialooks DXGI/DX11 ScreenCapture");
 
+// Seconds after the motion stopped at which --settle scores the still page.
+const QVector<double> settleTimes{0.2, 0.5, 1.0, 2.0};
+
 struct Job
 {
     QSize size;
@@ -77,6 +84,7 @@ struct RunResult
     }
     QVector<DelaySample> delays;
     PictureQuality quality; // with the clip on the screen
+    SettleQuality settling; // with the clip played to settle
     bool ok = false;
 };
 
@@ -153,7 +161,7 @@ struct Command
     QStringList args;
 };
 
-enum class Content { Moving, Still, Scenarios, Clip };
+enum class Content { Moving, Still, Scenarios, Clip, SettlingClip };
 
 class Bench
 {
@@ -178,6 +186,7 @@ private:
     ScreenScenario m_scenario;
     std::optional<ScreenScenario::Kind> m_kind;
     bool m_playsClip = false;
+    bool m_settles = false;
     IngestCollector m_ingest;
 };
 
@@ -187,10 +196,12 @@ bool Bench::setUp(Content content, QString *error, const QStringList &xvfbOption
         return false;
     qputenv("DISPLAY", m_xvfb.display().toLocal8Bit());
     qputenv("PULSE_SERVER", m_pulse.server().toLocal8Bit());
-    m_playsClip = content == Content::Clip;
+    m_playsClip = content == Content::Clip || content == Content::SettlingClip;
+    m_settles = content == Content::SettlingClip;
     if (m_playsClip) {
         if (!m_clip.load(QString::fromUtf8(LUMACAST_CLIP_CODE), error) ||
-            !m_clip.play(m_xvfb.display(), error))
+            !m_clip.play(m_xvfb.display(), error,
+                         m_settles ? ScreenClip::Play::Settle : ScreenClip::Play::Loop))
             return false;
     } else if (content == Content::Scenarios) {
         // The marker above the scenario's window, changing about once a second.
@@ -306,7 +317,9 @@ RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds
                 result.pictures = int(demux.packets.size());
                 result.videoBytes = m_ingest.totalBytes(i);
                 result.videoKbitPerSecond = demux.videoBitrate() / 1000;
-                if (m_playsClip)
+                if (m_settles)
+                    result.settling = scoreSettling(demux, m_clip, settleTimes);
+                else if (m_playsClip)
                     result.quality = scorePictures(demux, m_clip);
                 result.ok = true;
             }
@@ -495,6 +508,45 @@ void measureQuality(int seconds)
     }
 }
 
+void measureSettling(int seconds)
+{
+    std::printf("capture_encode --settle: %d s per run; the clip's code page scrolled full "
+                "screen at 15 px per frame for 2 s, then held still for 3 s, over and over, on "
+                "Xvfb %dx%d; FullHD at the 1 Mbs preset; luma PSNR of the still page as a viewer "
+                "shows it (the last picture decoded by then) after the motion stopped, averaged "
+                "over the still spells; CPU-s per s of the studio process\n",
+                seconds, screenSize.width(), screenSize.height());
+    std::printf("  %-13s %-6s | %7s %7s %7s %7s | %6s %8s %6s %4s\n", "capture", "codec", "0.2 s",
+                "0.5 s", "1.0 s", "2.0 s", "CPU", "pictures", "kbit/s", "spells");
+    struct Capture
+    {
+        const char *name;
+        QStringList xvfbOptions;
+    };
+    const QVector<Capture> captures{{"change-driven", {}},
+                                    {"clock-driven", {"-extension", "DAMAGE"}}};
+    for (const Capture &capture : captures) {
+        Bench bench;
+        QString error;
+        if (!bench.setUp(Content::SettlingClip, &error, capture.xvfbOptions)) {
+            std::fprintf(stderr, "capture_encode: %s\n", qPrintable(error));
+            return;
+        }
+        for (const VideoCodec codec : {VideoCodec::Mpeg1, VideoCodec::H264}) {
+            const Job job{QSize(1920, 1080), 1000, codec};
+            const RunResult run =
+                bench.run({studioCommand(job, seconds, {}, bench.port())}, job, seconds, {});
+            const SettleQuality &q = run.settling;
+            std::printf("  %-13s %-6s |", capture.name, job.codecName());
+            for (const double psnr : q.meanPsnr)
+                std::printf(" %7.1f", psnr);
+            std::printf(" | %6.3f %8d %6.0f %4d%s\n", run.cpuPerSecond(), run.pictures,
+                        run.videoKbitPerRunSecond(), q.spells, run.ok ? "" : "   (no video)");
+            std::fflush(stdout);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -506,11 +558,16 @@ int main(int argc, char **argv)
     const bool still = args.removeAll(QStringLiteral("--still")) > 0;
     const bool scenarios = args.removeAll(QStringLiteral("--scenarios")) > 0;
     const bool quality = args.removeAll(QStringLiteral("--quality")) > 0;
-    int seconds = quality ? 12 : scenarios ? 6 : 30;
+    const bool settle = args.removeAll(QStringLiteral("--settle")) > 0;
+    int seconds = settle ? 16 : quality ? 12 : scenarios ? 6 : 30;
     if (args.size() == 2 && args[0] == QLatin1String("--seconds"))
         seconds = std::max(2, args[1].toInt());
     if (quality) {
         measureQuality(seconds);
+        return 0;
+    }
+    if (settle) {
+        measureSettling(seconds);
         return 0;
     }
     Bench bench;

@@ -9,8 +9,9 @@ void ChangePacing::setRate(double rate)
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
 }
 
-void ChangePacing::changed(Time at)
+void ChangePacing::changed(Time at, bool large)
 {
+    m_coarse = m_coarse || large;
     if (!m_changePending) {
         m_changePending = true;
         m_changeAt = at;
@@ -21,8 +22,8 @@ ChangePacing::Time ChangePacing::due() const
 {
     if (m_changePending)
         return std::max(m_changeAt + m_settings.coalesce, m_nextPicture);
-    if (m_settlePending)
-        return m_lastPicture + m_settings.settle;
+    if (m_settledLeft > 0)
+        return m_lastPicture + (m_settledFirst ? m_settings.settle : m_period);
     if (m_settings.keepAlive > Clock::duration::zero())
         return m_lastPicture + m_settings.keepAlive;
     return Time::max();
@@ -36,10 +37,12 @@ ChangePacing::Action ChangePacing::take(Time now)
     if (m_changePending) {
         action = Action::Picture;
         m_changePending = false;
-        m_settlePending = true;
-    } else if (m_settlePending) {
+        m_settledLeft = m_coarse ? std::max(1, m_settings.refinements) : 1;
+        m_settledFirst = true;
+    } else if (m_settledLeft > 0) {
         action = Action::SettledPicture;
-        m_settlePending = false;
+        m_settledFirst = false;
+        m_coarse = --m_settledLeft > 0 && m_coarse;
     }
     // In motion the pictures keep to a grid of one period, so one that came late (the screen
     // reported its change late) does not push all that follow later and cost the rate; after a

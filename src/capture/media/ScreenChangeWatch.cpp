@@ -10,7 +10,12 @@ constexpr auto keepAliveEvery = std::chrono::seconds(2);
 void ScreenChangeWatch::watch(std::unique_ptr<ChangeSource> changes, QSize size, double rate)
 {
     m_changes = std::move(changes);
-    m_pacing = ChangePacing();
+    // Where the size of a change is not known (the portal reports each as the whole screen),
+    // every change would count as large and cost the refinements: one repeat there.
+    ChangePacing::Settings settings;
+    if (size.isEmpty())
+        settings.refinements = 1;
+    m_pacing = ChangePacing(settings);
     m_pacing.setRate(rate);
     m_pacing.take(Clock::now());
     m_whole = QRect(QPoint(), size);
@@ -19,7 +24,7 @@ void ScreenChangeWatch::watch(std::unique_ptr<ChangeSource> changes, QSize size,
 
 void ScreenChangeWatch::refresh()
 {
-    m_pacing.changed(Clock::now());
+    m_pacing.changed(Clock::now(), true);
     m_changed = m_whole;
 }
 
@@ -48,8 +53,13 @@ ScreenChangeWatch::Wake ScreenChangeWatch::waitUntil(Clock::time_point tick, QSi
         if (now >= due || now >= tick)
             break;
         if (m_changes->wait(std::min(due, tick))) {
-            m_pacing.changed(Clock::now());
-            m_changed |= m_changes->takeChanged();
+            const QRect changed = m_changes->takeChanged();
+            // Beyond a quarter of the area (where the grab takes it whole, too), a change is
+            // coded coarse at the bitrate's limit.
+            const QRect part = changed & m_whole;
+            const qint64 area = qint64(m_whole.width()) * m_whole.height();
+            m_pacing.changed(Clock::now(), qint64(part.width()) * part.height() * 4 > area);
+            m_changed |= changed;
         }
     }
     if (m_changes->broken())
