@@ -681,6 +681,11 @@ void TestCloudProxy::presenterThatPingsButNeverReadsIsDropped()
 
 void TestCloudProxy::presenterThatNeverReadsViewersMessagesIsDropped()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer the instrumented relay did not back its presenter queue up to the
+    // cap within two minutes of this flood, so the test would measure the build, not the cap.
+    QSKIP("the flood does not fill the presenter's queue in an instrumented build");
+#endif
     QTemporaryDir dir;
     const QString logPath = dir.filePath("relay.log");
     CloudService service(0, {}, logPath);
