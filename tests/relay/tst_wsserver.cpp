@@ -563,12 +563,11 @@ void TestWSServer::oneAddressCannotLockOthersOut()
     };
     QTRY_COMPARE(closed(), 4L);
 
-    // Another viewer is served at once.
-    QElapsedTimer served;
-    served.start();
+    // Another viewer is served while the silent ones still hold their connections: it does not
+    // wait for them to be given up.
     auto viewer = openViewer(m_port, "/cmdchannel");
     QVERIFY(viewer);
-    QVERIFY(served.elapsed() < 1000);
+    QVERIFY(closed() < long(idle.size()));
 
     // The handshakes that never came are given up.
     QTRY_COMPARE_WITH_TIMEOUT(closed(), long(idle.size()),
