@@ -1,5 +1,6 @@
 #include "support/ChildProcess.h"
 #include "support/CloudService.h"
+#include "support/ProxyHeaderBytes.h"
 #include "support/StudioKey.h"
 #include "support/TsPackets.h"
 
@@ -74,6 +75,18 @@ QByteArray httpsGet(quint16 port, const QString &caFile, QSslCertificate *served
     return reply;
 }
 
+// A viewer's WebSocket upgrade for the room's video, written by hand.
+QByteArray videoUpgrade(quint16 port)
+{
+    return QString("GET /websocket/right/%1/readvideo HTTP/1.1\r\nHost: localhost:%2\r\n"
+                   "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                   "Sec-WebSocket-Version: 13\r\n\r\n")
+        .arg(kRoom)
+        .arg(port)
+        .toUtf8();
+}
+
 // The studio presenting in the room through `server`, trusting the test's authority, and the
 // encoder's connection to it.
 bool present(StudioProxy &proxy, QTcpSocket &writer, const QString &server, const QString &caFile)
@@ -101,6 +114,7 @@ private slots:
     void renewedCertificateServesNewViewersAndKeepsConnectedOnes();
     void unusableRenewalKeepsTheCertificateInUse();
     void wssViewerThatDoesNotReadIsDropped();
+    void proxyHeaderComesBeforeTheTlsHello();
     void behindHaproxyTerminatingTls();
 
 private:
@@ -261,13 +275,7 @@ void TestCloudTls::wssViewerThatDoesNotReadIsDropped()
     stalled.setReadBufferSize(4096);
     stalled.connectToHostEncrypted("localhost", service.port());
     QVERIFY(stalled.waitForEncrypted(5000));
-    stalled.write(QString("GET /websocket/right/%1/readvideo HTTP/1.1\r\nHost: localhost:%2\r\n"
-                          "Upgrade: websocket\r\nConnection: Upgrade\r\n"
-                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                          "Sec-WebSocket-Version: 13\r\n\r\n")
-                      .arg(kRoom)
-                      .arg(service.port())
-                      .toUtf8());
+    stalled.write(videoUpgrade(service.port()));
     QVERIFY(stalled.waitForBytesWritten(5000));
 
     const QByteArray chunk = packets(1000, 7);
@@ -282,6 +290,33 @@ void TestCloudTls::wssViewerThatDoesNotReadIsDropped()
         logged += lines.readAll();
     }
     QVERIFY2(logged.contains("closing slow viewer"), logged.right(500).constData());
+}
+
+void TestCloudTls::proxyHeaderComesBeforeTheTlsHello()
+{
+    QTemporaryDir logs;
+    const QString log = logs.filePath("service.log");
+    CloudService service(0,
+                         {"--tls-cert", path("localhost.pem"), "--tls-key", path("localhost.key"),
+                          "--balancer", "127.0.0.1"},
+                         log);
+    // As a TCP balancer in front of a relay serving TLS itself: the header, then the client's
+    // own bytes, its TLS hello first.
+    QSslSocket socket;
+    socket.setSslConfiguration(trusting(path("ca.pem")));
+    socket.connectToHost("localhost", service.port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(ProxyHeaderBytes::proxy(QHostAddress("127.0.0.7"), 40007));
+    QVERIFY(socket.waitForBytesWritten(5000));
+    socket.startClientEncryption();
+    QVERIFY2(socket.waitForEncrypted(5000), qPrintable(socket.errorString()));
+    // A room nobody presents: the refusal names the client the header named.
+    socket.write(videoUpgrade(service.port()));
+    QFile lines(log);
+    QVERIFY(lines.open(QIODevice::ReadOnly));
+    QByteArray logged;
+    QTRY_VERIFY2((logged += lines.readAll()).contains("readvideo from 127.0.0.7"),
+                 logged.constData());
 }
 
 void TestCloudTls::behindHaproxyTerminatingTls()

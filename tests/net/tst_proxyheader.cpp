@@ -1,41 +1,21 @@
 #include "net/ProxyHeader.h"
+#include "support/ProxyHeaderBytes.h"
 
 #include <QtTest>
 
 namespace {
 
-const QByteArray kSignature("\r\n\r\n\0\r\nQUIT\n", 12);
-
-// A header as a balancer writes it: signature, version and command, family, the address block.
-QByteArray header(quint8 versionCommand, quint8 family, const QByteArray &addresses)
-{
-    QByteArray bytes = kSignature;
-    bytes += char(versionCommand);
-    bytes += char(family);
-    bytes += char(addresses.size() >> 8);
-    bytes += char(addresses.size() & 0xff);
-    return bytes + addresses;
-}
-
-QByteArray port(quint16 value)
-{
-    return QByteArray(1, char(value >> 8)) + char(value & 0xff);
-}
+using ProxyHeaderBytes::header;
+using ProxyHeaderBytes::kSignature;
 
 QByteArray tcp4(const QByteArray &tlvs = {})
 {
-    return header(0x21, 0x11,
-                  QByteArray::fromHex("7f000005"
-                                      "7f000001") +
-                      port(40001) + port(8089) + tlvs);
+    return ProxyHeaderBytes::proxy(QHostAddress("127.0.0.5"), 40001, tlvs);
 }
 
 QByteArray tcp6()
 {
-    return header(0x21, 0x21,
-                  QByteArray::fromHex("20010db8000000000000000000000007"
-                                      "20010db8000000000000000000000001") +
-                      port(51000) + port(443));
+    return ProxyHeaderBytes::proxy(QHostAddress("2001:db8::7"), 51000);
 }
 
 } // namespace
@@ -65,7 +45,7 @@ void TestProxyHeader::complete_data()
                                   << false << "127.0.0.5" << 40001;
     QTest::newRow("TCP over IPv6") << tcp6() << 52 << false << "2001:db8::7" << 51000;
     QTest::newRow("LOCAL, the balancer's own check")
-        << header(0x20, 0x00, {}) << 16 << true << QString() << 0;
+        << ProxyHeaderBytes::local() << 16 << true << QString() << 0;
     QTest::newRow("LOCAL with addresses")
         << header(0x20, 0x11, QByteArray(12, 'x')) << 28 << true << QString() << 0;
     QTest::newRow("client's bytes follow") << tcp4() + "GET / HTTP/1.1\r\n"
