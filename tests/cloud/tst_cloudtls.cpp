@@ -1,6 +1,8 @@
+#include "relay/RelayRoom.h"
 #include "support/ChildProcess.h"
 #include "support/CloudService.h"
 #include "support/ProxyHeaderBytes.h"
+#include "support/RawWebSocketClient.h"
 #include "support/StudioKey.h"
 #include "support/TsPackets.h"
 
@@ -323,7 +325,10 @@ void TestCloudTls::behindHaproxyTerminatingTls()
 {
     if (QStandardPaths::findExecutable("haproxy", {"/usr/sbin", "/sbin"}).isEmpty())
         QSKIP("Debian's haproxy is not installed");
-    CloudService service;
+    QTemporaryDir logs;
+    const QString log = logs.filePath("service.log");
+    // Started as the deploy recipe says: haproxy, on this machine, sends PROXY headers.
+    CloudService service(0, {"--balancer", "127.0.0.1"}, log);
     // The deploy recipe as it is, on loopback ports of the test's choosing.
     const QString source = qEnvironmentVariable("LUMACAST_SOURCE_DIR") + "/deploy/haproxy/";
     QFile plain(source + "lumacast-cloud.cfg");
@@ -373,6 +378,30 @@ void TestCloudTls::behindHaproxyTerminatingTls()
     const QByteArray stream = packets(100, 5);
     writer.write(stream);
     QTRY_COMPARE(viewer->bytes, stream);
+
+    // Viewers from two addresses through the balancer: the relay counts each address on its
+    // own, so one address at its cap in the room leaves the other's viewers in.
+    const QString videoPath = "/websocket/right/" + kRoom + "/readvideo";
+    std::vector<std::unique_ptr<RawWebSocketClient>> crowd;
+    for (int i = 0; i < RelayRoom::kMaxViewersPerAddress; ++i) {
+        crowd.push_back(std::make_unique<RawWebSocketClient>());
+        QVERIFY(crowd.back()->open(QHostAddress("127.0.0.2"), plainPort, videoPath));
+    }
+    RawWebSocketClient oneTooMany;
+    QVERIFY(oneTooMany.open(QHostAddress("127.0.0.2"), plainPort, videoPath));
+    QTRY_COMPARE(oneTooMany.closeCode, 1008);
+    RawWebSocketClient otherAddress;
+    QVERIFY(otherAddress.open(QHostAddress("127.0.0.3"), plainPort, videoPath));
+    const QByteArray more = packets(100, 6);
+    writer.write(more);
+    QTRY_VERIFY(otherAddress.binaryBytes >= more.size());
+    QCOMPARE(otherAddress.closeCode, -1);
+    QTRY_VERIFY(crowd.front()->binaryBytes >= more.size());
+    QFile lines(log);
+    QVERIFY(lines.open(QIODevice::ReadOnly));
+    const QByteArray logged = lines.readAll();
+    QVERIFY2(logged.contains("readvideo from 127.0.0.2 : too many viewers from this address"),
+             logged.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCloudTls)
