@@ -38,6 +38,8 @@ private slots:
     void trustedConnectionWithoutHeaderIsClosed_data();
     void trustedConnectionWithoutHeaderIsClosed();
     void silentBalancerConnectionIsClosedAfterTheDeadline();
+    void balancerAddresses_data();
+    void balancerAddresses();
 
 private:
     // The next connection the listener hands out.
@@ -167,6 +169,39 @@ void TestProxiedListener::silentBalancerConnectionIsClosedAfterTheDeadline()
     QVERIFY(m_log->contains("no PROXY header within"));
     QCOMPARE(m_listener->waitingForHeader(), 0);
     QVERIFY(!m_listener->hasPendingConnections());
+}
+
+void TestProxiedListener::balancerAddresses_data()
+{
+    QTest::addColumn<QString>("balancer");
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<bool>("trusted");
+    QTest::newRow("one address") << "10.0.0.5"
+                                 << "10.0.0.5" << true;
+    QTest::newRow("its neighbour") << "10.0.0.5"
+                                   << "10.0.0.6" << false;
+    QTest::newRow("a network") << "10.0.0.0/24"
+                               << "10.0.0.77" << true;
+    QTest::newRow("outside it") << "10.0.0.0/24"
+                                << "10.0.1.1" << false;
+    QTest::newRow("IPv4 through an IPv6 listener") << "10.0.0.5"
+                                                   << "::ffff:10.0.0.5" << true;
+    QTest::newRow("IPv6 network") << "2001:db8::/64"
+                                  << "2001:db8::1234" << true;
+    QTest::newRow("IPv6 outside") << "2001:db8::/64"
+                                  << "2001:db8:0:1::1" << false;
+}
+
+void TestProxiedListener::balancerAddresses()
+{
+    QFETCH(QString, balancer);
+    QFETCH(QString, peer);
+    TrustedBalancers balancers;
+    QString error;
+    QVERIFY(balancers.add(balancer, &error));
+    QTEST(balancers.trusts(QHostAddress(peer)), "trusted");
+    for (const char *bad : {"balancer.example", "10.0.0.5/33", "", "10.0.0.5/"})
+        QVERIFY2(!balancers.add(bad, &error) && error.contains("not a balancer"), bad);
 }
 
 QTEST_GUILESS_MAIN(TestProxiedListener)
