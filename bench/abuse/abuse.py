@@ -22,7 +22,8 @@ presenter itself attacks: bigvotes (4 MiB vote texts to 31 command viewers that 
 biggroup (a 15 MiB picture group, just under the join cache's bound, then 31 joiners that never
 read), forgedproxy (PROXY headers from a client the nodes do not trust, each claiming another
 address) and silentbalancer (connections from the trusted balancer address that never send
-their header).
+their header), and with Debian's haproxy installed balanced (viewers through haproxy with and
+without PROXY headers).
 
 The full-disk case mounts a small tmpfs in a private mount namespace (needs root).
 """
@@ -32,6 +33,7 @@ import base64
 import json
 import os
 import random
+import shutil
 import signal
 import socket
 import sqlite3
@@ -805,6 +807,56 @@ async def silent_balancer(cloud, monitor, count=300):
     line("silentbalancer", figures, monitor.report())
 
 
+async def through_haproxy(cloud, monitor, viewers=40):
+    """Viewers, each from an address of its own, through Debian's haproxy in front of the node:
+    once with PROXY headers from the trusted balancer address, once from a balancer the node does
+    not trust and without headers, where all viewers have the balancer's address."""
+    haproxy = shutil.which("haproxy") or "/usr/sbin/haproxy"
+    if not os.path.exists(haproxy):
+        print("balanced               skipped: haproxy is not installed", flush=True)
+        return
+    trusted, untrusted = free_port(), free_port()
+    config = os.path.join(cloud.work, "haproxy.cfg")
+    with open(config, "w") as out:
+        out.write("defaults\n    mode tcp\n    timeout connect 3s\n    timeout client 1h\n"
+                  "    timeout server 1h\n")
+        for port, source, options in ((trusted, BALANCER, " send-proxy-v2"),
+                                      (untrusted, "127.0.0.251", "")):
+            out.write(f"listen l{port}\n    bind 127.0.0.1:{port}\n    source {source}\n"
+                      f"    server node 127.0.0.1:{cloud.ws}{options}\n")
+    balancer = subprocess.Popen([haproxy, "-db", "-f", config], stdout=subprocess.DEVNULL,
+                                stderr=open(os.path.join(cloud.work, "haproxy.log"), "wb"))
+    try:
+        for port in (trusted, untrusted):
+            while True:
+                try:
+                    socket.create_connection(("127.0.0.1", port), 1).close()
+                    break
+                except OSError:
+                    await asyncio.sleep(0.05)
+        kept = {}
+        for port in (trusted, untrusted):
+            held = []
+
+            async def join(i):
+                try:
+                    held.append(await open_ws(port, cloud.video_path, local=address(9200 + i)))
+                except (OSError, ConnectionError, asyncio.IncompleteReadError,
+                        asyncio.TimeoutError):
+                    pass
+
+            await asyncio.gather(*(join(i) for i in range(viewers)))
+            kept[port] = await count_open(held)
+        figures = (f"{viewers} viewers from {viewers} addresses: {kept[trusted]} kept with "
+                   f"send-proxy-v2 and --balancer, {kept[untrusted]} without (one address); "
+                   f"refusals logged from {BALANCER} {cloud.log_lines(' from ' + BALANCER)}, "
+                   f"from 127.0.0.251 {cloud.log_lines(' from 127.0.0.251')}")
+    finally:
+        balancer.terminate()
+        balancer.wait(10)
+    line("balanced", figures, monitor.report())
+
+
 async def never_reading(target, path, count, first=7000):
     """`count` viewers on `path`, each from an address of its own, that never read."""
     held = []
@@ -1072,7 +1124,8 @@ async def main_cloud(bin_dir, nodes, only):
                                                   presenterpings=presenter_pinger,
                                                   bigvotes=big_votes, biggroup=big_group,
                                                   forgedproxy=forged_proxy,
-                                                  silentbalancer=silent_balancer), only)
+                                                  silentbalancer=silent_balancer,
+                                                  balanced=through_haproxy), only)
         finally:
             cloud.stop()
 
