@@ -51,12 +51,17 @@ for i in 1 2 3; do
   pids+=($!)
 done
 
+# haproxy connects to the nodes from 127.0.0.2 with a PROXY header naming the viewer; the nodes
+# trust that address only, so a studio or viewer on 127.0.0.1 may still use a node directly.
+balancer=()
+command -v haproxy >/dev/null && balancer=(--balancer 127.0.0.2)
+
 for n in $(seq 1 "$nodes"); do
   # Each node tries a different NATS server first.
   first=$(( (n - 1) % 3 ))
   list=("${nats_urls[@]:first}" "${nats_urls[@]:0:first}")
   "$relay" --listen 127.0.0.1 --port $((port + n)) --nats "$(IFS=,; echo "${list[*]}")" \
-    >"$work/relay-$n.log" 2>&1 &
+    "${balancer[@]}" >"$work/relay-$n.log" 2>&1 &
   pids+=($!)
   echo "relay node $n: http://127.0.0.1:$((port + n))/  (log $work/relay-$n.log)"
 done
@@ -66,8 +71,10 @@ if command -v haproxy >/dev/null; then
     printf 'defaults\n    mode tcp\n    timeout connect 3s\n    timeout client 1h\n    timeout server 1h\n'
     printf 'frontend lumacast\n    bind 127.0.0.1:%s\n    default_backend relays\n' "$port"
     printf 'backend relays\n    balance leastconn\n    option redispatch\n    retries 3\n'
+    printf '    source 127.0.0.2\n'
     for n in $(seq 1 "$nodes"); do
-      printf '    server relay-%s 127.0.0.1:%s check inter 2s fall 2 rise 2\n' "$n" $((port + n))
+      printf '    server relay-%s 127.0.0.1:%s check inter 2s fall 2 rise 2 send-proxy-v2\n' \
+        "$n" $((port + n))
     done
   } >"$work/haproxy.cfg"
   haproxy -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &

@@ -20,7 +20,10 @@ claims its room with a key of its own as a studio does. Both programs are taken 
 The cloud's own rows: squat, longname, questions, crowd, presenterpings, and two where the
 presenter itself attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read) and
 biggroup (a 15 MiB picture group, just under the join cache's bound, then 31 joiners that never
-read).
+read), forgedproxy (PROXY headers from a client the nodes do not trust, each claiming another
+address) and silentbalancer (connections from the trusted balancer address that never send
+their header), and with Debian's haproxy installed balanced (viewers through haproxy with and
+without PROXY headers).
 
 The full-disk case mounts a small tmpfs in a private mount namespace (needs root).
 """
@@ -30,6 +33,7 @@ import base64
 import json
 import os
 import random
+import shutil
 import signal
 import socket
 import sqlite3
@@ -48,6 +52,11 @@ PACKETS_PER_CHUNK = 31  # 31 * 188 * 8 * 24 = 1.12 Mbit/s, the studio's usual st
 FOREIGN = 0xEE
 # lumacast-cloud's questions per address and node: a burst, then a rate.
 CLOUD_QUESTION_BURST, CLOUD_QUESTIONS_PER_SECOND = 5, 0.5
+# The cloud nodes believe PROXY headers from this address only (--balancer); every other row
+# comes from elsewhere.
+BALANCER = "127.0.0.250"
+# lumacast-cloud's viewers per address in a room, and how long a balancer has for its header.
+CLOUD_VIEWERS_PER_ADDRESS, CLOUD_HEADER_DEADLINE_S = 16, 2.0
 HANDSHAKE = ("GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
              "Sec-WebSocket-Version: 13\r\n\r\n")
@@ -92,7 +101,7 @@ def server_frames(buffer):
     return frames, pos
 
 
-async def open_ws(port, path, local="127.0.0.1", rcvbuf=None):
+async def open_ws(port, path, local="127.0.0.1", rcvbuf=None, prefix=b""):
     sock = None
     if rcvbuf:
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -103,7 +112,7 @@ async def open_ws(port, path, local="127.0.0.1", rcvbuf=None):
         reader, writer = await asyncio.open_connection(sock=sock)
     else:
         reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0))
-    writer.write(HANDSHAKE.format(path=path).encode())
+    writer.write(prefix + HANDSHAKE.format(path=path).encode())
     response = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
     if not response.startswith(b"HTTP/1.1 101"):
         raise ConnectionError(response[:80])
@@ -311,7 +320,8 @@ class Cloud(Target):
         for i in range(nodes):
             self.logs.append(os.path.join(work_dir, f"cloud-{i}.log"))
             node = self.start([os.path.join(bin_dir, "lumacast-cloud"), "--listen", "127.0.0.1",
-                               "--port", "0", "--web-dir", web_dir] + cluster, self.logs[i],
+                               "--port", "0", "--web-dir", web_dir, "--balancer", BALANCER] +
+                              cluster, self.logs[i],
                               stdout=subprocess.PIPE)
             words = node.stdout.readline().decode().split()
             if words[:2] != ["lumacast-cloud", "listening"]:
@@ -720,6 +730,133 @@ async def hostile_crowd(cloud, monitor, addresses=32, per_address=32):
     line(f"crowd ({len(held)} held)", figures, monitor.report())
 
 
+def proxy_header(client, client_port=40000):
+    """A PROXY protocol v2 header (TCP over IPv4) naming `client` to 127.0.0.1:8089."""
+    addresses = socket.inet_aton(client) + socket.inet_aton("127.0.0.1")
+    block = addresses + struct.pack("!HH", client_port, 8089)
+    return b"\r\n\r\n\x00\r\nQUIT\n\x21\x11" + struct.pack("!H", len(block)) + block
+
+
+async def viewers_admitted(cloud, local, count, prefix=lambda i: b""):
+    """Of `count` video viewers from `local` at once, each after `prefix(i)`, how many the room
+    keeps; the kept ones are closed afterwards."""
+    held = []
+
+    async def join(i):
+        try:
+            reader, writer = await open_ws(cloud.ws, cloud.video_path, local=local,
+                                           prefix=prefix(i))
+            held.append((reader, writer))
+        except (OSError, ConnectionError, asyncio.IncompleteReadError, asyncio.TimeoutError):
+            pass
+
+    await asyncio.gather(*(join(i) for i in range(count)))
+    return await count_open(held)
+
+
+async def forged_proxy(cloud, monitor, count=CLOUD_VIEWERS_PER_ADDRESS + 8):
+    """A client that is not a trusted balancer sends PROXY headers claiming a new address on
+    every connection: believed, each would be a new viewer address and the cap per address
+    would never bite."""
+    local = address(9000)
+    forged = await viewers_admitted(
+        cloud, local, count, lambda i: proxy_header(f"127.9.{i // 250}.{1 + i % 250}"))
+    plain = await viewers_admitted(cloud, local, count)
+    claimed = cloud.log_lines(" from 127.9.")
+    figures = (f"from {local}: {forged} of {count} viewers with forged headers kept, "
+               f"{plain} of {count} without (cap {CLOUD_VIEWERS_PER_ADDRESS}); "
+               f"log lines naming a claimed address: {claimed}")
+    line("forgedproxy", figures, monitor.report())
+
+
+async def silent_balancer(cloud, monitor, count=300):
+    """Connections from the trusted balancer's address that never send their header; then one
+    that does, with a viewer behind it."""
+    logged_before = cloud.log_lines("closing a connection from balancer")
+    held = []
+
+    async def hold(i):
+        try:
+            reader, writer = await asyncio.open_connection("127.0.0.1", cloud.ws,
+                                                           local_addr=(BALANCER, 0))
+            held.append((reader, writer, time.monotonic()))
+        except OSError:
+            pass
+
+    await in_batches(hold, count, 100)
+
+    async def closed_after(reader, opened):
+        try:
+            await asyncio.wait_for(reader.read(100), CLOUD_HEADER_DEADLINE_S + 10)
+        except (OSError, asyncio.TimeoutError):
+            pass
+        return time.monotonic() - opened
+
+    ends = sorted(await asyncio.gather(*(closed_after(r, t) for r, _, t in held)))
+    for _, writer, _ in held:
+        writer.close()
+    at_once = sum(1 for e in ends if e < CLOUD_HEADER_DEADLINE_S / 2)
+    late = [e for e in ends if e >= CLOUD_HEADER_DEADLINE_S / 2]
+    honest = await viewers_admitted(cloud, BALANCER, 1,
+                                    lambda i: proxy_header(address(9100)))
+    logged = cloud.log_lines("closing a connection from balancer") - logged_before
+    figures = (f"{len(held)} opened, {at_once} closed at once (over the waiting cap), "
+               f"{len(late)} after {percentile(late, 0.5):.2f} s median, "
+               f"{late[-1] if late else 0:.2f} s max; {logged} log lines; then a viewer "
+               f"with its header kept: {honest} of 1")
+    line("silentbalancer", figures, monitor.report())
+
+
+async def through_haproxy(cloud, monitor, viewers=40):
+    """Viewers, each from an address of its own, through Debian's haproxy in front of the node:
+    once with PROXY headers from the trusted balancer address, once from a balancer the node does
+    not trust and without headers, where all viewers have the balancer's address."""
+    haproxy = shutil.which("haproxy") or "/usr/sbin/haproxy"
+    if not os.path.exists(haproxy):
+        print("balanced               skipped: haproxy is not installed", flush=True)
+        return
+    trusted, untrusted = free_port(), free_port()
+    config = os.path.join(cloud.work, "haproxy.cfg")
+    with open(config, "w") as out:
+        out.write("defaults\n    mode tcp\n    timeout connect 3s\n    timeout client 1h\n"
+                  "    timeout server 1h\n")
+        for port, source, options in ((trusted, BALANCER, " send-proxy-v2"),
+                                      (untrusted, "127.0.0.251", "")):
+            out.write(f"listen l{port}\n    bind 127.0.0.1:{port}\n    source {source}\n"
+                      f"    server node 127.0.0.1:{cloud.ws}{options}\n")
+    balancer = subprocess.Popen([haproxy, "-db", "-f", config], stdout=subprocess.DEVNULL,
+                                stderr=open(os.path.join(cloud.work, "haproxy.log"), "wb"))
+    try:
+        for port in (trusted, untrusted):
+            while True:
+                try:
+                    socket.create_connection(("127.0.0.1", port), 1).close()
+                    break
+                except OSError:
+                    await asyncio.sleep(0.05)
+        kept = {}
+        for port in (trusted, untrusted):
+            held = []
+
+            async def join(i):
+                try:
+                    held.append(await open_ws(port, cloud.video_path, local=address(9200 + i)))
+                except (OSError, ConnectionError, asyncio.IncompleteReadError,
+                        asyncio.TimeoutError):
+                    pass
+
+            await asyncio.gather(*(join(i) for i in range(viewers)))
+            kept[port] = await count_open(held)
+        figures = (f"{viewers} viewers from {viewers} addresses: {kept[trusted]} kept with "
+                   f"send-proxy-v2 and --balancer, {kept[untrusted]} without (one address); "
+                   f"refusals logged from {BALANCER} {cloud.log_lines(' from ' + BALANCER)}, "
+                   f"from 127.0.0.251 {cloud.log_lines(' from 127.0.0.251')}")
+    finally:
+        balancer.terminate()
+        balancer.wait(10)
+    line("balanced", figures, monitor.report())
+
+
 async def never_reading(target, path, count, first=7000):
     """`count` viewers on `path`, each from an address of its own, that never read."""
     held = []
@@ -985,7 +1122,10 @@ async def main_cloud(bin_dir, nodes, only):
                                                   questions=question_flood,
                                                   crowd=hostile_crowd,
                                                   presenterpings=presenter_pinger,
-                                                  bigvotes=big_votes, biggroup=big_group), only)
+                                                  bigvotes=big_votes, biggroup=big_group,
+                                                  forgedproxy=forged_proxy,
+                                                  silentbalancer=silent_balancer,
+                                                  balanced=through_haproxy), only)
         finally:
             cloud.stop()
 

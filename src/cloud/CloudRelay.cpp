@@ -94,6 +94,11 @@ bool CloudRelay::serveTls(const QString &certificatePath, const QString &keyPath
     return true;
 }
 
+void CloudRelay::trustBalancers(const TrustedBalancers &balancers)
+{
+    m_acceptor->trustBalancers(balancers);
+}
+
 bool CloudRelay::listen(const QHostAddress &address, quint16 port)
 {
     return m_acceptor->listen(address, port);

@@ -13,6 +13,7 @@
 #include "cloud/PresenterKeys.h"
 #include "net/LogBudget.h"
 #include "net/TokenBucket.h"
+#include "net/TrustedBalancers.h"
 #include "web/HttpRoutes.h"
 #include "web/HttpServer.h"
 
@@ -75,6 +76,9 @@ public:
     // serves the next connection (TlsCredentials). Before listen(); false, with `error`, when
     // the files do not make a usable pair.
     bool serveTls(const QString &certificatePath, const QString &keyPath, QString *error);
+    // Connections from these balancers start with a PROXY protocol v2 header naming the client
+    // (--balancer), whose address every limit and log line then uses; before listen().
+    void trustBalancers(const TrustedBalancers &balancers);
 
     bool listen(const QHostAddress &address, quint16 port);
     quint16 serverPort() const;

@@ -81,8 +81,17 @@ int main(int argc, char *argv[])
         "file");
     const QCommandLineOption tlsKey(
         "tls-key", "The unencrypted PEM private key of --tls-cert (RSA or EC).", "file");
+    const QCommandLineOption balancer(
+        "balancer",
+        "Connections from this address or network (ADDRESS or ADDRESS/PREFIX, for example "
+        "10.0.0.5 or 10.0.0.0/24) come from a TCP balancer that sends the PROXY protocol v2 "
+        "header (haproxy's send-proxy-v2): each must start with one, and the client it names is "
+        "the one every per-address limit and log line counts. Connections from any other address "
+        "are taken as they are. May be given more than once, or as a comma-separated list "
+        "(default: none, every connection is its own client).",
+        "address");
     parser.addOptions({listen, port, webDir, maxRooms, maxViewers, nats, presenters, allowOrigin,
-                       tlsCert, tlsKey});
+                       tlsCert, tlsKey, balancer});
     parser.process(app);
     const QString pages = parser.isSet(webDir) ? parser.value(webDir) : WebDirectory::locate();
 
@@ -106,10 +115,22 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    TrustedBalancers balancers;
+    for (const QString &value : parser.values(balancer)) {
+        for (const QString &item : value.split(',', Qt::SkipEmptyParts)) {
+            QString balancerError;
+            if (!balancers.add(item, &balancerError)) {
+                std::fprintf(stderr, "lumacast-cloud: --balancer: %s\n", qPrintable(balancerError));
+                return 2;
+            }
+        }
+    }
+
     DescriptorLimit::raiseToHardLimit();
     CloudRelay relay(limits, pages);
     relay.restrictPresenters(allowed);
     relay.setOriginPolicy(OriginPolicy(parser.values(allowOrigin)));
+    relay.trustBalancers(balancers);
     if (parser.isSet(tlsCert) != parser.isSet(tlsKey)) {
         std::fprintf(stderr, "lumacast-cloud: --tls-cert and --tls-key go together\n");
         return 2;

@@ -8,20 +8,25 @@
 
 void TlsListener::incomingConnection(qintptr descriptor)
 {
-    if (!m_credentials) {
-        QTcpServer::incomingConnection(descriptor);
-        return;
-    }
-    auto *socket = new TlsSocket(this);
+    if (QTcpSocket *socket = socketFor(descriptor))
+        addPendingConnection(socket);
+}
+
+QTcpSocket *TlsListener::socketFor(qintptr descriptor)
+{
+    TlsSocket *tls = m_credentials ? new TlsSocket(this) : nullptr;
+    QTcpSocket *socket = tls ? tls : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
-        qWarning() << "TLS: cannot take an accepted connection:" << socket->errorString();
+        qWarning() << "cannot take an accepted connection:" << socket->errorString();
         ::close(int(descriptor));
         delete socket;
-        return;
+        return nullptr;
     }
-    // Read per connection: a renewed certificate serves the next client, the connected ones
-    // keep the session they have.
-    socket->setSslConfiguration(m_credentials->configuration());
-    addPendingConnection(socket);
-    socket->startServerEncryption();
+    if (tls) {
+        // Read per connection: a renewed certificate serves the next client, the connected ones
+        // keep the session they have.
+        tls->setSslConfiguration(m_credentials->configuration());
+        tls->startServerEncryption();
+    }
+    return socket;
 }

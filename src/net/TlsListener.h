@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTcpServer>
+#include <QTcpSocket>
 
 class TlsCredentials;
 
@@ -19,6 +20,9 @@ public:
 
 protected:
     void incomingConnection(qintptr descriptor) override;
+    // The socket for an accepted descriptor (its handshake started), not yet queued; null, the
+    // descriptor closed, when it cannot be taken.
+    QTcpSocket *socketFor(qintptr descriptor);
 
 private:
     TlsCredentials *m_credentials = nullptr;

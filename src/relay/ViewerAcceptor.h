@@ -11,7 +11,7 @@
 
 #include "net/AcceptBackoff.h"
 #include "net/ConnectionsPerAddress.h"
-#include "net/TlsListener.h"
+#include "net/ProxiedListener.h"
 
 class QTcpSocket;
 class QWebSocket;
@@ -42,6 +42,8 @@ public:
     // Serves TLS from now on (see TlsListener); `credentials` must outlive the acceptor. The
     // transports handed out are then TlsSockets.
     void serveTls(TlsCredentials *credentials) { m_server.setCredentials(credentials); }
+    // Connections from these balancers name their client in a PROXY header (ProxiedListener).
+    void trustBalancers(const TrustedBalancers &balancers) { m_server.trustBalancers(balancers); }
 
     // The TCP transport under a viewer whose handshake just completed, or null.
     QTcpSocket *takeTransport(QWebSocket *viewer);
@@ -63,7 +65,7 @@ private:
     void classify(QTcpSocket *socket);
 
     using PeerKey = QPair<QString, quint16>;
-    TlsListener m_server;
+    ProxiedListener m_server;
     AcceptBackoff m_backoff;
     ConnectionsPerAddress m_perAddress{QStringLiteral("relay viewers")};
     QWebSocketServer *m_handshaker;

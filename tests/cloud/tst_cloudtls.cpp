@@ -1,5 +1,8 @@
+#include "relay/RelayRoom.h"
 #include "support/ChildProcess.h"
 #include "support/CloudService.h"
+#include "support/ProxyHeaderBytes.h"
+#include "support/RawWebSocketClient.h"
 #include "support/StudioKey.h"
 #include "support/TsPackets.h"
 
@@ -74,6 +77,18 @@ QByteArray httpsGet(quint16 port, const QString &caFile, QSslCertificate *served
     return reply;
 }
 
+// A viewer's WebSocket upgrade for the room's video, written by hand.
+QByteArray videoUpgrade(quint16 port)
+{
+    return QString("GET /websocket/right/%1/readvideo HTTP/1.1\r\nHost: localhost:%2\r\n"
+                   "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                   "Sec-WebSocket-Version: 13\r\n\r\n")
+        .arg(kRoom)
+        .arg(port)
+        .toUtf8();
+}
+
 // The studio presenting in the room through `server`, trusting the test's authority, and the
 // encoder's connection to it.
 bool present(StudioProxy &proxy, QTcpSocket &writer, const QString &server, const QString &caFile)
@@ -101,6 +116,7 @@ private slots:
     void renewedCertificateServesNewViewersAndKeepsConnectedOnes();
     void unusableRenewalKeepsTheCertificateInUse();
     void wssViewerThatDoesNotReadIsDropped();
+    void proxyHeaderComesBeforeTheTlsHello();
     void behindHaproxyTerminatingTls();
 
 private:
@@ -261,13 +277,7 @@ void TestCloudTls::wssViewerThatDoesNotReadIsDropped()
     stalled.setReadBufferSize(4096);
     stalled.connectToHostEncrypted("localhost", service.port());
     QVERIFY(stalled.waitForEncrypted(5000));
-    stalled.write(QString("GET /websocket/right/%1/readvideo HTTP/1.1\r\nHost: localhost:%2\r\n"
-                          "Upgrade: websocket\r\nConnection: Upgrade\r\n"
-                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                          "Sec-WebSocket-Version: 13\r\n\r\n")
-                      .arg(kRoom)
-                      .arg(service.port())
-                      .toUtf8());
+    stalled.write(videoUpgrade(service.port()));
     QVERIFY(stalled.waitForBytesWritten(5000));
 
     const QByteArray chunk = packets(1000, 7);
@@ -284,11 +294,41 @@ void TestCloudTls::wssViewerThatDoesNotReadIsDropped()
     QVERIFY2(logged.contains("closing slow viewer"), logged.right(500).constData());
 }
 
+void TestCloudTls::proxyHeaderComesBeforeTheTlsHello()
+{
+    QTemporaryDir logs;
+    const QString log = logs.filePath("service.log");
+    CloudService service(0,
+                         {"--tls-cert", path("localhost.pem"), "--tls-key", path("localhost.key"),
+                          "--balancer", "127.0.0.1"},
+                         log);
+    // As a TCP balancer in front of a relay serving TLS itself: the header, then the client's
+    // own bytes, its TLS hello first.
+    QSslSocket socket;
+    socket.setSslConfiguration(trusting(path("ca.pem")));
+    socket.connectToHost("localhost", service.port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(ProxyHeaderBytes::proxy(QHostAddress("127.0.0.7"), 40007));
+    QVERIFY(socket.waitForBytesWritten(5000));
+    socket.startClientEncryption();
+    QVERIFY2(socket.waitForEncrypted(5000), qPrintable(socket.errorString()));
+    // A room nobody presents: the refusal names the client the header named.
+    socket.write(videoUpgrade(service.port()));
+    QFile lines(log);
+    QVERIFY(lines.open(QIODevice::ReadOnly));
+    QByteArray logged;
+    QTRY_VERIFY2((logged += lines.readAll()).contains("readvideo from 127.0.0.7"),
+                 logged.constData());
+}
+
 void TestCloudTls::behindHaproxyTerminatingTls()
 {
     if (QStandardPaths::findExecutable("haproxy", {"/usr/sbin", "/sbin"}).isEmpty())
         QSKIP("Debian's haproxy is not installed");
-    CloudService service;
+    QTemporaryDir logs;
+    const QString log = logs.filePath("service.log");
+    // Started as the deploy recipe says: haproxy, on this machine, sends PROXY headers.
+    CloudService service(0, {"--balancer", "127.0.0.1"}, log);
     // The deploy recipe as it is, on loopback ports of the test's choosing.
     const QString source = qEnvironmentVariable("LUMACAST_SOURCE_DIR") + "/deploy/haproxy/";
     QFile plain(source + "lumacast-cloud.cfg");
@@ -338,6 +378,30 @@ void TestCloudTls::behindHaproxyTerminatingTls()
     const QByteArray stream = packets(100, 5);
     writer.write(stream);
     QTRY_COMPARE(viewer->bytes, stream);
+
+    // Viewers from two addresses through the balancer: the relay counts each address on its
+    // own, so one address at its cap in the room leaves the other's viewers in.
+    const QString videoPath = "/websocket/right/" + kRoom + "/readvideo";
+    std::vector<std::unique_ptr<RawWebSocketClient>> crowd;
+    for (int i = 0; i < RelayRoom::kMaxViewersPerAddress; ++i) {
+        crowd.push_back(std::make_unique<RawWebSocketClient>());
+        QVERIFY(crowd.back()->open(QHostAddress("127.0.0.2"), plainPort, videoPath));
+    }
+    RawWebSocketClient oneTooMany;
+    QVERIFY(oneTooMany.open(QHostAddress("127.0.0.2"), plainPort, videoPath));
+    QTRY_COMPARE(oneTooMany.closeCode, 1008);
+    RawWebSocketClient otherAddress;
+    QVERIFY(otherAddress.open(QHostAddress("127.0.0.3"), plainPort, videoPath));
+    const QByteArray more = packets(100, 6);
+    writer.write(more);
+    QTRY_VERIFY(otherAddress.binaryBytes >= more.size());
+    QCOMPARE(otherAddress.closeCode, -1);
+    QTRY_VERIFY(crowd.front()->binaryBytes >= more.size());
+    QFile lines(log);
+    QVERIFY(lines.open(QIODevice::ReadOnly));
+    const QByteArray logged = lines.readAll();
+    QVERIFY2(logged.contains("readvideo from 127.0.0.2 : too many viewers from this address"),
+             logged.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCloudTls)
