@@ -18,7 +18,9 @@ claims its room with a key of its own as a studio does. Both programs are taken 
     python3 bench/abuse/abuse.py --cloud build/bin [--nodes 3] [--only NAME,...]
 
 The cloud's own rows: squat, longname, questions, crowd, presenterpings, and two where the
-presenter itself attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read) and
+presenter of a room attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read,
+from a second presenter in a room of its own; ownvotes, the same from the watched room's own
+presenter) and
 biggroup (a 15 MiB picture group, just under the join cache's bound, then 31 joiners that never
 read).
 
@@ -768,21 +770,31 @@ async def peak_for(target, seconds):
     return peak
 
 
-async def big_votes(cloud, monitor, viewers=31, votes=10):
-    """The presenter floods command viewers that never read: vote texts of 4 MiB (all but the
-    room for the message around them), then many at the presenter's text cap."""
+async def big_votes(cloud, monitor, viewers=31, votes=10, own_room=False):
+    """A presenter floods its command viewers that never read: vote texts of 4 MiB (all but the
+    room for the message around them), then many at the presenter's text cap. By default the
+    presenter of another room: the healthy viewer then shows the relay's own cost. With
+    `own_room`, the healthy viewer's own presenter, whose uplink the 40 MiB hold up as well."""
     before = cloud.status("VmRSS")
-    held = await never_reading(cloud, cloud.command_path, viewers)
+    if own_room:
+        attacker, room = cloud.presenter, cloud.room
+    else:
+        attacker, room, _ = cloud.start_presenter(cloud.ports[-1], "attacker")
+    held = await never_reading(cloud, f"/websocket/right/{room}/cmdchannel", viewers)
     for command in (f"VOTE {(4 << 20) - 1024} {votes}\n", "VOTE 16000 400\n"):
-        cloud.presenter.stdin.write(command.encode())
-        cloud.presenter.stdin.flush()
-        cloud.presenter.stdout.readline()  # one at a time: the presenter reads a line per turn
+        attacker.stdin.write(command.encode())
+        attacker.stdin.flush()
+        attacker.stdout.readline()  # one at a time: the presenter reads a line per turn
     peak = await peak_for(cloud, 5)
     still = await count_open(held)
+    if not own_room:
+        attacker.terminate()
+        attacker.wait()
+    whose = "the watched room's" if own_room else "another room's"
     line(f"4 MiB votes to {len(held)}",
-         f"{votes} votes of 4 MiB and 400 of 16 KB to viewers that never read; memory "
-         f"+{(peak - before) / 2**20:.1f} MB at peak; viewers still open {still}",
-         monitor.report())
+         f"{votes} votes of 4 MiB and 400 of 16 KB from {whose} presenter to viewers "
+         f"that never read; memory +{(peak - before) / 2**20:.1f} MB at peak; viewers still "
+         f"open {still}", monitor.report())
 
 
 async def big_group(cloud, monitor, mib=15, joiners=31):
@@ -985,7 +997,10 @@ async def main_cloud(bin_dir, nodes, only):
                                                   questions=question_flood,
                                                   crowd=hostile_crowd,
                                                   presenterpings=presenter_pinger,
-                                                  bigvotes=big_votes, biggroup=big_group), only)
+                                                  bigvotes=big_votes,
+                                                  ownvotes=lambda c, m: big_votes(
+                                                      c, m, own_room=True),
+                                                  biggroup=big_group), only)
         finally:
             cloud.stop()
 
