@@ -4,6 +4,9 @@
 
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 // What a joiner is sent is built once and shared: a crowd joining costs the group once.
 class TestHeadStart : public QObject
 {
@@ -12,6 +15,7 @@ class TestHeadStart : public QObject
 private slots:
     void joinersShareOneCopy();
     void aNewPictureOrAGrownTailIsFramedAnew();
+    void framedCopiesOfAllRoomsStayInTheBudget();
 };
 
 namespace {
@@ -77,6 +81,42 @@ void TestHeadStart::aNewPictureOrAGrownTailIsFramedAnew()
 
     start.restart();
     QVERIFY(start.frames().isEmpty());
+}
+
+void TestHeadStart::framedCopiesOfAllRoomsStayInTheBudget()
+{
+    using namespace TsPackets;
+    // Rooms each fed a large group that then stops, each with joiners, so each group is framed.
+    const QByteArray start = videoFrame(0x100, true, 0);
+    const QByteArray frame = videoFrame(0x100, false, 10000); // about 1.9 MB
+    const int framesPerGroup = 7;
+    const qint64 groupBytes = start.size() + framesPerGroup * qint64(frame.size());
+    const int rooms = int(JoinCache::kMaxTotalBytes / groupBytes) + 4;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("join caches hold .* over the budget"));
+    std::vector<std::unique_ptr<HeadStart>> starts;
+    for (int room = 0; room < rooms; ++room) {
+        starts.push_back(std::make_unique<HeadStart>());
+        starts.back()->append(start);
+        for (int i = 0; i < framesPerGroup; ++i) {
+            starts.back()->append(frame);
+            starts.back()->frames();
+        }
+    }
+    qint64 held = 0;
+    int served = 0;
+    for (const auto &headStart : starts) {
+        const QList<QByteArray> frames = headStart->frames();
+        held += headStart->contents().size();
+        for (const QByteArray &framed : frames)
+            held += framed.size();
+        served += frames.isEmpty() ? 0 : 1;
+    }
+    QVERIFY2(held <= JoinCache::kMaxTotalBytes, qPrintable(QString::number(held)));
+    QCOMPARE(held, JoinCache::totalBytes());
+    // About half the rooms of caches alone: each costs its group twice.
+    QVERIFY2(served >= rooms / 2 - 5, qPrintable(QString::number(served)));
+    starts.clear();
+    QCOMPARE(JoinCache::totalBytes(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadStart)
