@@ -86,22 +86,16 @@ void TestHeadStart::aNewPictureOrAGrownTailIsFramedAnew()
 void TestHeadStart::framedCopiesOfAllRoomsStayInTheBudget()
 {
     using namespace TsPackets;
-    // Rooms each fed a large group that then stops, each with joiners, so each group is framed.
-    const QByteArray start = videoFrame(0x100, true, 0);
-    const QByteArray frame = videoFrame(0x100, false, 10000); // about 1.9 MB
-    const int framesPerGroup = 7;
-    const qint64 groupBytes = start.size() + framesPerGroup * qint64(frame.size());
-    const int rooms = int(JoinCache::kMaxTotalBytes / groupBytes) + 4;
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("join caches hold .* over the budget"));
+    // Each room has joiners all along, so each group is framed as it grows.
     std::vector<std::unique_ptr<HeadStart>> starts;
-    for (int room = 0; room < rooms; ++room) {
-        starts.push_back(std::make_unique<HeadStart>());
-        starts.back()->append(start);
-        for (int i = 0; i < framesPerGroup; ++i) {
-            starts.back()->append(frame);
+    const int rooms =
+        feedLargeGroups(JoinCache::kMaxTotalBytes, [&starts](int room, const QByteArray &packets) {
+            if (room == int(starts.size()))
+                starts.push_back(std::make_unique<HeadStart>());
+            starts.back()->append(packets);
             starts.back()->frames();
-        }
-    }
+        });
     qint64 held = 0;
     int served = 0;
     for (const auto &headStart : starts) {
