@@ -15,10 +15,17 @@ a nats-server started here (the presenter on the last node, attacks and the heal
 first, so the stream crosses NATS). The stream comes in through cloud_fanout_presenter, which
 claims its room with a key of its own as a studio does. Both programs are taken from BIN_DIR.
 
-    python3 bench/abuse/abuse.py --cloud build/bin [--nodes 3] [--only NAME,...]
+    python3 bench/abuse/abuse.py --cloud build/bin [--nodes 3] [--tls] [--only NAME,...]
+
+With --tls, the nodes serve https and wss (--tls-cert, --tls-key: a self-signed certificate made
+here by openssl), and every viewer, probe and attacker speaks TLS to them. Its own rows:
+tlsidle (connections that never send a ClientHello), tlsloris (a ClientHello a byte a second),
+tlsflood (full handshakes from one address as fast as they go).
 
 The cloud's own rows: squat, longname, questions, crowd, presenterpings, and two where the
-presenter itself attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read) and
+presenter of a room attacks: bigvotes (4 MiB vote texts to 31 command viewers that never read,
+from a second presenter in a room of its own; ownvotes, the same from the watched room's own
+presenter) and
 biggroup (a 15 MiB picture group, just under the join cache's bound, then 31 joiners that never
 read), forgedproxy (PROXY headers from a client the nodes do not trust, each claiming another
 address) and silentbalancer (connections from the trusted balancer address that never send
@@ -34,6 +41,7 @@ import json
 import os
 import random
 import shutil
+import ssl
 import signal
 import socket
 import sqlite3
@@ -57,6 +65,8 @@ CLOUD_QUESTION_BURST, CLOUD_QUESTIONS_PER_SECOND = 5, 0.5
 BALANCER = "127.0.0.250"
 # lumacast-cloud's viewers per address in a room, and how long a balancer has for its header.
 CLOUD_VIEWERS_PER_ADDRESS, CLOUD_HEADER_DEADLINE_S = 16, 2.0
+# Set when the target serves TLS: what every client of the bench connects with.
+TLS = None
 HANDSHAKE = ("GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
              "Sec-WebSocket-Version: 13\r\n\r\n")
@@ -109,9 +119,10 @@ async def open_ws(port, path, local="127.0.0.1", rcvbuf=None, prefix=b""):
         sock.bind((local, 0))
         sock.setblocking(False)
         await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
-        reader, writer = await asyncio.open_connection(sock=sock)
+        reader, writer = await asyncio.open_connection(sock=sock, **tls_options())
     else:
-        reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0))
+        reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0),
+                                                       **tls_options())
     writer.write(prefix + HANDSHAKE.format(path=path).encode())
     response = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
     if not response.startswith(b"HTTP/1.1 101"):
@@ -121,11 +132,24 @@ async def open_ws(port, path, local="127.0.0.1", rcvbuf=None, prefix=b""):
 
 async def http_get(port, path, local="127.0.0.1", timeout=10):
     reader, writer = await asyncio.wait_for(
-        asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0)), timeout)
+        asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0), **tls_options()),
+        timeout)
     writer.write(b"GET " + path.encode() + b" HTTP/1.0\r\n\r\n")
     reply = await asyncio.wait_for(reader.read(), timeout)
     writer.close()
     return reply
+
+
+def tls_options():
+    return {"ssl": TLS, "server_hostname": "localhost"} if TLS else {}
+
+
+def client_tls():
+    """A client context that takes the bench's self-signed certificate."""
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context
 
 
 def question_path(name, msg):
@@ -307,9 +331,17 @@ class Cloud(Target):
     probe_path, probe_text = "/index.html", "<html>"
     stalled_viewers = 990  # a room's default limit is 1000 viewers
 
-    def __init__(self, bin_dir, web_dir, work_dir, nodes):
+    def __init__(self, bin_dir, web_dir, work_dir, nodes, tls=False):
         self.children, self.work = [], work_dir
-        cluster = []
+        cluster, self.tls_flags, self.certificate = [], [], None
+        if tls:
+            self.certificate = os.path.join(work_dir, "cert.pem")
+            key = os.path.join(work_dir, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                            key, "-out", self.certificate, "-days", "1", "-subj", "/CN=localhost",
+                            "-addext", "subjectAltName=DNS:localhost"], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.tls_flags = ["--tls-cert", self.certificate, "--tls-key", key]
         if nodes > 1:
             nats_port = free_port()
             nats_log = os.path.join(work_dir, "nats.log")
@@ -321,7 +353,7 @@ class Cloud(Target):
             self.logs.append(os.path.join(work_dir, f"cloud-{i}.log"))
             node = self.start([os.path.join(bin_dir, "lumacast-cloud"), "--listen", "127.0.0.1",
                                "--port", "0", "--web-dir", web_dir, "--balancer", BALANCER] +
-                              cluster, self.logs[i],
+                              cluster + self.tls_flags, self.logs[i],
                               stdout=subprocess.PIPE)
             words = node.stdout.readline().decode().split()
             if words[:2] != ["lumacast-cloud", "listening"]:
@@ -340,9 +372,11 @@ class Cloud(Target):
 
     def start_presenter(self, port, name):
         """A presenter of a key of its own on the node at `port`: process, room, ingest port."""
-        presenter = self.start([self.presenter_exe, f"127.0.0.1:{port}", "0"],
+        server = f"https://localhost:{port}" if self.certificate else f"127.0.0.1:{port}"
+        presenter = self.start([self.presenter_exe, server, "0"],
                                os.path.join(self.work, name + ".log"), stdout=subprocess.PIPE,
-                               stdin=subprocess.PIPE)
+                               stdin=subprocess.PIPE,
+                               env=dict(os.environ, LUMACAST_CLOUD_CA_FILE=self.certificate or ""))
         words = presenter.stdout.readline().decode().split()
         if not words or words[0] != "READY":
             raise RuntimeError(f"the presenter did not start: {words}")
@@ -373,8 +407,8 @@ class Monitor:
     def __init__(self, target):
         self.process = subprocess.Popen(
             [sys.executable, __file__, "--monitor", str(target.http), str(target.ws),
-             str(target.ingest), target.video_path, target.probe_path, target.probe_text],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+             str(target.ingest), target.video_path, target.probe_path, target.probe_text]
+            + (["--tls"] if TLS else []), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         assert self.process.stdout.readline().strip() == b"WATCHING"
 
     def report(self):
@@ -905,21 +939,31 @@ async def peak_for(target, seconds):
     return peak
 
 
-async def big_votes(cloud, monitor, viewers=31, votes=10):
-    """The presenter floods command viewers that never read: vote texts of 4 MiB (all but the
-    room for the message around them), then many at the presenter's text cap."""
+async def big_votes(cloud, monitor, viewers=31, votes=10, own_room=False):
+    """A presenter floods its command viewers that never read: vote texts of 4 MiB (all but the
+    room for the message around them), then many at the presenter's text cap. By default the
+    presenter of another room: the healthy viewer then shows the relay's own cost. With
+    `own_room`, the healthy viewer's own presenter, whose uplink the 40 MiB hold up as well."""
     before = cloud.status("VmRSS")
-    held = await never_reading(cloud, cloud.command_path, viewers)
+    if own_room:
+        attacker, room = cloud.presenter, cloud.room
+    else:
+        attacker, room, _ = cloud.start_presenter(cloud.ports[-1], "attacker")
+    held = await never_reading(cloud, f"/websocket/right/{room}/cmdchannel", viewers)
     for command in (f"VOTE {(4 << 20) - 1024} {votes}\n", "VOTE 16000 400\n"):
-        cloud.presenter.stdin.write(command.encode())
-        cloud.presenter.stdin.flush()
-        cloud.presenter.stdout.readline()  # one at a time: the presenter reads a line per turn
+        attacker.stdin.write(command.encode())
+        attacker.stdin.flush()
+        attacker.stdout.readline()  # one at a time: the presenter reads a line per turn
     peak = await peak_for(cloud, 5)
     still = await count_open(held)
+    if not own_room:
+        attacker.terminate()
+        attacker.wait()
+    whose = "the watched room's" if own_room else "another room's"
     line(f"4 MiB votes to {len(held)}",
-         f"{votes} votes of 4 MiB and 400 of 16 KB to viewers that never read; memory "
-         f"+{(peak - before) / 2**20:.1f} MB at peak; viewers still open {still}",
-         monitor.report())
+         f"{votes} votes of 4 MiB and 400 of 16 KB from {whose} presenter to viewers "
+         f"that never read; memory +{(peak - before) / 2**20:.1f} MB at peak; viewers still "
+         f"open {still}", monitor.report())
 
 
 async def big_group(cloud, monitor, mib=15, joiners=31):
@@ -967,6 +1011,107 @@ async def question_flood(cloud, monitor, posts=200, parallel=20):
          f"from one address in {seconds:.1f} s: answers {answers}; passed to the studio (not "
          f"429) {posts - answers.get('429', 0)}, the node's limit "
          f"{CLOUD_QUESTION_BURST} + {CLOUD_QUESTIONS_PER_SECOND}/s", monitor.report())
+
+
+def client_hello():
+    """The first flight of a TLS client: its ClientHello, made without a connection."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = client_tls().wrap_bio(incoming, outgoing, server_hostname="localhost")
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    return outgoing.read()
+
+
+async def open_plain(port, local):
+    return await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0))
+
+
+async def closed_after(reader, began, timeout=60):
+    """Seconds from `began` until the target closes the connection; None if it never does."""
+    try:
+        while await asyncio.wait_for(reader.read(65536), timeout):
+            pass
+    except asyncio.TimeoutError:
+        return None
+    except OSError:
+        pass
+    return time.monotonic() - began
+
+
+def spread(seconds):
+    done = sorted(s for s in seconds if s is not None)
+    if not done:
+        return "none closed"
+    return (f"{len(done)} closed, after {done[0]:.1f}-{done[-1]:.1f} s (median "
+            f"{done[len(done) // 2]:.1f}); never closed {len(seconds) - len(done)}")
+
+
+async def tls_idle(cloud, monitor, addresses=32, per_address=20):
+    """TCP connections that never send a ClientHello, `per_address` from each address."""
+    began = time.monotonic()
+    opened = await asyncio.gather(*(open_plain(cloud.ws, address(4000 + i % addresses))
+                                    for i in range(addresses * per_address)),
+                                  return_exceptions=True)
+    held = [o for o in opened if not isinstance(o, BaseException)]
+    seconds = await asyncio.gather(*(closed_after(reader, began) for reader, _ in held))
+    for _, writer in held:
+        writer.close()
+    line(f"tls idle ({len(held)})",
+         f"{len(held)} connections from {addresses} addresses, no ClientHello: {spread(seconds)}",
+         monitor.report())
+
+
+async def tls_loris(cloud, monitor, connections=16):
+    """Connections from one address that send their ClientHello a byte a second."""
+    hello = client_hello()
+    began = time.monotonic()
+    held = [await open_plain(cloud.ws, "127.0.0.11") for _ in range(connections)]
+
+    async def trickle(reader, writer):
+        ends = asyncio.create_task(closed_after(reader, began))
+        for byte in hello:
+            if ends.done():
+                break
+            try:
+                writer.write(bytes([byte]))
+                await writer.drain()
+            except OSError:
+                break
+            await asyncio.wait([ends], timeout=1)
+        return await ends
+
+    seconds = await asyncio.gather(*(trickle(r, w) for r, w in held))
+    for _, writer in held:
+        writer.close()
+    line(f"tls loris ({connections})",
+         f"{connections} ClientHellos of {len(hello)} bytes, a byte a second, from one address: "
+         f"{spread(seconds)}", monitor.report())
+
+
+async def tls_flood(cloud, monitor, seconds=10, parallel=32):
+    """Full handshakes from one address, `parallel` at a time, for `seconds`."""
+    counts = {"done": 0, "failed": 0}
+    ends = time.monotonic() + seconds
+
+    async def loop():
+        while time.monotonic() < ends:
+            try:
+                _, writer = await asyncio.wait_for(asyncio.open_connection(
+                    "127.0.0.1", cloud.ws, local_addr=("127.0.0.12", 0), ssl=TLS,
+                    server_hostname="localhost"), 10)
+                counts["done"] += 1
+                writer.transport.abort()
+            except (OSError, ssl.SSLError, asyncio.TimeoutError):
+                counts["failed"] += 1
+
+    cpu = cloud.cpu_seconds()
+    await asyncio.gather(*(loop() for _ in range(parallel)))
+    line(f"tls flood ({parallel})",
+         f"{counts['done']} full handshakes in {seconds} s from one address "
+         f"({counts['done'] / seconds:.0f}/s), {counts['failed']} refused or failed; the relay's "
+         f"CPU {(cloud.cpu_seconds() - cpu) / seconds:.2f} s/s", monitor.report())
 
 
 def first_line(reply):
@@ -1113,16 +1258,24 @@ async def main(exe, only):
         await full_disk(exe, web_dir)
 
 
-async def main_cloud(bin_dir, nodes, only):
+async def main_cloud(bin_dir, nodes, tls, only):
+    global TLS
+    TLS = client_tls() if tls else None
     with tempfile.TemporaryDirectory() as work:
-        cloud = Cloud(bin_dir, web_folder(), work, nodes)
-        print(f"lumacast-cloud, {nodes} node(s); room {cloud.room}", flush=True)
+        cloud = Cloud(bin_dir, web_folder(), work, nodes, tls)
+        print(f"lumacast-cloud, {nodes} node(s){', TLS' if tls else ''}; room {cloud.room}",
+              flush=True)
+        tls_cases = dict(tlsidle=tls_idle, tlsloris=tls_loris, tlsflood=tls_flood) if tls else {}
         try:
-            await run_cases(cloud, dict(COMMON_CASES, squat=squat, longname=long_names,
+            await run_cases(cloud, dict(COMMON_CASES, **tls_cases, squat=squat,
+                                        longname=long_names,
                                                   questions=question_flood,
                                                   crowd=hostile_crowd,
                                                   presenterpings=presenter_pinger,
-                                                  bigvotes=big_votes, biggroup=big_group,
+                                                  bigvotes=big_votes,
+                                                  ownvotes=lambda c, m: big_votes(
+                                                      c, m, own_room=True),
+                                                  biggroup=big_group,
                                                   forgedproxy=forged_proxy,
                                                   silentbalancer=silent_balancer,
                                                   balanced=through_haproxy), only)
@@ -1131,14 +1284,16 @@ async def main_cloud(bin_dir, nodes, only):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 8 and sys.argv[1] == "--monitor":
+    if len(sys.argv) in (8, 9) and sys.argv[1] == "--monitor":
+        TLS = client_tls() if sys.argv[8:] == ["--tls"] else None
         asyncio.run(monitor(*(int(x) for x in sys.argv[2:5]), *sys.argv[5:8]))
     elif len(sys.argv) >= 2:
         def option(name, default):
             return sys.argv[sys.argv.index(name) + 1] if name in sys.argv else default
         selected = [n for n in option("--only", "").split(",") if n]
         if "--cloud" in sys.argv:
-            asyncio.run(main_cloud(option("--cloud", ""), int(option("--nodes", "1")), selected))
+            asyncio.run(main_cloud(option("--cloud", ""), int(option("--nodes", "1")),
+                                   "--tls" in sys.argv, selected))
         else:
             asyncio.run(main(sys.argv[1], selected))
     else:

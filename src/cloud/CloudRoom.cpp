@@ -173,6 +173,12 @@ void CloudRoom::onPresenterStream(const QByteArray &message)
 void CloudRoom::onPresenterCommand(const QString &message)
 {
     m_presenterHeard.start();
+    // Nothing a presenter may send is longer than a question list: a longer text is dropped
+    // unparsed, as parsing megabytes would hold up every room of the relay.
+    if (message.size() > kMaxQuestionListChars) {
+        dropPresenterText(message);
+        return;
+    }
     const QJsonObject object = CommandMessages::parse(message);
     const QString command = CommandMessages::commandOf(object);
     // Answers to questions come as fast as the viewers ask, which their own limit bounds.
@@ -186,9 +192,7 @@ void CloudRoom::onPresenterCommand(const QString &message)
         return;
     }
     if (message.size() > kMaxPresenterTextChars || !m_presenterTexts.take()) {
-        if (m_dropLog.admit())
-            qWarning() << "room" << m_id << "drops a presenter message of" << message.size()
-                       << "characters (too long or too fast)";
+        dropPresenterText(message);
         return;
     }
     if (command == "vote_start") {
@@ -214,14 +218,15 @@ void CloudRoom::onPresenterCommand(const QString &message)
     }
 }
 
+void CloudRoom::dropPresenterText(const QString &message)
+{
+    if (m_dropLog.admit())
+        qWarning() << "room" << m_id << "drops a presenter message of" << message.size()
+                   << "characters (too long or too fast)";
+}
+
 void CloudRoom::takeQuestionList(const QString &message)
 {
-    if (message.size() > kMaxQuestionListChars) {
-        if (m_dropLog.admit())
-            qWarning() << "room" << m_id << "drops a question list of" << message.size()
-                       << "characters";
-        return;
-    }
     m_questionList = message;
     m_questionListUnsent = true;
     if (!m_questionListPace.isActive())

@@ -92,6 +92,7 @@ signals:
 private:
     void onPresenterStream(const QByteArray &message);
     void onPresenterCommand(const QString &message);
+    void dropPresenterText(const QString &message);
     void onPresenterGone(QWebSocket *presenter);
     void relayCommand(const QString &message);
     // Drops a presenter that does not read what it is sent.

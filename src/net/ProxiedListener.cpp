@@ -25,15 +25,6 @@ struct ClientPeer : QAbstractSocket
     }
 };
 
-QHostAddress peerOf(qintptr descriptor)
-{
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &length) != 0)
-        return {};
-    return QHostAddress(reinterpret_cast<const sockaddr *>(&peer));
-}
-
 } // namespace
 
 // Reads one balancer connection's header off its descriptor, never a byte past it: what
@@ -136,7 +127,8 @@ void ProxiedListener::incomingConnection(qintptr descriptor)
 
 void ProxiedListener::adopt(qintptr descriptor, const ProxyHeader &header, bool announce)
 {
-    QTcpSocket *socket = socketFor(descriptor);
+    // Handshake limits count the client behind the balancer, not the balancer.
+    QTcpSocket *socket = socketFor(descriptor, header.local ? QHostAddress() : header.source);
     if (!socket)
         return;
     // LOCAL: the balancer's own connection (a health check); its peer is right as it is.

@@ -9,7 +9,8 @@
 // built once and shared by every joiner: a crowd joining while a large group of pictures is
 // cached costs that group once, not once per viewer. The cache keeps growing as the stream goes
 // on, so the frames are the group as it was when first framed plus one frame of what came since;
-// once what came since is a good part of the group, the whole is framed anew.
+// once what came since is a good part of the group, the whole is framed anew. The frames are
+// kept in the cache, so the process's join-cache budget counts them and drops them with it.
 class HeadStart
 {
 public:
@@ -25,12 +26,8 @@ public:
     QList<QByteArray> frames();
 
 private:
-    void forgetFrames();
-
     JoinCache m_cache;
     int m_framedGeneration = -1;
-    QByteArray m_group; // the framed cache as it was
-    int m_groupBytes = 0;
-    QByteArray m_tail; // the framed rest since
-    int m_tailBytes = 0;
+    int m_groupBytes = 0; // of the cache when its framed group was made
+    int m_tailBytes = 0;  // framed since
 };

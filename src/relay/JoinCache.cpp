@@ -54,7 +54,7 @@ JoinCache::JoinCache()
 
 JoinCache::~JoinCache()
 {
-    s_totalBytes -= m_packets.size();
+    s_totalBytes -= bytes();
     caches().erase(this);
 }
 
@@ -63,16 +63,27 @@ qint64 JoinCache::totalBytes()
     return s_totalBytes;
 }
 
-void JoinCache::keep(QByteArray packets)
+void JoinCache::startOver(QByteArray packets)
 {
-    s_totalBytes += packets.size() - m_packets.size();
+    s_totalBytes += packets.size() - bytes();
     m_packets = std::move(packets);
+    m_framedGroup.clear();
+    m_framedTail.clear();
+    ++m_generation;
 }
 
 void JoinCache::drop()
 {
-    keep(QByteArray());
-    ++m_generation;
+    startOver(QByteArray());
+}
+
+void JoinCache::keepFramed(QByteArray group, QByteArray tail)
+{
+    s_totalBytes += group.size() + tail.size() - m_framedGroup.size() - m_framedTail.size();
+    m_framedGroup = std::move(group);
+    m_framedTail = std::move(tail);
+    if (s_totalBytes > kMaxTotalBytes)
+        keepWithinBudget();
 }
 
 void JoinCache::clear()
@@ -86,10 +97,9 @@ void JoinCache::keepWithinBudget()
     int dropped = 0;
     const qint64 before = s_totalBytes;
     while (s_totalBytes > kMaxTotalBytes) {
-        JoinCache *largest = *std::max_element(caches().begin(), caches().end(),
-                                               [](const JoinCache *a, const JoinCache *b) {
-                                                   return a->m_packets.size() < b->m_packets.size();
-                                               });
+        JoinCache *largest = *std::max_element(
+            caches().begin(), caches().end(),
+            [](const JoinCache *a, const JoinCache *b) { return a->bytes() < b->bytes(); });
         largest->drop();
         ++dropped;
     }
@@ -144,8 +154,7 @@ void JoinCache::append(const QByteArray &packets)
         }
     }
     if (restart >= 0) {
-        keep(tables + (restart == 0 ? packets : packets.mid(restart)));
-        ++m_generation;
+        startOver(tables + (restart == 0 ? packets : packets.mid(restart)));
     } else if (!m_packets.isEmpty()) {
         s_totalBytes += packets.size();
         m_packets += packets;

@@ -13,7 +13,9 @@
 // finds one and keeps nothing.
 //
 // Every cache of the process draws on one budget: a hundred rooms each holding a 16 MiB group
-// (a presenter may send one and stop) would otherwise cost 1.6 GB. When an append takes the
+// (a presenter may send one and stop) would otherwise cost 1.6 GB. The copy of the group framed
+// for joiners (HeadStart) is as large again, so it is kept here and counted and dropped with
+// the group. When an append or a framed copy takes the
 // total past kMaxTotalBytes, the largest caches are dropped until it fits again; a dropped
 // cache starts over at its stream's next full picture. The largest goes first because it is
 // the one a stalled or hostile stream builds, and a normal room's group is a few megabytes.
@@ -39,8 +41,16 @@ public:
     // Forgets the stream: its tables and its group.
     void clear();
 
-    // What every cache of the process holds together.
+    // What every cache of the process holds together, framed copies included.
     static qint64 totalBytes();
+    // This cache's part of it.
+    qint64 bytes() const { return m_packets.size() + m_framedGroup.size() + m_framedTail.size(); }
+
+    // Keeps the owner's framed copy of contents(): `group` as it was at some point of this
+    // generation, `tail` what came since. Forgotten whenever contents() starts over.
+    void keepFramed(QByteArray group, QByteArray tail);
+    const QByteArray &framedGroup() const { return m_framedGroup; }
+    const QByteArray &framedTail() const { return m_framedTail; }
 
     // Empty until the first full picture has arrived.
     const QByteArray &contents() const { return m_packets; }
@@ -53,12 +63,14 @@ public:
     static bool opensSequence(const char *packet, bool h264 = false);
 
 private:
-    // Replaces the contents and keeps the process total.
-    void keep(QByteArray packets);
+    // Replaces the contents, forgetting the framed copy, and keeps the process total.
+    void startOver(QByteArray packets);
     void drop();
     static void keepWithinBudget();
 
     TsProgramTables m_tables;
     QByteArray m_packets;
+    QByteArray m_framedGroup;
+    QByteArray m_framedTail;
     int m_generation = 0;
 };

@@ -4,6 +4,9 @@
 
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 // What a joiner is sent is built once and shared: a crowd joining costs the group once.
 class TestHeadStart : public QObject
 {
@@ -12,6 +15,7 @@ class TestHeadStart : public QObject
 private slots:
     void joinersShareOneCopy();
     void aNewPictureOrAGrownTailIsFramedAnew();
+    void framedCopiesOfAllRoomsStayInTheBudget();
 };
 
 namespace {
@@ -77,6 +81,36 @@ void TestHeadStart::aNewPictureOrAGrownTailIsFramedAnew()
 
     start.restart();
     QVERIFY(start.frames().isEmpty());
+}
+
+void TestHeadStart::framedCopiesOfAllRoomsStayInTheBudget()
+{
+    using namespace TsPackets;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("join caches hold .* over the budget"));
+    // Each room has joiners all along, so each group is framed as it grows.
+    std::vector<std::unique_ptr<HeadStart>> starts;
+    const int rooms =
+        feedLargeGroups(JoinCache::kMaxTotalBytes, [&starts](int room, const QByteArray &packets) {
+            if (room == int(starts.size()))
+                starts.push_back(std::make_unique<HeadStart>());
+            starts.back()->append(packets);
+            starts.back()->frames();
+        });
+    qint64 held = 0;
+    int served = 0;
+    for (const auto &headStart : starts) {
+        const QList<QByteArray> frames = headStart->frames();
+        held += headStart->contents().size();
+        for (const QByteArray &framed : frames)
+            held += framed.size();
+        served += frames.isEmpty() ? 0 : 1;
+    }
+    QVERIFY2(held <= JoinCache::kMaxTotalBytes, qPrintable(QString::number(held)));
+    QCOMPARE(held, JoinCache::totalBytes());
+    // About half the rooms of caches alone: each costs its group twice.
+    QVERIFY2(served >= rooms / 2 - 5, qPrintable(QString::number(served)));
+    starts.clear();
+    QCOMPARE(JoinCache::totalBytes(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadStart)

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace TsPackets;
 
 class TestJoinCache : public QObject
@@ -107,22 +109,17 @@ void TestJoinCache::runawayGroupIsDropped()
 
 void TestJoinCache::cachesOfAllRoomsShareOneBudget()
 {
-    // Rooms each fed a large group that then stops, as a presenter may do on purpose.
-    const QByteArray start = videoFrame(0x100, true, 0);
-    const QByteArray frame = videoFrame(0x100, false, 10000); // about 1.9 MB
-    const int framesPerGroup = 7;
-    const qint64 groupBytes = start.size() + framesPerGroup * qint64(frame.size());
-    const int rooms = int(JoinCache::kMaxTotalBytes / groupBytes) + 4;
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("join caches hold .* over the budget"));
     std::vector<std::unique_ptr<JoinCache>> caches;
-    for (int room = 0; room < rooms; ++room) {
-        caches.push_back(std::make_unique<JoinCache>());
-        caches.back()->append(start);
-        for (int i = 0; i < framesPerGroup; ++i) {
-            caches.back()->append(frame);
-            QVERIFY(JoinCache::totalBytes() <= JoinCache::kMaxTotalBytes);
-        }
-    }
+    qint64 mostHeld = 0;
+    const int rooms = feedLargeGroups(JoinCache::kMaxTotalBytes,
+                                      [&caches, &mostHeld](int room, const QByteArray &packets) {
+                                          if (room == int(caches.size()))
+                                              caches.push_back(std::make_unique<JoinCache>());
+                                          caches.back()->append(packets);
+                                          mostHeld = std::max(mostHeld, JoinCache::totalBytes());
+                                      });
+    QVERIFY(mostHeld <= JoinCache::kMaxTotalBytes);
     qint64 held = 0;
     int kept = 0;
     for (const auto &cache : caches) {
@@ -133,6 +130,7 @@ void TestJoinCache::cachesOfAllRoomsShareOneBudget()
     QVERIFY2(kept >= rooms - 5, qPrintable(QString::number(kept)));
 
     // A small room's new group still gets its head start; a dropped one starts over.
+    const QByteArray start = videoFrame(0x100, true, 0);
     JoinCache small;
     small.append(start);
     QCOMPARE(small.contents(), start);

@@ -136,4 +136,22 @@ inline QByteArray h264Frame(int pid, bool idr, int more, char fill = char(0x55))
     return frame;
 }
 
+// Feeds enough rooms to pass `budgetBytes`, each a group of about 13 MB that then stops, as a
+// presenter may do on purpose: feed(room, packets) for each piece, rooms counted from 0. Returns
+// the number of rooms.
+template <typename Feed> int feedLargeGroups(qint64 budgetBytes, Feed feed)
+{
+    const QByteArray start = videoFrame(0x100, true, 0);
+    const QByteArray frame = videoFrame(0x100, false, 10000); // about 1.9 MB
+    const int framesPerGroup = 7;
+    const qint64 groupBytes = start.size() + framesPerGroup * qint64(frame.size());
+    const int rooms = int(budgetBytes / groupBytes) + 4;
+    for (int room = 0; room < rooms; ++room) {
+        feed(room, start);
+        for (int i = 0; i < framesPerGroup; ++i)
+            feed(room, frame);
+    }
+    return rooms;
+}
+
 } // namespace TsPackets
