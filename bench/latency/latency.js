@@ -15,6 +15,7 @@
 //   --codecs LIST      of mpeg1, h264 (default both)
 //   --sizes LIST       frame-size presets, of 540, 720, 1080 (default 540,1080)
 //   --no-reference     skip the reference pipeline; --only-reference: only that
+//   --clock-driven     the studio's X server without DAMAGE, so it captures on the frame clock
 const fs = require('node:fs');
 const os = require('node:os');
 const net = require('node:net');
@@ -45,6 +46,7 @@ const SIZE_INDEX = { 360: 0, 540: 1, 720: 2, 1080: 3 };
 const COST_PICTURES = 120;
 const REFERENCE = !args.includes('--no-reference');
 const STUDIO = !args.includes('--only-reference');
+if (args.includes('--clock-driven')) process.env.LUMACAST_XVFB_OPTIONS = '-extension DAMAGE';
 const AUTOPLAY = ['--autoplay-policy=no-user-gesture-required'];
 const PALETTE = ['#e02020', '#20c060', '#2040e0', '#f0f0f0', '#f0c020', '#202020'];
 const FRAME_MS = 1000 / 24;

@@ -120,7 +120,11 @@ public:
         if (wayland) {
             m_display = qEnvironmentVariable("DISPLAY");
         } else {
-            if (!m_xvfb.start(kScreen, error))
+            // LUMACAST_XVFB_OPTIONS: more of Xvfb's options, as "-extension DAMAGE" for a
+            // studio that captures on the clock.
+            const QStringList options = qEnvironmentVariable("LUMACAST_XVFB_OPTIONS")
+                                            .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (!m_xvfb.start(kScreen, error, QSize(), options))
                 return false;
             m_display = m_xvfb.display();
         }

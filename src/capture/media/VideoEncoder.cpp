@@ -3,6 +3,39 @@
 #include <algorithm>
 #include <cmath>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace {
+
+// How much finer a settled picture is quantised than the rate control would pick, as a share
+// of the quantiser's range: about 25 steps for x264. Its rate control, after motion, gives
+// each repeat of the now still screen about the quantiser of the motion and lowers it a few
+// steps a picture, and a repeat quantised no finer than its reference codes nothing at all; so
+// with repeats only every period after the pause, the page stayed blurred for longer than on
+// the clock, which repeats it every tick. The stream's buffer still bounds every picture, so
+// the preset stays the ceiling. Encoders without regions of interest (MPEG-1) ignore it.
+constexpr AVRational settledQuantOffset{-1, 2};
+
+bool askFinerQuantiser(AVFrame *picture)
+{
+    AVFrameSideData *side = av_frame_new_side_data(picture, AV_FRAME_DATA_REGIONS_OF_INTEREST,
+                                                   sizeof(AVRegionOfInterest));
+    if (!side)
+        return false;
+    auto *region = reinterpret_cast<AVRegionOfInterest *>(side->data);
+    region->self_size = sizeof(AVRegionOfInterest);
+    region->top = 0;
+    region->left = 0;
+    region->bottom = picture->height;
+    region->right = picture->width;
+    region->qoffset = settledQuantOffset;
+    return true;
+}
+
+} // namespace
+
 bool VideoEncoder::match(const MFFrame &frame, const PacketSink &sink, QString *error)
 {
     const AVFrame *picture = frame.picture();
@@ -45,6 +78,8 @@ int VideoEncoder::encode(const MFFrame &frame, const PacketSink &sink)
     // for a fraction of the bits and the encoding time, and joiners start at the last full one.
     const bool fullDue = m_lastFullTick < 0 || frame.tick() - m_lastFullTick >= m_context->gop_size;
     input->pict_type = frame.settled() && fullDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    if (frame.settled() && !askFinerQuantiser(input.get()))
+        return AVERROR(ENOMEM);
     ret = avcodec_send_frame(m_context.get(), input.get());
     if (ret < 0)
         return ret;
