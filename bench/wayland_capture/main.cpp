@@ -11,9 +11,10 @@
 // Steadiness: for S seconds the window changes 60 times a second on a clock of its own, as a
 // video or a scroll does, and the ticks of the 24 fps grid that got no fresh picture are
 // counted. For the portal they are told apart by cause: a tick in whose period the compositor
-// delivered no buffer at all ("desktop"), and one where a buffer came and no picture was made of
-// it in time ("ours"); beside them what the share's PipeWire thread did (buffers per second,
-// the copy, the wait for the consumer, the delay from the compositor's timestamp).
+// delivered no buffer at all (the desktop's), one that passed while the consumer was late (no
+// frame carried it), and one where a buffer came and no picture was made of it; beside them what
+// the share's PipeWire thread did (buffers per second, the copy, the wait for the consumer, the
+// delay from the compositor's timestamp) and the consumer's work per picture.
 //
 // The CPU comparison is repeated R times (x11grab of Xvfb, then the portal, each time), and the
 // median of the ratios is printed.
@@ -141,8 +142,10 @@ struct Result
     int missed = 0; // changes never seen within 2 s
     int steadyTicks = 0;
     int ticksWithoutPicture = 0;
-    // Of those, the ticks in whose period the share got no buffer from the compositor.
+    // Of those, the ticks in whose period the share got no buffer from the compositor, and the
+    // ticks the consumer missed altogether (it was busy or not scheduled past their end).
     int ticksWithoutBuffer = 0;
+    int ticksWithoutFrame = 0;
     double steadySeconds = 0;
     // The share's PipeWire thread over the steady spell (portal only).
     PipeWireStream::Statistics share;
@@ -249,11 +252,15 @@ Result measure(const Desktop &desktop, XPaintWindow &window, int changes, int st
             result.ticksWithoutPicture = result.steadyTicks - int(pictured.size());
             uint64_t buffers = buffersAt.begin()->second;
             for (int64_t tick = firstTick + 1; tick <= lastPictured; ++tick) {
-                const auto at = buffersAt.upper_bound(tick);
-                const uint64_t now = at == buffersAt.begin() ? buffers : std::prev(at)->second;
-                if (!pictured.count(tick) && now == buffers)
+                const auto at = buffersAt.find(tick);
+                // No frame at all: the consumer came back after the tick had passed.
+                if (at == buffersAt.end()) {
+                    result.ticksWithoutFrame += pictured.count(tick) ? 0 : 1;
+                    continue;
+                }
+                if (!pictured.count(tick) && at->second == buffers)
                     ++result.ticksWithoutBuffer;
-                buffers = now;
+                buffers = at->second;
             }
         }
     }
@@ -303,10 +310,10 @@ void printSteadiness(const Result &r)
         return;
     std::printf("  steady portal: %.1f buffers/s from the compositor (%llu replaced unread); "
                 "ticks without picture %d of %d: %d with no buffer in their period (desktop), "
-                "%d with one (ours)\n",
+                "%d passed while the consumer was late, %d with a buffer and no picture\n",
                 double(s.buffers) / r.steadySeconds, (unsigned long long)s.replaced,
-                r.ticksWithoutPicture, r.steadyTicks, r.ticksWithoutBuffer,
-                r.ticksWithoutPicture - r.ticksWithoutBuffer);
+                r.ticksWithoutPicture, r.steadyTicks, r.ticksWithoutBuffer, r.ticksWithoutFrame,
+                r.ticksWithoutPicture - r.ticksWithoutBuffer - r.ticksWithoutFrame);
     const double buffers = s.buffers > s.replaced ? double(s.buffers - s.replaced) : 1.0;
     std::printf("  PipeWire thread: copy %.2f ms mean, %.2f max; longest wait for the consumer "
                 "%.2f ms; compositor to thread %.2f ms mean, %.2f max (%llu timed); consumer's "
