@@ -41,6 +41,7 @@
 //                                         pipeline that captures the same screen and sound
 //   stats                              -> {"feed", "total", "clients"}: the statistics labels,
 //                                         and "api": the questions base address
+//   status                             -> {"message": what the status bar's message place shows}
 //   quit
 // The first line out is {"ready": true, "url": the viewer address}.
 #include "StudioTestHome.h"
@@ -296,6 +297,8 @@ private:
                    {"total", child<QLabel>(m_window.get(), "lblStatTotal")->text()},
                    {"clients", child<QLabel>(m_window.get(), "lblStatClients")->text()},
                    {"api", m_window->session()->apiBaseUrl()}});
+        } else if (what == "status") {
+            reply({{"message", child<QLabel>(m_window.get(), "lblMessage")->text()}});
         } else if (what == "environment") {
             reply({{"display", m_display},
                    {"pulseServer", m_pulse.server()},

@@ -200,6 +200,11 @@ void FFDevice::SourceClose()
     m_followed = ~uint64_t(0);
 }
 
+PipeWireStream::Statistics FFDevice::screenShareStatistics() const
+{
+    return m_shared ? m_shared->statistics() : PipeWireStream::Statistics();
+}
+
 FFFramePtr FFDevice::changedPicture(const MFAVProps &format, ChangePacing::Action action)
 {
     switch (action) {

@@ -47,6 +47,9 @@ public:
                                      const QString &props) override;
     void SourceClose() override;
 
+    // How the Wayland desktop's share delivers (zeros for any other source). Consumer thread.
+    PipeWireStream::Statistics screenShareStatistics() const;
+
 private:
     using Clock = std::chrono::steady_clock;
 

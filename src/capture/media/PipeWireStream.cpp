@@ -1,7 +1,9 @@
 #include "capture/media/PipeWireStream.h"
 
 #include <QDebug>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <linux/dma-buf.h>
 #include <pipewire/pipewire.h>
@@ -97,6 +99,9 @@ struct PipeWireStream::Private
     // What the buffers since the last one copied changed (a skipped buffer's too).
     QRect damage;
 
+    mutable std::mutex statisticsMutex;
+    Statistics statistics;
+
     std::mutex mutex;
     // The whole picture as it is now, kept up to date by the parts that change.
     PackedPicture newest;
@@ -126,7 +131,7 @@ struct PipeWireStream::Private
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const int types = (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_DmaBuf);
         const int regionSize = int(sizeof(spa_meta_region));
-        const spa_pod *params[2];
+        const spa_pod *params[3];
         params[0] = static_cast<const spa_pod *>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int(types)));
@@ -135,7 +140,12 @@ struct PipeWireStream::Private
             &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size,
             SPA_POD_CHOICE_RANGE_Int(regionSize * 16, regionSize, regionSize * 16)));
-        pw_stream_update_params(stream, params, 2);
+        // The compositor's time of each picture: how late this thread gets it.
+        params[2] = static_cast<const spa_pod *>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+            SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size,
+            SPA_POD_Int(int(sizeof(spa_meta_header)))));
+        pw_stream_update_params(stream, params, 3);
     }
 
     void stateChanged(pw_stream_state state, const char *error)
@@ -150,9 +160,11 @@ struct PipeWireStream::Private
     {
         pw_buffer *b = nullptr;
         const QRect whole(0, 0, int(format.size.width), int(format.size.height));
+        uint64_t buffers = 0;
         // Only the newest is copied: older queued buffers go back at once, their damage with
         // the newest's (which shows it too).
         while (pw_buffer *next = pw_stream_dequeue_buffer(stream)) {
+            ++buffers;
             damage |= damageOf(next->buffer, whole);
             if (b)
                 pw_stream_queue_buffer(stream, b);
@@ -160,8 +172,40 @@ struct PipeWireStream::Private
         }
         if (!b)
             return;
+        noteArrival(b->buffer, buffers);
         copy(b->buffer);
         pw_stream_queue_buffer(stream, b);
+    }
+
+    void noteArrival(spa_buffer *buffer, uint64_t buffers)
+    {
+        auto *header = static_cast<spa_meta_header *>(
+            spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
+        const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+        std::lock_guard<std::mutex> lock(statisticsMutex);
+        statistics.buffers += buffers;
+        statistics.replaced += buffers - 1;
+        if (header && header->pts > 0) {
+            const int64_t delayUs = nowUs - header->pts / 1000;
+            statistics.delayUs += delayUs;
+            statistics.longestDelayUs = std::max(statistics.longestDelayUs, delayUs);
+            ++statistics.timed;
+        }
+    }
+
+    void noteCopy(std::chrono::steady_clock::time_point asked,
+                  std::chrono::steady_clock::time_point locked,
+                  std::chrono::steady_clock::time_point done)
+    {
+        using std::chrono::microseconds;
+        const int64_t waitUs = std::chrono::duration_cast<microseconds>(locked - asked).count();
+        const int64_t copyUs = std::chrono::duration_cast<microseconds>(done - locked).count();
+        std::lock_guard<std::mutex> lock(statisticsMutex);
+        statistics.copyUs += copyUs;
+        statistics.longestCopyUs = std::max(statistics.longestCopyUs, copyUs);
+        statistics.longestLockWaitUs = std::max(statistics.longestLockWaitUs, waitUs);
     }
 
     void copy(spa_buffer *buffer)
@@ -188,7 +232,9 @@ struct PipeWireStream::Private
         }
         const bool fits = bytes && data.chunk->offset + size <= data.maxsize;
         if (fits) {
+            const auto asked = std::chrono::steady_clock::now();
             std::lock_guard<std::mutex> lock(mutex);
+            const auto locked = std::chrono::steady_clock::now();
             const uint8_t *from = bytes + data.chunk->offset;
             PackedPicture layout;
             layout.width = width;
@@ -205,6 +251,7 @@ struct PipeWireStream::Private
             changedSinceTaken |= damage;
             damage = QRect();
             newest.serial = ++s_serial;
+            noteCopy(asked, locked, std::chrono::steady_clock::now());
         }
         if (mapped) {
             dma_buf_sync sync{DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ};
@@ -368,4 +415,10 @@ bool PipeWireStream::takeNewer(PackedPicture *picture, QRect *changed)
     d->taken = newest.serial;
     d->changedSinceTaken = QRect();
     return true;
+}
+
+PipeWireStream::Statistics PipeWireStream::statistics() const
+{
+    std::lock_guard<std::mutex> lock(d->statisticsMutex);
+    return d->statistics;
 }

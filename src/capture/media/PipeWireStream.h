@@ -59,6 +59,27 @@ public:
     // nothing newer came.
     bool takeNewer(PackedPicture *picture, QRect *changed);
 
+    // What the stream did so far: how steadily the compositor delivers, and what its pictures
+    // cost this thread.
+    struct Statistics
+    {
+        // Buffers taken from the compositor, and of those the ones given back uncopied because
+        // a newer one was queued behind them.
+        uint64_t buffers = 0;
+        uint64_t replaced = 0;
+        // Copying the changed part into the newest picture, on PipeWire's thread.
+        int64_t copyUs = 0;
+        int64_t longestCopyUs = 0;
+        // The longest PipeWire's thread waited for the consumer to finish taking a picture.
+        int64_t longestLockWaitUs = 0;
+        // From the compositor's timestamp of a picture to this thread having it, where the
+        // compositor gives one (same clock as std::chrono::steady_clock).
+        int64_t delayUs = 0;
+        int64_t longestDelayUs = 0;
+        uint64_t timed = 0;
+    };
+    Statistics statistics() const;
+
     struct Private;
 
 private:

@@ -34,6 +34,12 @@ bool PortalScreenInput::takeNewer(PackedPicture *picture, QRect *changed)
     return m_stream && m_stream->takeNewer(picture, changed);
 }
 
+PipeWireStream::Statistics PortalScreenInput::statistics() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stream ? m_stream->statistics() : PipeWireStream::Statistics();
+}
+
 uint64_t PortalScreenInput::waitChanges(uint64_t seen,
                                         std::chrono::steady_clock::time_point deadline)
 {

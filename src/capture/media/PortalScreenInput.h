@@ -36,6 +36,8 @@ public:
     // the presenter. Any thread.
     QString trouble() const;
     bool embedsCursor() const { return m_embedCursor; }
+    // The current stream's (PipeWireStream::statistics); zeros while there is none. Any thread.
+    PipeWireStream::Statistics statistics() const;
 
     // Lets a share that the presenter cancelled be asked for again. Any thread.
     static void askAgain();

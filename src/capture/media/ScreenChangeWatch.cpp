@@ -11,10 +11,14 @@ void ScreenChangeWatch::watch(std::unique_ptr<ChangeSource> changes, QSize size,
 {
     m_changes = std::move(changes);
     // Where the size of a change is not known (the portal reports each as the whole screen),
-    // every change would count as large and cost the refinements: one repeat there.
+    // every change would count as large and cost the refinements: one repeat there. A
+    // compositor's buffer is a finished picture, so there is no drawing to wait out either: a
+    // pause would only push a buffer that came late in its period into the next one.
     ChangePacing::Settings settings;
-    if (size.isEmpty())
+    if (size.isEmpty()) {
         settings.refinements = 1;
+        settings.coalesce = Clock::duration::zero();
+    }
     m_pacing = ChangePacing(settings);
     m_pacing.setRate(rate);
     m_pacing.take(Clock::now());
