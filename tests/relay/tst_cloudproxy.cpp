@@ -187,8 +187,13 @@ bool floodWithPingsUntilLogged(RawWebSocketClient &pinger, const QString &logPat
     }
     if (logged())
         return true;
+    QFile log(logPath);
+    const QByteArray tail =
+        log.open(QIODevice::ReadOnly) ? log.readAll().right(2000) : QByteArray();
     qWarning() << "no drop logged after" << spent.elapsed() << "ms;" << offered
-               << "bytes of pings offered," << pinger.socket().bytesToWrite() << "still unsent";
+               << "bytes of pings offered," << pinger.socket().bytesToWrite() << "still unsent;"
+               << pinger.socket().state() << pinger.socket().errorString()
+               << "; the service's log ends:" << tail;
     return false;
 }
 
@@ -732,6 +737,7 @@ void TestCloudProxy::viewerThatPingsButNeverReadsIsDropped()
     PresentedRoom room;
     QVERIFY(room.open());
     RawWebSocketClient pinger;
+    pinger.smallReceiveBuffer();
     QVERIFY(pinger.open(QHostAddress("127.0.0.10"), room.service.port(),
                         "/websocket/right/" + kRoomA + "/cmdchannel"));
     pinger.stall();
@@ -748,6 +754,7 @@ void TestCloudProxy::presenterThatPingsButNeverReadsIsDropped()
     const QString logPath = dir.filePath("relay.log");
     CloudService service(0, {}, logPath);
     RawWebSocketClient pinger;
+    pinger.smallReceiveBuffer();
     QVERIFY(pinger.open(QHostAddress("127.0.0.10"), service.port(), "/websocket/left/" + kRoomA));
     pinger.stall();
     QVERIFY(floodWithPingsUntilLogged(pinger, logPath, "a presenter that does not read"));
@@ -762,6 +769,7 @@ void TestCloudProxy::presenterThatNeverReadsViewersMessagesIsDropped()
     QStringList received;
     connect(&presenter, &RawWebSocketClient::textReceived, this,
             [&](const QString &text) { received.append(text); });
+    presenter.smallReceiveBuffer();
     QVERIFY(
         presenter.open(QHostAddress("127.0.0.10"), service.port(), "/websocket/left/" + kRoomA));
     QTRY_VERIFY(!received.isEmpty());

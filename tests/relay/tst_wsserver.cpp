@@ -450,6 +450,7 @@ void TestWSServer::unmaskedFrameClosesWithProtocolError()
 void TestWSServer::viewerThatPingsButNeverReadsIsDropped()
 {
     RawWebSocketClient pinger;
+    pinger.smallReceiveBuffer();
     QVERIFY(pinger.open(QHostAddress("127.0.0.2"), m_port, "/cmdchannel"));
     pinger.stall();
     QTRY_COMPARE(m_server->room().commandViewers(), 1);
