@@ -21,6 +21,9 @@ public:
     {
         if (!m_socket.bind(local))
             return false;
+        if (m_smallReceiveBuffer)
+            m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                                     kSmallReceiveBufferBytes);
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         if (!QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
                              timeoutMs)) {
@@ -59,7 +62,8 @@ public:
     {
         disconnect(&m_socket, &QTcpSocket::readyRead, this, &RawWebSocketClient::readFrames);
         m_socket.setReadBufferSize(1);
-        m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        m_socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                                 kSmallReceiveBufferBytes);
     }
 
     // Before open(): takes nothing past the handshake. Qt's socket would otherwise empty the
@@ -70,6 +74,13 @@ public:
         m_stalledFromStart = true;
         m_socket.setReadBufferSize(4096);
     }
+
+    // Before open(), for a client that will stall() and still send: the kernel's receive buffer
+    // is as small as stall() makes it from the handshake on. Shrunk only later, below what the
+    // peer was already let send, the kernel drops every segment that comes, the acknowledgements
+    // and window updates with them, and the client's own sending stops for good: the relay never
+    // reads enough to act.
+    void smallReceiveBuffer() { m_smallReceiveBuffer = true; }
 
     void sendText(const QByteArray &utf8) { sendRaw(clientFrame(0x1, utf8)); }
 
@@ -114,6 +125,8 @@ public:
     qint64 binaryBytes = 0;
 
 private:
+    static constexpr int kSmallReceiveBufferBytes = 4096;
+
     void readFrames()
     {
         m_buffer += m_socket.readAll();
@@ -167,6 +180,7 @@ private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
     bool m_stalledFromStart = false;
+    bool m_smallReceiveBuffer = false;
     QByteArray m_message;
     int m_messageOpcode = 0;
 };
