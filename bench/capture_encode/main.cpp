@@ -4,14 +4,15 @@
 // from a change on the screen to the first transport-stream packet of the picture that shows it.
 //
 //   capture_encode [--seconds N] [--still]     (30 by default; eight runs of N seconds)
-//   capture_encode --scenarios [--seconds N]   (6 by default; twenty runs of N seconds)
+//   capture_encode --scenarios [--seconds N] [--still]   (6 by default; 24 runs of N seconds)
 //   capture_encode --quality [--seconds N]     (12 by default; twelve runs of N seconds)
 //   capture_encode --settle [--seconds N]      (16 by default; four runs of N seconds)
 //
 // --still leaves the moving content out: a still slide on which only the marker changes.
 // --scenarios plays what a talk's screen does (ScreenScenario: a still slide, a slide change
 // every 10 s, typing, a scrolling page, full-screen motion) with the marker changing once a
-// second, MPEG-1 at the "1 Mbs" preset at 540p and 1080p, each run beside the ffmpeg tool's.
+// second, MPEG-1 at the "1 Mbs" preset at 540p and 1080p, each run beside the ffmpeg tool's;
+// the still slide with sound and without (--still: those rows alone).
 // --quality plays a screen-content clip (ScreenClip) full screen instead and scores the
 // studio's own pictures against it, for both codecs at the presets presenters pick, captured
 // as the screen changes and on the clock (an X server without DAMAGE).
@@ -60,6 +61,7 @@ struct Job
     QSize size;
     int totalKbps; // what the presenter picks
     VideoCodec codec;
+    bool sound = true; // MP2 from the null sink's monitor beside the video, in both tools
     // The controller takes the 64 kbit/s of audio out below 5000.
     int videoKbps() const { return totalKbps < 5000 ? totalKbps - 64 : totalKbps; }
     const char *codecName() const { return codec == VideoCodec::H264 ? "H.264" : "MPEG-1"; }
@@ -117,10 +119,11 @@ int runStudioChild(const QStringList &args)
     const int seconds = args[3].toInt();
     const VideoCodec codec = VideoCodecs::fromKey(args[5]);
     const quint16 port = quint16(args[6].toUInt());
+    const QString audio = args[7];
     auto factory = std::make_shared<TickRecordingFactory>(mfDefaultFactory());
     {
         CaptureStreamer streamer(factory);
-        streamer.setSources(screenDevice, studioMonitor);
+        streamer.setSources(screenDevice, audio);
         streamer.setCaptureArea(0, QRect());
         streamer.setOutputParams(size, totalKbps);
         streamer.setIngestPort(port);
@@ -242,18 +245,20 @@ QList<Command> Bench::ffmpegCommands(const Job &job, int seconds) const
         QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
     const QString scale =
         QStringLiteral("scale=%1:%2").arg(job.size.width()).arg(job.size.height());
-    return {
+    QList<Command> commands{
         {QStringLiteral("ffmpeg"),
          common +
              QStringList{"-f", "x11grab", "-framerate", "24", "-draw_mouse", "0", "-video_size",
                          grabSize, "-i", m_xvfb.display(), "-vf", scale} +
              encoder + output},
-        {QStringLiteral("ffmpeg"),
-         common +
-             QStringList{"-f", "pulse", "-sample_rate", "48000", "-channels", "1", "-i",
-                         "studio.monitor", "-c:a", "mp2", "-b:a", "64k"} +
-             output},
     };
+    if (job.sound)
+        commands.append({QStringLiteral("ffmpeg"),
+                         common +
+                             QStringList{"-f", "pulse", "-sample_rate", "48000", "-channels", "1",
+                                         "-i", "studio.monitor", "-c:a", "mp2", "-b:a", "64k"} +
+                             output});
+    return commands;
 }
 
 RunResult Bench::run(const QList<Command> &commands, const Job &job, int seconds,
@@ -354,7 +359,8 @@ Command studioCommand(const Job &job, int seconds, const QString &tickFile, quin
     return {QCoreApplication::applicationFilePath(),
             {"--studio", QString::number(job.size.width()), QString::number(job.size.height()),
              QString::number(job.totalKbps), QString::number(seconds), tickFile,
-             VideoCodecs::key(job.codec), QString::number(port)}};
+             VideoCodecs::key(job.codec), QString::number(port),
+             job.sound ? studioMonitor : QStringLiteral("NO_AUDIO")}};
 }
 
 void measureCostAndDelay(Bench &bench, int seconds, bool still)
@@ -400,27 +406,39 @@ void measureCostAndDelay(Bench &bench, int seconds, bool still)
     }
 }
 
-void measureScenarios(Bench &bench, int seconds)
+// `stillOnly`: the still slide's rows alone.
+void measureScenarios(Bench &bench, int seconds, bool stillOnly)
 {
     const QString tickFile = QDir::temp().filePath(
         QStringLiteral("capture_encode_ticks_%1").arg(QCoreApplication::applicationPid()));
     std::printf("capture_encode --scenarios: %d s per run; Xvfb %dx%d, a 128x128 marker changing "
                 "about once a second above what the screen does; MPEG-1 at the 1 Mbs preset (%d "
-                "kbit/s of video) and MP2 48 kHz mono from a PulseAudio null sink; each studio run "
-                "beside the ffmpeg tool's (x11grab at 24 fps) on the same screen\n",
+                "kbit/s of video), with MP2 48 kHz mono from a PulseAudio null sink in both tools "
+                "or without sound in both (the sound column); each studio run beside the ffmpeg "
+                "tool's (x11grab at 24 fps) on the same screen\n",
                 seconds, screenSize.width(), screenSize.height(), Job{{}, 1000, {}}.videoKbps());
     std::printf("CPU-s per s of the run: the studio process or the two ffmpeg processes, and the X "
                 "server's meanwhile (its drawing of the scenario included); video kbit/s over "
                 "the run; change-to-ingest delay of the marker, median (p95) ms\n");
-    std::printf("  %-18s %-9s | %-34s | %-34s | %s\n", "scenario", "size",
+    std::printf("  %-18s %-9s %-5s | %-34s | %-34s | %s\n", "scenario", "size", "sound",
                 "studio CPU  X CPU  pictures kbit/s", "ffmpeg CPU  X CPU  pictures kbit/s",
                 "ratio  delay studio / ffmpeg");
     using Kind = ScreenScenario::Kind;
-    for (const Kind kind :
-         {Kind::StillSlide, Kind::SlideChanges, Kind::Typing, Kind::Scrolling, Kind::Motion}) {
+    struct Row
+    {
+        Kind kind;
+        bool sound;
+    };
+    // The still slide both ways: sound alone keeps a steady pace there.
+    QVector<Row> rows{{Kind::StillSlide, true}, {Kind::StillSlide, false}};
+    if (!stillOnly)
+        for (const Kind kind : {Kind::SlideChanges, Kind::Typing, Kind::Scrolling, Kind::Motion})
+            rows.append({kind, true});
+    for (const Row &row : rows) {
+        const Kind kind = row.kind;
         bench.play(kind);
         for (const QSize size : {QSize(960, 540), QSize(1920, 1080)}) {
-            const Job job{size, 1000, VideoCodec::Mpeg1};
+            const Job job{size, 1000, VideoCodec::Mpeg1, row.sound};
             const RunResult studio = bench.run(
                 {studioCommand(job, seconds, tickFile, bench.port())}, job, seconds, tickFile);
             const RunResult cli = bench.run(bench.ffmpegCommands(job, seconds), job, seconds, {});
@@ -430,10 +448,11 @@ void measureScenarios(Bench &bench, int seconds)
                     ms.append(d.totalUs / 1000.0);
                 return percentile(ms, share);
             };
-            std::printf("  %-18s %4dx%-4d | %10.3f %6.3f %9d %6.0f | %10.3f %6.3f %9d %6.0f | "
+            std::printf("  %-18s %4dx%-4d %-5s | %10.3f %6.3f %9d %6.0f | %10.3f %6.3f %9d %6.0f | "
                         "%5.2f  %5.1f (%5.1f) / %5.1f (%5.1f)%s\n",
                         ScreenScenario::name(kind), size.width(), size.height(),
-                        studio.cpuPerSecond(), studio.serverCpuPerSecond(), studio.pictures,
+                        row.sound ? "yes" : "no", studio.cpuPerSecond(),
+                        studio.serverCpuPerSecond(), studio.pictures,
                         studio.videoKbitPerRunSecond(), cli.cpuPerSecond(),
                         cli.serverCpuPerSecond(), cli.pictures, cli.videoKbitPerRunSecond(),
                         cli.cpuPerSecond() > 0 ? studio.cpuPerSecond() / cli.cpuPerSecond() : 0.0,
@@ -553,7 +572,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.size() == 8 && args[0] == QLatin1String("--studio"))
+    if (args.size() == 9 && args[0] == QLatin1String("--studio"))
         return runStudioChild(args.mid(1));
     const bool still = args.removeAll(QStringLiteral("--still")) > 0;
     const bool scenarios = args.removeAll(QStringLiteral("--scenarios")) > 0;
@@ -580,7 +599,7 @@ int main(int argc, char **argv)
         return 1;
     }
     if (scenarios)
-        measureScenarios(bench, seconds);
+        measureScenarios(bench, seconds, still);
     else
         measureCostAndDelay(bench, seconds, still);
     return 0;

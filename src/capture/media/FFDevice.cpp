@@ -15,6 +15,11 @@ namespace {
 
 constexpr double defaultFrameRate = 24.0;
 
+// How long a watched screen without sound waits at most for a picture to become due. Between
+// waits the pump notices a new selection or area, a caption and Stop: within this is soon enough
+// for a presenter's click, and far fewer wake-ups than a tick each.
+constexpr auto silentWake = std::chrono::milliseconds(125);
+
 bool sameDevice(const std::optional<MFDeviceEntry> &a, const std::optional<MFDeviceEntry> &b)
 {
     if (!a || !b)
@@ -162,18 +167,24 @@ MFResult FFDevice::SourceFrameConvertedGet(const MFAVProps &format, int64_t maxW
     FrameClock::Tick tick = m_clock.upcoming(rate);
     const Clock::time_point tickAt{std::chrono::microseconds(tick.timeUs)};
     const bool watched = (m_grabber || m_shared) && m_changes.watching() && !size.isEmpty();
+    // Without sound a tick carries nothing a still screen needs: only pictures end the wait.
+    const bool silent = watched && format.audio.channels <= 0;
     ScreenChangeWatch::Wake wake;
     if (watched)
-        wake = m_changes.waitUntil(tickAt, size, format.audio.channels <= 0);
+        wake = m_changes.waitUntil(silent ? Clock::now() + silentWake : tickAt, size, silent);
     else
         std::this_thread::sleep_until(tickAt);
-    if (wake.tickReached) {
+    if (wake.tickReached && !silent) {
         m_clock.taken(tick);
     } else {
         tick.timeUs =
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
                 .count();
         tick.index = m_clock.indexAt(tick.timeUs);
+        // No sound waits for the ticks then: the grid only dates the pictures, and must keep
+        // its origin for that.
+        if (silent)
+            m_clock.taken(tick);
     }
     MFAVProps delivered = format;
     delivered.video.frameRate = rate;
