@@ -37,9 +37,30 @@ function pickerShown() {
   }
 }
 
-// The PipeWire nodes whose properties `match`.
+// The first JSON value of `text`: pw-dump prints further arrays of updates after its snapshot
+// when objects change while it runs.
+function firstJsonValue(text) {
+  let depth = 0;
+  let inString = false;
+  for (let i = 0; i < text.length; ++i) {
+    const c = text[i];
+    if (inString) {
+      if (c === '\\') ++i;
+      else if (c === '"') inString = false;
+    } else if (c === '"') {
+      inString = true;
+    } else if (c === '[' || c === '{') {
+      ++depth;
+    } else if ((c === ']' || c === '}') && --depth === 0) {
+      return JSON.parse(text.slice(0, i + 1));
+    }
+  }
+  return JSON.parse(text);
+}
+
+// The PipeWire nodes whose properties `match`, as they were when pw-dump started.
 function nodes(match) {
-  const objects = JSON.parse(execFileSync('pw-dump', { encoding: 'utf8' }));
+  const objects = firstJsonValue(execFileSync('pw-dump', { encoding: 'utf8' }));
   return objects.filter((o) => o.type === 'PipeWire:Interface:Node' && match(o.info?.props ?? {}));
 }
 
