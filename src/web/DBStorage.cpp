@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <atomic>
 
 #include "web/QuestionPayload.h"
 
@@ -116,7 +117,10 @@ void DBStorage::openDatabase()
         return;
     const QString fileName = databaseFileName();
     QDir().mkpath(QFileInfo(fileName).absolutePath());
-    m_db = QSqlDatabase::addDatabase("QSQLITE");
+    // A connection name of its own: under the shared default name a second store in the process
+    // would close this one's connection under its thread.
+    static std::atomic<int> stores{0};
+    m_db = QSqlDatabase::addDatabase("QSQLITE", QStringLiteral("lumacast-store-%1").arg(++stores));
     m_db.setDatabaseName(fileName);
     if (!m_db.open()) {
         qDebug() << m_db.lastError().text();
