@@ -66,12 +66,19 @@ async function playsOnAJoin(t, browser, path, init) {
   assert.ok(near(rgb, hexToRgb(SCREEN)), `centre ${rgb}`);
   // And it follows what the studio paints.
   await studio.request({ do: 'paint', colour: '#c04020' });
-  await page.waitForFunction(() => {
+  await waitForCentre(page, '#c04020');
+  // Back to the screen's colour, and shown, before the next test joins: its first picture must
+  // be the screen's.
+  await studio.request({ do: 'paint', colour: SCREEN });
+  await waitForCentre(page, SCREEN);
+}
+
+function waitForCentre(page, colour) {
+  return page.waitForFunction((expected) => {
     const c = document.getElementById('video');
     const d = c.getContext('2d').getImageData(c.width >> 1, c.height >> 1, 1, 1).data;
-    return Math.abs(d[0] - 0xc0) < 48 && Math.abs(d[1] - 0x40) < 48 && Math.abs(d[2] - 0x20) < 48;
-  }, null, { timeout: 10000, polling: 20 });
-  await studio.request({ do: 'paint', colour: SCREEN });
+    return expected.every((value, i) => Math.abs(d[i] - value) < 48);
+  }, hexToRgb(colour), { timeout: 10000, polling: 20 });
 }
 
 test('a plain-http page plays H.264 with the WebAssembly decoder', async (t) => {
