@@ -1,5 +1,7 @@
 #include "net/LogBudget.h"
 
+#include <QDebug>
+
 LogBudget::LogBudget(int linesPerWindow, int windowMs)
     : m_linesPerWindow(linesPerWindow), m_windowMs(windowMs)
 {}
@@ -23,6 +25,16 @@ int LogBudget::takeLeftOut()
     const int leftOut = m_leftOut;
     m_leftOut = 0;
     return leftOut;
+}
+
+void LogBudget::warn(const QString &line)
+{
+    if (!admit())
+        return;
+    const int leftOut = takeLeftOut();
+    qWarning().noquote() << line + (leftOut
+                                        ? QStringLiteral(" (%1 such lines left out)").arg(leftOut)
+                                        : QString());
 }
 
 QString LogBudget::quoted(const QString &text)

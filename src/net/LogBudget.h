@@ -21,6 +21,8 @@ public:
     bool admit();
     // Lines refused since the last call; the caller logs the figure when it is not 0.
     int takeLeftOut();
+    // `line` as a warning when admitted, with how many were left out since the last one.
+    void warn(const QString &line);
 
     // `text` cut to kMaxQuotedChars, with the full length noted when it was cut.
     static QString quoted(const QString &text);

@@ -2,7 +2,6 @@
 
 #include "net/ProxyHeader.h"
 
-#include <QDebug>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -145,11 +144,6 @@ void ProxiedListener::refuse(qintptr descriptor, const QHostAddress &balancer,
     // Closed once the accept loop has returned (see ConnectionsPerAddress::admit).
     QMetaObject::invokeMethod(
         this, [descriptor] { ::close(int(descriptor)); }, Qt::QueuedConnection);
-    if (!m_log.admit())
-        return;
-    QString line = QStringLiteral("closing a connection from balancer %1: %2")
-                       .arg(balancer.toString(), reason);
-    if (const int leftOut = m_log.takeLeftOut())
-        line += QStringLiteral(" (%1 such lines left out)").arg(leftOut);
-    qWarning().noquote() << line;
+    m_log.warn(QStringLiteral("closing a connection from balancer %1: %2")
+                   .arg(balancer.toString(), reason));
 }

@@ -120,10 +120,5 @@ void TlsListener::handshakeEnded(const QHostAddress &from)
 
 void TlsListener::log(const QString &what)
 {
-    if (!m_log.admit())
-        return;
-    const int leftOut = m_log.takeLeftOut();
-    qWarning().noquote() << "TLS:" << what
-                         << (leftOut ? QString("(%1 such lines left out)").arg(leftOut)
-                                     : QString());
+    m_log.warn("TLS: " + what);
 }
