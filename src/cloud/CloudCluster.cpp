@@ -20,7 +20,8 @@ QByteArray randomHex(int bytes)
 CloudCluster::CloudCluster(QObject *parent)
     : QObject(parent), m_nodeId(randomHex(8)), m_inbox("lumacast.node." + m_nodeId + '.')
 {
-    connect(&m_nats, &NatsLink::connectionLost, this, [] {
+    connect(&m_nats, &NatsLink::connectionLost, this, [this] {
+        ++m_connectionLosses;
         qWarning() << "NATS connection lost: serving only the rooms whose presenter is on this "
                       "node, to this node's viewers";
     });
@@ -51,11 +52,18 @@ void CloudCluster::ask(const QByteArray &subject, const QByteArray &question, in
     timer->start(sent ? timeoutMs : 0);
 }
 
-void CloudCluster::askLive(const QString &room, std::function<void(bool live)> answer)
+void CloudCluster::askLive(const QString &room, std::function<void(Liveness)> answer)
 {
+    const bool connected = m_nats.isConnected();
+    const quint64 losses = m_connectionLosses;
     ask(RoomSubjects::audience(room), R"({"kind":"live"})", kAnswerTimeoutMs,
-        [answer](const QByteArray *reply) {
-            answer(reply != nullptr);
+        [this, answer, connected, losses](const QByteArray *reply) {
+            if (reply)
+                answer(Liveness::Live);
+            else if (connected && losses == m_connectionLosses)
+                answer(Liveness::Gone);
+            else
+                answer(Liveness::Unknown);
             return false;
         });
 }

@@ -36,8 +36,12 @@ public:
     void ask(const QByteArray &subject, const QByteArray &question, int timeoutMs,
              AnswerHandler handler, std::function<void()> timedOut = {});
 
-    // Whether another node holds the room's presenter: `answer` runs once, on this thread.
-    void askLive(const QString &room, std::function<void(bool live)> answer);
+    // Whether another node holds the room's presenter. Unknown when this node was off the
+    // cluster at the question or lost it before the answer: a room's viewers are not sent away
+    // for a moment in which nothing could be heard.
+    enum class Liveness { Live, Gone, Unknown };
+    // `answer` runs once, on this thread.
+    void askLive(const QString &room, std::function<void(Liveness)> answer);
 
 private:
     void onAnswer(const NatsLink::Message &message);
@@ -47,6 +51,7 @@ private:
     QByteArray m_nodeId;
     QByteArray m_inbox;
     quint64 m_lastQuestion = 0;
+    quint64 m_connectionLosses = 0;
     struct Pending
     {
         AnswerHandler handler;

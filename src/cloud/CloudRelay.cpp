@@ -307,10 +307,10 @@ void CloudRelay::admitViewer(QWebSocket *socket, QTcpSocket *transport, const QS
     QPointer<QWebSocket> viewer(socket);
     // Until a room takes it, a viewer that leaves is this relay's to free.
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    m_cluster->askLive(room, [this, viewer, room, join](bool live) {
+    m_cluster->askLive(room, [this, viewer, room, join](CloudCluster::Liveness liveness) {
         if (!viewer || viewer->state() != QAbstractSocket::ConnectedState)
             return;
-        if (!live) {
+        if (liveness != CloudCluster::Liveness::Live) {
             refuse(viewer, "the room is not live");
             return;
         }

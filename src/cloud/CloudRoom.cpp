@@ -353,9 +353,15 @@ void CloudRoom::presenterGone()
     }
     // The studio may have come back on another node: its viewers here go on watching it there.
     QPointer<CloudRoom> self(this);
-    m_link->askLive([self](bool live) {
-        if (self && !self->m_presenter && !live)
+    m_link->askLive([self](CloudCluster::Liveness liveness) {
+        if (!self || self->m_presenter)
+            return;
+        if (liveness == CloudCluster::Liveness::Gone)
             self->closeAll();
+        else if (liveness == CloudCluster::Liveness::Unknown)
+            qInfo() << "room" << self->m_id
+                    << "keeps its viewers: the cluster is out of reach, the presenter is asked "
+                       "for again once it is back";
     });
 }
 

@@ -116,7 +116,7 @@ void RoomLink::unsubscribeAll()
     m_reportTimer.stop();
 }
 
-void RoomLink::askLive(std::function<void(bool live)> answer)
+void RoomLink::askLive(std::function<void(CloudCluster::Liveness)> answer)
 {
     m_cluster->askLive(m_roomId, std::move(answer));
 }

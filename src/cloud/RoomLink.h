@@ -12,9 +12,9 @@
 #include <deque>
 #include <functional>
 
+#include "cloud/CloudCluster.h"
 #include "net/LogBudget.h"
 
-class CloudCluster;
 class RoomPresenter;
 class RoomStream;
 
@@ -62,7 +62,7 @@ public:
     // After the room's presenter or viewers changed.
     void update();
     // Whether some node holds the room's presenter (see CloudCluster::askLive()).
-    void askLive(std::function<void(bool live)> answer);
+    void askLive(std::function<void(CloudCluster::Liveness)> answer);
 
     // The presenter's node.
     void publishStream(const QByteArray &packets);

@@ -1,3 +1,4 @@
+#include "cloud/CloudRoom.h"
 #include "relay/CLOUDProxy.h"
 #include "relay/CommandMessages.h"
 #include "relay/JoinCache.h"
@@ -107,8 +108,35 @@ QStringList finishesOf(const QList<Viewer *> &viewers)
     return finishes;
 }
 
+// A node of the cluster whose NATS connection passes through a forwarder, so that the test can
+// cut it or speak as its server, with the node's log to read.
+struct ForwardedNode
+{
+    static constexpr const char *kConnected = "NATS connected: rooms shared with the other nodes\n";
+
+    TcpForwarder toNats;
+    QTemporaryDir logs;
+    QFile log{logs.filePath("node.log")};
+    std::unique_ptr<CloudService> node;
+    QByteArray logText;
+
+    explicit ForwardedNode(quint16 natsPort) : toNats(natsPort) {}
+    bool start()
+    {
+        if (!toNats.open())
+            return false;
+        node = std::make_unique<CloudService>(
+            0, QStringList{"--nats", QString("nats://127.0.0.1:%1").arg(toNats.port())},
+            log.fileName());
+        return log.open(QIODevice::ReadOnly);
+    }
+    const QByteArray &logSoFar() { return logText += log.readAll(); }
+    bool connected() { return logSoFar().endsWith(kConnected); }
+};
+
 } // namespace
 
+// Three relays sharing rooms
 // Three relays sharing rooms over three clustered NATS servers, the presenter on the first
 // node, viewers on all of them; the cases run in order on one cluster.
 class TestCloudCluster : public QObject
@@ -124,6 +152,7 @@ private slots:
     void overlongRoomNameLeavesNatsConnected();
     void intruderOnAnotherNodeReachesNobody();
     void nodeClosedForGoodByNatsComesBack();
+    void nodeCutOffFromNatsKeepsItsViewers();
     void losingANatsServerLosesNothing();
     void viewersOfADeadNodeMoveOn();
     void cleanupTestCase();
@@ -374,32 +403,21 @@ void TestCloudCluster::intruderOnAnotherNodeReachesNobody()
 
 void TestCloudCluster::nodeClosedForGoodByNatsComesBack()
 {
-    // A fourth node, whose NATS connection passes through a forwarder.
-    TcpForwarder toNats(m_nats->port(0));
-    QVERIFY(toNats.open());
-    QTemporaryDir logs;
-    QFile log(logs.filePath("node.log"));
-    CloudService node(0, {"--nats", QString("nats://127.0.0.1:%1").arg(toNats.port())},
-                      log.fileName());
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QByteArray logText;
-    const auto logSoFar = [&]() -> const QByteArray & {
-        return logText += log.readAll();
-    };
-    const QByteArray closedForGood = "closed this node's connection for good";
-    const QByteArray connected = "NATS connected: rooms shared with the other nodes\n";
-    QTRY_VERIFY_WITH_TIMEOUT(logSoFar().endsWith(connected), 10000);
-    Viewer *commands = viewerAt(node.port(), "cmdchannel");
+    ForwardedNode node(m_nats->port(0));
+    QVERIFY(node.start());
+    QTRY_VERIFY_WITH_TIMEOUT(node.connected(), 10000);
+    Viewer *commands = viewerAt(node.node->port(), "cmdchannel");
     QTRY_VERIFY(commands->live());
-    const int closedBefore = logSoFar().count(closedForGood);
+    const QByteArray closedForGood = "closed this node's connection for good";
+    const int closedBefore = node.logSoFar().count(closedForGood);
 
     // What a server sends before it closes a connection whose control line was too long; the
     // client gives the connection up for good. Only pongs come this way otherwise: the error
     // lands between two messages.
-    toNats.sendToClients("-ERR 'Maximum Control Line Exceeded'\r\n");
-    QTRY_VERIFY_WITH_TIMEOUT(logSoFar().count(closedForGood) > closedBefore, 10000);
+    node.toNats.sendToClients("-ERR 'Maximum Control Line Exceeded'\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(node.logSoFar().count(closedForGood) > closedBefore, 10000);
     // Commands are not kept for a node that was away: the vote is started once it is back.
-    QTRY_VERIFY_WITH_TIMEOUT(logSoFar().endsWith(connected), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(node.connected(), 10000);
 
     // The new connection hears the room's commands and carries its questions again. Its
     // subscriptions reach the server a moment after the connection is announced, and a command
@@ -413,9 +431,34 @@ void TestCloudCluster::nodeClosedForGoodByNatsComesBack()
     const int stored = m_store->selectQuestions().size();
     QByteArray answer;
     for (int tries = 0; tries < 20 && !answer.endsWith("\r\n\r\nOK"); ++tries)
-        answer = ask(node.port(), kRoom.toUtf8());
+        answer = ask(node.node->port(), kRoom.toUtf8());
     QVERIFY2(answer.endsWith("\r\n\r\nOK"), answer.constData());
     QTRY_COMPARE(m_store->selectQuestions().size(), stored + 1);
+    m_viewers.pop_back();
+}
+
+void TestCloudCluster::nodeCutOffFromNatsKeepsItsViewers()
+{
+    ForwardedNode node(m_nats->port(0));
+    QVERIFY(node.start());
+    QTRY_VERIFY_WITH_TIMEOUT(node.connected(), 10000);
+    Viewer *video = viewerAt(node.node->port(), "readvideo");
+    QTRY_VERIFY(video->live());
+    waitForMoreStream({video});
+
+    // Off the cluster for longer than the rounds in which the room asks whether its presenter
+    // is still live: no answer can come, and none is taken for "gone".
+    node.toNats.cut();
+    const QByteArray gone = "closed: its presenter has gone";
+    QTRY_VERIFY_WITH_TIMEOUT(node.logSoFar().contains("keeps its viewers") ||
+                                 node.logSoFar().contains(gone),
+                             3 * CloudRoom::kPresenterGraceMs);
+    QVERIFY(!node.logSoFar().contains(gone));
+    QVERIFY(node.toNats.open(node.toNats.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(node.connected(), 10000);
+    waitForMoreStream({video});
+    QCOMPARE(video->connections, 1);
+    QVERIFY(!node.logSoFar().contains(gone));
     m_viewers.pop_back();
 }
 

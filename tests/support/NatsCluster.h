@@ -35,6 +35,8 @@ public:
             // can drop a route to another server as a duplicate.
             QStringList others = routes;
             others.removeAt(i);
+            // Clients reach the servers they are given, and no other: a test that cuts a node's
+            // way to its server cuts it off the cluster, and a client does not find the others.
             const QStringList arguments{"-a",
                                         "127.0.0.1",
                                         "-p",
@@ -46,7 +48,8 @@ public:
                                         "--cluster_name",
                                         "lumacast",
                                         "--routes",
-                                        others.join(',')};
+                                        others.join(','),
+                                        "--no_advertise"};
             if (!server.process->start("nats-server", arguments, options, &error))
                 throw std::runtime_error(error.toStdString());
         }
