@@ -75,7 +75,9 @@ double soundSeconds(const QByteArray &viewerData)
 }
 
 // Whether a recording of `recordedFrames` pictures holds those a viewer received, give or take
-// 1 %; `why` says what differs.
+// 1 %; `why` says what differs. A handful of pictures at least, so that two empty streams do not
+// pass; how many seconds of talk give how many pictures depends on the screen's changes and the
+// machine's load, and is no part of the comparison.
 bool sameFrames(const QByteArray &viewerData, int recordedFrames, QString *why)
 {
     TsDemux received;
@@ -85,8 +87,7 @@ bool sameFrames(const QByteArray &viewerData, int recordedFrames, QString *why)
     *why = QStringLiteral("recorded %1 frames, the viewer received %2")
                .arg(recordedFrames)
                .arg(viewerFrames);
-    return viewerFrames > 24 * 4 &&
-           std::abs(recordedFrames - viewerFrames) <= viewerFrames / 100 + 1;
+    return viewerFrames >= 10 && std::abs(recordedFrames - viewerFrames) <= viewerFrames / 100 + 1;
 }
 
 // A browser's stream socket: keeps every byte.
