@@ -112,6 +112,8 @@ def server_frames(buffer):
 
 
 async def open_ws(port, path, local="127.0.0.1", rcvbuf=None, prefix=b""):
+    # A PROXY header comes before TLS, as a balancer sends it; the session starts after it.
+    tls = {} if prefix and TLS else tls_options()
     sock = None
     if rcvbuf:
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -119,10 +121,14 @@ async def open_ws(port, path, local="127.0.0.1", rcvbuf=None, prefix=b""):
         sock.bind((local, 0))
         sock.setblocking(False)
         await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
-        reader, writer = await asyncio.open_connection(sock=sock, **tls_options())
+        reader, writer = await asyncio.open_connection(sock=sock, **tls)
     else:
         reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0),
-                                                       **tls_options())
+                                                       **tls)
+    if prefix and TLS:
+        writer.write(prefix)
+        await writer.start_tls(TLS, server_hostname="localhost")
+        prefix = b""
     writer.write(prefix + HANDSHAKE.format(path=path).encode())
     response = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
     if not response.startswith(b"HTTP/1.1 101"):

@@ -13,6 +13,7 @@
 #include "cloud/RoomPresenter.h"
 #include "net/LogBudget.h"
 #include "net/TokenBucket.h"
+#include "relay/CommandMessages.h"
 #include "relay/RelayRoom.h"
 #include "relay/TsPacketAligner.h"
 
@@ -39,15 +40,16 @@ public:
     // reconnection (100 ms) finds its viewers still there, a studio gone for good leaves no room
     // that idle viewers could hold for ever.
     static constexpr int kPresenterGraceMs = 5 * 1000;
-    // A presenter's commands are votes, game ticks and quiz messages: small and few. Longer or
-    // faster ones are dropped, so a presenter cannot make the room's viewers carry megabytes.
-    static constexpr int kMaxPresenterTextChars = 16 * 1024;
+    // A presenter's commands are votes, game ticks and quiz messages: small and few (the studio
+    // builds none longer). Longer or faster ones are dropped, so a presenter cannot make the
+    // room's viewers carry megabytes.
+    static constexpr int kMaxPresenterTextChars = CommandMessages::kMaxCommandChars;
     static constexpr double kPresenterTextsPerSecond = 20;
     static constexpr double kPresenterTextBurst = 50;
     // The studio's list of questions, however often it comes, reaches the viewers at most this
     // often, always the latest one; a longer list than the studio ever sends is dropped.
     static constexpr int kQuestionListIntervalMs = 200;
-    static constexpr int kMaxQuestionListChars = 512 * 1024;
+    static constexpr int kMaxQuestionListChars = CommandMessages::kMaxQuestionListChars;
     static constexpr int kMaxViewersPerAddress = RelayRoom::kMaxViewersPerAddress;
     static constexpr int kQuestionAnswerMs = 4000;
     // Questions waiting for the studio's answer; more are refused at once.

@@ -1,5 +1,7 @@
 #include "quiz/QuizMessages.h"
 
+#include "relay/CommandMessages.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -16,12 +18,16 @@ QString serialise(const QJsonObject &message)
 
 QString question(const QuizPlay::AskedQuestion &question, qint64 timeLeftMs)
 {
-    return serialise({{"command", "quiz_question"},
-                      {"number", question.number},
-                      {"count", question.count},
-                      {"title", question.title},
-                      {"options", QJsonArray::fromStringList(question.options)},
-                      {"time_left_ms", timeLeftMs}});
+    QJsonArray options;
+    for (const QString &option : question.options)
+        options.append(CommandMessages::bounded(option, CommandMessages::kMaxOptionChars));
+    return serialise(
+        {{"command", "quiz_question"},
+         {"number", question.number},
+         {"count", question.count},
+         {"title", CommandMessages::bounded(question.title, CommandMessages::kMaxTitleChars)},
+         {"options", options},
+         {"time_left_ms", timeLeftMs}});
 }
 
 QString questionEnd(int number, int right, const QVector<int> &counts)

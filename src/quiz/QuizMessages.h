@@ -24,6 +24,8 @@ namespace QuizMessages {
 // A leaderboard message names at most this many players: it goes to every viewer.
 constexpr int kLeaderboardSize = 10;
 
+// The title and options cut as a vote's are (CommandMessages::kMaxTitleChars): a quiz file
+// written elsewhere may hold longer ones.
 QString question(const QuizPlay::AskedQuestion &question, qint64 timeLeftMs);
 QString questionEnd(int number, int right, const QVector<int> &counts);
 QString leaderboard(const QVector<QuizPlay::Standing> &standings, bool final);

@@ -426,6 +426,20 @@ void CLOUDProxy::sendCommand(QString message)
 
 void CLOUDProxy::sendText(const QString &message)
 {
-    if (m_admitted)
-        socket.sendTextMessage(message);
+    if (!m_admitted)
+        return;
+    // Only a question list may pass the relay longer than a command; anything longer than the
+    // relay passes on would reach no viewer and cost the uplink for nothing.
+    if (message.size() > CommandMessages::kMaxCommandChars) {
+        const QString command = CommandMessages::commandOf(CommandMessages::parse(message));
+        const int limit = command == QLatin1String("questions")
+                              ? CommandMessages::kMaxQuestionListChars
+                              : CommandMessages::kMaxCommandChars;
+        if (message.size() > limit) {
+            qWarning() << "cloud: a" << command << "message of" << message.size()
+                       << "characters is not sent: the relay passes at most" << limit;
+            return;
+        }
+    }
+    socket.sendTextMessage(message);
 }

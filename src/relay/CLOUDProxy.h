@@ -127,7 +127,8 @@ private:
     void answerChallenge(const QByteArray &challenge);
     void onAdmitted();
     // Commands wait for nothing: before admission (while reconnecting) they are dropped, as
-    // the stream is, since the server would refuse a socket that speaks before its claim.
+    // the stream is, since the server would refuse a socket that speaks before its claim. One
+    // longer than the relay passes on is dropped here, with a log line.
     void sendText(const QString &message);
 
     PresenterIdentity m_identity = PresenterIdentity::generate();

@@ -28,11 +28,22 @@ int readInt32(const QJsonValue &value)
 
 } // namespace
 
+QString bounded(const QString &text, int maxChars)
+{
+    if (text.size() <= maxChars)
+        return text;
+    const bool splitsPair = maxChars > 0 && text.at(maxChars - 1).isHighSurrogate();
+    return text.left(splitsPair ? maxChars - 1 : maxChars);
+}
+
 QString voteStart(const QString &title, const QStringList &options)
 {
+    QJsonArray bounds;
+    for (int i = 0; i < options.size() && i < kMaxVoteOptions; ++i)
+        bounds.append(bounded(options.at(i), kMaxOptionChars));
     return serialise({{"command", "vote_start"},
-                      {"title", title},
-                      {"options", QJsonArray::fromStringList(options)}});
+                      {"title", bounded(title, kMaxTitleChars)},
+                      {"options", bounds}});
 }
 
 QString voteStop()
@@ -47,22 +58,24 @@ QString randomGameTick(const QString &clr, int proc)
 
 QString randomGameFinishWinner(const QString &win_txt, const QString &win_code)
 {
-    return serialise(
-        {{"command", "random_game_finish"}, {"win_txt", win_txt}, {"win_code", win_code}});
+    return serialise({{"command", "random_game_finish"},
+                      {"win_txt", bounded(win_txt, kMaxTitleChars)},
+                      {"win_code", bounded(win_code, kMaxTitleChars)}});
 }
 
 QString randomGameFinishLoser(const QString &lose_txt)
 {
-    return serialise({{"command", "random_game_finish"}, {"lose_txt", lose_txt}});
+    return serialise(
+        {{"command", "random_game_finish"}, {"lose_txt", bounded(lose_txt, kMaxTitleChars)}});
 }
 
 QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,
                             const QString &win_code)
 {
     return serialise({{"command", "random_game_finish_all"},
-                      {"lose_txt", lose_txt},
-                      {"win_txt", win_txt},
-                      {"win_code", win_code}});
+                      {"lose_txt", bounded(lose_txt, kMaxTitleChars)},
+                      {"win_txt", bounded(win_txt, kMaxTitleChars)},
+                      {"win_code", bounded(win_code, kMaxTitleChars)}});
 }
 
 QString statInfoMessage(int clients, int totalBytes, const QVector<qint32> &votes)

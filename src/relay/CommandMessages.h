@@ -11,9 +11,26 @@
 // trailing line feed), which is what peers have always received.
 namespace CommandMessages {
 
+// What the cloud relay passes on of a presenter's text: a longer one reaches no viewer. Every
+// builder here keeps within it whatever it is given, so a long title is cut, never lost.
+constexpr int kMaxCommandChars = 16 * 1024;
+// The question list alone may be longer (QuestionBoard keeps within it).
+constexpr int kMaxQuestionListChars = 512 * 1024;
+// A page shows a title or an option on a line or two. At these lengths the longest vote,
+// with every character escaped at six, is about 11,000 characters.
+constexpr int kMaxTitleChars = 300;
+constexpr int kMaxOptionChars = 150;
+// As many as the tally counts.
+constexpr int kMaxVoteOptions = 10;
+
+// `text` cut to `maxChars`, never between the halves of a surrogate pair.
+QString bounded(const QString &text, int maxChars);
+
+// Titles and options beyond the limits above are cut.
 QString voteStart(const QString &title, const QStringList &options);
 QString voteStop();
 QString randomGameTick(const QString &clr, int proc);
+// Each text cut to kMaxTitleChars.
 QString randomGameFinishWinner(const QString &win_txt, const QString &win_code);
 QString randomGameFinishLoser(const QString &lose_txt);
 QString randomGameFinishAll(const QString &lose_txt, const QString &win_txt,

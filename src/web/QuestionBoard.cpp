@@ -1,11 +1,13 @@
 #include "web/QuestionBoard.h"
 
+#include "relay/CommandMessages.h"
 #include "web/DBStorage.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -27,6 +29,43 @@ QJsonObject entry(const QuestionRecord &record)
             {"upvotes", record.upvotes},
             {"answered", record.state == QuestionState::Answered},
             {"tag", record.tag}};
+}
+
+// `records` without their longest entries, until the list fits `budget` bytes of compact JSON:
+// only hostile texts (a question of control characters serialises at six times its length)
+// make a list that long, and they must not cost the others their place. The one on screen
+// stays.
+QVector<const QuestionRecord *> fitted(const QVector<const QuestionRecord *> &records,
+                                       qint64 budget, qint64 highlighted)
+{
+    QVector<qint64> sizes;
+    qint64 total = 0;
+    for (const QuestionRecord *record : records) {
+        // The comma before it included.
+        sizes.append(QJsonDocument(entry(*record)).toJson(QJsonDocument::Compact).size() + 1);
+        total += sizes.last();
+    }
+    if (total <= budget)
+        return records;
+    QVector<int> longestFirst(records.size());
+    std::iota(longestFirst.begin(), longestFirst.end(), 0);
+    std::stable_sort(longestFirst.begin(), longestFirst.end(),
+                     [&sizes](int a, int b) { return sizes.at(a) > sizes.at(b); });
+    QVector<bool> leftOut(records.size(), false);
+    for (const int i : qAsConst(longestFirst)) {
+        if (total <= budget)
+            break;
+        if (records.at(i)->id == highlighted)
+            continue;
+        leftOut[i] = true;
+        total -= sizes.at(i);
+    }
+    QVector<const QuestionRecord *> kept;
+    for (int i = 0; i < records.size(); ++i) {
+        if (!leftOut.at(i))
+            kept.append(records.at(i));
+    }
+    return kept;
 }
 
 } // namespace
@@ -167,14 +206,16 @@ QByteArray QuestionBoard::json() const
     }
     if (answered.size() > kMaxAnsweredSent)
         answered.erase(answered.begin(), answered.end() - kMaxAnsweredSent);
+    QJsonObject body{{"command", "questions"},
+                     {"highlight", highlighted},
+                     {"total", total},
+                     {"questions", QJsonArray()}};
+    // The cloud relay drops a longer list: no viewer would see it.
+    const qint64 budget = CommandMessages::kMaxQuestionListChars -
+                          QJsonDocument(body).toJson(QJsonDocument::Compact).size();
     QJsonArray list;
-    for (const QuestionRecord *record : qAsConst(shown))
+    for (const QuestionRecord *record : fitted(shown + answered, budget, highlighted))
         list.append(entry(*record));
-    for (const QuestionRecord *record : qAsConst(answered))
-        list.append(entry(*record));
-    const QJsonObject body{{"command", "questions"},
-                           {"highlight", highlighted},
-                           {"total", total},
-                           {"questions", list}};
+    body.insert("questions", list);
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }

@@ -46,7 +46,8 @@ public:
     bool captionOnStream() const { return m_captionOnStream; }
     void setCaptionOnStream(bool on);
 
-    // What the pages are sent: {"command": "questions", "highlight": id or 0, "total": shown
+    // What the pages are sent, within CommandMessages::kMaxQuestionListChars (the longest
+    // entries left out first): {"command": "questions", "highlight": id or 0, "total": shown
     // questions, "questions": [{"id", "name", "question", "upvotes", "answered", "tag"}]}.
     QByteArray json() const;
 

@@ -1,5 +1,6 @@
 #include "audience/DrawRun.h"
 #include "audience/gui/RandomGame.h"
+#include "relay/CommandMessages.h"
 #include "support/FakeAudienceLink.h"
 
 #include <QLineEdit>
@@ -70,6 +71,9 @@ void TestRandomGame::firstOpeningShowsDefaults()
     QVERIFY(m_game->testAttribute(Qt::WA_StyledBackground));
     QCOMPARE(edit("winnerTextLineEdit")->text(), QString("You WON !!!"));
     QCOMPARE(edit("notWinnerTextLineEdit")->text(), QString("Sorry, don't be sad."));
+    // No longer than the pages get them.
+    QCOMPARE(edit("winnerTextLineEdit")->maxLength(), CommandMessages::kMaxTitleChars);
+    QCOMPARE(edit("notWinnerTextLineEdit")->maxLength(), CommandMessages::kMaxTitleChars);
     QVERIFY(edit("winCodeLineEdit")->isReadOnly());
     QCOMPARE(edit("winCodeLineEdit")->placeholderText(),
              QString("special code for check winner. auto generated."));

@@ -1,6 +1,7 @@
 #include "audience/VoteRun.h"
 #include "audience/VoteState.h"
 #include "audience/gui/VoteDlg.h"
+#include "relay/CommandMessages.h"
 #include "support/FakeAudienceLink.h"
 
 #include <QLabel>
@@ -112,9 +113,13 @@ void TestVoteDlg::firstOpeningShowsDefaults()
     open();
     QVERIFY(m_dlg->isVisible());
     QCOMPARE(child<QLineEdit>("headerLineEdit")->text(), QString("Select one option"));
+    // No longer than the pages get them.
+    QCOMPARE(child<QLineEdit>("headerLineEdit")->maxLength(), CommandMessages::kMaxTitleChars);
     for (const char *name : {"option1LineEdit", "option2LineEdit", "option3LineEdit",
-                             "option4LineEdit", "option5LineEdit"})
+                             "option4LineEdit", "option5LineEdit"}) {
         QCOMPARE(child<QLineEdit>(name)->text(), QString());
+        QCOMPARE(child<QLineEdit>(name)->maxLength(), CommandMessages::kMaxOptionChars);
+    }
     QCOMPARE(child<QSpinBox>("spbDuration")->value(), 60);
     QCOMPARE(child<QPushButton>("cmdStart")->text(), QString("Start Vote"));
     QCOMPARE(text("lblURL"),

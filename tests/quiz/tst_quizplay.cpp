@@ -2,6 +2,7 @@
 #include "quiz/QuizMessages.h"
 #include "quiz/QuizPlay.h"
 #include "quiz/QuizSession.h"
+#include "relay/CommandMessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -155,6 +157,28 @@ private slots:
         QCOMPARE(leaders.size(), QuizMessages::kLeaderboardSize);
         QCOMPARE(leaders.last().toObject()["nickname"].toString(),
                  QString::number(QuizMessages::kLeaderboardSize - 1));
+    }
+
+    void longestQuizTextsPassTheRelay()
+    {
+        // Each character the costliest to serialise (a control character takes six), far past
+        // what a field may hold.
+        const auto longest = [](int chars) {
+            return QString(chars * 10, QChar(0x1));
+        };
+        QuizPlay::AskedQuestion asked{1, 1, longest(CommandMessages::kMaxTitleChars), {}, 0};
+        for (int k = 0; k < QuizFile::kOptionCount; ++k)
+            asked.options << longest(CommandMessages::kMaxOptionChars);
+        QVector<QuizPlay::Standing> standings;
+        for (int i = 0; i < 1000; ++i)
+            standings << QuizPlay::Standing{QString(QuizPlay::kMaxNicknameLength, QChar(0x1)),
+                                            std::numeric_limits<int>::max(), 1};
+        for (const QString &built :
+             {QuizMessages::question(asked, 20000), QuizMessages::leaderboard(standings, true)}) {
+            qInfo() << parsed(built)["command"].toString() << built.size() << "characters";
+            QVERIFY2(built.size() <= CommandMessages::kMaxCommandChars,
+                     qPrintable(QString::number(built.size())));
+        }
     }
 
     void boardShowsThePlayingQuizUntilItGoes()

@@ -197,6 +197,29 @@ bool floodWithPingsUntilLogged(RawWebSocketClient &pinger, const QString &logPat
     return false;
 }
 
+// `presenter` opens room A from 127.0.0.10 and proves it is the test studio's, as a raw client
+// that may then send what no studio would.
+bool claimRoomA(RawWebSocketClient &presenter, quint16 port)
+{
+    QStringList received;
+    const QMetaObject::Connection heard =
+        QObject::connect(&presenter, &RawWebSocketClient::textReceived,
+                         [&received](const QString &text) { received.append(text); });
+    const auto admitted = [&] {
+        if (!presenter.open(QHostAddress("127.0.0.10"), port, "/websocket/left/" + kRoomA) ||
+            !QTest::qWaitFor([&] { return !received.isEmpty(); }, 5000))
+            return false;
+        const QByteArray challenge =
+            PresenterClaim::challengeOf(CommandMessages::parse(received.first()));
+        presenter.sendText(
+            PresenterClaim::claimMessage(StudioKey::identity(), kRoomA, challenge).toUtf8());
+        return QTest::qWaitFor([&] { return received.contains(PresenterClaim::admittedMessage()); },
+                               5000);
+    }();
+    QObject::disconnect(heard);
+    return admitted;
+}
+
 // The studio presenting in room A on the real service, with a video and a command viewer.
 struct PresentedRoom
 {
@@ -264,6 +287,7 @@ private slots:
     void presenterThatPingsButNeverReadsIsDropped();
     void presenterThatNeverReadsViewersMessagesIsDropped();
     void oversizedPresenterMessageReachesNobody();
+    void studioSendsNothingTheRelayWouldDrop();
     void questionListsArePacedTheLatestLast();
     void pagesOfAnotherOriginAreRefused();
     void refusalsFromOneAddressLeaveTheLogSmall();
@@ -766,18 +790,8 @@ void TestCloudProxy::presenterThatNeverReadsViewersMessagesIsDropped()
     const QString logPath = dir.filePath("relay.log");
     CloudService service(0, {}, logPath);
     RawWebSocketClient presenter;
-    QStringList received;
-    connect(&presenter, &RawWebSocketClient::textReceived, this,
-            [&](const QString &text) { received.append(text); });
     presenter.smallReceiveBuffer();
-    QVERIFY(
-        presenter.open(QHostAddress("127.0.0.10"), service.port(), "/websocket/left/" + kRoomA));
-    QTRY_VERIFY(!received.isEmpty());
-    const QByteArray challenge =
-        PresenterClaim::challengeOf(CommandMessages::parse(received.first()));
-    presenter.sendText(
-        PresenterClaim::claimMessage(StudioKey::identity(), kRoomA, challenge).toUtf8());
-    QTRY_VERIFY(received.contains(PresenterClaim::admittedMessage()));
+    QVERIFY(claimRoomA(presenter, service.port()));
     // From now on it sends its stream (so it is never silent) but takes nothing.
     presenter.stall();
     // Questions are what the relay passes on whole and longest: each as long as a request line
@@ -811,12 +825,40 @@ void TestCloudProxy::presenterThatNeverReadsViewersMessagesIsDropped()
 
 void TestCloudProxy::oversizedPresenterMessageReachesNobody()
 {
+    CloudService service;
+    RawWebSocketClient presenter;
+    QVERIFY(claimRoomA(presenter, service.port()));
+    const auto commands = openViewer(service.port(), kRoomA, "cmdchannel");
+    QVERIFY(commands);
+    // What no studio sends: the relay drops it unparsed.
+    presenter.sendText(R"({"command":"vote_start","title":")" +
+                       QByteArray(2 * CommandMessages::kMaxCommandChars, 'x') +
+                       R"(","options":["Yes","No"]})");
+    presenter.sendText(CommandMessages::voteStop().toUtf8());
+    QTRY_COMPARE(commands->texts.size(), 1);
+    QCOMPARE(commandOf(commands->texts.at(0)), QString("vote_stop"));
+}
+
+void TestCloudProxy::studioSendsNothingTheRelayWouldDrop()
+{
     PresentedRoom room;
     QVERIFY(room.open());
+    // A title longer than any the relay passes on is cut, and the vote reaches the viewers.
     room.proxy.onVoteStart(QString(64 * 1024, 'x'), {"Yes", "No", "", "", ""});
-    room.proxy.onVoteStop();
     QTRY_COMPARE(room.commands->texts.size(), 1);
-    QCOMPARE(commandOf(room.commands->texts.at(0)), QString("vote_stop"));
+    QCOMPARE(CommandMessages::parse(room.commands->texts.at(0)).value("title").toString(),
+             QString(CommandMessages::kMaxTitleChars, 'x'));
+    // A text built elsewhere and too long stays in the studio, with a line saying why.
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("is not sent: the relay passes at most 16384"));
+    room.proxy.sendCommand(QString(R"({"command":"quiz_question","title":"%1"})")
+                               .arg(QString(CommandMessages::kMaxCommandChars, 'x')));
+    room.proxy.onVoteStop();
+    QTRY_COMPARE(room.commands->texts.size(), 2);
+    QCOMPARE(commandOf(room.commands->texts.at(1)), QString("vote_stop"));
+    QFile log(room.logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(!log.readAll().contains("drops a presenter message"));
 }
 
 void TestCloudProxy::questionListsArePacedTheLatestLast()

@@ -13,6 +13,9 @@ private slots:
     void statInfo_data();
     void statInfo();
     void question();
+    void longestTextsPassTheRelay_data();
+    void longestTextsPassTheRelay();
+    void cutKeepsPairsWhole();
     void malformedTextIsEmptyObject_data();
     void malformedTextIsEmptyObject();
 };
@@ -129,6 +132,49 @@ void TestCommandMessages::question()
     QCOMPARE(CommandMessages::commandOf(message), QString("question"));
     QCOMPARE(QString::fromUtf8(CommandMessages::questionPayload(message)),
              QString::fromUtf8(R"({"name":"Ann","msg":"Grüße+1"})"));
+}
+
+namespace {
+
+// A text far longer than a field may hold (a line edit takes 32,767 characters), each character
+// the costliest to serialise: a control character takes six (\u0001).
+QString longest(int chars)
+{
+    return QString(chars * 10, QChar(0x1));
+}
+
+} // namespace
+
+void TestCommandMessages::longestTextsPassTheRelay_data()
+{
+    QTest::addColumn<QString>("built");
+    QStringList options;
+    for (int i = 0; i < CommandMessages::kMaxVoteOptions + 5; ++i)
+        options << longest(CommandMessages::kMaxOptionChars);
+    QTest::newRow("vote_start") << CommandMessages::voteStart(
+        longest(CommandMessages::kMaxTitleChars), options);
+    const QString text = longest(CommandMessages::kMaxTitleChars);
+    QTest::newRow("finish all") << CommandMessages::randomGameFinishAll(text, text, text);
+    QTest::newRow("finish winner") << CommandMessages::randomGameFinishWinner(text, text);
+    QTest::newRow("finish loser") << CommandMessages::randomGameFinishLoser(text);
+}
+
+void TestCommandMessages::longestTextsPassTheRelay()
+{
+    QFETCH(QString, built);
+    qInfo() << CommandMessages::commandOf(CommandMessages::parse(built)) << built.size()
+            << "characters";
+    QVERIFY2(built.size() <= CommandMessages::kMaxCommandChars,
+             qPrintable(QString::number(built.size())));
+    QVERIFY(!CommandMessages::parse(built).isEmpty());
+}
+
+void TestCommandMessages::cutKeepsPairsWhole()
+{
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+    QCOMPARE(CommandMessages::bounded("ab" + smile, 3), QString("ab"));
+    QCOMPARE(CommandMessages::bounded("ab" + smile, 4), "ab" + smile);
+    QCOMPARE(CommandMessages::bounded("abcd", 3), QString("abc"));
 }
 
 void TestCommandMessages::malformedTextIsEmptyObject_data()

@@ -1,6 +1,8 @@
+#include "relay/CommandMessages.h"
 #include "support/QuestionStoreDir.h"
 #include "web/DBStorage.h"
 #include "web/QuestionBoard.h"
+#include "web/WebServer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,6 +40,7 @@ private slots:
     void upvotesCountOncePerAddress();
     void malformedUpvotesAreIgnored();
     void listSentIsBounded();
+    void listOfLongestQuestionsPassesTheRelay();
     void captionFollowsTheQuestionOnScreen();
 
 private:
@@ -148,6 +151,32 @@ void TestQuestionBoard::listSentIsBounded()
     QVERIFY(ids.contains(100));                             // the newest
     QVERIFY(ids.contains(3));                               // the most upvoted
     QVERIFY(ids.contains(5));                               // the one on screen
+}
+
+void TestQuestionBoard::listOfLongestQuestionsPassesTheRelay()
+{
+    // As long as a question and a name may be, each character the costliest to serialise (a
+    // control character takes six), more than the list holds; then one honest question.
+    const QString longest(WebServer::kMaxQuestionChars, QChar(0x1));
+    const QString name(WebServer::kMaxNameChars, QChar(0x1));
+    constexpr int kLong = QuestionBoard::kMaxShownSent + 10;
+    for (int i = 0; i < kLong; ++i)
+        m_store->postQuestion(
+            QJsonDocument(QJsonObject{{"name", name}, {"msg", longest}}).toJson());
+    m_store->postQuestion(payload("honest"));
+    QTRY_COMPARE(m_board->questions().size(), kLong + 1);
+    const QByteArray list = m_board->json();
+    qInfo() << "question list" << list.size() << "bytes";
+    QVERIFY2(list.size() <= CommandMessages::kMaxQuestionListChars,
+             qPrintable(QString::number(list.size())));
+    const QJsonObject body = QJsonDocument::fromJson(list).object();
+    QCOMPARE(body.value("total").toInt(), kLong + 1);
+    // The longest are left out first, not the honest one.
+    QStringList texts;
+    for (const QJsonValue &entry : body.value("questions").toArray())
+        texts << entry.toObject().value("question").toString();
+    QVERIFY(texts.size() > 1);
+    QVERIFY(texts.contains("honest"));
 }
 
 void TestQuestionBoard::captionFollowsTheQuestionOnScreen()

@@ -1,6 +1,7 @@
 #include "audience/gui/RandomGame.h"
 
 #include "audience/DrawRun.h"
+#include "relay/CommandMessages.h"
 #include "ui_RandomGame.h"
 
 #include <QSettings>
@@ -15,8 +16,11 @@ RandomGame::RandomGame(DrawRun *run, QWidget *parent)
     connect(m_run, &DrawRun::finished, this,
             [this](const QString &, const QString &, const QString &code) { showFinish(code); });
     // The finish carries the texts as they are then, not as they were at the start.
-    for (QLineEdit *edit : {ui->winnerTextLineEdit, ui->notWinnerTextLineEdit})
+    for (QLineEdit *edit : {ui->winnerTextLineEdit, ui->notWinnerTextLineEdit}) {
+        // What the pages get at most: longer would be cut on its way there.
+        edit->setMaxLength(CommandMessages::kMaxTitleChars);
         connect(edit, &QLineEdit::textChanged, this, &RandomGame::passTexts);
+    }
 }
 
 RandomGame::~RandomGame() = default;

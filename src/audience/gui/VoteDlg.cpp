@@ -2,6 +2,7 @@
 
 #include "audience/VoteRun.h"
 #include "audience/VoteState.h"
+#include "relay/CommandMessages.h"
 #include "ui_VoteDlg.h"
 
 #include <QSettings>
@@ -21,6 +22,10 @@ VoteDlg::VoteDlg(VoteRun *run, QWidget *parent)
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground);
     setWindowTitle(tr("Vote"));
+    // What the pages get at most: longer would be cut on its way there.
+    ui->headerLineEdit->setMaxLength(CommandMessages::kMaxTitleChars);
+    for (QLineEdit *edit : optionEdits())
+        edit->setMaxLength(CommandMessages::kMaxOptionChars);
     connect(m_run, &VoteRun::ticked, this, &VoteDlg::showTick);
     connect(m_run, &VoteRun::stopped, this, &VoteDlg::showStopped);
     clearResults();
