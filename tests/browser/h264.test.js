@@ -4,7 +4,7 @@
 // Chromium is told to treat the page as secure, and in words when neither decoder exists.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startStudio, launchBrowser, hexToRgb, near } = require('./studio.js');
+const { startStudio, launchBrowser, hexToRgb } = require('./studio.js');
 
 const SCREEN = '#2060c0'; // what studio_host shows at start
 const AUTOPLAY = ['--autoplay-policy=no-user-gesture-required'];
@@ -38,16 +38,6 @@ async function open(t, browser, init) {
   return page;
 }
 
-// The colour at the centre of the drawn picture.
-function centre(page) {
-  return page.evaluate(() => {
-    const canvas = document.getElementById('video');
-    const context = canvas.getContext('2d');
-    return Array.from(context.getImageData(canvas.width >> 1, canvas.height >> 1, 1, 1).data)
-      .slice(0, 3);
-  });
-}
-
 async function playsOnAJoin(t, browser, path, init) {
   const page = await open(t, browser, init);
   await page.waitForFunction(() => window.viewer && window.viewer.stats.liveAt > 0, null,
@@ -62,13 +52,14 @@ async function playsOnAJoin(t, browser, path, init) {
     const c = document.getElementById('video');
     return [c.width, c.height];
   }), [960, 540]);
-  const rgb = await centre(page);
-  assert.ok(near(rgb, hexToRgb(SCREEN)), `centre ${rgb}`);
+  // The head start may open on a picture older than the screen's last change (a colour an
+  // earlier page saw painted) and "live" allows two pictures still waiting: the page comes to
+  // show the screen as it is.
+  await waitForCentre(page, SCREEN);
   // And it follows what the studio paints.
   await studio.request({ do: 'paint', colour: '#c04020' });
   await waitForCentre(page, '#c04020');
-  // Back to the screen's colour, and shown, before the next test joins: its first picture must
-  // be the screen's.
+  // Back to the screen's colour for the next page.
   await studio.request({ do: 'paint', colour: SCREEN });
   await waitForCentre(page, SCREEN);
 }
