@@ -18,12 +18,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number itself and reports it on the given fd.
-exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 15 -u "$display_fd" display_number
-export DISPLAY=":$display_number"
+# Xvfb picks a free display number itself and reports it on the given fd. Once, in a suite
+# starting several X servers at the same moment, the display it reported refused the studio:
+# a display that a client cannot reach is started again, and its log shown.
+for attempt in 1 2 3; do
+  exec {display_fd}<> <(:)
+  Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  display_number=""
+  read -r -t 15 -u "$display_fd" display_number || true
+  exec {display_fd}>&-
+  export DISPLAY=":$display_number"
+  [ -n "$display_number" ] && xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  echo "display '$DISPLAY' not reachable (attempt $attempt); Xvfb said:"
+  cat "$work/xvfb.log"
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "no reachable X display"; exit 1; }
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work"
 chmod 700 "$work"
 # The public server list is asked of a loopback port where nothing listens: no test leaves the machine.
