@@ -11,21 +11,6 @@
 #include <unistd.h>
 #include <utility>
 
-namespace {
-
-// Qt keeps a socket's peer in the socket and lets subclasses set it; every reader of the peer,
-// the WebSocket made on top included, then has the client's address.
-struct ClientPeer : QAbstractSocket
-{
-    static void set(QAbstractSocket *socket, const QHostAddress &address, quint16 port)
-    {
-        (socket->*&ClientPeer::setPeerAddress)(address);
-        (socket->*&ClientPeer::setPeerPort)(port);
-    }
-};
-
-} // namespace
-
 // Reads one balancer connection's header off its descriptor, never a byte past it: what
 // follows belongs to the socket made afterwards (a TLS hello, an HTTP request).
 class HeaderReader : public QObject
@@ -62,7 +47,7 @@ public:
             if (header.status == ProxyHeader::Status::Complete) {
                 const qintptr descriptor = std::exchange(m_descriptor, -1);
                 finish({}); // before a socket watches the same descriptor
-                m_listener->adopt(descriptor, header, !inAcceptLoop);
+                m_listener->adopt(descriptor, header, inAcceptLoop);
                 return;
             }
             const int wanted =
@@ -124,18 +109,14 @@ void ProxiedListener::incomingConnection(qintptr descriptor)
     (new HeaderReader(descriptor, peer, this))->read(true);
 }
 
-void ProxiedListener::adopt(qintptr descriptor, const ProxyHeader &header, bool announce)
+void ProxiedListener::adopt(qintptr descriptor, const ProxyHeader &header, bool inAcceptLoop)
 {
-    // Handshake limits count the client behind the balancer, not the balancer.
-    QTcpSocket *socket = socketFor(descriptor, header.local ? QHostAddress() : header.source);
-    if (!socket)
-        return;
-    // LOCAL: the balancer's own connection (a health check); its peer is right as it is.
-    if (!header.local)
-        ClientPeer::set(socket, header.source, header.sourcePort);
-    addPendingConnection(socket);
-    if (announce)
-        emit newConnection();
+    // Limits count the client behind the balancer, not the balancer. LOCAL: the balancer's own
+    // connection (a health check); its peer is right as it is.
+    if (header.local)
+        take(descriptor, inAcceptLoop);
+    else
+        take(descriptor, inAcceptLoop, header.source, header.sourcePort);
 }
 
 void ProxiedListener::refuse(qintptr descriptor, const QHostAddress &balancer,

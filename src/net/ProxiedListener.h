@@ -33,9 +33,8 @@ protected:
 
 private:
     friend class HeaderReader;
-    // The header is complete: the socket is made and queued; `announce` when it is queued
-    // outside the listener's own accept loop, which otherwise announces it.
-    void adopt(qintptr descriptor, const ProxyHeader &header, bool announce);
+    // The header is complete: the descriptor goes on as the connection of the client it names.
+    void adopt(qintptr descriptor, const ProxyHeader &header, bool inAcceptLoop);
     // Closes `descriptor`, with one line (within the budget) naming the balancer and why.
     void refuse(qintptr descriptor, const QHostAddress &balancer, const QString &reason);
 

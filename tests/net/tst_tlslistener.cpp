@@ -1,5 +1,7 @@
+#include "net/ProxiedListener.h"
 #include "net/TlsCredentials.h"
 #include "net/TlsListener.h"
+#include "support/ProxyHeaderBytes.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -23,9 +25,13 @@ private slots:
     void handshakesUnderWayPerAddressAreCapped();
     void finishedHandshakeNoLongerCounts();
     void handshakesPerAddressAreRateLimited();
+    void silentConnectionHasNoTlsStateUntilItSpeaks();
+    void clientBehindABalancerIsCountedAndNamed();
 
 private:
     std::unique_ptr<QTcpSocket> idleClient();
+    // Starts `client`'s handshake and waits, in the event loop, for both ends to finish it.
+    static QSslSocket *encryptedServerSide(QSslSocket *client, TlsListener *listener);
 
     QTemporaryDir m_dir;
     std::unique_ptr<TlsCredentials> m_credentials;
@@ -53,6 +59,20 @@ void TestTlsListener::init()
     m_listener = std::make_unique<TlsListener>();
     m_listener->setCredentials(m_credentials.get());
     QVERIFY(m_listener->listen(QHostAddress::LocalHost, 0));
+}
+
+QSslSocket *TestTlsListener::encryptedServerSide(QSslSocket *client, TlsListener *listener)
+{
+    client->setPeerVerifyMode(QSslSocket::VerifyNone);
+    client->setPeerVerifyName("localhost");
+    client->startClientEncryption();
+    if (!QTest::qWaitFor([&] { return client->isEncrypted() && listener->hasPendingConnections(); },
+                         10000))
+        return nullptr;
+    auto *server = qobject_cast<QSslSocket *>(listener->nextPendingConnection());
+    if (!server || !QTest::qWaitFor([server] { return server->isEncrypted(); }, 10000))
+        return nullptr;
+    return server;
 }
 
 std::unique_ptr<QTcpSocket> TestTlsListener::idleClient()
@@ -120,6 +140,49 @@ void TestTlsListener::handshakesPerAddressAreRateLimited()
     }
     QVERIFY(refused);
     QVERIFY2(accepted >= TlsListener::kHandshakeBurst, qPrintable(QString::number(accepted)));
+}
+
+void TestTlsListener::silentConnectionHasNoTlsStateUntilItSpeaks()
+{
+    QSslSocket client;
+    client.connectToHost(QHostAddress::LocalHost, m_listener->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    // Counted as it is accepted; a TLS socket would have been made in the same step.
+    QTRY_COMPARE(m_listener->handshakesFrom(QHostAddress::LocalHost), 1);
+    QVERIFY(m_listener->findChildren<QSslSocket *>().isEmpty());
+    QVERIFY(!m_listener->hasPendingConnections());
+
+    QSslSocket *server = encryptedServerSide(&client, m_listener.get());
+    QVERIFY(server);
+    QCOMPARE(m_listener->handshakesFrom(QHostAddress::LocalHost), 0);
+    client.write("hello");
+    QTRY_COMPARE(server->bytesAvailable(), qint64(5));
+    QCOMPARE(server->readAll(), QByteArray("hello"));
+}
+
+void TestTlsListener::clientBehindABalancerIsCountedAndNamed()
+{
+    ProxiedListener listener;
+    listener.setCredentials(m_credentials.get());
+    TrustedBalancers balancers;
+    QString error;
+    QVERIFY(balancers.add("127.0.0.1", &error));
+    listener.trustBalancers(balancers);
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+
+    QSslSocket balancer;
+    balancer.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    QVERIFY(balancer.waitForConnected(5000));
+    const QHostAddress client("127.0.0.9");
+    balancer.write(ProxyHeaderBytes::proxy(client, 4321));
+    QTRY_COMPARE(listener.handshakesFrom(client), 1);
+    QCOMPARE(listener.handshakesFrom(QHostAddress::LocalHost), 0);
+
+    QSslSocket *server = encryptedServerSide(&balancer, &listener);
+    QVERIFY(server);
+    QCOMPARE(server->peerAddress(), client);
+    QCOMPARE(server->peerPort(), quint16(4321));
+    QCOMPARE(listener.handshakesFrom(client), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTlsListener)
