@@ -1013,10 +1013,13 @@ async def question_flood(cloud, monitor, posts=200, parallel=20):
     began = time.monotonic()
     await asyncio.gather(*(post(posts // parallel) for _ in range(parallel)))
     seconds = time.monotonic() - began
+    # 200: the studio stored it; 503: passed on, the studio did not answer in time (the bench's
+    # presenter stores nothing). 429 and connections closed before an answer never reach it.
+    passed = answers.get("200", 0) + answers.get("503", 0)
     line(f"{posts} questions",
-         f"from one address in {seconds:.1f} s: answers {answers}; passed to the studio (not "
-         f"429) {posts - answers.get('429', 0)}, the node's limit "
-         f"{CLOUD_QUESTION_BURST} + {CLOUD_QUESTIONS_PER_SECOND}/s", monitor.report())
+         f"from one address in {seconds:.1f} s: answers {answers}; passed to the studio (200 or "
+         f"503) {passed}, the node's limit {CLOUD_QUESTION_BURST} + "
+         f"{CLOUD_QUESTIONS_PER_SECOND}/s", monitor.report())
 
 
 def client_hello():
