@@ -125,14 +125,19 @@ async def open_ws(port, path, local="127.0.0.1", rcvbuf=None, prefix=b""):
     else:
         reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=(local, 0),
                                                        **tls)
-    if prefix and TLS:
-        writer.write(prefix)
-        await writer.start_tls(TLS, server_hostname="localhost")
-        prefix = b""
-    writer.write(prefix + HANDSHAKE.format(path=path).encode())
-    response = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
-    if not response.startswith(b"HTTP/1.1 101"):
-        raise ConnectionError(response[:80])
+    try:
+        if prefix and TLS:
+            writer.write(prefix)
+            await writer.start_tls(TLS, server_hostname="localhost")
+            prefix = b""
+        writer.write(prefix + HANDSHAKE.format(path=path).encode())
+        response = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
+        if not response.startswith(b"HTTP/1.1 101"):
+            raise ConnectionError(response[:80])
+    except BaseException:
+        # As a browser does: a refused or unanswered attempt is not left holding its slot.
+        writer.close()
+        raise
     return reader, writer
 
 
