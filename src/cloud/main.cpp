@@ -29,6 +29,10 @@ bool positiveInt(const QString &text, int *value)
 
 int main(int argc, char *argv[])
 {
+    // Qt's own event dispatcher instead of GLib's: GLib's finds a socket notifier by walking
+    // all of them, and every write to a viewer turns one on and off, so with a thousand viewers
+    // that walk was a good part of the service's CPU. Nothing here needs a GLib main loop.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("lumacast-cloud");
     QCoreApplication::setApplicationVersion(LUMACAST_VERSION);
