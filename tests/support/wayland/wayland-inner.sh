@@ -26,7 +26,7 @@ for i in $(seq 50); do [ -S $R/pipewire-0 ] && break; sleep 0.1; done
 [ -S $R/pipewire-0 ] || give_up "PipeWire did not start"
 wireplumber > $L/wireplumber 2>&1 & P+=($!)
 dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY XDG_CURRENT_DESKTOP
-LD_PRELOAD=$R/xdpw-shm-shim.so /usr/libexec/xdg-desktop-portal-wlr > $L/xdpw 2>&1 & P+=($!)
+LD_PRELOAD=$R/xdpw-shm-shim.so /usr/libexec/xdg-desktop-portal-wlr -l INFO > $L/xdpw 2>&1 & P+=($!)
 # A test may end the portal's back end, as a desktop crash would; D-Bus starts it again.
 export PORTAL_BACKEND_PID=$!
 gdbus wait --session --timeout 10 org.freedesktop.impl.portal.desktop.wlr || give_up "no wlroots portal"
@@ -34,5 +34,5 @@ gdbus wait --session --timeout 10 org.freedesktop.impl.portal.desktop.wlr || giv
 gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || give_up "no desktop portal"
 "$@"; rc=$?
 stop_all
-[ $rc = 0 ] || { echo "--- desktop logs" >&2; tail -n 8 $L/* >&2; }
+[ $rc = 0 ] || { echo "--- desktop logs" >&2; tail -n 8 $L/* >&2; echo "--- xdpw" >&2; tail -n 40 $L/xdpw >&2; }
 exit $rc
