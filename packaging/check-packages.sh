@@ -127,8 +127,9 @@ ip -n "$ns" addr add "$address/24" dev studio0
 ip -n "$ns" link set studio0 up
 ip -n "$ns" link set studio1 up
 
+# -noreset: a server that resets when its last client leaves drops one connecting meanwhile.
 exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -screen 0 "${size}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd "$display_fd" -screen 0 "${size}x24" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 read -r -t 15 -u "$display_fd" display_number
 display=":$display_number"

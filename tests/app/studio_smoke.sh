@@ -18,12 +18,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number itself and reports it on the given fd. Once, in a suite
-# starting several X servers at the same moment, the display it reported refused the studio:
-# a display that a client cannot reach is started again, and its log shown.
+# Xvfb picks a free display number itself and reports it on the given fd. Without -noreset
+# the server resets whenever its last client leaves (the probe below, each xdotool search) and
+# drops a client that connects at that moment: the studio then died with "could not connect
+# to display", about once in 30 runs.
 for attempt in 1 2 3; do
   exec {display_fd}<> <(:)
-  Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   display_number=""
   read -r -t 15 -u "$display_fd" display_number || true
@@ -48,7 +49,7 @@ studio_pid=$!
 main_window=""
 for _ in $(seq 100); do
   main_window=$(xdotool search --onlyvisible --name '^Lumacast PRO$' 2>/dev/null | head -n1) && [ -n "$main_window" ] && break
-  kill -0 "$studio_pid" 2>/dev/null || { cat "$work/studio.log"; echo "studio died"; exit 1; }
+  kill -0 "$studio_pid" 2>/dev/null || { cat "$work/studio.log" "$work/xvfb.log"; echo "studio died"; exit 1; }
   sleep 0.1
 done
 [ -n "$main_window" ] || { echo "no studio window appeared"; exit 1; }
