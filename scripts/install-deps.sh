@@ -10,7 +10,7 @@ packages=(
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   ffmpeg xvfb x11-utils xdotool libx11-dev libxcb1-dev libxcb-damage0-dev libxcb-xfixes0-dev pulseaudio pulseaudio-utils
   chromium iproute2 zbar-tools
-  lintian desktop-file-utils appstream help2man
+  lintian desktop-file-utils appstream help2man debootstrap
   nats-server libnats-dev libssl-dev
   sway swaybg xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
   dbus dbus-user-session libpipewire-0.3-dev qtwayland5 x11-xserver-utils
